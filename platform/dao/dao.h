@@ -1,0 +1,476 @@
+// The database engine layer: a DAO-shaped object model on SQLite.
+//
+// A database file is an ordinary SQLite database.  Every user table is an
+// SQLite table of the same name and column names; what SQLite does not keep
+// of the object model (field types and sizes, AllowZeroLength, Required,
+// Attributes, OrdinalPosition, index and relation properties) lives in
+// catalog tables of the engine's own, named "daosys_...", in the same file.
+// Catalog and physical schema change together inside one SQLite transaction.
+// A workgroup file, also SQLite, holds the workgroup's identity and its
+// accounts; a database records the workgroup it belongs to and its owner.
+//
+// Objects are handles, as in the records system's runtime: copying a handle
+// copies the reference, and an object lives while a handle or its parent
+// holds it.  A handle that refers to nothing ("Nothing") raises Error 91 on
+// every call.  Every failing call raises kav::Error with the engine's number,
+// a description and a source, and fills DBEngine::Errors().
+//
+// Text compares without regard to letter case, as the records system's stored
+// keys expect: unique indexes, WHERE comparisons and names of tables, fields,
+// indexes and relations all fold ASCII letters ('fuma' matches 'FUMA').
+//
+// One thread: nothing here is safe to share between threads.
+
+#ifndef KAV_PLATFORM_DAO_DAO_H_
+#define KAV_PLATFORM_DAO_DAO_H_
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dao/value.h"
+#include "platform/error.h"
+
+namespace dao {
+
+using kav::Error;
+
+// Constants, with the engine's values.
+enum : int {
+  dbOpenTable = 1,
+  dbOpenDynaset = 2,
+  dbOpenSnapshot = 4,
+  dbOpenForwardOnly = 8,
+};
+enum : int { dbFailOnError = 128 };
+enum : int { dbUseJet = 2 };
+enum : int { dbUpdateRegular = 1 };
+// Relation attributes.
+enum : long {
+  dbRelationUnique = 1,
+  dbRelationDontEnforce = 2,
+  dbRelationUpdateCascade = 256,
+  dbRelationDeleteCascade = 4096,
+};
+// Field attributes.
+enum : long {
+  dbFixedField = 1,
+  dbVariableField = 2,
+  dbUpdatableField = 32,
+  dbDescending = 1,  // on an index field
+};
+
+// Error numbers the callers rely on.
+enum : long {
+  kErrObjectNotSet = 91,          // a handle that refers to nothing
+  kErrNoCurrentRecord = 3021,
+  kErrUpdateWithoutEdit = 3020,
+  kErrDuplicateKey = 3022,
+  kErrFileNotFound = 3024,
+  kErrWorkgroupMissing = 3028,
+  kErrBadAccount = 3029,
+  kErrNoPermission = 3033,
+  kErrTooFewParameters = 3061,   // unknown column name in SQL
+  kErrTableNotFound = 3078,
+  kErrFieldTooSmall = 3163,
+  kErrFieldExists = 3191,
+  kErrRelatedRecordRequired = 3201,
+  kErrItemNotFound = 3265,
+  kErrFieldRequired = 3314,
+  kErrZeroLength = 3315,
+  kErrUnrecognizedFormat = 3343,
+  kErrConversion = 3421,
+};
+
+class Workspace;
+class Database;
+class Recordset;
+class TableDef;
+class Field;
+class Index;
+class Relation;
+
+namespace internal {
+struct WorkspaceImpl;
+struct DatabaseImpl;
+struct RecordsetImpl;
+struct TableDefImpl;
+struct FieldImpl;
+struct IndexImpl;
+struct RelationImpl;
+struct FieldOwner;
+}  // namespace internal
+
+// ---------------------------------------------------------------------------
+// Schema objects.  An object made by a Create... call stands alone until it is
+// appended to its collection; its properties are then fixed, except a table
+// field's Name (which renames the column), OrdinalPosition, AllowZeroLength
+// and Required.  Setting another property of an appended object raises 3219.
+
+// A field of a table definition, of an index or of a relation.
+class Field {
+ public:
+  Field() = default;
+  std::string Name() const;
+  void SetName(const std::string& name);
+  int Type() const;
+  void SetType(int type);
+  long Size() const;  // characters of a text field; bytes of other types
+  void SetSize(long size);
+  bool AllowZeroLength() const;
+  void SetAllowZeroLength(bool allow);
+  bool Required() const;
+  void SetRequired(bool required);
+  long Attributes() const;
+  void SetAttributes(long attributes);
+  int OrdinalPosition() const;
+  void SetOrdinalPosition(int position);
+  // Of a relation field: the matching field in the foreign table.
+  std::string ForeignName() const;
+  void SetForeignName(const std::string& name);
+
+  bool IsNothing() const { return impl_ == nullptr; }
+
+ private:
+  friend struct internal::FieldOwner;
+  explicit Field(std::shared_ptr<internal::FieldImpl> impl)
+      : impl_(std::move(impl)) {}
+  std::shared_ptr<internal::FieldImpl> impl_;
+};
+
+// The fields of a table definition (in OrdinalPosition order, ties in the
+// order the fields were appended), of an index or of a relation (in the order
+// they were appended).
+class FieldCollection {
+ public:
+  int Count() const;
+  Field Item(int index) const;                 // 3265 when out of range
+  Field Item(const std::string& name) const;   // 3265 when unknown
+  // 3191 when a field of that name exists.  A table field is added to the
+  // table at once, its column holding Null in every row.
+  void Append(const Field& field);
+  // Removes a table field with its column; 3280 when an index includes it,
+  // 3303 when a relation does.
+  void Delete(const std::string& name);
+  void Refresh();
+
+ private:
+  friend struct internal::FieldOwner;
+  explicit FieldCollection(std::shared_ptr<internal::FieldOwner> owner)
+      : owner_(std::move(owner)) {}
+  std::shared_ptr<internal::FieldOwner> owner_;
+};
+
+class Index {
+ public:
+  Index() = default;
+  std::string Name() const;
+  void SetName(const std::string& name);
+  bool Primary() const;
+  void SetPrimary(bool primary);
+  bool Unique() const;
+  void SetUnique(bool unique);
+  bool Required() const;
+  void SetRequired(bool required);
+  bool IgnoreNulls() const;
+  void SetIgnoreNulls(bool ignore);
+  bool Clustered() const;
+  void SetClustered(bool clustered);
+  // True for the index that stands for the foreign key of a relation; made
+  // and removed with the relation, never by Indexes().Append.
+  bool Foreign() const;
+  FieldCollection Fields() const;
+  Field CreateField(const std::string& name, int type = 0, long size = 0);
+
+  bool IsNothing() const { return impl_ == nullptr; }
+
+ private:
+  friend struct internal::FieldOwner;
+  friend class IndexCollection;
+  explicit Index(std::shared_ptr<internal::IndexImpl> impl)
+      : impl_(std::move(impl)) {}
+  std::shared_ptr<internal::IndexImpl> impl_;
+};
+
+class IndexCollection {
+ public:
+  int Count() const;
+  Index Item(int index) const;
+  Index Item(const std::string& name) const;
+  // Builds the index on the table; 3022 when the rows already break a unique
+  // index, 3284 when an index of that name or of those fields exists.
+  void Append(const Index& index);
+  void Delete(const std::string& name);
+  void Refresh();
+
+ private:
+  friend class TableDef;
+  explicit IndexCollection(std::shared_ptr<internal::TableDefImpl> table)
+      : table_(std::move(table)) {}
+  std::shared_ptr<internal::TableDefImpl> table_;
+};
+
+class TableDef {
+ public:
+  TableDef() = default;
+  std::string Name() const;
+  void SetName(const std::string& name);
+  FieldCollection Fields() const;
+  IndexCollection Indexes() const;
+  // size 0 gives the type's default size (50 characters for text).
+  Field CreateField(const std::string& name, int type, long size = 0);
+  Index CreateIndex(const std::string& name);
+
+  bool IsNothing() const { return impl_ == nullptr; }
+
+ private:
+  friend struct internal::FieldOwner;
+  friend class TableDefCollection;
+  friend class IndexCollection;
+  friend class Database;
+  explicit TableDef(std::shared_ptr<internal::TableDefImpl> impl)
+      : impl_(std::move(impl)) {}
+  std::shared_ptr<internal::TableDefImpl> impl_;
+};
+
+// The user tables of a database; the engine's own catalog tables are not
+// among them.
+class TableDefCollection {
+ public:
+  int Count() const;
+  TableDef Item(int index) const;
+  TableDef Item(const std::string& name) const;  // 3265 when unknown
+  // Creates the table with the fields (and indexes) appended to the
+  // definition; 3010 when a table of that name exists.
+  void Append(const TableDef& table);
+  void Delete(const std::string& name);
+  void Refresh();
+
+ private:
+  friend class Database;
+  explicit TableDefCollection(std::shared_ptr<internal::DatabaseImpl> db)
+      : db_(std::move(db)) {}
+  std::shared_ptr<internal::DatabaseImpl> db_;
+};
+
+// A relation between a primary table (`Table`, whose fields must carry a
+// unique index) and a foreign table.  Unless its attributes hold
+// dbRelationDontEnforce, the engine refuses a foreign row whose fields are
+// not all Null and match no primary row (3201), and a change or deletion of a
+// primary row that foreign rows still refer to (3200), unless the cascade
+// attributes say to carry it over.  The related fields must be of one type;
+// text fields of different sizes may be related.
+class Relation {
+ public:
+  Relation() = default;
+  std::string Name() const;
+  std::string Table() const;
+  std::string ForeignTable() const;
+  long Attributes() const;
+  void SetName(const std::string& name);
+  void SetTable(const std::string& table);
+  void SetForeignTable(const std::string& table);
+  void SetAttributes(long attributes);
+  FieldCollection Fields() const;
+  Field CreateField(const std::string& name);
+
+  bool IsNothing() const { return impl_ == nullptr; }
+
+ private:
+  friend struct internal::FieldOwner;
+  friend class RelationCollection;
+  friend class Database;
+  explicit Relation(std::shared_ptr<internal::RelationImpl> impl)
+      : impl_(std::move(impl)) {}
+  std::shared_ptr<internal::RelationImpl> impl_;
+};
+
+class RelationCollection {
+ public:
+  int Count() const;
+  Relation Item(int index) const;
+  Relation Item(const std::string& name) const;
+  // Checks tables, fields and types, and that the existing rows keep the
+  // relation; creates the foreign index (Foreign true) on the foreign table.
+  void Append(const Relation& relation);
+  // Removes the relation and its foreign index.
+  void Delete(const std::string& name);
+  void Refresh();
+
+ private:
+  friend class Database;
+  explicit RelationCollection(std::shared_ptr<internal::DatabaseImpl> db)
+      : db_(std::move(db)) {}
+  std::shared_ptr<internal::DatabaseImpl> db_;
+};
+
+// ---------------------------------------------------------------------------
+// Recordsets.
+
+// One field of a recordset's current or new record.
+class RecordsetField {
+ public:
+  std::string Name() const;
+  int Type() const;
+  long Size() const;
+  // The value of the record in the edit buffer, or of the current row; 3021
+  // when there is no current row.
+  Value GetValue() const;
+  // Converts `value` to the field's type at once: 3421 when it cannot be
+  // converted, 3163 when text is longer than the field's size, 3315 for the
+  // empty text where AllowZeroLength is false (the empty text written to a
+  // non-text field becomes Null).  3020 without AddNew or Edit.
+  void SetValue(const Value& value);
+
+ private:
+  friend class Recordset;
+  RecordsetField(std::shared_ptr<internal::RecordsetImpl> rs, int index)
+      : rs_(std::move(rs)), index_(index) {}
+  std::shared_ptr<internal::RecordsetImpl> rs_;
+  int index_;
+};
+
+// A table-type recordset (OpenRecordset(table, dbOpenTable)) starts on the
+// first row of the table in insertion order and can add and edit rows.  A
+// forward-only recordset (OpenRecordset(sql, dbOpenForwardOnly)) holds the
+// rows of its query, read when it opens, and holds no lock afterwards.
+//
+// A new record begun by AddNew is written only by Update.  When Update
+// refuses it (3022, 3314, ...) it stays pending: a later AddNew drops it and
+// starts a fresh record without an error, and so do CancelUpdate, Close and
+// the release of the last handle.
+class Recordset {
+ public:
+  Recordset() = default;
+  void AddNew();
+  void Edit();  // the current row; 3021 when there is none
+  // Writes the new or edited record.  3022 when it collides with a unique
+  // index, 3314 when a required field is Null, 3201 when a relation refuses
+  // it, 3020 without AddNew or Edit, 3027 on a forward-only recordset.
+  void Update(int type = dbUpdateRegular, bool force = false);
+  void CancelUpdate();
+  void Close();
+  RecordsetField Fields(int index) const;               // 3265 out of range
+  RecordsetField Fields(const std::string& name) const;  // 3265 unknown
+  int FieldCount() const;
+  bool IsEOF() const;
+  void MoveNext();
+
+  bool IsNothing() const { return impl_ == nullptr; }
+
+ private:
+  friend class Database;
+  explicit Recordset(std::shared_ptr<internal::RecordsetImpl> impl)
+      : impl_(std::move(impl)) {}
+  std::shared_ptr<internal::RecordsetImpl> impl_;
+};
+
+// ---------------------------------------------------------------------------
+// Databases and workspaces.
+
+class Database {
+ public:
+  Database() = default;
+  std::string Name() const;  // the path it was opened with
+
+  // source: a table name (dbOpenTable; trailing blanks are ignored, 3078
+  // when there is no such table) or an SQL SELECT (dbOpenForwardOnly).
+  Recordset OpenRecordset(const std::string& source, int type = dbOpenTable);
+
+  // Runs an UPDATE or DELETE in the engine's SQL dialect.  The WHERE clause
+  // is evaluated on the rows as they were before the statement.  Without
+  // dbFailOnError, a row the engine cannot change (a key collision, a value
+  // its column refuses, a relation) is left exactly as it was, without an
+  // error, and the other rows change.  With dbFailOnError such a row fails
+  // the whole statement, which is undone, and its error is raised.  A fault
+  // of the statement as a whole (syntax, unknown table or column) always
+  // raises.
+  void Execute(const std::string& sql, int options = 0);
+  long RecordsAffected() const;
+
+  TableDefCollection TableDefs() const;
+  RelationCollection Relations() const;
+  TableDef CreateTableDef(const std::string& name);
+  Relation CreateRelation(const std::string& name, const std::string& table,
+                          const std::string& foreign_table,
+                          long attributes = 0);
+
+  // Closes the database and every recordset opened on it.  Closing a closed
+  // database does nothing.
+  void Close();
+
+  bool IsNothing() const { return impl_ == nullptr; }
+
+ private:
+  friend class Workspace;
+  friend class TableDefCollection;
+  friend class RelationCollection;
+  explicit Database(std::shared_ptr<internal::DatabaseImpl> impl)
+      : impl_(std::move(impl)) {}
+  std::shared_ptr<internal::DatabaseImpl> impl_;
+};
+
+// A session of one workgroup account.  The workspace keeps the databases
+// opened in it open until they are closed or the workspace goes.
+class Workspace {
+ public:
+  Workspace() = default;
+  std::string Name() const;
+  std::string UserName() const;
+
+  // Opens shared and read-write.  3024 when the file does not exist, 3343
+  // when it is not a database of this engine, 3033 when it belongs to
+  // another workgroup or another owner.  A refused open writes nothing to
+  // the file.  The same file may be open more than once at a time.
+  Database OpenDatabase(const std::string& path);
+  // A new, empty database owned by this workspace's workgroup and user.
+  Database CreateDatabase(const std::string& path);
+
+  // Transactions nest; each covers exactly the databases open in this
+  // workspace when it begins.  CommitTrans and Rollback without a
+  // transaction raise 3034.
+  void BeginTrans();
+  void CommitTrans();
+  void Rollback();
+
+  void Close();
+
+  bool IsNothing() const { return impl_ == nullptr; }
+
+ private:
+  friend class DBEngine;
+  explicit Workspace(std::shared_ptr<internal::WorkspaceImpl> impl)
+      : impl_(std::move(impl)) {}
+  std::shared_ptr<internal::WorkspaceImpl> impl_;
+};
+
+// The process's one engine.
+class DBEngine {
+ public:
+  static DBEngine& Instance();
+
+  // The workgroup file the next CreateWorkspace logs on with.
+  void SetSystemDB(const std::string& path);
+  std::string SystemDB() const;
+
+  // Logs `user` on to the workgroup of SystemDB().  3028 when the workgroup
+  // file is missing, unreadable or not a workgroup file; 3029 for an unknown
+  // user or a wrong password.
+  Workspace CreateWorkspace(const std::string& name, const std::string& user,
+                            const std::string& password, int type = dbUseJet);
+  // Workspaces(0) is the default workspace, logged on to no workgroup; it
+  // opens no secured database but has transactions like any other.
+  Workspace Workspaces(int index);
+
+  // The errors of the last failing engine call, oldest first.
+  const std::vector<Error>& Errors() const;
+
+ private:
+  DBEngine();
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace dao
+
+#endif  // KAV_PLATFORM_DAO_DAO_H_

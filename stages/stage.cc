@@ -1,0 +1,172 @@
+#include "stages/stage.h"
+
+#include "platform/error.h"
+#include "platform/ui/message_box.h"
+#include "update/globals.h"
+
+namespace kav::stages {
+
+RowStep Row(std::string table, std::initializer_list<std::string> values) {
+  RowStep row{std::move(table), {}, false};
+  int position = 0;
+  for (const std::string& value : values) {
+    row.fields.push_back({position++, dao::Value(value)});
+  }
+  return row;
+}
+
+RowStep RowAt(std::string table, std::vector<FieldValue> fields) {
+  return RowStep{std::move(table), std::move(fields), false};
+}
+
+RowStep ThroughPreviousRecordset(RowStep row) {
+  row.through_previous_recordset = true;
+  return row;
+}
+
+SqlStep Sql(std::string text) { return SqlStep{std::move(text)}; }
+
+namespace {
+
+// Calls `visit(operation)` for each single operation of `steps`, in order,
+// until it returns false.
+template <typename Visit>
+bool ForEachOperation(std::span<const Step> steps, Visit&& visit) {
+  for (const Step& step : steps) {
+    if (const auto* row = std::get_if<RowStep>(&step)) {
+      if (!row->through_previous_recordset &&
+          !visit(Operation{OperationKind::kOpen, &step})) {
+        return false;
+      }
+      if (!visit(Operation{OperationKind::kAddNew, &step})) return false;
+      for (int i = 0; i < static_cast<int>(row->fields.size()); ++i) {
+        if (!visit(Operation{OperationKind::kSetField, &step, i})) return false;
+      }
+      if (!visit(Operation{OperationKind::kUpdate, &step})) return false;
+    } else {
+      if (!visit(Operation{OperationKind::kJoin, &step})) return false;
+      if (!visit(Operation{OperationKind::kExecute, &step})) return false;
+    }
+  }
+  return true;
+}
+
+void RunOperation(dao::Database& db, const Operation& op, StepLocals& locals) {
+  switch (op.kind) {
+    case OperationKind::kOpen: {
+      // Assigned only once the open has succeeded: a failed open leaves the
+      // recordset of the row before in place.
+      dao::Recordset opened = db.OpenRecordset(
+          std::get<RowStep>(*op.step).table, dao::dbOpenTable);
+      locals.rs = opened;
+      break;
+    }
+    case OperationKind::kAddNew:
+      locals.rs.AddNew();
+      break;
+    case OperationKind::kSetField: {
+      const FieldValue& field = std::get<RowStep>(*op.step).fields[op.field];
+      locals.rs.Fields(field.position).SetValue(field.value);
+      break;
+    }
+    case OperationKind::kUpdate:
+      locals.rs.Update(dao::dbUpdateRegular, false);
+      break;
+    case OperationKind::kJoin:
+      locals.sSQL = std::get<SqlStep>(*op.step).text;
+      break;
+    case OperationKind::kExecute:
+      db.Execute(locals.sSQL, 0);
+      break;
+  }
+}
+
+std::string TraceValue(const dao::Value& value) {
+  std::string out;
+  for (char c : value.ToString()) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<Operation> ExpandOperations(std::span<const Step> steps) {
+  std::vector<Operation> ops;
+  ForEachOperation(steps, [&](const Operation& op) {
+    ops.push_back(op);
+    return true;
+  });
+  return ops;
+}
+
+std::vector<std::string> TraceLines(std::span<const Step> steps) {
+  std::vector<std::string> lines;
+  ForEachOperation(steps, [&](const Operation& op) {
+    switch (op.kind) {
+      case OperationKind::kOpen:
+        lines.push_back("OPEN\t" + std::get<RowStep>(*op.step).table);
+        break;
+      case OperationKind::kAddNew:
+        lines.push_back("ADDNEW");
+        break;
+      case OperationKind::kSetField: {
+        const FieldValue& f = std::get<RowStep>(*op.step).fields[op.field];
+        const char* kind =
+            f.value.kind() == dao::Value::Kind::kInteger ? "I" : "T";
+        lines.push_back("SET\t" + std::to_string(f.position) + "\t" + kind +
+                        "\t" + TraceValue(f.value));
+        break;
+      }
+      case OperationKind::kUpdate:
+        lines.push_back("UPDATE");
+        break;
+      case OperationKind::kJoin:
+        break;  // no engine call
+      case OperationKind::kExecute:
+        lines.push_back("EXEC\t0\t" + std::get<SqlStep>(*op.step).text);
+        break;
+    }
+    return true;
+  });
+  return lines;
+}
+
+Resume ReportAndLeaveStage(const kav::Error& error, bool& bFailed,
+                           const std::string& title) {
+  if (error.number() == dao::kErrDuplicateKey) return Resume::kNextOperation;
+  bFailed = true;
+  ui::MsgBox(kav::ErrorBoxText(error.number(), error.description()),
+             ui::vbOKOnly, title);
+  return Resume::kLeaveStage;
+}
+
+bool RunSteps(dao::Database& db, std::span<const Step> steps,
+              StepLocals& locals, const StageErrorHandler& handler,
+              bool& bFailed) {
+  return ForEachOperation(steps, [&](const Operation& op) {
+    try {
+      RunOperation(db, op, locals);
+      return true;
+    } catch (const kav::Error& error) {
+      // The handler runs outside the capture of operation failures: an
+      // error it raises itself leaves the steps.
+      return handler(error, bFailed) == Resume::kNextOperation;
+    }
+  });
+}
+
+void RunStage(std::span<const Step> steps, const StageErrorHandler& handler,
+              bool& bFailed) {
+  bFailed = false;
+  StepLocals locals;  // released on every way out: sSQL first, then rs
+  RunSteps(gdbUpdate, steps, locals, handler, bFailed);
+}
+
+}  // namespace kav::stages

@@ -1,0 +1,108 @@
+// The stage machinery: reference rows and SQL steps as data, and the one
+// executor that runs them operation by operation.
+//
+// A stage procedure is a fixed list of steps on gdbUpdate.  A step is a
+// reference row (open the table afresh, add a record, assign each field by
+// ordinal position, update) or an SQL step (join the text, execute it without
+// options).  Each of those is one operation.  After an error the stage's
+// error handler decides between going on with the very next operation and
+// leaving the stage; a step is never resumed or skipped as a whole.
+//
+// The recordset variable behaves as the records system's runtime does: a
+// failed open leaves the recordset of the row before in place, and an
+// operation while no recordset was ever opened fails with error 91.
+
+#ifndef KAV_STAGES_STAGE_H_
+#define KAV_STAGES_STAGE_H_
+
+#include <functional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/dao/dao.h"
+
+namespace kav::stages {
+
+// One field assignment of a reference row: the ordinal position and the
+// value, text or a 16-bit integer.
+struct FieldValue {
+  int position;
+  dao::Value value;
+};
+
+struct RowStep {
+  std::string table;
+  std::vector<FieldValue> fields;  // in ascending position
+  // The row opens nothing and goes through the recordset of the row before.
+  bool through_previous_recordset = false;
+};
+
+struct SqlStep {
+  std::string text;
+};
+
+using Step = std::variant<RowStep, SqlStep>;
+
+// A row of text values for positions 0, 1, 2, ... in order.
+RowStep Row(std::string table, std::initializer_list<std::string> values);
+// A row with explicit positions, for rows that leave some unset or write a
+// number.
+RowStep RowAt(std::string table, std::vector<FieldValue> fields);
+// The same row, going through the recordset of the row before.
+RowStep ThroughPreviousRecordset(RowStep row);
+SqlStep Sql(std::string text);
+
+// The single operations a step expands to.
+enum class OperationKind { kOpen, kAddNew, kSetField, kUpdate, kJoin, kExecute };
+
+struct Operation {
+  OperationKind kind;
+  const Step* step;  // the step the operation belongs to
+  int field = -1;    // index into RowStep::fields for kSetField
+};
+
+std::vector<Operation> ExpandOperations(std::span<const Step> steps);
+
+// The trace lines (see the headless runner) that running `steps` produces
+// when no operation fails: OPEN, ADDNEW, SET, UPDATE and EXEC lines.
+std::vector<std::string> TraceLines(std::span<const Step> steps);
+
+// What the stage does after its handler has dealt with an error.
+enum class Resume { kNextOperation, kLeaveStage };
+
+// A stage's error handler.  It receives every failing operation's error and
+// the stage's flag; it may itself raise, and that error leaves the stage.
+using StageErrorHandler =
+    std::function<Resume(const kav::Error& error, bool& bFailed)>;
+
+// The error rule of every stage but the training stages: 3022 goes on
+// silently; any other error sets bFailed, shows the box
+// Str(number) + "  :  " + description (OK only, no icon) titled `title`, and
+// leaves the stage.
+Resume ReportAndLeaveStage(const kav::Error& error, bool& bFailed,
+                           const std::string& title);
+
+// The locals every step list runs with: the recordset variable and the text
+// of the statement under way.  They are released when the caller drops them.
+struct StepLocals {
+  dao::Recordset rs;
+  std::string sSQL;
+};
+
+// Runs `steps` on `db` operation by operation, handing each failing
+// operation's error to `handler`.  Returns false when the handler left.
+bool RunSteps(dao::Database& db, std::span<const Step> steps,
+              StepLocals& locals, const StageErrorHandler& handler,
+              bool& bFailed);
+
+// A whole stage procedure: sets bFailed to false, then runs `steps` on
+// gdbUpdate with fresh locals and `handler`.  No error is pending when it
+// returns normally; an error raised by the handler itself leaves it.
+void RunStage(std::span<const Step> steps, const StageErrorHandler& handler,
+              bool& bFailed);
+
+}  // namespace kav::stages
+
+#endif  // KAV_STAGES_STAGE_H_

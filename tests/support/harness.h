@@ -1,0 +1,104 @@
+// Test support: the sample database, opening it as the driver does, and
+// observers that record or fail engine calls.
+
+#ifndef KAV_TESTS_SUPPORT_HARNESS_H_
+#define KAV_TESTS_SUPPORT_HARNESS_H_
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/dao/dao.h"
+#include "platform/dao/observer.h"
+#include "tests/support/sample.h"
+
+namespace kav::testing {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Writes the sample v4.0 database "KAV.MDB" and its workgroup file "KAV.mdw"
+// into `dir`, with fast password hashing.  Returns the database's path.
+std::string MakeSample(const TempDir& dir, const SampleOptions& options = {});
+
+// Logs on as "KAVOwner" with the workgroup beside `mdb_path` and opens it
+// into gwsUpdate and gdbUpdate, as the driver does before its first stage.
+void OpenAsDriverDoes(const std::string& mdb_path);
+// Opens `mdb_path` as "KAVOwner" in a workspace of its own, for checks.
+dao::Database OpenForCheck(const std::string& mdb_path);
+
+// Every row of `sql` (a SELECT), each row's values joined by '|' as
+// Value::ToString writes them ("" for Null).
+std::vector<std::string> Rows(dao::Database& db, const std::string& sql);
+
+// Formats calls as the headless runner's trace lines:
+//   OPEN<TAB>table  ADDNEW  EDIT  SET<TAB>i<TAB>T|I<TAB>value  UPDATE
+//   EXEC<TAB>options<TAB>sql  ERR<TAB>number  CALL<TAB>name
+// Line feeds and carriage returns in values are written as \n and \r.
+std::string TraceLine(const dao::Call& call);
+
+// Records every call as trace lines while it is installed.
+class TraceRecorder : public dao::CallObserver {
+ public:
+  // with_other_calls: also record CALL lines.
+  explicit TraceRecorder(bool with_other_calls = false);
+  ~TraceRecorder() override;
+  void OnCall(const dao::Call& call) override;
+  void OnError(const dao::Call& call, const kav::Error& error) override;
+  const std::vector<std::string>& lines() const { return lines_; }
+  void Clear() { lines_.clear(); }
+
+ private:
+  bool with_other_calls_;
+  dao::CallObserver* previous_;
+  std::vector<std::string> lines_;
+};
+
+// Fails chosen calls while it is installed.  Each rule counts the calls it
+// matches; when its count reaches `nth` (1-based) that call fails with
+// kav::Error(number, description, "FaultInjector").
+class FaultInjector : public dao::CallObserver {
+ public:
+  FaultInjector();
+  ~FaultInjector() override;
+  // Fails the nth call for which `match` is true.
+  void FailNth(std::function<bool(const dao::Call&)> match, int nth,
+               long number, std::string description = "Injected fault");
+  // Fails the nth call of `kind` (and, when `text` is not empty, with that
+  // exact text: the table of an open, the SQL of an execute).
+  void FailNth(dao::CallKind kind, int nth, long number,
+               std::string text = {},
+               std::string description = "Injected fault");
+  // Records calls too, so a test can see what ran after the fault.
+  const std::vector<std::string>& lines() const { return lines_; }
+  void OnCall(const dao::Call& call) override;
+  void OnError(const dao::Call& call, const kav::Error& error) override;
+
+ private:
+  struct Rule {
+    std::function<bool(const dao::Call&)> match;
+    int nth;
+    int seen = 0;
+    long number;
+    std::string description;
+  };
+  dao::CallObserver* previous_;
+  std::vector<Rule> rules_;
+  std::vector<std::string> lines_;
+};
+
+}  // namespace kav::testing
+
+#endif  // KAV_TESTS_SUPPORT_HARNESS_H_
