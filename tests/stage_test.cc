@@ -1,0 +1,19 @@
+#include "stages/stage.h"
+
+#include <gtest/gtest.h>
+
+namespace kav::stages {
+namespace {
+
+TEST(StageData, RowExpandsToOpenAddAssignmentsAndUpdate) {
+  std::vector<Step> steps = {Row("t", {"a", "b"}), Sql("DELETE FROM t;"),
+                             ThroughPreviousRecordset(Row("t", {"c"}))};
+  std::vector<Operation> ops = ExpandOperations(steps);
+  ASSERT_EQ(ops.size(), 4u + 2u + 3u);
+  EXPECT_EQ(ops[0].kind, OperationKind::kOpen);
+  EXPECT_EQ(ops[4].kind, OperationKind::kJoin);
+  EXPECT_EQ(ops[6].kind, OperationKind::kAddNew);
+}
+
+}  // namespace
+}  // namespace kav::stages

@@ -1,0 +1,6 @@
+#include "update/globals.h"
+
+std::string gsMdbPath;
+std::string gsMdwPath;
+dao::Workspace gwsUpdate;
+dao::Database gdbUpdate;
