@@ -9,10 +9,10 @@ TEST(StageData, RowExpandsToOpenAddAssignmentsAndUpdate) {
   std::vector<Step> steps = {Row("t", {"a", "b"}), Sql("DELETE FROM t;"),
                              ThroughPreviousRecordset(Row("t", {"c"}))};
   std::vector<Operation> ops = ExpandOperations(steps);
-  ASSERT_EQ(ops.size(), 4u + 2u + 3u);
+  ASSERT_EQ(ops.size(), 5u + 2u + 3u);
   EXPECT_EQ(ops[0].kind, OperationKind::kOpen);
-  EXPECT_EQ(ops[4].kind, OperationKind::kJoin);
-  EXPECT_EQ(ops[6].kind, OperationKind::kAddNew);
+  EXPECT_EQ(ops[5].kind, OperationKind::kJoin);
+  EXPECT_EQ(ops[7].kind, OperationKind::kAddNew);
 }
 
 }  // namespace
