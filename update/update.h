@@ -3,6 +3,8 @@
 #ifndef KAV_UPDATE_UPDATE_H_
 #define KAV_UPDATE_UPDATE_H_
 
+#include <ctime>
+#include <optional>
 #include <string>
 
 #include "platform/dao/dao.h"
@@ -18,5 +20,19 @@ void ChangeFieldType(dao::Database& db, const std::string& sTable,
                      const std::string& sField, int iType, long& lSize,
                      bool& bAllowZeroLength, bool& bNotRequired,
                      long& lAttributes);
+
+namespace kav::update {
+
+// The general date of the user's regional settings: the short date, one
+// blank, the long time (strftime's %x %X under LC_TIME); the date alone at
+// exactly midnight.
+std::string GeneralDate(const std::tm& time);
+// "Updated " + GeneralDate(time) + "(davodo5.0.exe) ".
+std::string UpdateNote(const std::tm& time);
+// The workgroup file of `mdb_path`: up to and including the dot of its first
+// ".mdb" (any case), then "mdw", else "MDW", as an ordinary file.
+std::optional<std::string> FindWorkgroupFile(const std::string& mdb_path);
+
+}  // namespace kav::update
 
 #endif  // KAV_UPDATE_UPDATE_H_

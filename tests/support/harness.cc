@@ -1,0 +1,155 @@
+#include "tests/support/harness.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "update/globals.h"
+#include "update/update.h"
+
+namespace kav::testing {
+
+TempDir::TempDir() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "kav-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("cannot create a temporary directory");
+  }
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string MakeSample(const TempDir& dir, const SampleOptions& options) {
+  WriteSampleDatabase(dir.path(), options);
+  return dir.File("KAV.MDB");
+}
+
+namespace {
+dao::Workspace LogOn(const std::string& mdb_path) {
+  std::optional<std::string> mdw = kav::update::FindWorkgroupFile(mdb_path);
+  if (!mdw) throw std::runtime_error("no workgroup file beside " + mdb_path);
+  dao::DBEngine& engine = dao::DBEngine::Instance();
+  engine.SetSystemDB(*mdw);
+  return engine.CreateWorkspace("", "KAVOwner", "TelvoRm", dao::dbUseJet);
+}
+}  // namespace
+
+void OpenAsDriverDoes(const std::string& mdb_path) {
+  gsMdbPath = mdb_path;
+  gwsUpdate = LogOn(mdb_path);
+  gsMdwPath = dao::DBEngine::Instance().SystemDB();
+  gdbUpdate = gwsUpdate.OpenDatabase(mdb_path);
+}
+
+dao::Database OpenForCheck(const std::string& mdb_path) {
+  dao::Workspace ws = LogOn(mdb_path);
+  return ws.OpenDatabase(mdb_path);
+}
+
+std::vector<std::string> Rows(dao::Database& db, const std::string& sql) {
+  std::vector<std::string> rows;
+  dao::Recordset rs = db.OpenRecordset(sql, dao::dbOpenForwardOnly);
+  while (!rs.IsEOF()) {
+    std::string row;
+    for (int i = 0; i < rs.FieldCount(); ++i) {
+      if (i > 0) row += "|";
+      row += rs.Fields(i).GetValue().ToString();
+    }
+    rows.push_back(row);
+    rs.MoveNext();
+  }
+  return rows;
+}
+
+namespace {
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+}  // namespace
+
+std::string TraceLine(const dao::Call& call) {
+  switch (call.kind) {
+    case dao::CallKind::kOpenTable:
+      return "OPEN\t" + call.text;
+    case dao::CallKind::kAddNew:
+      return "ADDNEW";
+    case dao::CallKind::kEdit:
+      return "EDIT";
+    case dao::CallKind::kSetField:
+      return "SET\t" + std::to_string(call.index) + "\t" +
+             (call.value.kind() == dao::Value::Kind::kInteger ? "I" : "T") +
+             "\t" + Escaped(call.value.ToString());
+    case dao::CallKind::kUpdate:
+      return "UPDATE";
+    case dao::CallKind::kExecute:
+      return "EXEC\t" + std::to_string(call.options) + "\t" + Escaped(call.text);
+    case dao::CallKind::kOther:
+      break;
+  }
+  return "CALL\t" + Escaped(call.text);
+}
+
+TraceRecorder::TraceRecorder(bool with_other_calls)
+    : with_other_calls_(with_other_calls), previous_(dao::SetCallObserver(this)) {}
+
+TraceRecorder::~TraceRecorder() { dao::SetCallObserver(previous_); }
+
+void TraceRecorder::OnCall(const dao::Call& call) {
+  if (call.kind == dao::CallKind::kOther && !with_other_calls_) return;
+  lines_.push_back(TraceLine(call));
+}
+
+void TraceRecorder::OnError(const dao::Call& call, const kav::Error& error) {
+  if (call.kind == dao::CallKind::kOther && !with_other_calls_) return;
+  lines_.push_back("ERR\t" + std::to_string(error.number()));
+}
+
+FaultInjector::FaultInjector() : previous_(dao::SetCallObserver(this)) {}
+
+FaultInjector::~FaultInjector() { dao::SetCallObserver(previous_); }
+
+void FaultInjector::FailNth(std::function<bool(const dao::Call&)> match, int nth,
+                            long number, std::string description) {
+  rules_.push_back(Rule{std::move(match), nth, 0, number, std::move(description)});
+}
+
+void FaultInjector::FailNth(dao::CallKind kind, int nth, long number,
+                            std::string text, std::string description) {
+  FailNth(
+      [kind, text](const dao::Call& call) {
+        return call.kind == kind && (text.empty() || call.text == text);
+      },
+      nth, number, std::move(description));
+}
+
+void FaultInjector::OnCall(const dao::Call& call) {
+  if (call.kind != dao::CallKind::kOther) lines_.push_back(TraceLine(call));
+  for (Rule& rule : rules_) {
+    if (rule.match(call) && ++rule.seen == rule.nth) {
+      throw kav::Error(rule.number, rule.description, "FaultInjector");
+    }
+  }
+}
+
+void FaultInjector::OnError(const dao::Call& call, const kav::Error& error) {
+  if (call.kind != dao::CallKind::kOther) {
+    lines_.push_back("ERR\t" + std::to_string(error.number()));
+  }
+}
+
+}  // namespace kav::testing

@@ -127,4 +127,6 @@ W std::optional<DateTime> DateTime::FromIso(const std::string&) { NotBuilt(); }
 W std::optional<DateTime> DateTime::Parse(const std::string&) { NotBuilt(); }
 W DateTime DateTime::Now() { NotBuilt(); }
 namespace sql { W Statement Parse(const std::string&) { NotBuilt(); } }
+W Workspace DBEngine::CreateWorkspace(const std::string&, const std::string&, const std::string&, int) { NotBuilt(); }
+W Relation Database::CreateRelation(const std::string&, const std::string&, const std::string&, long) { NotBuilt(); }
 }  // namespace dao
