@@ -395,6 +395,9 @@ class Database {
                           const std::string& foreign_table,
                           long attributes = 0);
 
+  // The workspace the database was opened in; its transactions cover it.
+  Workspace ParentWorkspace() const;
+
   // Closes the database and every recordset opened on it.  Closing a closed
   // database does nothing.
   void Close();

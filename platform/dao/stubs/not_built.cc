@@ -129,4 +129,5 @@ W DateTime DateTime::Now() { NotBuilt(); }
 namespace sql { W Statement Parse(const std::string&) { NotBuilt(); } }
 W Workspace DBEngine::CreateWorkspace(const std::string&, const std::string&, const std::string&, int) { NotBuilt(); }
 W Relation Database::CreateRelation(const std::string&, const std::string&, const std::string&, long) { NotBuilt(); }
+W Workspace Database::ParentWorkspace() const { NotBuilt(); }
 }  // namespace dao
