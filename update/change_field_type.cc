@@ -1,6 +1,286 @@
+// ChangeFieldType: retypes one column by replacing it.
+//
+// The relations and indexes that include the column are saved and removed,
+// the column is renamed to a free temporary name, a new column of the new
+// type takes its name and ordinal position, the data is copied across with
+// one statement, the temporary column is deleted, and the indexes and
+// relations are rebuilt.  Relations and indexes are saved, and rebuilt, in
+// the order found: from the last object of each collection to the first.
+//
+// The eight steps run in two nested transactions of the workspace in which
+// `db` is open, so that a failure at any step puts the table back exactly as
+// it was (name, type, data, indexes, relations).  Transactions of the
+// engine's default workspace would not cover `db`, and a failed retyping
+// would then leave the data under the temporary name, where no later run
+// could find the column again.
+
+#include <cctype>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
 #include "update/update.h"
 
-// Column retyping is being built; until then the schema phase's four calls
-// leave the columns as they are.
-void ChangeFieldType(dao::Database&, const std::string&, const std::string&,
-                     int, long&, bool&, bool&, long&) {}
+namespace {
+
+// Names compare without regard to case, as the engine's own names do.
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+struct SavedRelationField {
+  std::string name;
+  long attributes;
+  std::string table;
+  std::string foreign_table;
+  std::string field;
+  std::string foreign_name;
+};
+
+struct SavedIndexField {
+  std::string name;
+  bool primary, unique, required, ignore_nulls, clustered;
+  std::string field;
+  long attributes;
+};
+
+void SaveRelationInfo(const dao::Relation& relation,
+                      std::vector<SavedRelationField>& saved) {
+  dao::FieldCollection fields = relation.Fields();
+  for (int i = 0; i < fields.Count(); ++i) {
+    dao::Field f = fields.Item(i);
+    saved.push_back({relation.Name(), relation.Attributes(), relation.Table(),
+                     relation.ForeignTable(), f.Name(), f.ForeignName()});
+  }
+}
+
+void SaveIndexInfo(const dao::Index& index, std::vector<SavedIndexField>& saved) {
+  dao::FieldCollection fields = index.Fields();
+  for (int i = 0; i < fields.Count(); ++i) {
+    dao::Field f = fields.Item(i);
+    saved.push_back({index.Name(), index.Primary(), index.Unique(), index.Required(),
+                     index.IgnoreNulls(), index.Clustered(), f.Name(), f.Attributes()});
+  }
+}
+
+// Looks the field up with errors ignored.  A failed look-up stays in the
+// engine's error list, where the error text may later report it.
+bool FieldExists(const dao::TableDef& td, const std::string& name) {
+  try {
+    td.Fields().Item(name);
+    return true;
+  } catch (const kav::Error&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+void ChangeFieldType(dao::Database& db, const std::string& sTable,
+                     const std::string& sField, int iType, long& lSize,
+                     bool& bAllowZeroLength, bool& bNotRequired,
+                     long& lAttributes) {
+  std::vector<SavedRelationField> colRelationInfo;
+  std::vector<SavedIndexField> colIndexInfo;
+  std::string sStep;
+  std::string sDetail;
+  std::string sTempField;
+  dao::Workspace ws;
+  int transactions = 0;  // open transactions of ws, to roll back on failure
+  dao::TableDef td;
+  dao::Field fld;
+
+  const auto begin_step = [&](std::string step) {
+    sStep = std::move(step);
+    sDetail.clear();
+  };
+  const auto next_inner = [&] {
+    ws.CommitTrans();
+    --transactions;
+    ws.BeginTrans();
+    ++transactions;
+  };
+
+  try {
+    ws = db.ParentWorkspace();
+    ws.BeginTrans();
+    ++transactions;
+    ws.BeginTrans();
+    ++transactions;
+
+    begin_step("Removing relations on [" + sTable + "]![" + sField + "]");
+    {
+      dao::RelationCollection relations = db.Relations();
+      for (int i = relations.Count() - 1; i >= 0; --i) {
+        dao::Relation rel = relations.Item(i);
+        std::function<std::string(const dao::Field&)> side;
+        if (SameName(rel.Table(), sTable)) {
+          side = [](const dao::Field& f) { return f.Name(); };
+        } else if (SameName(rel.ForeignTable(), sTable)) {
+          side = [](const dao::Field& f) { return f.ForeignName(); };
+        } else {
+          continue;
+        }
+        dao::FieldCollection fields = rel.Fields();
+        for (int j = 0; j < fields.Count(); ++j) {
+          if (SameName(side(fields.Item(j)), sField)) {
+            SaveRelationInfo(rel, colRelationInfo);
+            sDetail = "Removing relation " + rel.Name();
+            db.Relations().Delete(rel.Name());
+            break;
+          }
+        }
+      }
+    }
+    next_inner();
+
+    begin_step("Removing indexes on [" + sTable + "]![" + sField + "]");
+    db.TableDefs().Refresh();
+    td = db.TableDefs().Item(sTable);
+    td.Indexes().Refresh();
+    for (int i = td.Indexes().Count() - 1; i >= 0; --i) {
+      dao::Index idx = td.Indexes().Item(i);
+      if (idx.Foreign()) continue;  // stands for a relation's foreign key
+      dao::FieldCollection fields = idx.Fields();
+      for (int j = 0; j < fields.Count(); ++j) {
+        if (SameName(fields.Item(j).Name(), sField)) {
+          SaveIndexInfo(idx, colIndexInfo);
+          sDetail = "Removing index " + idx.Name();
+          td.Indexes().Delete(idx.Name());
+          break;
+        }
+      }
+    }
+    next_inner();
+
+    begin_step("Renaming field");
+    td.Fields().Refresh();
+    fld = td.Fields().Item(sField);
+    const int ordinal_position = fld.OrdinalPosition();
+    for (int n = 1;; ++n) {
+      sTempField = "XXX" + std::to_string(n);
+      if (!FieldExists(td, sTempField)) break;
+    }
+    sDetail = "to " + sTempField;
+    fld.SetName(sTempField);
+    fld = dao::Field();
+    next_inner();
+
+    begin_step("Adding new field");
+    td.Fields().Refresh();
+    fld = td.CreateField(sField, iType);
+    if (lSize != 0) fld.SetSize(lSize);
+    fld.SetAllowZeroLength(bAllowZeroLength);
+    fld.SetRequired(!bNotRequired);
+    fld.SetAttributes(lAttributes);
+    fld.SetOrdinalPosition(ordinal_position);
+    td.Fields().Append(fld);
+    fld = dao::Field();
+    td = dao::TableDef();
+    next_inner();
+
+    begin_step("Copying data from " + sTempField + " to " + sField);
+    db.Execute("UPDATE [" + sTable + "] SET [" + sField + "]=[" + sTempField + "]",
+               dao::dbFailOnError);
+    next_inner();
+
+    begin_step("Deleting temporary field " + sTempField);
+    td = db.TableDefs().Item(sTable);
+    td.Fields().Delete(sTempField);
+    next_inner();
+
+    begin_step("Adding indexes back into table");
+    td = db.TableDefs().Item(sTable);
+    td.Fields().Refresh();
+    td.Indexes().Refresh();
+    {
+      dao::Index building;
+      for (const SavedIndexField& row : colIndexInfo) {
+        if (building.IsNothing() || !SameName(row.name, building.Name())) {
+          if (!building.IsNothing()) {
+            sDetail = "Adding index " + building.Name();
+            td.Indexes().Append(building);
+          }
+          building = td.CreateIndex(row.name);
+          building.SetPrimary(row.primary);
+          building.SetUnique(row.unique);
+          building.SetRequired(row.required);
+          building.SetIgnoreNulls(row.ignore_nulls);
+          building.SetClustered(row.clustered);
+        }
+        fld = building.CreateField(row.field);
+        fld.SetAttributes(row.attributes);
+        building.Fields().Append(fld);
+      }
+      if (!building.IsNothing()) {
+        sDetail = "Adding index " + building.Name();
+        td.Indexes().Append(building);
+      }
+    }
+    fld = dao::Field();
+    td = dao::TableDef();
+    next_inner();
+
+    begin_step("Adding relations back into database");
+    db.Relations().Refresh();
+    {
+      dao::Relation building;
+      for (const SavedRelationField& row : colRelationInfo) {
+        if (building.IsNothing() || !SameName(row.name, building.Name())) {
+          if (!building.IsNothing()) {
+            sDetail = "Adding relation " + building.Name();
+            db.Relations().Append(building);
+          }
+          building = db.CreateRelation(row.name, row.table, row.foreign_table,
+                                       row.attributes);
+        }
+        fld = building.CreateField(row.field);
+        fld.SetForeignName(row.foreign_name);
+        building.Fields().Append(fld);
+      }
+      if (!building.IsNothing()) {
+        sDetail = "Adding relation " + building.Name();
+        db.Relations().Append(building);
+      }
+    }
+    fld = dao::Field();
+    ws.CommitTrans();
+    --transactions;
+    ws.CommitTrans();
+    --transactions;
+  } catch (const std::exception& failure) {
+    std::string text = "Error " + sStep;
+    if (!sDetail.empty()) text += "\r\n" + sDetail;
+    const std::vector<kav::Error>& errors = dao::DBEngine::Instance().Errors();
+    if (errors.empty()) {
+      const auto* error = dynamic_cast<const kav::Error*>(&failure);
+      text += "\r\nError " + std::to_string(error ? error->number() : 51) + " " +
+              failure.what();
+    } else {
+      for (const kav::Error& e : errors) {
+        text += "\r\nError " + std::to_string(e.number()) + " (" + e.source() + ") " +
+                e.description();
+      }
+    }
+    // From here on errors are ignored: release, then roll back the inner
+    // transaction and the outer one.
+    fld = dao::Field();
+    td = dao::TableDef();
+    for (; transactions > 0; --transactions) {
+      try {
+        ws.Rollback();
+      } catch (const kav::Error&) {
+        // A rollback that fails leaves nothing more to undo here.
+      }
+    }
+    throw kav::Error(55555, text, "ChangeFieldType");
+  }
+}
