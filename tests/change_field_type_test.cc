@@ -1,0 +1,300 @@
+// ChangeFieldType on small tables built through the engine layer.
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/dao/dao.h"
+#include "platform/dao/workgroup.h"
+#include "tests/support/harness.h"
+#include "update/globals.h"
+#include "update/update.h"
+
+namespace kav::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+struct Column {
+  const char* name;
+  int type;
+  long size = 0;
+};
+
+class RetypeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dao::CreateWorkgroupFile(dir.File("T.mdw"), {{"KAVOwner", "TelvoRm"}},
+                             dao::PasswordCost::kMinimum);
+    dao::DBEngine::Instance().SetSystemDB(dir.File("T.mdw"));
+    ws = dao::DBEngine::Instance().CreateWorkspace("", "KAVOwner", "TelvoRm");
+    db = ws.CreateDatabase(dir.File("T.mdb"));
+  }
+
+  void Table(const char* name, std::vector<Column> columns) {
+    dao::TableDef td = db.CreateTableDef(name);
+    for (const Column& c : columns) td.Fields().Append(td.CreateField(c.name, c.type, c.size));
+    db.TableDefs().Append(td);
+  }
+
+  void AddIndex(const char* table, const char* name, std::vector<const char*> fields,
+                bool primary, bool unique, bool required = false,
+                bool ignore_nulls = false) {
+    dao::TableDef td = db.TableDefs().Item(table);
+    dao::Index ix = td.CreateIndex(name);
+    ix.SetPrimary(primary);
+    ix.SetUnique(unique);
+    ix.SetRequired(required);
+    ix.SetIgnoreNulls(ignore_nulls);
+    for (const char* f : fields) ix.Fields().Append(ix.CreateField(f));
+    td.Indexes().Append(ix);
+  }
+
+  void Relate(const char* name, const char* table, const char* foreign,
+              std::vector<std::pair<const char*, const char*>> pairs, long attributes = 0) {
+    dao::Relation rel = db.CreateRelation(name, table, foreign, attributes);
+    for (auto [f, ff] : pairs) {
+      dao::Field field = rel.CreateField(f);
+      field.SetForeignName(ff);
+      rel.Fields().Append(field);
+    }
+    db.Relations().Append(rel);
+  }
+
+  void Insert(const char* table, std::vector<dao::Value> values) {
+    dao::Recordset rs = db.OpenRecordset(table, dao::dbOpenTable);
+    rs.AddNew();
+    for (size_t i = 0; i < values.size(); ++i) rs.Fields(static_cast<int>(i)).SetValue(values[i]);
+    rs.Update();
+  }
+
+  void Retype(const std::string& table, const std::string& field, int type, long size,
+              bool allow_zero_length = false) {
+    bool not_required = true;
+    long attributes = 0;
+    ChangeFieldType(db, table, field, type, size, allow_zero_length, not_required,
+                    attributes);
+  }
+
+  // Everything about a table a retyping must keep: its fields in order with
+  // their properties, its indexes, the relations that touch it, its rows.
+  std::vector<std::string> Describe(const std::string& table) {
+    std::vector<std::string> out;
+    dao::TableDefCollection tables = db.TableDefs();
+    tables.Refresh();
+    dao::TableDef td = tables.Item(table);
+    for (int i = 0; i < td.Fields().Count(); ++i) {
+      dao::Field f = td.Fields().Item(i);
+      out.push_back("field " + f.Name() + " " + std::to_string(f.Type()) + " " +
+                    std::to_string(f.Size()) + (f.AllowZeroLength() ? " azl" : "") +
+                    (f.Required() ? " required" : ""));
+    }
+    for (int i = 0; i < td.Indexes().Count(); ++i) {
+      dao::Index ix = td.Indexes().Item(i);
+      std::string line = "index " + ix.Name() + (ix.Primary() ? " primary" : "") +
+                         (ix.Unique() ? " unique" : "") + (ix.Required() ? " required" : "") +
+                         (ix.IgnoreNulls() ? " ignorenulls" : "") +
+                         (ix.Foreign() ? " foreign" : "") + " (";
+      for (int j = 0; j < ix.Fields().Count(); ++j) line += ix.Fields().Item(j).Name() + ",";
+      out.push_back(line + ")");
+    }
+    dao::RelationCollection relations = db.Relations();
+    relations.Refresh();
+    for (int i = 0; i < relations.Count(); ++i) {
+      dao::Relation r = relations.Item(i);
+      std::string line = "relation " + r.Name() + " " + r.Table() + "->" + r.ForeignTable() +
+                         " " + std::to_string(r.Attributes());
+      for (int j = 0; j < r.Fields().Count(); ++j) {
+        line += " " + r.Fields().Item(j).Name() + "=" + r.Fields().Item(j).ForeignName();
+      }
+      out.push_back(line);
+    }
+    dao::Recordset rs = db.OpenRecordset(table, dao::dbOpenTable);
+    while (!rs.IsEOF()) {
+      std::string row = "row";
+      for (int f = 0; f < rs.FieldCount(); ++f) row += " " + rs.Fields(f).GetValue().ToString();
+      out.push_back(row);
+      rs.MoveNext();
+    }
+    return out;
+  }
+
+  TempDir dir;
+  dao::Workspace ws;
+  dao::Database db;
+};
+
+TEST_F(RetypeTest, ColumnInNoIndexKeepsNamePositionAndData) {
+  Table("t", {{"a", dao::dbText, 10}, {"b", dao::dbLong}, {"c", dao::dbText, 5}});
+  Insert("t", {"one", int32_t{12}, "x"});
+  Insert("t", {"two", dao::Value(), "y"});
+  Retype("t", "b", dao::dbText, 4);
+  EXPECT_THAT(Describe("t"),
+              ElementsAre("field a 10 10", "field b 10 4", "field c 10 5", "row one 12 x",
+                          "row two  y"));
+}
+
+TEST_F(RetypeTest, NamesInAnotherCaseAndTheDefaultSize) {
+  Table("Things", {{"Code", dao::dbInteger}});
+  Insert("Things", {int16_t{7}});
+  Retype("THINGS", "code", dao::dbText, 0);
+  EXPECT_THAT(Describe("Things"), ElementsAre("field Code 10 50", "row 7"));
+}
+
+TEST_F(RetypeTest, TemporaryNameSkipsTakenNames) {
+  Table("t", {{"XXX1", dao::dbText, 5}, {"b", dao::dbText, 10}, {"XXX2", dao::dbText, 5}});
+  Insert("t", {"p", "too long", "q"});
+  try {
+    Retype("t", "b", dao::dbText, 3);
+    FAIL() << "the copy must fail";
+  } catch (const kav::Error& e) {
+    EXPECT_EQ(e.number(), 55555);
+    EXPECT_EQ(e.source(), "ChangeFieldType");
+    EXPECT_THAT(e.description(), StartsWith("Error Copying data from XXX3 to b\r\nError 3163 ("));
+  }
+  Retype("t", "b", dao::dbText, 20);
+  EXPECT_THAT(Describe("t"),
+              ElementsAre("field XXX1 10 5", "field b 10 20", "field XXX2 10 5",
+                          "row p too long q"));
+}
+
+TEST_F(RetypeTest, TwoFieldIndexRebuiltWithItsProperties) {
+  Table("t", {{"a", dao::dbText, 4}, {"b", dao::dbInteger}, {"c", dao::dbText, 4}});
+  AddIndex("t", "ab", {"a", "b"}, false, true, true, true);
+  AddIndex("t", "PrimaryKey", {"c"}, true, true, true);
+  Insert("t", {"x", int16_t{1}, "k1"});
+  std::vector<std::string> before = Describe("t");
+  Retype("t", "b", dao::dbText, 6);
+  std::vector<std::string> after = Describe("t");
+  EXPECT_EQ(after[1], "field b 10 6");
+  EXPECT_THAT(after, ::testing::Contains("index ab unique required ignorenulls (a,b,)"));
+  EXPECT_THAT(after, ::testing::Contains("index PrimaryKey primary unique required (c,)"));
+  // Still unique on (a, b).
+  EXPECT_THROW(
+      {
+        try {
+          Insert("t", {"X", "1", "k2"});
+        } catch (const kav::Error& e) {
+          EXPECT_EQ(e.number(), dao::kErrDuplicateKey);
+          throw;
+        }
+      },
+      kav::Error);
+}
+
+TEST_F(RetypeTest, RelationOfTwoPairsFoundThroughItsForeignSide) {
+  Table("parent", {{"k1", dao::dbText, 4}, {"k2", dao::dbText, 4}});
+  AddIndex("parent", "PrimaryKey", {"k1", "k2"}, true, true, true);
+  Table("child", {{"id", dao::dbLong}, {"x1", dao::dbText, 4}, {"x2", dao::dbText, 4}});
+  Relate("parentchild", "parent", "child", {{"k1", "x1"}, {"k2", "x2"}}, 0);
+  Insert("parent", {"A", "B"});
+  Insert("child", {int32_t{1}, "A", "B"});
+  Retype("child", "x2", dao::dbText, 8);
+  std::vector<std::string> after = Describe("child");
+  EXPECT_THAT(after, ::testing::Contains("relation parentchild parent->child 0 k1=x1 k2=x2"));
+  EXPECT_EQ(after[2], "field x2 10 8");
+  EXPECT_THAT(after, ::testing::Contains(StartsWith("row 1 A B")));
+  // Still enforced.
+  try {
+    Insert("child", {int32_t{2}, "A", "Z"});
+    FAIL() << "the relation must refuse an unmatched row";
+  } catch (const kav::Error& e) {
+    EXPECT_EQ(e.number(), dao::kErrRelatedRecordRequired);
+  }
+}
+
+TEST_F(RetypeTest, ForeignIndexOfASelfRelationFailsAndLeavesTheTableAsItWas) {
+  // The relation's primary field is another column, so the relation is not
+  // taken down, and its foreign index is left alone; deleting the renamed
+  // column then fails.
+  Table("t", {{"a", dao::dbText, 4}, {"b", dao::dbText, 4}});
+  AddIndex("t", "PrimaryKey", {"a"}, true, true, true);
+  Relate("self", "t", "t", {{"a", "b"}});
+  Insert("t", {"A", dao::Value()});
+  Insert("t", {"B", "A"});
+  std::vector<std::string> before = Describe("t");
+  try {
+    Retype("t", "b", dao::dbText, 8);
+    FAIL() << "the retyping must fail";
+  } catch (const kav::Error& e) {
+    EXPECT_EQ(e.number(), 55555);
+    EXPECT_THAT(e.description(), StartsWith("Error "));
+  }
+  EXPECT_EQ(Describe("t"), before);
+}
+
+TEST_F(RetypeTest, ValueThatDoesNotFitLeavesTheTableUnchanged) {
+  Table("t", {{"a", dao::dbText, 10}, {"b", dao::dbText, 10}});
+  AddIndex("t", "PrimaryKey", {"b"}, true, true, true);
+  Insert("t", {"x", "short"});
+  Insert("t", {"y", "much longer"});
+  std::vector<std::string> before = Describe("t");
+  try {
+    Retype("t", "b", dao::dbText, 6);
+    FAIL() << "the copy must fail";
+  } catch (const kav::Error& e) {
+    EXPECT_EQ(e.number(), 55555);
+    EXPECT_EQ(e.source(), "ChangeFieldType");
+    const std::vector<kav::Error>& errors = dao::DBEngine::Instance().Errors();
+    ASSERT_FALSE(errors.empty());
+    std::string expected = "Error Copying data from XXX1 to b";
+    for (const kav::Error& engine_error : errors) {
+      expected += "\r\nError " + std::to_string(engine_error.number()) + " (" +
+                  engine_error.source() + ") " + engine_error.description();
+    }
+    EXPECT_EQ(e.description(), expected);
+    EXPECT_EQ(errors.front().number(), dao::kErrFieldTooSmall);
+  }
+  EXPECT_EQ(Describe("t"), before);
+}
+
+TEST(RetypeSample, SchemaPhaseRetypesTheFourColumnsTwice) {
+  TempDir dir;
+  std::string mdb = MakeSample(dir);
+  OpenAsDriverDoes(mdb);
+  dao::Database db = gdbUpdate;
+  auto values = [&] {
+    return std::vector<std::vector<std::string>>{
+        Rows(db, "Select tbl_kav_persons.p_primary_jet_port, "
+                 "tbl_kav_persons.p_secondary_jet_port from tbl_kav_persons;"),
+        Rows(db, "Select tbl_kav_jet_ports.jet_port_abbrev from tbl_kav_jet_ports;"),
+        Rows(db, "Select tbl_kav_training_scheduled.ts_comment from "
+                 "tbl_kav_training_scheduled;")};
+  };
+  auto before = values();
+  for (int run = 0; run < 2; ++run) {
+    for (auto [table, field, size, azl] :
+         {std::tuple{"tbl_kav_persons", "p_primary_jet_port", 4L, false},
+          std::tuple{"tbl_kav_persons", "p_secondary_jet_port", 4L, false},
+          std::tuple{"tbl_kav_jet_ports", "jet_port_abbrev", 4L, false},
+          std::tuple{"tbl_kav_training_scheduled", "ts_comment", 255L, true}}) {
+      long lSize = size;
+      bool bAllowZeroLength = azl;
+      bool bNotRequired = true;
+      long lAttributes = 0;
+      ChangeFieldType(db, table, field, dao::dbText, lSize, bAllowZeroLength, bNotRequired,
+                      lAttributes);
+      dao::Field f = db.TableDefs().Item(table).Fields().Item(field);
+      EXPECT_EQ(f.Type(), dao::dbText);
+      EXPECT_EQ(f.Size(), size);
+      EXPECT_EQ(f.AllowZeroLength(), azl);
+    }
+  }
+  EXPECT_EQ(values(), before);
+  // The jet-port relations are back, and still enforced.
+  EXPECT_EQ(db.Relations().Item("tbl_kav_jet_portstbl_kav_persons").Table(),
+            "tbl_kav_jet_ports");
+  EXPECT_THROW(db.Execute("UPDATE tbl_kav_persons SET tbl_kav_persons.p_primary_jet_port = "
+                          "'ZZZZ' WHERE tbl_kav_persons.p_id = 1;",
+                          dao::dbFailOnError),
+               kav::Error);
+  gdbUpdate.Close();
+}
+
+}  // namespace
+}  // namespace kav::testing
