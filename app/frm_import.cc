@@ -1,0 +1,115 @@
+#include "app/frm_import.h"
+
+#include <QString>
+
+#include "platform/ui/message_box.h"
+#include "update/update.h"
+
+// Paths use "/" as their separator here: where a directory gets a separator
+// before a file name, it is "/", and a network path starts with "//".
+
+frmImport::frmImport()
+    : drvDrives(*this, 15, 0, 2820, 315, 2),
+      dirDirectories(*this, 0, 495, 2820, 2565, 4),
+      filFiles(*this, 3045, 510, 3105, 2625, 3),
+      lblFilePath(*this, 3150, 45, 4500, 255, 5),
+      cmdSelect(*this, 120, 3480, 2925, 360, 0),
+      cmdCancel(*this, 3255, 3480, 2895, 360, 1),
+      lblCounter(*this, 1800, 4200, 2655, 375, 6) {
+  SetCaption("KAV Update - Manual Selection");
+  SetClientSize(6315, 5100);
+  lblFilePath.SetFont("MS Sans Serif", 8.25, true);
+  cmdSelect.SetCaption("&Select KAV.MDB and Begin Update");
+  cmdCancel.SetCaption("&Cancel and Return to Main Menu");
+  ApplyTabOrder({&drvDrives, &dirDirectories, &filFiles, &lblFilePath, &cmdSelect,
+                 &cmdCancel, &lblCounter});
+
+  drvDrives.Change = [this] { drvDrives_Change(); };
+  drvDrives.GotFocus = [this] { drvDrives_GotFocus(); };
+  dirDirectories.Change = [this] { dirDirectories_Change(); };
+  dirDirectories.Click = [this] { dirDirectories_Click(); };
+  filFiles.Click = [this] { filFiles_Click(); };
+  filFiles.DblClick = [this] { filFiles_DblClick(); };
+  filFiles.PathChange = [this] { filFiles_PathChange(); };
+  filFiles.PatternChange = [this] { filFiles_PatternChange(); };
+  cmdSelect.Click = [this] { cmdSelect_Click(); };
+  cmdCancel.Click = [this] { cmdCancel_Click(); };
+
+  // The lists start in the process's current directory; the pattern is set
+  // as the window is designed, before any handler is listening.
+  ui::Event path_change = filFiles.PathChange;
+  ui::Event pattern_change = filFiles.PatternChange;
+  filFiles.PathChange = nullptr;
+  filFiles.PatternChange = nullptr;
+  filFiles.SetPath(dirDirectories.Path());
+  filFiles.SetPattern("*.mdb");
+  filFiles.PathChange = path_change;
+  filFiles.PatternChange = pattern_change;
+}
+
+void frmImport::Form_Load() {
+  lblFilePath.SetCaption(filFiles.Path());
+  lblFilePath.SetToolTipText(filFiles.Path());
+}
+
+void frmImport::drvDrives_Change() {
+  dirDirectories.SetPath(drvDrives.Drive());
+  drvDrives.SetToolTipText(drvDrives.Drive());
+}
+
+void frmImport::drvDrives_GotFocus() {
+  if (dirDirectories.Path().substr(0, 2) == "//") drvDrives_Change();
+}
+
+void frmImport::dirDirectories_Change() {
+  filFiles.SetPath(dirDirectories.Path());
+  dirDirectories.SetToolTipText(dirDirectories.Path());
+  filFiles.SetToolTipText("No file(s) selected");
+}
+
+void frmImport::dirDirectories_Click() { filFiles.Refresh(); }
+
+void frmImport::filFiles_Click() {
+  if (filFiles.ListIndex() < 0) {
+    cmdSelect.SetEnabled(false);
+    filFiles.SetToolTipText("No file(s) selected");
+    return;
+  }
+  cmdSelect.SetEnabled(true);
+  const std::string path = filFiles.Path();
+  filFiles.SetToolTipText(path + (!path.empty() && path.back() == '/' ? "" : "/") +
+                          filFiles.FileName());
+}
+
+void frmImport::filFiles_DblClick() { cmdSelect_Click(); }
+
+void frmImport::filFiles_PathChange() {
+  lblFilePath.SetCaption(filFiles.Path());
+  lblFilePath.SetToolTipText(filFiles.Path());
+  cmdSelect.SetEnabled(false);
+}
+
+void frmImport::filFiles_PatternChange() {
+  if (filFiles.ListIndex() < 0) {
+    cmdSelect.SetEnabled(false);
+    filFiles.SetToolTipText("No file(s) selected");
+  }
+}
+
+void frmImport::cmdSelect_Click() {
+  if (filFiles.ListIndex() < 0) return;
+  msFullPath = filFiles.ToolTipText();
+  msFileName = filFiles.FileName();
+  if (QString::fromStdString(msFileName).trimmed().isEmpty()) return;
+  // The name test compares exactly, after upper-casing the name.
+  if (QString::fromStdString(msFileName).toUpper().right(7) != "KAV.MDB") {
+    ui::MsgBox(
+        "This is not the KAV Access database. Either choose the correct database or "
+        "press the Cancel button.",
+        ui::vbOKOnly | ui::vbInformation, "KAV");
+    return;
+  }
+  RunDatabaseUpdate(msFullPath);
+}
+
+void frmImport::cmdCancel_Click() { Unload(); }

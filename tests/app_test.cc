@@ -1,0 +1,315 @@
+// The tool's windows, driven offscreen with scripted message boxes.
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QListWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "app/access_check.h"
+#include "app/frm_import.h"
+#include "app/frm_start.h"
+#include "app/kav_main.h"
+#include "platform/ui/scripted_message_boxes.h"
+#include "tests/support/harness.h"
+
+namespace kav::testing {
+namespace {
+
+using ::testing::ElementsAre;
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "app_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    return new QApplication(argc, argv);
+  }();
+  return *app;
+}
+
+// Runs `action` once the next modal window is up (the event loop of its
+// exec), then closes that window unless the action did.
+void WhenModal(std::function<void(QWidget*)> action) {
+  QTimer::singleShot(0, [action] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) return;
+    action(modal);
+    if (modal->isVisible()) modal->close();
+  });
+}
+
+const char* const kCommand11 = "Software\\\\Classes\\\\Access.Application.11\\\\shell\\\\open\\\\command";
+const char* const kCommand10 = "Software\\\\Classes\\\\Access.Application.10\\\\shell\\\\open\\\\command";
+const char* const kCommand9 = "Software\\\\Classes\\\\Access.Application.9\\\\shell\\\\open\\\\command";
+
+class WindowsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    setenv("WINEPREFIX", prefix.path().c_str(), 1);
+    gsAccessPath.clear();
+  }
+  void TearDown() override { unsetenv("WINEPREFIX"); }
+
+  // Writes the machine hive with `keys`: each a key path (as the hive writes
+  // it) and the line of its default value ("" for a key without one).
+  void Hive(const std::vector<std::pair<std::string, std::string>>& keys) {
+    std::ofstream out(prefix.File("system.reg"));
+    out << "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n";
+    for (const auto& [key, value] : keys) {
+      out << "[" << key << "] 1134567890\n";
+      if (!value.empty()) out << value << "\n";
+      out << "\n";
+    }
+  }
+
+  TempDir prefix;
+  ui::ScriptedMessageBoxes boxes;
+};
+
+const char* const kStartQuestion =
+    "This program will update KAV databases (KAV.MDB) from version 4.0. to 5.0  "
+    "Make sure you have backed up any KAV.MDB and KAV.MDW files you are using.\n\n"
+    "Do you wish to continue with the update?";
+const char* const kAccessMissing =
+    "ERROR: The path for MS Access 2000 or greater cannot be found. Exit the update "
+    "program and make sure you have MS Access 2000 or greater on your PC.";
+
+TEST_F(WindowsTest, NoEndsWithoutTheStartWindow) {
+  boxes.Answer(ui::vbNo);
+  bool shown = false;
+  WhenModal([&](QWidget*) { shown = true; });
+  Main();
+  QApplication::processEvents();
+  EXPECT_THAT(boxes.boxes(), ElementsAre(ui::ShownBox{kStartQuestion, ui::vbYesNo, "KAV"}));
+  EXPECT_FALSE(shown);
+}
+
+TEST_F(WindowsTest, YesShowsTheStartWindow) {
+  std::string caption;
+  WhenModal([&](QWidget* w) { caption = w->windowTitle().toStdString(); });
+  Main();
+  EXPECT_EQ(caption, "KAV Version 4.0 Database Update ");
+  EXPECT_EQ(boxes.boxes().size(), 1u);
+}
+
+struct RegistrationCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> keys;
+  std::string path;          // gsAccessPath afterwards
+  std::vector<std::string> boxes;
+};
+
+TEST_F(WindowsTest, FindAccessReadsTheRegistrationsInOrder) {
+  const std::string quoted11 =
+      R"(@="\"C:\\Office11\\MSACCESS.EXE\" /NOSTARTUP \"%1\"")";
+  const std::string quoted9 = R"(@="\"C:\\Office9\\MSACCESS.EXE\" \"%1\"")";
+  const std::vector<RegistrationCase> cases = {
+      {"2003 before 2000", {{kCommand11, quoted11}, {kCommand9, quoted9}},
+       "C:\\Office11\\MSACCESS.EXE", {}},
+      {"key without default value falls through",
+       {{kCommand11, ""}, {kCommand10, R"(@="\"D:\\Off10\\MSACCESS.EXE\"")"}},
+       "D:\\Off10\\MSACCESS.EXE", {}},
+      {"unquoted command loses its first character",
+       {{kCommand9, R"(@="C:\\Office9\\MSACCESS.EXE /x")"}}, ":\\Office9\\MSACCESS.EXE", {}},
+      {"lower-case name", {{kCommand9, R"(@="\"c:\\o\\msaccess.exe\"")"}},
+       "c:\\o\\msaccess.exe", {}},
+      {"another program's command counts", {{kCommand9, R"(@="notepad.exe %1")"}},
+       "otepad.exe", {}},
+      {"empty value counts as not found", {{kCommand9, R"(@="")"}}, "", {}},
+      {"value longer than the buffer", {{kCommand9, "@=\"" + std::string(1100, 'x') + "\""}},
+       "", {}},
+      {"value filling the buffer without a NUL",
+       {{kCommand11, [] {
+          std::string bytes = "@=hex(1):";
+          for (int i = 0; i < 1024; ++i) bytes += i ? ",41" : "41";
+          return bytes;
+        }()},
+        {kCommand9, quoted9}},
+       "",
+       {"Following error occurred: Invalid procedure call or argument\nIf error "
+        "persists call your KAV support person for help. "}},
+      {"no registration", {}, "", {}},
+  };
+  for (const RegistrationCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Hive(c.keys);
+    boxes.Clear();
+    gsAccessPath = "stale";
+    FindAccess();
+    if (c.boxes.empty()) {
+      EXPECT_EQ(gsAccessPath, c.path);
+    }
+    std::vector<std::string> prompts;
+    for (const ui::ShownBox& b : boxes.boxes()) prompts.push_back(b.prompt);
+    EXPECT_EQ(prompts, c.boxes);
+  }
+}
+
+TEST_F(WindowsTest, HiveTheUserMayNotWriteRegistersNothing) {
+  Hive({{kCommand11, R"(@="\"C:\\O\\MSACCESS.EXE\"")"}});
+  ASSERT_EQ(::chmod(prefix.File("system.reg").c_str(), 0444), 0);
+  FindAccess();
+  EXPECT_EQ(gsAccessPath, "");
+}
+
+TEST_F(WindowsTest, UpdateButtonChecksTheRegistrationAtEveryPress) {
+  Hive({{kCommand11, R"(@="\"C:\\O\\MSACCESS.EXE\"")"}});
+  frmStart start;
+  std::vector<std::string> seen;
+  WhenModal([&](QWidget* w) {
+    seen.push_back(w->windowTitle().toStdString());
+    // Found at load.
+    EXPECT_EQ(gsAccessPath, "C:\\O\\MSACCESS.EXE");
+    // Removed between load and press: the message, and the window stays.
+    Hive({});
+    QTest::mouseClick(start.Command2.widget(), Qt::LeftButton);
+    EXPECT_TRUE(w->isVisible());
+    // Registered again: the selection window opens over it.
+    Hive({{kCommand9, R"(@="\"C:\\O9\\MSACCESS.EXE\"")"}});
+    WhenModal([&](QWidget* import) { seen.push_back(import->windowTitle().toStdString()); });
+    QTest::mouseClick(start.Command2.widget(), Qt::LeftButton);
+  });
+  start.ShowModal();
+  EXPECT_THAT(seen, ElementsAre("KAV Version 4.0 Database Update ",
+                                "KAV Update - Manual Selection"));
+  std::vector<std::string> prompts;
+  for (const ui::ShownBox& b : boxes.boxes()) prompts.push_back(b.prompt);
+  EXPECT_THAT(prompts, ElementsAre(kAccessMissing));
+}
+
+class SelectionTest : public WindowsTest {
+ protected:
+  void SetUp() override {
+    WindowsTest::SetUp();
+    for (const char* name : {"KAV.MDB", "kav.mdb", "OldKAV.MDB", "other.mdb", "notes.txt"}) {
+      std::ofstream(files.File(name)) << "x";
+    }
+    std::filesystem::create_directory(files.File("sub"));
+    form.dirDirectories.SetPath(files.path());
+  }
+
+  // Chooses the entry `name` of the file list as a mouse click does.
+  void Choose(const std::string& name) {
+    QListWidget* list = form.filFiles.list();
+    auto items = list->findItems(QString::fromStdString(name), Qt::MatchExactly);
+    ASSERT_EQ(items.size(), 1) << name;
+    QRect rect = list->visualItemRect(items.front());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+  }
+  void DoubleClick(const std::string& name) {
+    QListWidget* list = form.filFiles.list();
+    auto items = list->findItems(QString::fromStdString(name), Qt::MatchExactly);
+    ASSERT_EQ(items.size(), 1) << name;
+    QRect rect = list->visualItemRect(items.front());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+  }
+
+  TempDir files;
+  frmImport form;
+};
+
+TEST_F(SelectionTest, ListsMdbFilesIgnoringCase) {
+  std::vector<std::string> listed;
+  for (int i = 0; i < form.filFiles.ListCount(); ++i) listed.push_back(form.filFiles.List(i));
+  EXPECT_THAT(listed, ::testing::UnorderedElementsAre("KAV.MDB", "kav.mdb", "OldKAV.MDB", "other.mdb"));
+  EXPECT_EQ(form.filFiles.ToolTipText(), "No file(s) selected");
+  EXPECT_FALSE(form.cmdSelect.Enabled());
+}
+
+TEST_F(SelectionTest, SelectWithNothingChosenDoesNothing) {
+  form.cmdSelect.SetEnabled(true);
+  form.cmdSelect_Click();
+  EXPECT_TRUE(boxes.boxes().empty());
+}
+
+TEST_F(SelectionTest, ChoosingAFileEnablesSelectAndHoldsTheFullPath) {
+  Choose("kav.mdb");
+  EXPECT_TRUE(form.cmdSelect.Enabled());
+  EXPECT_EQ(form.filFiles.ToolTipText(), files.path() + "/kav.mdb");
+  // A directory change disables the button and resets the tooltip.
+  form.dirDirectories.SetPath(files.File("sub"));
+  EXPECT_FALSE(form.cmdSelect.Enabled());
+  EXPECT_EQ(form.filFiles.ToolTipText(), "No file(s) selected");
+  EXPECT_EQ(form.lblFilePath.Caption(), files.path() + "/sub");
+}
+
+TEST_F(SelectionTest, RootDirectoryGetsOneSeparator) {
+  form.dirDirectories.SetPath("/");
+  ASSERT_GT(form.filFiles.ListCount(), -1);
+  form.filFiles.SetPattern("*");
+  if (form.filFiles.ListCount() == 0) GTEST_SKIP() << "no file in the root directory";
+  Choose(form.filFiles.List(0));
+  EXPECT_EQ(form.filFiles.ToolTipText(), "/" + form.filFiles.List(0));
+}
+
+TEST_F(SelectionTest, WrongNameShowsTheWrongFileBoxOnce) {
+  DoubleClick("other.mdb");
+  EXPECT_THAT(boxes.boxes(),
+              ElementsAre(ui::ShownBox{"This is not the KAV Access database. Either choose "
+                                       "the correct database or press the Cancel button.",
+                                       ui::vbOKOnly | ui::vbInformation, "KAV"}));
+}
+
+TEST_F(SelectionTest, NamesEndingInKavMdbRunTheUpdate) {
+  // Without a workgroup file beside them, the update says so: proof that it ran.
+  const std::string missing =
+      "The MDB you selected is missing it's MDW file. Please copy it to the same "
+      "directory then try again.";
+  for (const char* name : {"kav.mdb", "OldKAV.MDB"}) {
+    boxes.Clear();
+    Choose(name);
+    form.cmdSelect_Click();
+    ASSERT_EQ(boxes.boxes().size(), 1u) << name;
+    EXPECT_EQ(boxes.boxes()[0].prompt, missing);
+    // The window keeps the same file selected, and a second press runs it again.
+    EXPECT_EQ(form.filFiles.FileName(), name);
+    EXPECT_TRUE(form.cmdSelect.Enabled());
+    form.cmdSelect_Click();
+    EXPECT_EQ(boxes.boxes().size(), 2u);
+  }
+}
+
+TEST_F(SelectionTest, DriveGotFocusReturnsFromANetworkPath) {
+  // Away from a network path the focus changes nothing; choosing a drive
+  // opens its root.
+  form.drvDrives_GotFocus();
+  EXPECT_EQ(form.dirDirectories.Path(), files.path());
+  form.drvDrives.SetDrive("/");
+  EXPECT_EQ(form.dirDirectories.Path(), "/");
+  EXPECT_EQ(form.drvDrives.ToolTipText(), "/");
+}
+
+TEST_F(WindowsTest, FullRunThroughTheWindowsOnTheSample) {
+  TempDir data;
+  std::string mdb = MakeSample(data);
+  Hive({{kCommand11, R"(@="\"C:\\O\\MSACCESS.EXE\"")"}});
+  frmImport form;
+  form.dirDirectories.SetPath(data.path());
+  QListWidget* list = form.filFiles.list();
+  auto items = list->findItems("KAV.MDB", Qt::MatchExactly);
+  ASSERT_EQ(items.size(), 1);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                    list->visualItemRect(items.front()).center());
+  QTest::mouseClick(form.cmdSelect.widget(), Qt::LeftButton);
+  ASSERT_FALSE(boxes.boxes().empty());
+  EXPECT_EQ(boxes.boxes().back().prompt, "Database Update completed.");
+}
+
+}  // namespace
+}  // namespace kav::testing
