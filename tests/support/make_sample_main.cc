@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/error.h"
@@ -41,6 +42,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kav-make-sample: %s\n", e.what());
     return 1;
   }
+  // A Wine prefix whose machine hive registers the database program, so the
+  // tool's prerequisite check passes on a machine without it.
+  std::filesystem::create_directories(dir + "/wine");
+  std::ofstream(dir + "/wine/system.reg")
+      << "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
+      << "[Software\\\\Classes\\\\Access.Application.11\\\\shell\\\\open\\\\command] 1134567890\n"
+      << "@=\"\\\"C:\\\\Program Files\\\\Microsoft Office\\\\OFFICE11\\\\MSACCESS.EXE\\\" "
+         "/NOSTARTUP \\\"%1\\\"\"\n";
   std::printf("%s/KAV.MDB\n", dir.c_str());
   return 0;
 }

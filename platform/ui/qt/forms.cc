@@ -283,6 +283,10 @@ void FileListBox::Fill() {
 
 Form::Form() : dialog_(new QDialog) {
   dialog_->setModal(true);
+  // The windows are laid out in twips for an 8-point system font.
+  QFont font = dialog_->font();
+  font.setPointSizeF(8);
+  dialog_->setFont(font);
 }
 
 Form::~Form() { delete dialog_; }
