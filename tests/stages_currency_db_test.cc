@@ -1,0 +1,499 @@
+// The currency stage on the sample database: its trace, its error rule, the
+// rows it leaves, and the update end to end with the stage in place.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/ui/scripted_message_boxes.h"
+#include "stages/stages.h"
+#include "tests/support/harness.h"
+#include "update/globals.h"
+#include "update/update.h"
+
+namespace kav::testing {
+namespace {
+
+using stages::CurrencySteps;
+using stages::RowStep;
+using stages::SqlStep;
+using stages::Step;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr const char* kTitle = "UpdateMDB_Jobs_Currency";
+constexpr const char* kSelectAll =
+    "SELECT tbl_kav_jobs_currency.jc_risk_type, "
+    "tbl_kav_jobs_currency.jc_job_code, tbl_kav_jobs_currency.jc_c_risk_type, "
+    "tbl_kav_jobs_currency.jc_c_job_code, tbl_kav_jobs_currency.jc_standard "
+    "FROM tbl_kav_jobs_currency;";
+
+using Table = std::multiset<std::string>;
+
+Table CurrencyRows(dao::Database& db) {
+  std::vector<std::string> rows = Rows(db, kSelectAll);
+  return Table(rows.begin(), rows.end());
+}
+
+// The text of step `number`, counted from 1.
+std::string TextOf(int number) {
+  return std::get<SqlStep>(CurrencySteps().at(number - 1)).text;
+}
+
+// The thirteen rows the stage inserts and its list deletions remove again.
+const std::set<std::string>& RemovedAgain() {
+  static const std::set<std::string> rows = {
+      "WF|ICT4|WF|SOFR|NATIONAL", "WF|PIOF|WF|PIO2|NATIONAL",
+      "WF|SOF2|WF|SOFR|NATIONAL", "WF|SOFR|WF|ICT4|NATIONAL",
+      "WF|SOFR|WF|STCR|NATIONAL", "WF|SOFR|WF|STDZ|NATIONAL",
+      "WF|SOFR|WF|STEN|NATIONAL", "WF|SOFR|WF|STPL|NATIONAL",
+      "WF|SOFR|WF|TFLD|NATIONAL", "WF|STCR|WF|SOFR|NATIONAL",
+      "WF|STDZ|WF|SOFR|NATIONAL", "WF|STEN|WF|SOFR|NATIONAL",
+      "WF|STPL|WF|SOFR|NATIONAL"};
+  return rows;
+}
+
+// Every row the stage's row steps write, as Rows shows it.
+std::vector<std::string> InsertedRows() {
+  std::vector<std::string> rows;
+  for (const Step& step : CurrencySteps()) {
+    if (const auto* row = std::get_if<RowStep>(&step)) {
+      std::string text;
+      for (const auto& field : row->fields) {
+        if (!text.empty()) text += "|";
+        text += field.value.AsText();
+      }
+      rows.push_back(text);
+    }
+  }
+  return rows;
+}
+
+// The 73 rows of the stage that stay when it completes.
+Table StayingStageRows() {
+  Table rows;
+  for (const std::string& row : InsertedRows()) {
+    if (!RemovedAgain().count(row)) rows.insert(row);
+  }
+  return rows;
+}
+
+// The sample's own currency rows after the stage.
+const std::vector<std::string> kSampleRowsAfter = {
+    "WF|CRWB|WF|HELB|NATIONAL",  // was (CRWB, HEMG)
+    "WF|CRWB|WF|HELM|NATIONAL",  // was (CRWB, HLCO)
+    "WF|FFT1|WF|HELB|NATIONAL",  // was (FFT1, HEMG)
+    "WF|ICT3|WF|ICT4|NATIONAL",  // named by no step
+    "WF|FELB|WF|ICT4|NATIONAL",  // was (FELB, ICT3)
+                                 // (RXI1, RXB2) goes with every row of RXI1.
+};
+
+Table SampleTableAfterStage() {
+  Table rows = StayingStageRows();
+  rows.insert(kSampleRowsAfter.begin(), kSampleRowsAfter.end());
+  return rows;
+}
+
+// Adds a stored row of five text values through gdbUpdate.
+void AddStoredRow(const std::string& row) {
+  std::vector<std::string> values;
+  size_t start = 0;
+  for (size_t bar; (bar = row.find('|', start)) != std::string::npos;
+       start = bar + 1) {
+    values.push_back(row.substr(start, bar - start));
+  }
+  values.push_back(row.substr(start));
+  dao::Recordset rs =
+      gdbUpdate.OpenRecordset("tbl_kav_jobs_currency", dao::dbOpenTable);
+  rs.AddNew();
+  for (int i = 0; i < static_cast<int>(values.size()); ++i) {
+    rs.Fields(i).SetValue(values[i]);
+  }
+  rs.Update();
+}
+
+class CurrencyStageDb : public ::testing::Test {
+ protected:
+  void SetUp() override { OpenAsDriverDoes(mdb); }
+  void TearDown() override {
+    if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
+    gdbUpdate = dao::Database();
+    gwsUpdate = dao::Workspace();
+  }
+
+  bool RunStage() {
+    bool bFailed = true;  // the stage must clear it
+    UpdateMDB_Jobs_Currency(bFailed);
+    return bFailed;
+  }
+
+  TempDir dir;
+  std::string mdb = MakeSample(dir);
+  ui::ScriptedMessageBoxes boxes;
+};
+
+TEST_F(CurrencyStageDb, TraceOnTheSampleIsTheStepTrace) {
+  TraceRecorder trace;
+  EXPECT_FALSE(RunStage());
+  EXPECT_EQ(trace.lines(), stages::TraceLines(CurrencySteps()));
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+}
+
+TEST_F(CurrencyStageDb, LeavesItsRowsAndTheSampleRowsReworked) {
+  EXPECT_FALSE(RunStage());
+  EXPECT_EQ(CurrencyRows(gdbUpdate), SampleTableAfterStage());
+  EXPECT_EQ(SampleTableAfterStage().size(), 73u + 5u);
+}
+
+// One fault to inject: the nth call of a kind (and text), failing with a
+// number.
+struct Fault {
+  dao::CallKind kind;
+  int nth;
+  std::string text;  // empty: any
+  long number;
+  std::string description = "Injected fault";
+};
+
+// The trace line prefix of a call kind.
+bool LineIsCall(const std::string& line, const Fault& fault) {
+  switch (fault.kind) {
+    case dao::CallKind::kOpenTable:
+      return line.rfind("OPEN\t", 0) == 0;
+    case dao::CallKind::kAddNew:
+      return line == "ADDNEW";
+    case dao::CallKind::kSetField:
+      return line.rfind("SET\t", 0) == 0;
+    case dao::CallKind::kUpdate:
+      return line == "UPDATE";
+    case dao::CallKind::kExecute:
+      return fault.text.empty() ? line.rfind("EXEC\t", 0) == 0
+                                : line == "EXEC\t0\t" + fault.text;
+    default:
+      return false;
+  }
+}
+
+// The clean trace with the faults raised where they strike: each failing
+// line is followed by its ERR line, and the trace ends after the first fault
+// that is not a duplicate key.
+std::vector<std::string> TraceWithFaults(const std::vector<Fault>& faults) {
+  std::vector<std::string> clean = stages::TraceLines(CurrencySteps());
+  std::vector<int> seen(faults.size(), 0);
+  std::vector<std::string> out;
+  for (const std::string& line : clean) {
+    out.push_back(line);
+    for (size_t f = 0; f < faults.size(); ++f) {
+      if (!LineIsCall(line, faults[f]) || ++seen[f] != faults[f].nth) continue;
+      out.push_back("ERR\t" + std::to_string(faults[f].number));
+      if (faults[f].number != dao::kErrDuplicateKey) return out;
+    }
+  }
+  return out;
+}
+
+TEST_F(CurrencyStageDb, ErrorRule) {
+  struct Case {
+    std::string name;
+    std::vector<Fault> faults;
+    bool failed;
+    std::vector<ui::ShownBox> boxes;
+    std::vector<std::string> trace_tail;  // hand-written end of the trace
+    std::vector<std::string> present, absent;
+  };
+  // Stored rows that show which deletions ran.
+  const std::vector<std::string> stored = {
+      "WF|CRWB|WF|PSC2|NATIONAL",  // step 149
+      "WF|CRWB|WF|SOF1|NATIONAL",  // step 150
+      "WF|CRWB|WF|SOF2|NATIONAL",  // step 151
+      "WF|TRPB|WF|FUM1|NATIONAL",  // step 381
+  };
+  const std::vector<Case> cases = {
+      {"duplicate key at the first row's update is skipped",
+       {{dao::CallKind::kUpdate, 1, "", dao::kErrDuplicateKey}},
+       false,
+       {},
+       {},
+       {"WF|ACDP|WF|EDRC|NATIONAL"},
+       {"WF|ABRO|WF|RADO|NATIONAL", "WF|TRPB|WF|FUM1|NATIONAL"}},
+      {"duplicate key at the last operation ends the stage normally",
+       {{dao::CallKind::kExecute, 1, TextOf(381), dao::kErrDuplicateKey}},
+       false,
+       {},
+       {"EXEC\t0\t" + TextOf(381), "ERR\t3022"},
+       {"WF|TRPB|WF|FUM1|NATIONAL", "WF|TRPB|WF|HELB|NATIONAL"},
+       {"WF|CRWB|WF|SOF1|NATIONAL"}},
+      {"failure at the first operation",
+       {{dao::CallKind::kOpenTable, 1, "", 3078, "The table was not found"}},
+       true,
+       {{" 3078  :  The table was not found", 0, kTitle}},
+       {"OPEN\ttbl_kav_jobs_currency", "ERR\t3078"},
+       {"WF|CRWB|WF|HEMG|NATIONAL", "WF|CRWB|WF|SOF1|NATIONAL"},
+       {"WF|ABRO|WF|RADO|NATIONAL"}},
+      {"failure at a field of step 20 leaves the row and the rest undone",
+       {{dao::CallKind::kSetField, 16 * 5 + 3, "", 3163, "Field too small"}},
+       true,
+       {{" 3163  :  Field too small", 0, kTitle}},
+       {"ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tDMOB", "SET\t2\tT\tWF",
+        "ERR\t3163"},
+       {"WF|DIVS|WF|STPS|NATIONAL", "WF|CRWB|WF|HELB|NATIONAL",
+        "WF|CRWB|WF|HELM|NATIONAL", "WF|RXI1|WF|RXB2|NATIONAL"},
+       {"WF|DMOB|WF|PSC2|NATIONAL", "WF|DOCL|WF|PSC2|NATIONAL"}},
+      {"negative number at a deletion; earlier deletions stand",
+       {{dao::CallKind::kExecute, 1, TextOf(150), -2147217900}},
+       true,
+       {{"-2147217900  :  Injected fault", 0, kTitle}},
+       {"EXEC\t0\t" + TextOf(149), "EXEC\t0\t" + TextOf(150),
+        "ERR\t-2147217900"},
+       {"WF|CRWB|WF|SOF1|NATIONAL", "WF|CRWB|WF|SOF2|NATIONAL",
+        "WF|SOF2|WF|SOFR|NATIONAL"},
+       {"WF|CRWB|WF|PSC2|NATIONAL", "WF|RXI1|WF|RXB2|NATIONAL"}},
+      {"empty description keeps the separator's trailing blanks",
+       {{dao::CallKind::kExecute, 1, TextOf(292), 3075, ""}},
+       true,
+       {{" 3075  :  ", 0, kTitle}},
+       {},
+       {"WF|TRPB|WF|FUM1|NATIONAL"},
+       {"WF|CRWB|WF|SOF1|NATIONAL"}},
+      {"skips then one failure show one box",
+       {{dao::CallKind::kUpdate, 1, "", dao::kErrDuplicateKey},
+        {dao::CallKind::kUpdate, 3, "", dao::kErrDuplicateKey},
+        {dao::CallKind::kExecute, 1, TextOf(15), 3061, "Too few parameters"}},
+       true,
+       {{" 3061  :  Too few parameters", 0, kTitle}},
+       {"EXEC\t0\t" + TextOf(14), "EXEC\t0\t" + TextOf(15), "ERR\t3061"},
+       {"WF|ACDP|WF|EDRC|NATIONAL", "WF|ACDR|WF|ICT1|NATIONAL",
+        "WF|CRWB|WF|HELB|NATIONAL", "WF|CRWB|WF|HLCO|NATIONAL"},
+       {"WF|ABRO|WF|RADO|NATIONAL", "WF|ACDP|WF|ABRO|NATIONAL",
+        "WF|DECK|WF|HEB2|NATIONAL"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    TempDir case_dir;
+    const std::string path = MakeSample(case_dir);
+    OpenAsDriverDoes(path);
+    for (const std::string& row : stored) AddStoredRow(row);
+    boxes.Clear();
+
+    bool bFailed;
+    std::vector<std::string> lines;
+    {
+      FaultInjector faults;
+      for (const Fault& f : c.faults) {
+        faults.FailNth(f.kind, f.nth, f.number, f.text, f.description);
+      }
+      bFailed = RunStage();
+      lines = faults.lines();
+    }
+    EXPECT_EQ(bFailed, c.failed);
+    EXPECT_EQ(boxes.boxes(), c.boxes);
+    EXPECT_EQ(lines, TraceWithFaults(c.faults));
+    ASSERT_GE(lines.size(), c.trace_tail.size());
+    EXPECT_EQ(std::vector<std::string>(lines.end() - c.trace_tail.size(),
+                                       lines.end()),
+              c.trace_tail);
+    Table table = CurrencyRows(gdbUpdate);
+    for (const std::string& row : c.present) {
+      EXPECT_EQ(table.count(row), 1u) << "missing " << row;
+    }
+    for (const std::string& row : c.absent) {
+      EXPECT_EQ(table.count(row), 0u) << "unexpected " << row;
+    }
+  }
+}
+
+TEST_F(CurrencyStageDb, BoxThatCannotShowLeavesTheStageWithItsError) {
+  boxes.on_show = [](const ui::ShownBox&) {
+    throw kav::Error(70, "Permission denied", "MsgBox");
+  };
+  bool bFailed = false;
+  try {
+    FaultInjector faults;
+    faults.FailNth(dao::CallKind::kExecute, 1, 3078, TextOf(9));
+    UpdateMDB_Jobs_Currency(bFailed);
+    ADD_FAILURE() << "the box's error did not reach the caller";
+  } catch (const kav::Error& error) {
+    EXPECT_EQ(error.number(), 70);
+  }
+  EXPECT_TRUE(bFailed);
+  // Nothing after step 9 ran.
+  Table table = CurrencyRows(gdbUpdate);
+  EXPECT_EQ(table.count("WF|BCMG|WF|FACL|NATIONAL"), 1u);
+  EXPECT_EQ(table.count("WF|CMSY|WF|TIME|NATIONAL"), 0u);
+}
+
+// Stored rows, each with what the stage makes of it ("" for gone).
+TEST_F(CurrencyStageDb, StoredRowsAreReworkedByTheirPairOnly) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      // A re-pointing changes jc_c_job_code alone.
+      {"WF|ICT2|RX|FUMA|NATIONAL", "WF|ICT2|RX|FUM1|NATIONAL"},
+      {"WF|OSC1|WF|FUMA|NATIONAL", "WF|OSC1|WF|FUMA|NATIONAL"},
+      {"WF|ICT3|WF|FUM1|NATIONAL", "WF|ICT3|WF|FUM2|NATIONAL"},
+      {"WF|RXM2|WF|RXB1|NATIONAL", "WF|RXM2|WF|RXB2|NATIONAL"},
+      {"WF|RXB2|WF|FUM1|NATIONAL", "WF|RXB2|WF|FUM2|NATIONAL"},
+      {"WF|ENGB|WF|HEMG|NATIONAL", "WF|ENGB|WF|HELM|NATIONAL"},
+      {"WF|ENGB|WF|HLCO|NATIONAL", "WF|ENGB|WF|HELB|NATIONAL"},
+      {"WF|DOZB|WF|HLCO|NATIONAL", "WF|DOZB|WF|HELB|NATIONAL"},
+      {"WF|EDRC|WF|EDSP|LOCAL", "WF|EDRC|WF|EDSD|LOCAL"},
+      // The standard of (CLMS, INJR), whatever its risk types.
+      {"WF|CLMS|RX|INJR|LOCAL", "WF|CLMS|RX|INJR|NATIONAL"},
+      // Deletions compare the two codes only.
+      {"WF|CRWB|RX|RXB1|LOCAL", ""},
+      {"WF|FFT1|RX|RXB1|NATIONAL", ""},
+      {"WF|DOZB|WF|HEMG|NATIONAL", ""},
+      {"WF|FFT2|WF|HEMG|NATIONAL", ""},
+      {"WF|RXB2|WF|RXM1|NATIONAL", ""},
+      {"WF|RXI2|WF|ICT1|NATIONAL", ""},
+      {"WF|GSUL|WF|FUM1|NATIONAL", ""},
+      {"WF|ORDM|WF|SVBD|NATIONAL", ""},
+      {"WF|ORDM|WF|ACLC|NATIONAL", ""},  // after a blank in the list
+      {"WF|TRPB|WF|RXI2|NATIONAL", ""},
+      {"WF|STDZ|WF|DIVS|NATIONAL", ""},
+      {"WF|ICT3|WF|RXM1|NATIONAL", ""},
+      // Pairs no step names stay as they are.
+      {"WF|ICT3|WF|RXI1|NATIONAL", "WF|ICT3|WF|RXI1|NATIONAL"},
+      {"WF|TFLD|WF|SOFR|NATIONAL", "WF|TFLD|WF|SOFR|NATIONAL"},
+      {"WF|STCR|WF|DIVS|NATIONAL", "WF|STCR|WF|DIVS|NATIONAL"},
+      {"WF|FFT1|WF|HELB|LOCAL", "WF|FFT1|WF|HELB|LOCAL"},
+  };
+  for (const auto& [before, after] : cases) AddStoredRow(before);
+  EXPECT_FALSE(RunStage());
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+
+  Table expected = SampleTableAfterStage();
+  for (const auto& [before, after] : cases) {
+    if (!after.empty()) expected.insert(after);
+  }
+  EXPECT_EQ(CurrencyRows(gdbUpdate), expected);
+}
+
+TEST_F(CurrencyStageDb, RePointingThatCollidesLeavesThatRowWithoutError) {
+  // The sample holds (WF, CRWB, WF, HEMG); re-pointing it to HELB would give
+  // it the key of the first row below.  The second row of the same pair has
+  // a key of its own and is re-pointed.
+  AddStoredRow("WF|CRWB|WF|HELB|OLD");
+  AddStoredRow("WF|CRWB|RX|HEMG|NATIONAL");
+  TraceRecorder trace;
+  EXPECT_FALSE(RunStage());
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+  EXPECT_EQ(std::count_if(
+                trace.lines().begin(), trace.lines().end(),
+                [](const std::string& l) { return l.rfind("ERR", 0) == 0; }),
+            0);
+
+  Table crwb;
+  for (const std::string& row : CurrencyRows(gdbUpdate)) {
+    if (row.rfind("WF|CRWB|", 0) == 0) crwb.insert(row);
+  }
+  EXPECT_EQ(crwb,
+            (Table{"WF|CRWB|WF|HEMG|NATIONAL", "WF|CRWB|WF|HELB|OLD",
+                   "WF|CRWB|RX|HELB|NATIONAL", "WF|CRWB|WF|HELM|NATIONAL"}));
+}
+
+TEST_F(CurrencyStageDb, ThirteenOwnRowsAreGoneAfterwardsAndAfterARerun) {
+  // Stopped before the first of the list deletions that remove them, the
+  // thirteen stay.
+  {
+    FaultInjector faults;
+    faults.FailNth(dao::CallKind::kExecute, 1, 3078, TextOf(356));
+    EXPECT_TRUE(RunStage());
+  }
+  ASSERT_EQ(boxes.boxes().size(), 1u);
+  Table table = CurrencyRows(gdbUpdate);
+  for (const std::string& row : RemovedAgain()) {
+    EXPECT_EQ(table.count(row), 1u) << row;
+  }
+
+  // A complete run removes them; the rest of the stage's rows stay.
+  boxes.Clear();
+  EXPECT_FALSE(RunStage());
+  table = CurrencyRows(gdbUpdate);
+  for (const std::string& row : RemovedAgain()) {
+    EXPECT_EQ(table.count(row), 0u) << row;
+  }
+  EXPECT_EQ(table, SampleTableAfterStage());
+
+  // A second complete run skips the 73 rows it finds as duplicates,
+  // silently, inserts and removes the thirteen again, and ends the same.
+  TraceRecorder trace;
+  EXPECT_FALSE(RunStage());
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+  EXPECT_EQ(std::count(trace.lines().begin(), trace.lines().end(),
+                       std::string("ERR\t3022")),
+            73);
+  EXPECT_EQ(std::count_if(
+                trace.lines().begin(), trace.lines().end(),
+                [](const std::string& l) { return l.rfind("ERR", 0) == 0; }),
+            73);
+  EXPECT_EQ(CurrencyRows(gdbUpdate), SampleTableAfterStage());
+}
+
+class CurrencyEndToEnd : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string mdb = MakeSample(dir);
+  ui::ScriptedMessageBoxes boxes;
+};
+
+std::string Version(const std::string& mdb) {
+  dao::Database db = OpenForCheck(mdb);
+  std::vector<std::string> rows =
+      Rows(db,
+           "SELECT tbl_kav_version_info.kav_database_version FROM "
+           "tbl_kav_version_info;");
+  db.Close();
+  return rows.empty() ? "" : rows.front();
+}
+
+Table CurrencyRowsOf(const std::string& mdb) {
+  dao::Database db = OpenForCheck(mdb);
+  Table rows = CurrencyRows(db);
+  db.Close();
+  return rows;
+}
+
+TEST_F(CurrencyEndToEnd, UpdateCompletesWithTheStageRowsInPlace) {
+  RunDatabaseUpdate(mdb);
+  ASSERT_FALSE(boxes.boxes().empty());
+  EXPECT_EQ(boxes.boxes().back().prompt, "Database Update completed.");
+  EXPECT_EQ(boxes.boxes().size(), 1u);
+  EXPECT_EQ(Version(mdb), "v5.0");
+  EXPECT_EQ(CurrencyRowsOf(mdb), SampleTableAfterStage());
+}
+
+TEST_F(CurrencyEndToEnd, RerunAfterAFailureInTheStageCompletes) {
+  {
+    FaultInjector faults;
+    faults.FailNth(dao::CallKind::kExecute, 1, 3078, TextOf(200),
+                   "The table was not found");
+    RunDatabaseUpdate(mdb);
+  }
+  ASSERT_EQ(boxes.boxes().size(), 3u);
+  EXPECT_EQ(boxes.boxes()[0],
+            (ui::ShownBox{" 3078  :  The table was not found", 0, kTitle,
+                          boxes.boxes()[0].pointer}));
+  EXPECT_EQ(boxes.boxes()[1].title, "KAV Update");
+  EXPECT_EQ(boxes.boxes()[1].style, ui::vbCritical);
+  EXPECT_EQ(boxes.boxes()[2].prompt, " 0  :  ");
+  EXPECT_EQ(Version(mdb), "v4.0");
+  // The stage stopped inside its pair deletions: the thirteen are still in.
+  Table after_failure = CurrencyRowsOf(mdb);
+  EXPECT_EQ(after_failure.count("WF|SOF2|WF|SOFR|NATIONAL"), 1u);
+
+  boxes.Clear();
+  RunDatabaseUpdate(mdb);
+  EXPECT_THAT(boxes.boxes(),
+              ElementsAre(ui::ShownBox{"Database Update completed.", 0, "",
+                                       ui::vbDefault}));
+  EXPECT_EQ(Version(mdb), "v5.0");
+  EXPECT_EQ(CurrencyRowsOf(mdb), SampleTableAfterStage());
+}
+
+}  // namespace
+}  // namespace kav::testing
