@@ -1,0 +1,556 @@
+// The third experience stage on the sample database: its trace, its error
+// rule, what its corrections do to stored rows, the rows it leaves, and the
+// update end to end with the stage in place.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/ui/scripted_message_boxes.h"
+#include "stages/stages.h"
+#include "tests/support/harness.h"
+#include "update/globals.h"
+#include "update/update.h"
+
+namespace kav::testing {
+namespace {
+
+using stages::Experience3Steps;
+using stages::RowStep;
+using stages::SqlStep;
+using stages::Step;
+using ::testing::IsEmpty;
+
+constexpr const char* kTitle = "UpdateMDB_Jobs_Experience";
+constexpr const char* kSelectAll =
+    "SELECT tbl_kav_jobs_prereq_experiences.jpe_risk_type, "
+    "tbl_kav_jobs_prereq_experiences.jpe_job_code, "
+    "tbl_kav_jobs_prereq_experiences.jpe_p_risk_type, "
+    "tbl_kav_jobs_prereq_experiences.jpe_p_job_code, "
+    "tbl_kav_jobs_prereq_experiences.jpe_p_type, "
+    "tbl_kav_jobs_prereq_experiences.jpe_exp_group_no, "
+    "tbl_kav_jobs_prereq_experiences.jpe_standard "
+    "FROM tbl_kav_jobs_prereq_experiences;";
+
+using Table = std::multiset<std::string>;
+
+Table ExperienceRows(dao::Database& db) {
+  std::vector<std::string> rows = Rows(db, kSelectAll);
+  return Table(rows.begin(), rows.end());
+}
+
+// The text of step `number`, counted from 1.
+std::string TextOf(int number) {
+  return std::get<SqlStep>(Experience3Steps().at(number - 1)).text;
+}
+
+// Every row the stage's row steps write, as Rows shows it: the group number
+// comes back as the number the column stores.
+Table InsertedRows() {
+  Table rows;
+  for (const Step& step : Experience3Steps()) {
+    if (const auto* row = std::get_if<RowStep>(&step)) {
+      std::string text;
+      for (const auto& field : row->fields) {
+        if (!text.empty()) text += "|";
+        text += field.value.AsText();
+      }
+      rows.insert(text);
+    }
+  }
+  return rows;
+}
+
+// Adds a stored row, seven values as Rows shows them, through `db`; the
+// group number goes in as a number.
+void AddStoredRow(dao::Database& db, const std::string& row) {
+  std::vector<std::string> values;
+  size_t start = 0;
+  for (size_t bar; (bar = row.find('|', start)) != std::string::npos;
+       start = bar + 1) {
+    values.push_back(row.substr(start, bar - start));
+  }
+  values.push_back(row.substr(start));
+  dao::Recordset rs =
+      db.OpenRecordset("tbl_kav_jobs_prereq_experiences", dao::dbOpenTable);
+  rs.AddNew();
+  for (int i = 0; i < static_cast<int>(values.size()); ++i) {
+    if (i == 5) {
+      rs.Fields(i).SetValue(dao::Value(
+          static_cast<int16_t>(std::stoi(values[i]))));
+    } else {
+      rs.Fields(i).SetValue(values[i]);
+    }
+  }
+  rs.Update();
+}
+
+int ErrLines(const std::vector<std::string>& lines) {
+  return static_cast<int>(std::count_if(
+      lines.begin(), lines.end(),
+      [](const std::string& l) { return l.rfind("ERR", 0) == 0; }));
+}
+
+class Experience3StageDb : public ::testing::Test {
+ protected:
+  void SetUp() override { OpenAsDriverDoes(mdb); }
+  void TearDown() override {
+    if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
+    gdbUpdate = dao::Database();
+    gwsUpdate = dao::Workspace();
+  }
+
+  bool RunStage() {
+    bool bFailed = true;  // the stage must clear it
+    UpdateMDB_Jobs_Experience3(bFailed);
+    return bFailed;
+  }
+
+  TempDir dir;
+  std::string mdb = MakeSample(dir);
+  ui::ScriptedMessageBoxes boxes;
+};
+
+TEST_F(Experience3StageDb, TraceOnTheSampleIsTheStepTrace) {
+  TraceRecorder trace;
+  EXPECT_FALSE(RunStage());
+  EXPECT_EQ(trace.lines(), stages::TraceLines(Experience3Steps()));
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+}
+
+TEST_F(Experience3StageDb, AddsItsRowsBesideTheStoredOnes) {
+  Table expected = ExperienceRows(gdbUpdate);
+  const Table inserted = InsertedRows();
+  ASSERT_EQ(inserted.size(), 48u);
+  expected.insert(inserted.begin(), inserted.end());
+  EXPECT_FALSE(RunStage());
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+  EXPECT_EQ(ExperienceRows(gdbUpdate), expected);
+  // Digit text assigned to the group comes back as a number a bare
+  // comparison selects.
+  EXPECT_THAT(Rows(gdbUpdate,
+                   "SELECT tbl_kav_jobs_prereq_experiences.jpe_p_job_code "
+                   "FROM tbl_kav_jobs_prereq_experiences WHERE "
+                   "tbl_kav_jobs_prereq_experiences.jpe_job_code = 'SITL' and "
+                   "tbl_kav_jobs_prereq_experiences.jpe_exp_group_no = 13;"),
+              ::testing::UnorderedElementsAre("SITL", "ICT4", "CRWB", "TRPB"));
+}
+
+// Stored rows, each with what the stage's corrections make of it ("" for
+// gone).
+TEST_F(Experience3StageDb, CorrectionsTouchExactlyTheRowsTheyName) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      // ICT5's FFT1 becomes FFT2 in every group; nothing else of the row
+      // changes.
+      {"WF|ICT5|WF|FFT1|JOB|1|LOCAL", "WF|ICT5|WF|FFT2|JOB|1|LOCAL"},
+      {"WF|ICT5|RX|FFT1|TRN|4|NATIONAL", "WF|ICT5|RX|FFT2|TRN|4|NATIONAL"},
+      {"WF|ICT5|WF|FFT3|JOB|1|NATIONAL", "WF|ICT5|WF|FFT3|JOB|1|NATIONAL"},
+      {"WF|ICT3|WF|FFT1|JOB|2|NATIONAL", "WF|ICT3|WF|FFT1|JOB|2|NATIONAL"},
+      // The old codes of PIO1, PIO2, PIOF, and LOFR lose their WF rows only.
+      {"WF|IOF1|WF|IOF1|TRN|1|NATIONAL", ""},
+      {"WF|IOF2|WF|ICT4|JOB|3|NATIONAL", ""},
+      {"WF|IOF3|WF|IOF3|TRN|1|NATIONAL", ""},
+      {"WF|LOFR|WF|LOFR|TRN|2|NATIONAL", ""},
+      {"RX|IOF1|WF|IOF1|TRN|1|NATIONAL", "RX|IOF1|WF|IOF1|TRN|1|NATIONAL"},
+      {"RX|LOFR|WF|FIRB|JOB|1|NATIONAL", "RX|LOFR|WF|FIRB|JOB|1|NATIONAL"},
+      // PIO2 loses PIOF in every group, whatever the risk type.
+      {"WF|PIO2|WF|PIOF|JOB|2|NATIONAL", ""},
+      {"RX|PIO2|WF|PIOF|JOB|5|NATIONAL", ""},
+      {"WF|PIO2|WF|FIRB|JOB|2|NATIONAL", "WF|PIO2|WF|FIRB|JOB|2|NATIONAL"},
+      {"WF|PIOF|WF|PIO2|JOB|2|NATIONAL", "WF|PIOF|WF|PIO2|JOB|2|NATIONAL"},
+      // LTAN's group 3 goes whole; of group 2 only RXI1.
+      {"WF|LTAN|WF|LTAN|TRN|3|NATIONAL", ""},
+      {"RX|LTAN|RX|RXB2|JOB|3|LOCAL", ""},
+      {"WF|LTAN|WF|LTAN|TRN|2|NATIONAL", "WF|LTAN|WF|LTAN|TRN|2|NATIONAL"},
+      {"WF|LTAN|WF|LTAN|TRN|4|NATIONAL", "WF|LTAN|WF|LTAN|TRN|4|NATIONAL"},
+      {"WF|LTAN|WF|RXI1|JOB|2|NATIONAL", ""},
+      {"WF|LTAN|WF|RXI1|JOB|1|NATIONAL", "WF|LTAN|WF|RXI1|JOB|1|NATIONAL"},
+      {"WF|LTAN|WF|HELB|JOB|2|NATIONAL", "WF|LTAN|WF|HELB|JOB|2|NATIONAL"},
+      // MEDL's EMTB becomes the three-letter EMT in every group.
+      {"WF|MEDL|WF|EMTB|JOB|1|NATIONAL", "WF|MEDL|WF|EMT|JOB|1|NATIONAL"},
+      {"WF|MEDL|WF|EMTB|JOB|3|LOCAL", "WF|MEDL|WF|EMT|JOB|3|LOCAL"},
+      {"WF|EMTB|WF|EMTB|TRN|1|NATIONAL", "WF|EMTB|WF|EMTB|TRN|1|NATIONAL"},
+      // RXB1 loses ICT3 in group 1 only.
+      {"RX|RXB1|WF|ICT3|JOB|1|NATIONAL", ""},
+      {"RX|RXB1|WF|ICT3|JOB|2|NATIONAL", "RX|RXB1|WF|ICT3|JOB|2|NATIONAL"},
+      {"RX|RXB1|WF|ICT4|JOB|1|NATIONAL", "RX|RXB1|WF|ICT4|JOB|1|NATIONAL"},
+      // RXB2 loses RXI2 in every group (the text without a blank before
+      // "and" runs as written), and keeps RXI1.
+      {"RX|RXB2|WF|RXI2|JOB|1|NATIONAL", ""},
+      {"RX|RXB2|WF|RXI2|JOB|3|NATIONAL", ""},
+      {"RX|RXB2|RX|RXB2|TRN|1|NATIONAL", "RX|RXB2|RX|RXB2|TRN|1|NATIONAL"},
+      {"RX|RXB2|WF|RXI1|JOB|2|NATIONAL", "RX|RXB2|WF|RXI1|JOB|2|NATIONAL"},
+      // RXI1 and RXI2 go whole; another position naming them keeps its row.
+      {"WF|RXI1|WF|RXI1|TRN|1|NATIONAL", ""},
+      {"RX|RXI1|WF|ICT4|JOB|2|NATIONAL", ""},
+      {"WF|RXI2|WF|RXI2|TRN|5|NATIONAL", ""},
+      {"WF|HELB|WF|RXI2|JOB|1|NATIONAL", "WF|HELB|WF|RXI2|JOB|1|NATIONAL"},
+      // TFLD loses FIRB in group 3 only.
+      {"WF|TFLD|WF|FIRB|JOB|3|NATIONAL", ""},
+      {"WF|TFLD|WF|FIRB|JOB|2|NATIONAL", "WF|TFLD|WF|FIRB|JOB|2|NATIONAL"},
+      {"WF|TFLD|WF|TFLD|TRN|3|NATIONAL", "WF|TFLD|WF|TFLD|TRN|3|NATIONAL"},
+  };
+  Table expected = ExperienceRows(gdbUpdate);
+  for (const auto& [before, after] : cases) {
+    AddStoredRow(gdbUpdate, before);
+    if (!after.empty()) expected.insert(after);
+  }
+  const Table inserted = InsertedRows();
+  expected.insert(inserted.begin(), inserted.end());
+
+  TraceRecorder trace;
+  EXPECT_FALSE(RunStage());
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+  EXPECT_EQ(ErrLines(trace.lines()), 0);
+  EXPECT_EQ(ExperienceRows(gdbUpdate), expected);
+}
+
+TEST_F(Experience3StageDb, RePointingThatCollidesLeavesThatRowWithoutError) {
+  // Re-pointing the first row would give it the key of the second; the
+  // third has a key of its own and is re-pointed.
+  AddStoredRow(gdbUpdate, "WF|ICT5|WF|FFT1|JOB|2|NATIONAL");
+  AddStoredRow(gdbUpdate, "WF|ICT5|WF|FFT2|JOB|2|OLD");
+  AddStoredRow(gdbUpdate, "WF|ICT5|WF|FFT1|JOB|3|NATIONAL");
+  TraceRecorder trace;
+  EXPECT_FALSE(RunStage());
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+  EXPECT_EQ(ErrLines(trace.lines()), 0);
+
+  Table ict5;
+  for (const std::string& row : ExperienceRows(gdbUpdate)) {
+    if (row.rfind("WF|ICT5|", 0) == 0) ict5.insert(row);
+  }
+  EXPECT_EQ(ict5, (Table{"WF|ICT5|WF|FFT1|JOB|2|NATIONAL",
+                         "WF|ICT5|WF|FFT2|JOB|2|OLD",
+                         "WF|ICT5|WF|FFT2|JOB|3|NATIONAL"}));
+}
+
+// One fault to inject: the nth call of a kind (and text), failing with a
+// number.
+struct Fault {
+  dao::CallKind kind;
+  int nth;
+  std::string text;  // empty: any
+  long number;
+  std::string description = "Injected fault";
+};
+
+bool LineIsCall(const std::string& line, const Fault& fault) {
+  switch (fault.kind) {
+    case dao::CallKind::kOpenTable:
+      return line.rfind("OPEN\t", 0) == 0;
+    case dao::CallKind::kAddNew:
+      return line == "ADDNEW";
+    case dao::CallKind::kSetField:
+      return line.rfind("SET\t", 0) == 0;
+    case dao::CallKind::kUpdate:
+      return line == "UPDATE";
+    case dao::CallKind::kExecute:
+      return fault.text.empty() ? line.rfind("EXEC\t", 0) == 0
+                                : line == "EXEC\t0\t" + fault.text;
+    default:
+      return false;
+  }
+}
+
+// The clean trace with the faults raised where they strike: each failing
+// line is followed by its ERR line, and the trace ends after the first fault
+// that is not a duplicate key.
+std::vector<std::string> TraceWithFaults(const std::vector<Fault>& faults) {
+  std::vector<std::string> clean = stages::TraceLines(Experience3Steps());
+  std::vector<int> seen(faults.size(), 0);
+  std::vector<std::string> out;
+  for (const std::string& line : clean) {
+    out.push_back(line);
+    for (size_t f = 0; f < faults.size(); ++f) {
+      if (!LineIsCall(line, faults[f]) || ++seen[f] != faults[f].nth) continue;
+      out.push_back("ERR\t" + std::to_string(faults[f].number));
+      if (faults[f].number != dao::kErrDuplicateKey) return out;
+    }
+  }
+  return out;
+}
+
+TEST_F(Experience3StageDb, ErrorRule) {
+  struct Case {
+    std::string name;
+    std::vector<Fault> faults;
+    bool failed;
+    std::vector<ui::ShownBox> boxes;
+    std::vector<std::string> trace_tail;  // hand-written end of the trace
+    std::vector<std::string> present, absent;
+  };
+  // Stored rows that show which corrections ran.
+  const std::vector<std::string> stored = {
+      "WF|ICT5|WF|FFT1|JOB|1|LOCAL",     // re-pointed by step 1
+      "WF|IOF1|WF|IOF1|TRN|1|NATIONAL",  // step 2
+      "WF|LTAN|WF|LTAN|TRN|3|NATIONAL",  // step 9
+      "RX|RXB2|WF|RXI2|JOB|2|NATIONAL",  // step 14
+      "WF|RXI1|WF|RXI1|TRN|1|NATIONAL",  // step 15
+      "WF|TFLD|WF|FIRB|JOB|3|NATIONAL",  // step 33
+  };
+  const std::string first_row = "WF|PIO1|WF|PIO1|TRN|1|NATIONAL";   // step 4
+  const std::string second_row = "WF|PIO1|WF|PIO2|JOB|1|NATIONAL";  // step 5
+  const std::string ltan_row = "WF|LTAN|WF|FIRB|JOB|2|NATIONAL";    // step 8
+  const std::string rxb2_row = "RX|RXB2|WF|FIRB|JOB|1|NATIONAL";    // step 13
+  const std::string step19 = "WF|SITL|WF|CRWB|JOB|12|NATIONAL";
+  const std::string step20 = "WF|SITL|WF|HELB|JOB|12|NATIONAL";
+  const std::string step21 = "WF|SITL|WF|SITL|TRN|13|NATIONAL";
+  const std::string step58 = "WF|IBA2|WF|IBA2|TRN|1|NATIONAL";
+  const std::string last_row = "WF|SEMG|WF|SEMG|TRN|1|NATIONAL";  // step 59
+  // Rows 1 to 9 come before step 20: 9 * 7 fields, then its fourth.
+  const int step20_p_job = 9 * 7 + 4;
+
+  const std::vector<Case> cases = {
+      {"duplicate key at the first row's update is skipped",
+       {{dao::CallKind::kUpdate, 1, "", dao::kErrDuplicateKey}},
+       false,
+       {},
+       {},
+       {second_row, last_row, "WF|ICT5|WF|FFT2|JOB|1|LOCAL"},
+       {first_row, "WF|RXI1|WF|RXI1|TRN|1|NATIONAL"}},
+      {"duplicate key at the last operation ends the stage normally",
+       {{dao::CallKind::kUpdate, 48, "", dao::kErrDuplicateKey}},
+       false,
+       {},
+       {"SET\t6\tT\tNATIONAL", "UPDATE", "ERR\t3022"},
+       {step58},
+       {last_row}},
+      {"failure at the first operation leaves the table as found",
+       {{dao::CallKind::kExecute, 1, "", 3078, "The table was not found"}},
+       true,
+       {{" 3078  :  The table was not found", 0, kTitle}},
+       {"EXEC\t0\t" + TextOf(1), "ERR\t3078"},
+       {"WF|ICT5|WF|FFT1|JOB|1|LOCAL", "WF|IOF1|WF|IOF1|TRN|1|NATIONAL"},
+       {"WF|ICT5|WF|FFT2|JOB|1|LOCAL", first_row}},
+      {"failure at the first open keeps the corrections before it",
+       {{dao::CallKind::kOpenTable, 1, "", 3051, "Table is locked"}},
+       true,
+       {{" 3051  :  Table is locked", 0, kTitle}},
+       {"EXEC\t0\t" + TextOf(3), "OPEN\ttbl_kav_jobs_prereq_experiences",
+        "ERR\t3051"},
+       {"WF|ICT5|WF|FFT2|JOB|1|LOCAL", "WF|LTAN|WF|LTAN|TRN|3|NATIONAL"},
+       {"WF|IOF1|WF|IOF1|TRN|1|NATIONAL", first_row}},
+      {"failure at a field of step 20 leaves the row and the rest undone",
+       {{dao::CallKind::kSetField, step20_p_job, "", 3163, "Field too small"}},
+       true,
+       {{" 3163  :  Field too small", 0, kTitle}},
+       {"ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tSITL", "SET\t2\tT\tWF",
+        "SET\t3\tT\tHELB", "ERR\t3163"},
+       {first_row, ltan_row, rxb2_row, step19,
+        "WF|TFLD|WF|FIRB|JOB|3|NATIONAL"},
+       {step20, step21, "WF|RXI1|WF|RXI1|TRN|1|NATIONAL",
+        "RX|RXB2|WF|RXI2|JOB|2|NATIONAL"}},
+      {"negative number at the add of step 13",
+       {{dao::CallKind::kAddNew, 6, "", -2147217900}},
+       true,
+       {{"-2147217900  :  Injected fault", 0, kTitle}},
+       {"OPEN\ttbl_kav_jobs_prereq_experiences", "ADDNEW", "ERR\t-2147217900"},
+       {ltan_row, "RX|RXB2|WF|RXI2|JOB|2|NATIONAL"},
+       {rxb2_row, "WF|LTAN|WF|LTAN|TRN|3|NATIONAL"}},
+      {"skips then one failure show one box",
+       {{dao::CallKind::kUpdate, 2, "", dao::kErrDuplicateKey},
+        {dao::CallKind::kExecute, 1, TextOf(14), 3050, "Could not lock file"}},
+       true,
+       {{" 3050  :  Could not lock file", 0, kTitle}},
+       {"EXEC\t0\t" + TextOf(14), "ERR\t3050"},
+       {first_row, ltan_row, rxb2_row, "RX|RXB2|WF|RXI2|JOB|2|NATIONAL",
+        "WF|RXI1|WF|RXI1|TRN|1|NATIONAL"},
+       {second_row, "WF|ICT5|WF|FFT1|JOB|1|LOCAL"}},
+      {"failure at the update of the last row",
+       {{dao::CallKind::kUpdate, 48, "", 3314, "Field cannot be empty"}},
+       true,
+       {{" 3314  :  Field cannot be empty", 0, kTitle}},
+       {"UPDATE", "ERR\t3314"},
+       {step58, "WF|ICT5|WF|FFT2|JOB|1|LOCAL"},
+       {last_row, "WF|TFLD|WF|FIRB|JOB|3|NATIONAL"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    TempDir case_dir;
+    const std::string path = MakeSample(case_dir);
+    OpenAsDriverDoes(path);
+    for (const std::string& row : stored) AddStoredRow(gdbUpdate, row);
+    boxes.Clear();
+
+    bool bFailed;
+    std::vector<std::string> lines;
+    {
+      FaultInjector faults;
+      for (const Fault& f : c.faults) {
+        faults.FailNth(f.kind, f.nth, f.number, f.text, f.description);
+      }
+      bFailed = RunStage();
+      lines = faults.lines();
+    }
+    EXPECT_EQ(bFailed, c.failed);
+    EXPECT_EQ(boxes.boxes(), c.boxes);
+    EXPECT_EQ(lines, TraceWithFaults(c.faults));
+    ASSERT_GE(lines.size(), c.trace_tail.size());
+    EXPECT_EQ(std::vector<std::string>(lines.end() - c.trace_tail.size(),
+                                       lines.end()),
+              c.trace_tail);
+    Table table = ExperienceRows(gdbUpdate);
+    for (const std::string& row : c.present) {
+      EXPECT_EQ(table.count(row), 1u) << "missing " << row;
+    }
+    for (const std::string& row : c.absent) {
+      EXPECT_EQ(table.count(row), 0u) << "unexpected " << row;
+    }
+  }
+}
+
+TEST_F(Experience3StageDb, BoxThatCannotShowLeavesTheStageWithItsError) {
+  boxes.on_show = [](const ui::ShownBox&) {
+    throw kav::Error(70, "Permission denied", "MsgBox");
+  };
+  bool bFailed = false;
+  FaultInjector faults;
+  faults.FailNth(dao::CallKind::kExecute, 1, 3078, TextOf(9));
+  try {
+    UpdateMDB_Jobs_Experience3(bFailed);
+    ADD_FAILURE() << "the box's error did not reach the caller";
+  } catch (const kav::Error& error) {
+    EXPECT_EQ(error.number(), 70);
+  }
+  const std::vector<std::string> lines = faults.lines();
+  EXPECT_TRUE(bFailed);
+  // Nothing after step 9 ran.
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "EXEC\t0\t" + TextOf(9));
+  EXPECT_EQ(lines.back(), "ERR\t3078");
+}
+
+TEST_F(Experience3StageDb, StoredRowsAreSkippedSilentlyAndARerunChangesNothing) {
+  // Only the last row is there already, with another standard: it is
+  // skipped at its update and keeps what it holds.
+  AddStoredRow(gdbUpdate, "WF|SEMG|WF|SEMG|TRN|1|LOCAL");
+  Table expected = ExperienceRows(gdbUpdate);
+  Table inserted = InsertedRows();
+  inserted.erase(inserted.find("WF|SEMG|WF|SEMG|TRN|1|NATIONAL"));
+  expected.insert(inserted.begin(), inserted.end());
+  {
+    TraceRecorder trace;
+    EXPECT_FALSE(RunStage());
+    std::vector<std::string> clean = stages::TraceLines(Experience3Steps());
+    clean.push_back("ERR\t3022");
+    EXPECT_EQ(trace.lines(), clean);
+  }
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+  EXPECT_EQ(ExperienceRows(gdbUpdate), expected);
+
+  // A second run finds all 48 rows there and nothing left to correct.
+  TraceRecorder trace;
+  EXPECT_FALSE(RunStage());
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+  EXPECT_EQ(std::count(trace.lines().begin(), trace.lines().end(),
+                       std::string("ERR\t3022")),
+            48);
+  EXPECT_EQ(ErrLines(trace.lines()), 48);
+  EXPECT_EQ(ExperienceRows(gdbUpdate), expected);
+}
+
+class Experience3EndToEnd : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string mdb = MakeSample(dir);
+  ui::ScriptedMessageBoxes boxes;
+};
+
+std::string Version(const std::string& mdb) {
+  dao::Database db = OpenForCheck(mdb);
+  std::vector<std::string> rows =
+      Rows(db,
+           "SELECT tbl_kav_version_info.kav_database_version FROM "
+           "tbl_kav_version_info;");
+  db.Close();
+  return rows.empty() ? "" : rows.front();
+}
+
+Table ExperienceRowsOf(const std::string& mdb) {
+  dao::Database db = OpenForCheck(mdb);
+  Table rows = ExperienceRows(db);
+  db.Close();
+  return rows;
+}
+
+// Stored rows that only this stage's corrections remove.
+const std::vector<std::string> kRemovedByTheStage = {
+    "WF|IOF2|WF|IOF2|TRN|1|NATIONAL",
+    "WF|RXI2|WF|RXI2|TRN|1|NATIONAL",
+    "WF|LTAN|WF|RXI1|JOB|2|NATIONAL",
+};
+
+void StoreRemovedRows(const std::string& mdb) {
+  dao::Database db = OpenForCheck(mdb);
+  for (const std::string& row : kRemovedByTheStage) AddStoredRow(db, row);
+  db.Close();
+}
+
+// Each of the stage's rows is in the table once, and the rows its
+// corrections remove are gone.
+void ExpectStageDone(const Table& table) {
+  for (const std::string& row : InsertedRows()) {
+    EXPECT_EQ(table.count(row), 1u) << "missing " << row;
+  }
+  for (const std::string& row : kRemovedByTheStage) {
+    EXPECT_EQ(table.count(row), 0u) << "unexpected " << row;
+  }
+}
+
+TEST_F(Experience3EndToEnd, UpdateCompletesWithTheStageRowsInPlace) {
+  StoreRemovedRows(mdb);
+  RunDatabaseUpdate(mdb);
+  EXPECT_THAT(boxes.boxes(),
+              ::testing::ElementsAre(ui::ShownBox{"Database Update completed.",
+                                                  0, "", ui::vbDefault}));
+  EXPECT_EQ(Version(mdb), "v5.0");
+  ExpectStageDone(ExperienceRowsOf(mdb));
+}
+
+TEST_F(Experience3EndToEnd, RerunAfterAFailureInTheStageCompletes) {
+  StoreRemovedRows(mdb);
+  std::vector<std::string> calls;
+  {
+    FaultInjector faults;
+    faults.FailNth(dao::CallKind::kExecute, 1, 3050,
+                   TextOf(14), "Could not lock file");
+    RunDatabaseUpdate(mdb);
+    calls = faults.lines();
+  }
+  ASSERT_EQ(boxes.boxes().size(), 3u);
+  EXPECT_EQ(boxes.boxes()[0],
+            (ui::ShownBox{" 3050  :  Could not lock file", 0, kTitle,
+                          boxes.boxes()[0].pointer}));
+  EXPECT_EQ(boxes.boxes()[1].title, "KAV Update");
+  EXPECT_EQ(boxes.boxes()[1].style, ui::vbCritical);
+  EXPECT_EQ(boxes.boxes()[2].prompt, " 0  :  ");
+  EXPECT_EQ(Version(mdb), "v4.0");
+  // The currency stage did not run.
+  EXPECT_EQ(std::count(calls.begin(), calls.end(),
+                       std::string("OPEN\ttbl_kav_jobs_currency")),
+            0);
+  // The stage stopped at step 14: what came before it is done, the rest not.
+  Table after_failure = ExperienceRowsOf(mdb);
+  EXPECT_EQ(after_failure.count("RX|RXB2|WF|FIRB|JOB|1|NATIONAL"), 1u);
+  EXPECT_EQ(after_failure.count("WF|IOF2|WF|IOF2|TRN|1|NATIONAL"), 0u);
+  EXPECT_EQ(after_failure.count("WF|RXI2|WF|RXI2|TRN|1|NATIONAL"), 1u);
+  EXPECT_EQ(after_failure.count("WF|SITL|WF|SITL|TRN|12|NATIONAL"), 0u);
+
+  boxes.Clear();
+  RunDatabaseUpdate(mdb);
+  EXPECT_THAT(boxes.boxes(),
+              ::testing::ElementsAre(ui::ShownBox{"Database Update completed.",
+                                                  0, "", ui::vbDefault}));
+  EXPECT_EQ(Version(mdb), "v5.0");
+  ExpectStageDone(ExperienceRowsOf(mdb));
+}
+
+}  // namespace
+}  // namespace kav::testing
