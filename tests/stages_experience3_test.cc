@@ -87,7 +87,11 @@ const std::map<int, std::string>& Corrections() {
 // One row step's values, positions 0 to 6.
 std::vector<std::string> ValuesOf(const RowStep& row) {
   std::vector<std::string> values;
-  for (const FieldValue& f : row.fields) values.push_back(f.value.ToString());
+  for (const FieldValue& f : row.fields) {
+    values.push_back(f.value.kind() == dao::Value::Kind::kText
+                         ? f.value.AsText()
+                         : "<not text>");
+  }
   return values;
 }
 
