@@ -99,6 +99,7 @@ struct FieldImpl;
 struct IndexImpl;
 struct RelationImpl;
 struct FieldOwner;
+struct Access;
 }  // namespace internal
 
 // ---------------------------------------------------------------------------
@@ -132,6 +133,7 @@ class Field {
   bool IsNothing() const { return impl_ == nullptr; }
 
  private:
+  friend struct internal::Access;
   friend struct internal::FieldOwner;
   explicit Field(std::shared_ptr<internal::FieldImpl> impl)
       : impl_(std::move(impl)) {}
@@ -155,6 +157,7 @@ class FieldCollection {
   void Refresh();
 
  private:
+  friend struct internal::Access;
   friend struct internal::FieldOwner;
   explicit FieldCollection(std::shared_ptr<internal::FieldOwner> owner)
       : owner_(std::move(owner)) {}
@@ -185,6 +188,7 @@ class Index {
   bool IsNothing() const { return impl_ == nullptr; }
 
  private:
+  friend struct internal::Access;
   friend struct internal::FieldOwner;
   friend class IndexCollection;
   explicit Index(std::shared_ptr<internal::IndexImpl> impl)
@@ -204,6 +208,7 @@ class IndexCollection {
   void Refresh();
 
  private:
+  friend struct internal::Access;
   friend class TableDef;
   explicit IndexCollection(std::shared_ptr<internal::TableDefImpl> table)
       : table_(std::move(table)) {}
@@ -224,6 +229,7 @@ class TableDef {
   bool IsNothing() const { return impl_ == nullptr; }
 
  private:
+  friend struct internal::Access;
   friend struct internal::FieldOwner;
   friend class TableDefCollection;
   friend class IndexCollection;
@@ -247,6 +253,7 @@ class TableDefCollection {
   void Refresh();
 
  private:
+  friend struct internal::Access;
   friend class Database;
   explicit TableDefCollection(std::shared_ptr<internal::DatabaseImpl> db)
       : db_(std::move(db)) {}
@@ -277,6 +284,7 @@ class Relation {
   bool IsNothing() const { return impl_ == nullptr; }
 
  private:
+  friend struct internal::Access;
   friend struct internal::FieldOwner;
   friend class RelationCollection;
   friend class Database;
@@ -298,6 +306,7 @@ class RelationCollection {
   void Refresh();
 
  private:
+  friend struct internal::Access;
   friend class Database;
   explicit RelationCollection(std::shared_ptr<internal::DatabaseImpl> db)
       : db_(std::move(db)) {}
@@ -323,6 +332,7 @@ class RecordsetField {
   void SetValue(const Value& value);
 
  private:
+  friend struct internal::Access;
   friend class Recordset;
   RecordsetField(std::shared_ptr<internal::RecordsetImpl> rs, int index)
       : rs_(std::move(rs)), index_(index) {}
@@ -359,6 +369,7 @@ class Recordset {
   bool IsNothing() const { return impl_ == nullptr; }
 
  private:
+  friend struct internal::Access;
   friend class Database;
   explicit Recordset(std::shared_ptr<internal::RecordsetImpl> impl)
       : impl_(std::move(impl)) {}
@@ -405,6 +416,7 @@ class Database {
   bool IsNothing() const { return impl_ == nullptr; }
 
  private:
+  friend struct internal::Access;
   friend class Workspace;
   friend class TableDefCollection;
   friend class RelationCollection;
@@ -441,6 +453,7 @@ class Workspace {
   bool IsNothing() const { return impl_ == nullptr; }
 
  private:
+  friend struct internal::Access;
   friend class DBEngine;
   explicit Workspace(std::shared_ptr<internal::WorkspaceImpl> impl)
       : impl_(std::move(impl)) {}
@@ -469,6 +482,7 @@ class DBEngine {
   const std::vector<Error>& Errors() const;
 
  private:
+  friend struct internal::Access;
   DBEngine();
   struct State;
   std::unique_ptr<State> state_;

@@ -1,0 +1,409 @@
+// The engine's private plumbing: the objects behind the public handles, the
+// catalog as loaded into memory, SQLite helpers and the frame every public
+// call runs in (observer notification and the engine's error list).
+//
+// Catalog tables in every database file (the prefix "daosys_" is reserved):
+//   daosys_database        one row: format marker, workgroup id, owner
+//   daosys_tables          id, name
+//   daosys_fields          id, table_id, name, type, size, allow_zero_length,
+//                          required, attributes, ordinal_position
+//   daosys_indexes         id, table_id, name, is_primary, is_unique, required,
+//                          ignore_nulls, clustered, is_foreign
+//   daosys_index_fields    index_id, position, field_id, attributes
+//   daosys_relations       id, name, table_id, foreign_table_id, attributes
+//   daosys_relation_fields relation_id, position, field_id, foreign_field_id
+// Ids grow with every row, so an id is also the creation sequence.  Index
+// and relation fields refer to table fields by id, so a renamed field stays
+// in them.  Physical indexes are named "daosys_ix_<id>", relation triggers
+// "daosys_rel_<id>_<what>".
+
+#ifndef KAV_PLATFORM_DAO_INTERNAL_ENGINE_H_
+#define KAV_PLATFORM_DAO_INTERNAL_ENGINE_H_
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/dao/dao.h"
+#include "platform/dao/observer.h"
+#include "platform/dao/value.h"
+#include "platform/error.h"
+
+namespace dao::internal {
+
+CallObserver* CurrentObserver();
+
+// Numbers of our own beyond those in dao.h.
+enum : long {
+  kErrGeneric = 3000,
+  kErrTableExists = 3010,
+  kErrNotUpdatable = 3027,
+  kErrNoTransaction = 3034,
+  kErrOpenFailed = 3051,
+  kErrNullInIndex = 3058,
+  kErrSelectExecuted = 3065,
+  kErrBadName = 3125,
+  kErrRecordDeleted = 3167,
+  kErrRelatedRecordsExist = 3200,
+  kErrDatabaseExists = 3204,
+  kErrInvalidOperation = 3219,
+  kErrBadFieldType = 3259,
+  kErrLocked = 3260,
+  kErrNoFields = 3264,
+  kErrFieldInIndex = 3280,
+  kErrPrimaryExists = 3283,
+  kErrIndexExists = 3284,
+  kErrFieldInRelation = 3303,
+  kErrRelationInvalid = 3368,
+  kErrObjectInvalid = 3420,
+  kErrCriteriaMismatch = 3464,
+};
+
+// ---------------------------------------------------------------------------
+// The frame of a public call.
+
+// Throws kav::Error with the source of the public call under way.
+[[noreturn]] void Raise(long number, const std::string& description);
+
+// One public call.  The outermost frame notifies the observer (when `call`
+// is given) and, on failure, fills the engine's error list and tells the
+// observer.  Frames inside it (the engine's own nested work) do neither.
+class CallFrame {
+ public:
+  CallFrame(const Call* call, const char* source);
+  ~CallFrame();
+  CallFrame(const CallFrame&) = delete;
+  CallFrame& operator=(const CallFrame&) = delete;
+  void Notify();                   // before the work
+  void Failed(const kav::Error& error);
+
+ private:
+  const Call* call_;
+  bool outermost_;
+  const char* previous_source_;
+};
+
+template <class F>
+auto RunCall(const Call& call, const char* source, F&& body) -> decltype(body()) {
+  CallFrame frame(&call, source);
+  try {
+    frame.Notify();
+    return body();
+  } catch (const kav::Error& error) {
+    frame.Failed(error);
+    throw;
+  }
+}
+
+// A call of kind kOther named `name`.
+template <class F>
+auto RunOther(const char* name, const char* source, F&& body) -> decltype(body()) {
+  Call call;
+  call.kind = CallKind::kOther;
+  call.text = name;
+  return RunCall(call, source, std::forward<F>(body));
+}
+
+// A property getter: not notified, but a failure fills the error list.
+template <class F>
+auto RunQuiet(const char* source, F&& body) -> decltype(body()) {
+  CallFrame frame(nullptr, source);
+  try {
+    return body();
+  } catch (const kav::Error& error) {
+    frame.Failed(error);
+    throw;
+  }
+}
+
+[[noreturn]] void RaiseNothing();  // 91
+
+// ---------------------------------------------------------------------------
+// Names.
+
+// Names of tables, fields, indexes and relations fold ASCII letters.
+bool SameName(const std::string& a, const std::string& b);
+std::string QuoteName(const std::string& name);  // "name" for SQLite
+std::string QuoteText(const std::string& text);  // 'text' for SQLite
+long CharacterCount(const std::string& utf8);
+
+// ---------------------------------------------------------------------------
+// SQLite.
+
+[[noreturn]] void RaiseSqlite(sqlite3* db, int rc);
+void Exec(sqlite3* db, const std::string& sql);
+
+// A prepared statement, reset (never left running) when it goes.
+class Statement {
+ public:
+  Statement(sqlite3* db, const std::string& sql);
+  // A statement of `db`'s cache: prepared once, reset after every use.
+  Statement(sqlite3* db, sqlite3_stmt* cached) : db_(db), stmt_(cached), owned_(false) {}
+  ~Statement();
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  Statement& Bind(int index, int64_t value);
+  Statement& Bind(int index, const std::string& value);
+  Statement& BindNull(int index);
+  // Binds a value already converted to a field of type `type`.
+  Statement& BindValue(int index, const Value& value);
+  bool Step();  // true while a row is there
+  void Run();   // steps to the end
+  void Reset();
+
+  bool IsNull(int column) const;
+  int64_t Int(int column) const;
+  std::string Text(int column) const;
+  // The stored value read as a field of type `type`.
+  Value ReadValue(int column, int type) const;
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* stmt_ = nullptr;
+  bool owned_ = true;
+};
+
+// ---------------------------------------------------------------------------
+// The catalog in memory.
+
+struct FieldDef {
+  int64_t id = 0;
+  std::string name;
+  int type = dbText;
+  long size = 50;
+  bool allow_zero_length = false;
+  bool required = false;
+  long attributes = 0;
+  int ordinal = 0;
+};
+
+struct IndexFieldDef {
+  int64_t field_id = 0;
+  long attributes = 0;
+};
+
+struct IndexDef {
+  int64_t id = 0;
+  std::string name;
+  bool primary = false, unique = false, required = false, ignore_nulls = false,
+       clustered = false, foreign = false;
+  std::vector<IndexFieldDef> fields;
+};
+
+struct TableSchema {
+  int64_t id = 0;
+  std::string name;
+  std::vector<FieldDef> fields;  // by OrdinalPosition, then creation
+  std::vector<IndexDef> indexes;  // by name
+  const FieldDef* FindField(const std::string& name) const;
+  const FieldDef* FieldById(int64_t id) const;
+  int FieldIndexById(int64_t id) const;
+  const IndexDef* FindIndex(const std::string& name) const;
+  const IndexDef* IndexById(int64_t id) const;
+};
+
+struct RelationDef {
+  int64_t id = 0;
+  std::string name;
+  int64_t table_id = 0, foreign_table_id = 0;
+  long attributes = 0;
+  std::vector<std::pair<int64_t, int64_t>> fields;  // primary, foreign
+};
+
+struct Schema {
+  std::vector<TableSchema> tables;  // by name
+  std::vector<RelationDef> relations;  // by name
+  const TableSchema* FindTable(const std::string& name) const;
+  const TableSchema* TableById(int64_t id) const;
+  const RelationDef* FindRelation(const std::string& name) const;
+  const RelationDef* RelationById(int64_t id) const;
+};
+
+// Field types and sizes.
+bool IsFieldType(int type);
+long DefaultSize(int type);
+const char* StorageType(int type);
+
+// ---------------------------------------------------------------------------
+// Objects behind the handles.
+
+struct WorkspaceCore;
+
+struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
+  ~DatabaseImpl();
+
+  sqlite3* conn = nullptr;
+  std::string path;
+  std::shared_ptr<WorkspaceCore> workspace;
+  std::vector<std::weak_ptr<RecordsetImpl>> recordsets;
+  long records_affected = 0;
+
+  // The catalog, loaded on demand; dropped by our own schema changes and
+  // rollbacks, and reloaded when another connection has committed.
+  std::shared_ptr<const Schema> CurrentSchema();
+  void SchemaChanged() { schema_.reset(); }
+
+  // A statement of this connection's cache.
+  sqlite3_stmt* Cached(const std::string& sql);
+  void CloseConnection();
+
+  // Raises 3420 once the database is closed.
+  void CheckOpen() const;
+
+ private:
+  std::shared_ptr<Schema> schema_;
+  int64_t schema_data_version_ = -1;
+  std::unordered_map<std::string, sqlite3_stmt*> statements_;
+};
+
+// What a workspace is, shared by its handles and its databases.
+struct WorkspaceCore {
+  std::string name;
+  std::string user;
+  std::optional<std::string> workgroup_id;  // none: the default workspace
+  bool closed = false;
+  bool is_default = false;  // Workspaces(0) stays usable after Close
+  std::vector<std::weak_ptr<DatabaseImpl>> databases;
+  // One entry per open transaction: the databases it covers.
+  std::vector<std::vector<std::weak_ptr<DatabaseImpl>>> transactions;
+  std::weak_ptr<WorkspaceImpl> front;
+};
+
+// The object Workspace handles hold: it keeps the workspace's databases open
+// while any handle to the workspace exists.
+struct WorkspaceImpl {
+  std::shared_ptr<WorkspaceCore> core;
+  std::vector<std::shared_ptr<DatabaseImpl>> open;
+};
+
+// The handle object of `core`, made anew when every handle has gone.
+std::shared_ptr<WorkspaceImpl> FrontOf(const std::shared_ptr<WorkspaceCore>& core);
+
+// Runs `change` as one schema change of `db`: catalog and physical schema
+// change in one savepoint, relation triggers are made again from the catalog
+// afterwards, and a failure leaves everything as before.
+void ChangeSchema(DatabaseImpl& db, const std::function<void()>& change);
+
+struct FieldImpl {
+  enum class Home { kNone, kTable, kIndex, kRelation };
+  // Properties of a field that is not appended yet.
+  FieldDef def;
+  bool ordinal_set = false;
+  std::string foreign_name;
+  // Where an appended field lives.
+  Home home = Home::kNone;
+  std::shared_ptr<DatabaseImpl> db;
+  int64_t table_id = 0;   // kTable, kIndex: the table
+  int64_t field_id = 0;   // kTable, kIndex: the table field
+  int64_t owner_id = 0;   // kIndex: the index; kRelation: the relation
+  int position = 0;       // kIndex, kRelation: place in the owner's fields
+};
+
+struct TableDefImpl {
+  std::string name;
+  std::shared_ptr<DatabaseImpl> db;  // the database that made it
+  int64_t id = 0;                    // 0 until appended
+  std::vector<std::shared_ptr<FieldImpl>> fields;
+  std::vector<std::shared_ptr<IndexImpl>> indexes;
+};
+
+struct IndexImpl {
+  IndexDef def;  // fields empty until appended
+  std::vector<std::shared_ptr<FieldImpl>> fields;
+  std::shared_ptr<DatabaseImpl> db;
+  int64_t table_id = 0;  // the table once appended
+};
+
+struct RelationImpl {
+  std::string name, table, foreign_table;
+  long attributes = 0;
+  std::vector<std::shared_ptr<FieldImpl>> fields;
+  std::shared_ptr<DatabaseImpl> db;
+  int64_t id = 0;
+};
+
+struct RecordsetColumn {
+  std::string name;
+  int type = dbText;
+  long size = 0;
+};
+
+struct RecordsetImpl {
+  enum class Mode { kNone, kAddNew, kEdit };
+  std::shared_ptr<DatabaseImpl> db;
+  bool closed = false;
+  bool table_type = true;
+  // Table type: the table and the current row.
+  int64_t table_id = 0;
+  std::optional<int64_t> current;  // none: EOF
+  Mode mode = Mode::kNone;
+  std::vector<Value> buffer;
+  // Forward-only: the rows of the query, read at open.
+  std::vector<RecordsetColumn> columns;
+  std::vector<std::vector<Value>> rows;
+  size_t row = 0;
+
+  void CheckOpen() const;
+};
+
+// Opening a recordset on the rows of a SELECT (execute.cc); `text` of
+// OpenAllRows names a table whose rows are all read.
+std::shared_ptr<RecordsetImpl> OpenQuery(const std::shared_ptr<DatabaseImpl>& db,
+                                         const std::string& text);
+std::shared_ptr<RecordsetImpl> OpenAllRows(const std::shared_ptr<DatabaseImpl>& db,
+                                           const TableSchema& table);
+// The values of a row in field order; 3167 when it is gone.
+std::vector<Value> ReadRowValues(DatabaseImpl& db, const TableSchema& t, int64_t rowid);
+void ExecuteStatement(DatabaseImpl& db, const std::string& text, int options);
+
+// Makes the relation triggers of the whole database from the catalog.
+void DropRelationTriggers(DatabaseImpl& db);
+void CreateRelationTriggers(DatabaseImpl& db);
+
+// Logs `user` on to the workgroup file at `path`: returns the workgroup's
+// id and sets `stored_user` to the account's name as stored.  3028 for a
+// file that is missing or no workgroup file, 3029 for a refused account.
+std::string LogOnToWorkgroup(const std::string& path, const std::string& user,
+                             const std::string& password, std::string& stored_user);
+
+// The first 16 bytes of every SQLite file.
+bool HasSqliteHeader(const std::string& path);
+
+// The catalog tables and the identity row of a new database.
+void CreateCatalog(sqlite3* conn, const std::optional<std::string>& workgroup_id,
+                   const std::string& owner);
+
+// A value checked against a field at assignment: converted to its type,
+// refused when too long (3163) or empty where not allowed (3315).
+Value ValueForField(const Value& value, const FieldDef& field);
+// Required fields and required or primary index fields of a row (3314,
+// 3058) before it is written.
+void CheckRowBeforeWrite(const TableSchema& table, const std::vector<Value>& row);
+
+// Access to the private parts of the public classes.
+struct Access {
+  static Field MakeField(std::shared_ptr<FieldImpl> impl);
+  static Index MakeIndex(std::shared_ptr<IndexImpl> impl);
+  static TableDef MakeTableDef(std::shared_ptr<TableDefImpl> impl);
+  static Relation MakeRelation(std::shared_ptr<RelationImpl> impl);
+  static Database MakeDatabase(std::shared_ptr<DatabaseImpl> impl);
+  static Workspace MakeWorkspace(std::shared_ptr<WorkspaceImpl> impl);
+  static Recordset MakeRecordset(std::shared_ptr<RecordsetImpl> impl);
+  static const std::shared_ptr<FieldImpl>& ImplOf(const Field& f);
+  static const std::shared_ptr<IndexImpl>& ImplOf(const Index& i);
+  static const std::shared_ptr<TableDefImpl>& ImplOf(const TableDef& t);
+  static const std::shared_ptr<RelationImpl>& ImplOf(const Relation& r);
+};
+
+}  // namespace dao::internal
+
+#endif  // KAV_PLATFORM_DAO_INTERNAL_ENGINE_H_

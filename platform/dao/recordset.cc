@@ -1,0 +1,380 @@
+// Recordsets.  A table-type recordset holds its table's id and the rowid of
+// its current row, never an SQLite statement between calls; rows are visited
+// in rowid order, which is the order they were added.  The new or edited
+// record lives in the recordset's buffer until Update writes it in one
+// statement, so a refused record simply stays in the buffer (pending) and a
+// dropped one needs no undoing.
+
+#include "platform/dao/internal/engine.h"
+
+namespace dao {
+namespace internal {
+
+void RecordsetImpl::CheckOpen() const {
+  if (closed || db == nullptr || db->conn == nullptr) {
+    Raise(kErrObjectInvalid, "Object invalid or no longer set: the recordset is closed.");
+  }
+}
+
+namespace {
+
+RecordsetImpl& Open(const std::shared_ptr<RecordsetImpl>& rs) {
+  if (!rs) RaiseNothing();
+  rs->CheckOpen();
+  return *rs;
+}
+
+std::shared_ptr<const Schema> TableSchemaOf(RecordsetImpl& rs, const TableSchema*& table) {
+  std::shared_ptr<const Schema> s = rs.db->CurrentSchema();
+  table = s->TableById(rs.table_id);
+  if (table == nullptr) {
+    Raise(kErrObjectInvalid, "Object invalid or no longer set: the recordset's table is gone.");
+  }
+  return s;
+}
+
+void RequireWritable(const RecordsetImpl& rs) {
+  if (!rs.table_type) {
+    Raise(kErrNotUpdatable, "The recordset is read-only: it cannot be updated.");
+  }
+}
+
+std::optional<int64_t> RowAfter(DatabaseImpl& db, const TableSchema& t,
+                                std::optional<int64_t> after) {
+  const std::string sql = "SELECT rowid FROM " + QuoteName(t.name) +
+                          " WHERE rowid > ? ORDER BY rowid LIMIT 1";
+  Statement st(db.conn, db.Cached(sql));
+  st.Bind(1, after ? *after : std::numeric_limits<int64_t>::min());
+  if (!st.Step()) return std::nullopt;
+  return st.Int(0);
+}
+
+std::string ColumnList(const TableSchema& t) {
+  std::string out;
+  for (const FieldDef& f : t.fields) {
+    if (!out.empty()) out += ", ";
+    out += QuoteName(f.name);
+  }
+  return out;
+}
+
+// The values of one row, in field order; none when the row is gone.
+std::optional<std::vector<Value>> ReadRow(DatabaseImpl& db, const TableSchema& t,
+                                          int64_t rowid) {
+  Statement st(db.conn, db.Cached("SELECT " + ColumnList(t) + " FROM " + QuoteName(t.name) +
+                                  " WHERE rowid = ?"));
+  st.Bind(1, rowid);
+  if (!st.Step()) return std::nullopt;
+  std::vector<Value> row;
+  for (size_t i = 0; i < t.fields.size(); ++i) {
+    row.push_back(st.ReadValue(static_cast<int>(i), t.fields[i].type));
+  }
+  return row;
+}
+
+[[noreturn]] void RecordDeleted() {
+  Raise(kErrRecordDeleted, "The current record has been deleted.");
+}
+
+[[noreturn]] void NoCurrentRecord() { Raise(kErrNoCurrentRecord, "No current record."); }
+
+}  // namespace
+
+std::vector<Value> ReadRowValues(DatabaseImpl& db, const TableSchema& t, int64_t rowid) {
+  std::optional<std::vector<Value>> row = ReadRow(db, t, rowid);
+  if (!row) RecordDeleted();
+  return *row;
+}
+
+}  // namespace internal
+
+using namespace internal;
+
+Recordset Database::OpenRecordset(const std::string& source, int type) {
+  auto open = [&]() -> Recordset {
+    if (!impl_) RaiseNothing();
+    impl_->CheckOpen();
+    std::shared_ptr<RecordsetImpl> rs;
+    std::string name = source;
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    size_t first = source.find_first_not_of(" \t\r\n");
+    const bool is_select =
+        first != std::string::npos && source.size() - first >= 6 &&
+        SameName(source.substr(first, 6), "select");
+    if (type == dbOpenTable || !is_select) {
+      std::shared_ptr<const Schema> s = impl_->CurrentSchema();
+      const TableSchema* t = s->FindTable(name);
+      if (t == nullptr) {
+        Raise(kErrTableNotFound, "The engine cannot find the table '" + name + "'.");
+      }
+      if (type == dbOpenTable) {
+        rs = std::make_shared<RecordsetImpl>();
+        rs->db = impl_;
+        rs->table_id = t->id;
+        rs->current = RowAfter(*impl_, *t, std::nullopt);
+      } else {
+        rs = OpenAllRows(impl_, *t);
+      }
+    } else {
+      rs = OpenQuery(impl_, source);
+    }
+    std::erase_if(impl_->recordsets, [](const auto& w) { return w.expired(); });
+    impl_->recordsets.push_back(rs);
+    return Access::MakeRecordset(rs);
+  };
+  if (type == dbOpenTable) {
+    Call call;
+    call.kind = CallKind::kOpenTable;
+    call.text = source;
+    return RunCall(call, "DAO.Database", open);
+  }
+  return RunOther("OpenRecordset", "DAO.Database", open);
+}
+
+void Recordset::AddNew() {
+  Call call;
+  call.kind = CallKind::kAddNew;
+  RunCall(call, "DAO.Recordset", [&] {
+    RecordsetImpl& rs = Open(impl_);
+    RequireWritable(rs);
+    const TableSchema* t = nullptr;
+    std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+    // A record still pending from a refused Update is dropped here.
+    rs.buffer.assign(t->fields.size(), Value());
+    rs.mode = RecordsetImpl::Mode::kAddNew;
+  });
+}
+
+void Recordset::Edit() {
+  Call call;
+  call.kind = CallKind::kEdit;
+  RunCall(call, "DAO.Recordset", [&] {
+    RecordsetImpl& rs = Open(impl_);
+    RequireWritable(rs);
+    const TableSchema* t = nullptr;
+    std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+    if (!rs.current) NoCurrentRecord();
+    rs.buffer = ReadRowValues(*rs.db, *t, *rs.current);
+    rs.mode = RecordsetImpl::Mode::kEdit;
+  });
+}
+
+void Recordset::Update(int type, bool force) {
+  Call call;
+  call.kind = CallKind::kUpdate;
+  RunCall(call, "DAO.Recordset", [&] {
+    (void)type;
+    (void)force;
+    RecordsetImpl& rs = Open(impl_);
+    RequireWritable(rs);
+    if (rs.mode == RecordsetImpl::Mode::kNone) {
+      Raise(kErrUpdateWithoutEdit, "Update without AddNew or Edit.");
+    }
+    const TableSchema* t = nullptr;
+    std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+    rs.buffer.resize(t->fields.size());
+    CheckRowBeforeWrite(*t, rs.buffer);
+    DatabaseImpl& db = *rs.db;
+    if (rs.mode == RecordsetImpl::Mode::kAddNew) {
+      std::string marks;
+      for (size_t i = 0; i < t->fields.size(); ++i) marks += i == 0 ? "?" : ", ?";
+      Statement st(db.conn, db.Cached("INSERT INTO " + QuoteName(t->name) + " (" +
+                                      ColumnList(*t) + ") VALUES (" + marks + ")"));
+      for (size_t i = 0; i < rs.buffer.size(); ++i) {
+        st.BindValue(static_cast<int>(i + 1), rs.buffer[i]);
+      }
+      st.Run();
+    } else {
+      if (!rs.current) NoCurrentRecord();
+      std::string sets;
+      for (const FieldDef& f : t->fields) {
+        if (!sets.empty()) sets += ", ";
+        sets += QuoteName(f.name) + " = ?";
+      }
+      Statement st(db.conn, db.Cached("UPDATE " + QuoteName(t->name) + " SET " + sets +
+                                      " WHERE rowid = ?"));
+      for (size_t i = 0; i < rs.buffer.size(); ++i) {
+        st.BindValue(static_cast<int>(i + 1), rs.buffer[i]);
+      }
+      st.Bind(static_cast<int>(rs.buffer.size() + 1), *rs.current);
+      st.Run();
+      if (sqlite3_changes(db.conn) == 0) RecordDeleted();
+    }
+    rs.mode = RecordsetImpl::Mode::kNone;
+    rs.buffer.clear();
+  });
+}
+
+void Recordset::CancelUpdate() {
+  RunOther("CancelUpdate", "DAO.Recordset", [&] {
+    RecordsetImpl& rs = Open(impl_);
+    rs.mode = RecordsetImpl::Mode::kNone;
+    rs.buffer.clear();
+  });
+}
+
+void Recordset::Close() {
+  RunOther("Close", "DAO.Recordset", [&] {
+    if (!impl_) RaiseNothing();
+    impl_->closed = true;
+    impl_->mode = RecordsetImpl::Mode::kNone;
+    impl_->buffer.clear();
+    impl_->rows.clear();
+  });
+}
+
+RecordsetField Recordset::Fields(int index) const {
+  return RunQuiet("DAO.Recordset", [&] {
+    RecordsetImpl& rs = Open(impl_);
+    size_t count = rs.columns.size();
+    if (rs.table_type) {
+      const TableSchema* t = nullptr;
+      std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+      count = t->fields.size();
+    }
+    if (index < 0 || static_cast<size_t>(index) >= count) {
+      Raise(kErrItemNotFound,
+            "Item not found in this collection: field " + std::to_string(index) + ".");
+    }
+    return RecordsetField(impl_, index);
+  });
+}
+
+RecordsetField Recordset::Fields(const std::string& name) const {
+  return RunQuiet("DAO.Recordset", [&] {
+    RecordsetImpl& rs = Open(impl_);
+    if (rs.table_type) {
+      const TableSchema* t = nullptr;
+      std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+      for (size_t i = 0; i < t->fields.size(); ++i) {
+        if (SameName(t->fields[i].name, name)) {
+          return RecordsetField(impl_, static_cast<int>(i));
+        }
+      }
+    } else {
+      for (size_t i = 0; i < rs.columns.size(); ++i) {
+        if (SameName(rs.columns[i].name, name)) {
+          return RecordsetField(impl_, static_cast<int>(i));
+        }
+      }
+    }
+    Raise(kErrItemNotFound, "Item not found in this collection: field '" + name + "'.");
+  });
+}
+
+int Recordset::FieldCount() const {
+  return RunQuiet("DAO.Recordset", [&] {
+    RecordsetImpl& rs = Open(impl_);
+    if (!rs.table_type) return static_cast<int>(rs.columns.size());
+    const TableSchema* t = nullptr;
+    std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+    return static_cast<int>(t->fields.size());
+  });
+}
+
+bool Recordset::IsEOF() const {
+  return RunQuiet("DAO.Recordset", [&] {
+    RecordsetImpl& rs = Open(impl_);
+    if (rs.table_type) return !rs.current.has_value();
+    return rs.row >= rs.rows.size();
+  });
+}
+
+void Recordset::MoveNext() {
+  RunOther("MoveNext", "DAO.Recordset", [&] {
+    RecordsetImpl& rs = Open(impl_);
+    if (rs.table_type) {
+      if (!rs.current) NoCurrentRecord();
+      const TableSchema* t = nullptr;
+      std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+      rs.mode = RecordsetImpl::Mode::kNone;
+      rs.buffer.clear();
+      rs.current = RowAfter(*rs.db, *t, rs.current);
+    } else {
+      if (rs.row >= rs.rows.size()) NoCurrentRecord();
+      ++rs.row;
+    }
+  });
+}
+
+// ---------------------------------------------------------------------------
+// RecordsetField.
+
+namespace {
+struct ColumnInfo {
+  RecordsetColumn column;
+  FieldDef def;
+};
+
+ColumnInfo ColumnOf(RecordsetImpl& rs, int index) {
+  ColumnInfo info;
+  if (rs.table_type) {
+    const TableSchema* t = nullptr;
+    std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+    if (index < 0 || static_cast<size_t>(index) >= t->fields.size()) {
+      Raise(kErrItemNotFound, "Item not found in this collection: field " +
+                                  std::to_string(index) + ".");
+    }
+    info.def = t->fields[index];
+    info.column = {info.def.name, info.def.type, info.def.size};
+  } else {
+    if (index < 0 || static_cast<size_t>(index) >= rs.columns.size()) {
+      Raise(kErrItemNotFound, "Item not found in this collection: field " +
+                                  std::to_string(index) + ".");
+    }
+    info.column = rs.columns[index];
+  }
+  return info;
+}
+}  // namespace
+
+std::string RecordsetField::Name() const {
+  return RunQuiet("DAO.Field", [&] { return ColumnOf(Open(rs_), index_).column.name; });
+}
+
+int RecordsetField::Type() const {
+  return RunQuiet("DAO.Field", [&] { return ColumnOf(Open(rs_), index_).column.type; });
+}
+
+long RecordsetField::Size() const {
+  return RunQuiet("DAO.Field", [&] { return ColumnOf(Open(rs_), index_).column.size; });
+}
+
+Value RecordsetField::GetValue() const {
+  return RunQuiet("DAO.Field", [&] {
+    RecordsetImpl& rs = Open(rs_);
+    ColumnOf(rs, index_);
+    if (!rs.table_type) {
+      if (rs.row >= rs.rows.size()) NoCurrentRecord();
+      return rs.rows[rs.row][index_];
+    }
+    if (rs.mode != RecordsetImpl::Mode::kNone) {
+      if (static_cast<size_t>(index_) >= rs.buffer.size()) return Value();
+      return rs.buffer[index_];
+    }
+    if (!rs.current) NoCurrentRecord();
+    const TableSchema* t = nullptr;
+    std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+    return ReadRowValues(*rs.db, *t, *rs.current)[index_];
+  });
+}
+
+void RecordsetField::SetValue(const Value& value) {
+  Call call;
+  call.kind = CallKind::kSetField;
+  call.index = index_;
+  call.value = value;
+  RunCall(call, "DAO.Field", [&] {
+    RecordsetImpl& rs = Open(rs_);
+    RequireWritable(rs);
+    ColumnInfo info = ColumnOf(rs, index_);
+    if (rs.mode == RecordsetImpl::Mode::kNone) {
+      Raise(kErrUpdateWithoutEdit, "The field cannot be set without AddNew or Edit.");
+    }
+    Value v = ValueForField(value, info.def);
+    if (static_cast<size_t>(index_) >= rs.buffer.size()) rs.buffer.resize(index_ + 1);
+    rs.buffer[index_] = std::move(v);
+  });
+}
+
+}  // namespace dao
