@@ -1,0 +1,121 @@
+// A small fixture for the engine layer's suites: a workgroup with one fast
+// account, a database in it, and helpers that build tables, indexes and
+// relations and read rows back.
+
+#ifndef KAV_TESTS_DAO_FIXTURE_H_
+#define KAV_TESTS_DAO_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/dao/dao.h"
+#include "platform/dao/workgroup.h"
+#include "tests/support/harness.h"
+
+namespace dao_test {
+
+struct Column {
+  const char* name;
+  int type;
+  long size = 0;
+};
+
+// The number of the error `body` raises, or 0 when it raises none.
+inline long ErrorOf(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const kav::Error& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+inline std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class DaoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mdw = dir.File("T.mdw");
+    mdb = dir.File("T.mdb");
+    dao::CreateWorkgroupFile(mdw, {{"Owner", "Secret1"}, {"Other", "Secret2"}},
+                             dao::PasswordCost::kMinimum);
+    dao::DBEngine::Instance().SetSystemDB(mdw);
+    ws = dao::DBEngine::Instance().CreateWorkspace("", "Owner", "Secret1");
+    db = ws.CreateDatabase(mdb);
+  }
+
+  void Table(const char* name, std::vector<Column> columns) {
+    dao::TableDef td = db.CreateTableDef(name);
+    for (const Column& c : columns) td.Fields().Append(td.CreateField(c.name, c.type, c.size));
+    db.TableDefs().Append(td);
+  }
+
+  void Key(const char* table, const char* name, std::vector<const char*> fields,
+           bool primary = true, bool unique = true) {
+    dao::TableDef td = db.TableDefs().Item(table);
+    dao::Index ix = td.CreateIndex(name);
+    ix.SetPrimary(primary);
+    ix.SetUnique(unique);
+    for (const char* f : fields) ix.Fields().Append(ix.CreateField(f));
+    td.Indexes().Append(ix);
+  }
+
+  void Relate(const char* name, const char* table, const char* foreign,
+              std::vector<std::pair<const char*, const char*>> pairs, long attributes = 0) {
+    dao::Relation rel = db.CreateRelation(name, table, foreign, attributes);
+    for (auto [f, ff] : pairs) {
+      dao::Field field = rel.CreateField(f);
+      field.SetForeignName(ff);
+      rel.Fields().Append(field);
+    }
+    db.Relations().Append(rel);
+  }
+
+  void Insert(const char* table, std::vector<dao::Value> values) {
+    dao::Recordset rs = db.OpenRecordset(table, dao::dbOpenTable);
+    rs.AddNew();
+    for (size_t i = 0; i < values.size(); ++i) rs.Fields(static_cast<int>(i)).SetValue(values[i]);
+    rs.Update();
+  }
+
+  // Every row of the table in insertion order, values joined by '|'.
+  std::vector<std::string> RowsOf(const char* table) {
+    std::vector<std::string> out;
+    dao::Recordset rs = db.OpenRecordset(table, dao::dbOpenTable);
+    while (!rs.IsEOF()) {
+      std::string row;
+      for (int i = 0; i < rs.FieldCount(); ++i) {
+        if (i > 0) row += "|";
+        row += rs.Fields(i).GetValue().ToString();
+      }
+      out.push_back(row);
+      rs.MoveNext();
+    }
+    return out;
+  }
+
+  std::vector<std::string> FieldNames(const char* table) {
+    std::vector<std::string> out;
+    dao::TableDef td = db.TableDefs().Item(table);
+    for (int i = 0; i < td.Fields().Count(); ++i) out.push_back(td.Fields().Item(i).Name());
+    return out;
+  }
+
+  kav::testing::TempDir dir;
+  std::string mdw, mdb;
+  dao::Workspace ws;
+  dao::Database db;
+};
+
+}  // namespace dao_test
+
+#endif  // KAV_TESTS_DAO_FIXTURE_H_

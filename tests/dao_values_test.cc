@@ -1,0 +1,192 @@
+// Values: conversion to a field's type, text dates, display text, and the
+// checks a field makes when a value is assigned and when the row is written.
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <cmath>
+
+#include "platform/dao/dao.h"
+#include "platform/dao/value.h"
+#include "tests/dao_fixture.h"
+
+namespace dao_test {
+namespace {
+
+using dao::DateTime;
+using dao::Value;
+
+DateTime D(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
+  return DateTime{y, mo, d, h, mi, s};
+}
+
+TEST(Conversion, ToEachFieldType) {
+  struct Case {
+    Value in;
+    int type;
+    Value out;
+  };
+  const std::vector<Case> cases = {
+      {Value("12"), dao::dbInteger, Value(int16_t{12})},
+      {Value(" -7 "), dao::dbLong, Value(int32_t{-7})},
+      {Value("2.5"), dao::dbInteger, Value(int16_t{2})},  // half to even
+      {Value("3.5"), dao::dbInteger, Value(int16_t{4})},
+      {Value("1.25"), dao::dbDouble, Value(1.25)},
+      {Value(int16_t{5}), dao::dbText, Value("5")},
+      {Value(2.5), dao::dbText, Value("2.5")},
+      {Value(true), dao::dbText, Value("True")},
+      {Value(true), dao::dbInteger, Value(int16_t{-1})},
+      {Value("True"), dao::dbBoolean, Value(true)},
+      {Value("0"), dao::dbBoolean, Value(false)},
+      {Value(""), dao::dbInteger, Value()},
+      {Value(""), dao::dbDate, Value()},
+      {Value(""), dao::dbBoolean, Value()},
+      {Value(""), dao::dbText, Value("")},
+      {Value(), dao::dbText, Value()},
+      {Value("1/1/2006"), dao::dbDate, Value(D(2006, 1, 1))},
+      {Value(D(2006, 3, 15, 14, 5, 9)), dao::dbText, Value("3/15/2006 2:05:09 PM")},
+      {Value(int32_t{38718}), dao::dbDate, Value(D(2006, 1, 1))},
+      {Value(D(2006, 1, 1, 12)), dao::dbDouble, Value(38718.5)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.in.ToString() + " to type " + std::to_string(c.type));
+    EXPECT_EQ(dao::ConvertToFieldType(c.in, c.type), c.out);
+  }
+}
+
+TEST(Conversion, RefusedWith3421) {
+  struct Case {
+    Value in;
+    int type;
+  };
+  const std::vector<Case> cases = {
+      {Value("abc"), dao::dbLong},       {Value("12abc"), dao::dbInteger},
+      {Value("40000"), dao::dbInteger},  {Value("3000000000"), dao::dbLong},
+      {Value("13/1/2006"), dao::dbDate}, {Value("2/30/2006"), dao::dbDate},
+      {Value("maybe"), dao::dbBoolean},  {Value("1.2.3"), dao::dbDouble},
+      {Value(true), dao::dbDate},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.in.ToString() + " to type " + std::to_string(c.type));
+    EXPECT_EQ(ErrorOf([&] { dao::ConvertToFieldType(c.in, c.type); }), dao::kErrConversion);
+  }
+}
+
+TEST(TextDates, MonthDayYearWhateverTheLocaleAndIso) {
+  struct Case {
+    const char* text;
+    std::optional<DateTime> date;
+  };
+  const std::vector<Case> cases = {
+      {"1/1/2006", D(2006, 1, 1)},
+      {"12/31/2005", D(2005, 12, 31)},
+      {"12/31/2005 2:05:09 PM", D(2005, 12, 31, 14, 5, 9)},
+      {"3/15/2006 14:05", D(2006, 3, 15, 14, 5)},
+      {"3/15/2006 12:00:00 AM", D(2006, 3, 15)},
+      {"2/29/2008", D(2008, 2, 29)},
+      {"2006-01-01", D(2006, 1, 1)},
+      {"2006-01-01 10:00:00", D(2006, 1, 1, 10)},
+      {"2/29/2006", std::nullopt},
+      {"31/12/2005", std::nullopt},
+      {"1/1/2006 25:00", std::nullopt},
+      {"1/1/2006 13:00 PM", std::nullopt},
+      {"yesterday", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(DateTime::Parse(c.text), c.date);
+  }
+  EXPECT_EQ(D(2006, 1, 1).ToIso(), "2006-01-01 00:00:00");
+  EXPECT_EQ(DateTime::FromIso("2006-01-01 00:00:00"), D(2006, 1, 1));
+  EXPECT_EQ(DateTime::FromIso("1/1/2006"), std::nullopt);
+}
+
+TEST(DisplayText, OfEachKind) {
+  EXPECT_EQ(Value().ToString(), "");
+  EXPECT_EQ(Value(false).ToString(), "False");
+  EXPECT_EQ(Value(int32_t{-12}).ToString(), "-12");
+  EXPECT_EQ(Value(0.1).ToString(), "0.1");
+  EXPECT_EQ(Value(D(2006, 1, 1)).ToString(), "1/1/2006");
+  EXPECT_EQ(Value(D(2006, 1, 1, 0, 0, 1)).ToString(), "1/1/2006 12:00:01 AM");
+}
+
+class FieldRules : public DaoTest {
+ protected:
+  void SetUp() override {
+    DaoTest::SetUp();
+    Table("t", {{"code", dao::dbText, 4},
+                {"n", dao::dbInteger},
+                {"d", dao::dbDate},
+                {"note", dao::dbText, 10}});
+    dao::Field note = db.TableDefs().Item("t").Fields().Item("note");
+    note.SetAllowZeroLength(true);
+    db.TableDefs().Item("t").Fields().Item("n").SetRequired(true);
+  }
+};
+
+TEST_F(FieldRules, AssignmentConvertsOrRefusesAtOnce) {
+  struct Case {
+    int field;
+    Value value;
+    long error;
+    Value stored;
+  };
+  const std::vector<Case> cases = {
+      {0, Value("ABCD"), 0, Value("ABCD")},
+      {0, Value("ABCDE"), dao::kErrFieldTooSmall, {}},
+      {0, Value("\xC3\xA9t\xC3\xA9s"), 0, Value("\xC3\xA9t\xC3\xA9s")},  // 4 characters
+      {0, Value(""), dao::kErrZeroLength, {}},
+      {3, Value(""), 0, Value("")},
+      {0, Value(int16_t{12345}), dao::kErrFieldTooSmall, {}},
+      {1, Value("12"), 0, Value(int16_t{12})},
+      {1, Value("twelve"), dao::kErrConversion, {}},
+      {1, Value(""), 0, Value()},
+      {2, Value("1/1/2006"), 0, Value(D(2006, 1, 1))},
+      {2, Value(""), 0, Value()},
+      {2, Value("not a date"), dao::kErrConversion, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.field) + " = " + c.value.ToString());
+    dao::Recordset rs = db.OpenRecordset("t", dao::dbOpenTable);
+    rs.AddNew();
+    EXPECT_EQ(ErrorOf([&] { rs.Fields(c.field).SetValue(c.value); }), c.error);
+    if (c.error == 0) EXPECT_EQ(rs.Fields(c.field).GetValue(), c.stored);
+    if (c.error != 0) {
+      ASSERT_EQ(dao::DBEngine::Instance().Errors().size(), 1u);
+      EXPECT_EQ(dao::DBEngine::Instance().Errors()[0].number(), c.error);
+    }
+  }
+}
+
+TEST_F(FieldRules, NullInARequiredFieldIsRefusedAtUpdate) {
+  dao::Recordset rs = db.OpenRecordset("t", dao::dbOpenTable);
+  rs.AddNew();
+  rs.Fields(0).SetValue("A");
+  rs.Fields(1).SetValue("");  // Null, accepted at the assignment
+  EXPECT_EQ(ErrorOf([&] { rs.Update(); }), dao::kErrFieldRequired);
+  // The record stays pending: filling the field lets it through.
+  rs.Fields(1).SetValue("3");
+  rs.Update();
+  EXPECT_EQ(RowsOf("t"), std::vector<std::string>{"A|3||"});
+}
+
+TEST_F(FieldRules, StoredFormIsPlainSqlite) {
+  Insert("t", {"A", int16_t{1}, "12/31/2005 2:05:09 PM", "x"});
+  db.Close();
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(mdb.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(raw, "SELECT code, n, d, typeof(n) FROM t", -1, &st, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "A");
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 2)), "2005-12-31 14:05:09");
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 3)), "integer");
+  sqlite3_finalize(st);
+  sqlite3_close(raw);
+}
+
+}  // namespace
+}  // namespace dao_test
