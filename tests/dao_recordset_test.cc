@@ -1,0 +1,191 @@
+// Table-type and forward-only recordsets, pending new records, and the
+// notifications every engine call gives the observer.
+
+#include <gtest/gtest.h>
+
+#include "platform/dao/dao.h"
+#include "platform/dao/observer.h"
+#include "tests/dao_fixture.h"
+
+namespace dao_test {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+class RecordsetTest : public DaoTest {
+ protected:
+  void SetUp() override {
+    DaoTest::SetUp();
+    Table("t", {{"code", dao::dbText, 4}, {"n", dao::dbInteger}});
+    Key("t", "PrimaryKey", {"code"});
+  }
+};
+
+TEST_F(RecordsetTest, TableTypeStartsOnTheFirstRowInInsertionOrder) {
+  dao::Recordset empty = db.OpenRecordset("t ", dao::dbOpenTable);  // trailing blank
+  EXPECT_TRUE(empty.IsEOF());
+  EXPECT_EQ(ErrorOf([&] { empty.Fields(0).GetValue(); }), dao::kErrNoCurrentRecord);
+  EXPECT_EQ(ErrorOf([&] { empty.Edit(); }), dao::kErrNoCurrentRecord);
+  EXPECT_EQ(ErrorOf([&] { empty.MoveNext(); }), dao::kErrNoCurrentRecord);
+  for (const char* code : {"b", "a", "c"}) Insert("t", {code, int16_t{1}});
+  dao::Recordset rs = db.OpenRecordset("t", dao::dbOpenTable);
+  EXPECT_EQ(rs.Fields("CODE").GetValue(), dao::Value("b"));
+  rs.Edit();
+  rs.Fields(1).SetValue("7");
+  rs.Update();
+  EXPECT_EQ(RowsOf("t"), (Strings{"b|7", "a|1", "c|1"}));
+  EXPECT_EQ(ErrorOf([&] { rs.Fields(2); }), dao::kErrItemNotFound);
+  EXPECT_EQ(ErrorOf([&] { rs.Fields("x"); }), dao::kErrItemNotFound);
+  EXPECT_EQ(ErrorOf([&] { db.OpenRecordset("nope", dao::dbOpenTable); }),
+            dao::kErrTableNotFound);
+  EXPECT_EQ(rs.Fields(0).Name(), "code");
+  EXPECT_EQ(rs.Fields(0).Size(), 4);
+  EXPECT_EQ(rs.Fields(1).Type(), dao::dbInteger);
+}
+
+TEST_F(RecordsetTest, WithoutAddNewOrEdit) {
+  Insert("t", {"a", int16_t{1}});
+  dao::Recordset rs = db.OpenRecordset("t", dao::dbOpenTable);
+  EXPECT_EQ(ErrorOf([&] { rs.Fields(0).SetValue("b"); }), dao::kErrUpdateWithoutEdit);
+  EXPECT_EQ(ErrorOf([&] { rs.Update(); }), dao::kErrUpdateWithoutEdit);
+  rs.AddNew();
+  rs.Fields(0).SetValue("b");
+  rs.Update();
+  EXPECT_EQ(ErrorOf([&] { rs.Update(); }), dao::kErrUpdateWithoutEdit);
+}
+
+TEST_F(RecordsetTest, RefusedNewRecordStaysPendingUntilDropped) {
+  Insert("t", {"fuma", int16_t{1}});
+  {
+    dao::Recordset rs = db.OpenRecordset("t", dao::dbOpenTable);
+    rs.AddNew();
+    rs.Fields(0).SetValue("FUMA");
+    rs.Fields(1).SetValue(int16_t{2});
+    EXPECT_EQ(ErrorOf([&] { rs.Update(); }), dao::kErrDuplicateKey);
+    // Still pending: its values are there, and a changed key goes through.
+    EXPECT_EQ(rs.Fields(1).GetValue(), dao::Value(int16_t{2}));
+    rs.Fields(0).SetValue("fum1");
+    rs.Update();
+    // A refused record dropped by the next AddNew: nothing of it is written.
+    rs.AddNew();
+    rs.Fields(0).SetValue("Fuma");
+    EXPECT_EQ(ErrorOf([&] { rs.Update(); }), dao::kErrDuplicateKey);
+    rs.AddNew();
+    EXPECT_EQ(rs.Fields(0).GetValue(), dao::Value());
+    rs.Fields(0).SetValue("new");
+    rs.Update();
+    // And one dropped by the release of the recordset.
+    rs.AddNew();
+    rs.Fields(0).SetValue("gone");
+  }
+  EXPECT_EQ(RowsOf("t"), (Strings{"fuma|1", "fum1|2", "new|"}));
+  dao::Recordset closed = db.OpenRecordset("t", dao::dbOpenTable);
+  closed.AddNew();
+  closed.Fields(0).SetValue("gone");
+  closed.Close();
+  EXPECT_EQ(RowsOf("t").size(), 3u);
+  EXPECT_EQ(ErrorOf([&] { closed.Update(); }), 3420);
+}
+
+TEST_F(RecordsetTest, EditThatCollidesStaysPending) {
+  Insert("t", {"a", int16_t{1}});
+  Insert("t", {"b", int16_t{2}});
+  dao::Recordset rs = db.OpenRecordset("t", dao::dbOpenTable);
+  rs.MoveNext();
+  rs.Edit();
+  rs.Fields(0).SetValue("A");
+  EXPECT_EQ(ErrorOf([&] { rs.Update(); }), dao::kErrDuplicateKey);
+  rs.Fields(0).SetValue("c");
+  rs.Update();
+  EXPECT_EQ(RowsOf("t"), (Strings{"a|1", "c|2"}));
+}
+
+TEST_F(RecordsetTest, ForwardOnlyHoldsTheRowsReadAtOpen) {
+  for (const char* code : {"b", "a"}) Insert("t", {code, int16_t{3}});
+  dao::Recordset rs = db.OpenRecordset("Select t.code, t.n from t;", dao::dbOpenForwardOnly);
+  Insert("t", {"c", int16_t{4}});
+  db.Execute("DELETE FROM t WHERE t.code = 'a';");
+  ASSERT_EQ(rs.FieldCount(), 2);
+  Strings seen;
+  while (!rs.IsEOF()) {
+    seen.push_back(rs.Fields(0).GetValue().ToString() + rs.Fields("n").GetValue().ToString());
+    rs.MoveNext();
+  }
+  EXPECT_EQ(seen, (Strings{"b3", "a3"}));
+  EXPECT_EQ(ErrorOf([&] { rs.Fields(0).GetValue(); }), dao::kErrNoCurrentRecord);
+  EXPECT_EQ(ErrorOf([&] { rs.AddNew(); }), 3027);
+  EXPECT_EQ(ErrorOf([&] { rs.Update(); }), 3027);
+  dao::Recordset none =
+      db.OpenRecordset("SELECT t.code FROM t WHERE t.code = 'zz';", dao::dbOpenForwardOnly);
+  EXPECT_TRUE(none.IsEOF());
+  EXPECT_EQ(ErrorOf([&] { none.Fields(0).GetValue(); }), dao::kErrNoCurrentRecord);
+}
+
+// Records the calls as the trace shows them.
+class Recorder : public dao::CallObserver {
+ public:
+  Recorder() : previous_(dao::SetCallObserver(this)) {}
+  ~Recorder() override { dao::SetCallObserver(previous_); }
+  void OnCall(const dao::Call& call) override {
+    lines.push_back(kav::testing::TraceLine(call));
+    if (fail_at == static_cast<int>(lines.size())) {
+      throw kav::Error(3051, "Injected", "Test");
+    }
+  }
+  void OnError(const dao::Call&, const kav::Error& error) override {
+    lines.push_back("ERR\t" + std::to_string(error.number()));
+  }
+  Strings lines;
+  int fail_at = 0;
+
+ private:
+  dao::CallObserver* previous_;
+};
+
+TEST_F(RecordsetTest, EveryCallIsNotifiedOnceBeforeItRuns) {
+  Recorder recorder;
+  dao::Recordset rs = db.OpenRecordset("t", dao::dbOpenTable);
+  rs.AddNew();
+  rs.Fields("n").SetValue("5");
+  rs.Fields(0).SetValue(int16_t{1});
+  rs.Update();
+  db.Execute("DELETE FROM t WHERE t.n = 9;", dao::dbFailOnError);
+  db.TableDefs().Item("t").Fields().Append(db.TableDefs().Item("t").CreateField("x", dao::dbLong));
+  EXPECT_EQ(recorder.lines,
+            (Strings{"OPEN\tt", "ADDNEW", "SET\t1\tT\t5", "SET\t0\tI\t1", "UPDATE",
+                     "EXEC\t128\tDELETE FROM t WHERE t.n = 9;", "CALL\tTableDefs.Item",
+                     "CALL\tTableDefs.Item", "CALL\tTableDef.CreateField",
+                     "CALL\tFields.Append"}));
+  recorder.lines.clear();
+  rs.AddNew();
+  rs.Fields(0).SetValue("1");
+  EXPECT_EQ(ErrorOf([&] { rs.Update(); }), dao::kErrDuplicateKey);
+  EXPECT_EQ(recorder.lines,
+            (Strings{"ADDNEW", "SET\t0\tT\t1", "UPDATE", "ERR\t3022"}));
+}
+
+TEST_F(RecordsetTest, ObserverFailureFailsTheCallAsAnEngineError) {
+  Recorder recorder;
+  recorder.fail_at = 2;  // the AddNew
+  dao::Recordset rs = db.OpenRecordset("t", dao::dbOpenTable);
+  try {
+    rs.AddNew();
+    FAIL() << "AddNew must fail";
+  } catch (const kav::Error& e) {
+    EXPECT_EQ(e.number(), 3051);
+    EXPECT_EQ(e.source(), "Test");
+  }
+  ASSERT_EQ(dao::DBEngine::Instance().Errors().size(), 1u);
+  EXPECT_EQ(dao::DBEngine::Instance().Errors()[0].number(), 3051);
+  EXPECT_EQ(recorder.lines, (Strings{"OPEN\tt", "ADDNEW", "ERR\t3051"}));
+  // Nothing was done: the recordset is not in AddNew.
+  EXPECT_EQ(ErrorOf([&] { rs.Fields(0).SetValue("a"); }), dao::kErrUpdateWithoutEdit);
+  recorder.fail_at = 0;
+  rs.AddNew();
+  rs.Fields(0).SetValue("a");
+  rs.Update();
+  EXPECT_EQ(RowsOf("t"), Strings{"a|"});
+}
+
+}  // namespace
+}  // namespace dao_test
