@@ -1,0 +1,573 @@
+// The first training stage on the sample database: its trace, its error
+// rule operation by operation, the prerequisites it leaves, what its
+// corrections do to rows already in the table, a second run, and the update
+// end to end.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/ui/scripted_message_boxes.h"
+#include "stages/stages.h"
+#include "tests/support/harness.h"
+#include "update/globals.h"
+#include "update/update.h"
+
+namespace kav::testing {
+namespace {
+
+using stages::RowStep;
+using stages::SqlStep;
+using stages::Step;
+using stages::Training1Steps;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::IsSupersetOf;
+
+constexpr const char* kTable = "tbl_kav_jobs_prereq_training";
+constexpr const char* kTitle = "UpdateMDB_Jobs_Training";
+constexpr const char* kOpen = "OPEN\ttbl_kav_jobs_prereq_training";
+const char* const kFailure =
+    "This update failed. Please retry. If update continues to fail call your "
+    "KAV support person for help.  A second screen will appear showing error. "
+    "Please capture this error.";
+
+// Step numbers 1..108: the middle run starts after step 29, the last after
+// step 74.
+constexpr int kAREP = 29;
+constexpr int kENGB = 74;
+
+const std::string& TextOf(int step) {
+  return std::get<SqlStep>(Training1Steps().at(step - 1)).text;
+}
+
+// The number of trace lines of steps 1..n.
+size_t LinesThrough(int n) {
+  std::span<const Step> all(Training1Steps());
+  return stages::TraceLines(all.first(n)).size();
+}
+
+// The number of calls of `kind` among steps 1..n, to aim a fault.
+int CallsThrough(int n, const std::string& prefix) {
+  std::span<const Step> all(Training1Steps());
+  int calls = 0;
+  for (const std::string& line : stages::TraceLines(all.first(n))) {
+    calls += line.rfind(prefix, 0) == 0 ? 1 : 0;
+  }
+  return calls;
+}
+
+// The stage's trace with "ERR\t3022" after the updates of the given steps.
+std::vector<std::string> TraceWithDuplicates(const std::vector<int>& steps) {
+  std::vector<std::string> lines = stages::TraceLines(Training1Steps());
+  // From the last step back, so earlier offsets stay valid.
+  std::vector<int> sorted = steps;
+  std::sort(sorted.rbegin(), sorted.rend());
+  for (int step : sorted) {
+    const size_t after = LinesThrough(step);
+    EXPECT_EQ(lines.at(after - 1), "UPDATE") << step;
+    lines.insert(lines.begin() + after, "ERR\t3022");
+  }
+  return lines;
+}
+
+// Every row of the table, "risk|job|risk|course|type|standard", sorted.
+std::vector<std::string> AllPrerequisites(dao::Database& db) {
+  std::vector<std::string> rows =
+      Rows(db,
+           "SELECT tbl_kav_jobs_prereq_training.jpt_risk_type, "
+           "tbl_kav_jobs_prereq_training.jpt_job_code, "
+           "tbl_kav_jobs_prereq_training.jpt_p_risk_type, "
+           "tbl_kav_jobs_prereq_training.jpt_p_course_code, "
+           "tbl_kav_jobs_prereq_training.jpt_p_type, "
+           "tbl_kav_jobs_prereq_training.jpt_standard FROM "
+           "tbl_kav_jobs_prereq_training;");
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+// A position's rows as "course|type", sorted.
+std::vector<std::string> PrerequisitesOf(dao::Database& db,
+                                         const std::string& job) {
+  std::vector<std::string> rows =
+      Rows(db,
+           "SELECT tbl_kav_jobs_prereq_training.jpt_p_course_code, "
+           "tbl_kav_jobs_prereq_training.jpt_p_type FROM "
+           "tbl_kav_jobs_prereq_training WHERE "
+           "tbl_kav_jobs_prereq_training.jpt_job_code = '" +
+               job + "';");
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+// Adds a "WF" prerequisite row of `job` through gdbUpdate.
+void AddPrerequisite(const std::string& job, const std::string& course,
+                     const std::string& type) {
+  dao::Recordset rs = gdbUpdate.OpenRecordset(kTable, dao::dbOpenTable);
+  rs.AddNew();
+  const std::string values[] = {"WF", job, "WF", course, type, "NATIONAL"};
+  for (int i = 0; i < 6; ++i) rs.Fields(i).SetValue(values[i]);
+  rs.Update();
+}
+
+// The rows the sample holds before the stage, as AllPrerequisites shows them.
+const std::vector<std::string> kSampleRows = {
+    "WF|FUMA|WF|S-481|ST|NATIONAL", "WF|FUMA|WF|S-290|ST|NATIONAL",
+    "RX|RXB2|WF|S-381|ST|NATIONAL", "WF|RXI1|WF|S-234|ST|NATIONAL",
+    "WF|AOBD|WF|S-481|ST|NATIONAL", "WF|HEB2|WF|S-381|ST|NATIONAL",
+    "WF|ICT3|WF|S-290|ST|NATIONAL", "WF|FFT2|WF|I-100|ST|NATIONAL"};
+
+// The distinct rows the stage's row steps write.
+std::vector<std::string> StageRows() {
+  std::set<std::string> rows;
+  for (const Step& step : Training1Steps()) {
+    if (const auto* row = std::get_if<RowStep>(&step)) {
+      std::string text;
+      for (const auto& field : row->fields) {
+        if (!text.empty()) text += "|";
+        text += field.value.AsText();
+      }
+      rows.insert(text);
+    }
+  }
+  return {rows.begin(), rows.end()};
+}
+
+std::string Shown(const ui::ShownBox& box) {
+  return std::to_string(box.style) + "|" + box.title + "|" + box.prompt;
+}
+std::vector<std::string> Shown(const std::vector<ui::ShownBox>& boxes) {
+  std::vector<std::string> out;
+  for (const ui::ShownBox& box : boxes) out.push_back(Shown(box));
+  return out;
+}
+std::string StageBox(long number, const std::string& description) {
+  return std::string("0|") + kTitle + "|" +
+         kav::ErrorBoxText(number, description);
+}
+
+std::string Version(const std::string& mdb) {
+  dao::Database db = OpenForCheck(mdb);
+  std::vector<std::string> rows =
+      Rows(db,
+           "SELECT tbl_kav_version_info.kav_database_version FROM "
+           "tbl_kav_version_info;");
+  db.Close();
+  return rows.size() == 1 ? rows[0]
+                          : "<" + std::to_string(rows.size()) + " rows>";
+}
+
+class Training1StageDb : public ::testing::Test {
+ protected:
+  void SetUp() override { OpenAsDriverDoes(mdb); }
+  void TearDown() override { CloseDriverDatabase(); }
+
+  static void CloseDriverDatabase() {
+    if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
+    gdbUpdate = dao::Database();
+    gwsUpdate = dao::Workspace();
+  }
+
+  // Runs the stage with bFailed set beforehand; returns bFailed.
+  static bool RunStage() {
+    bool bFailed = true;  // the stage must clear it
+    UpdateMDB_Jobs_Training1(bFailed);
+    return bFailed;
+  }
+
+  TempDir dir;
+  std::string mdb = MakeSample(dir);
+  ui::ScriptedMessageBoxes boxes;
+};
+
+// On the sample only FIRB's repeated rows meet a key: the second RT-130 and
+// L-280 rows fail at their update with 3022, silently.
+TEST_F(Training1StageDb, TraceOnTheSampleIsTheStepTrace) {
+  TraceRecorder trace;
+  EXPECT_FALSE(RunStage());
+  EXPECT_EQ(trace.lines(), TraceWithDuplicates({kENGB + 23, kENGB + 25}));
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+}
+
+TEST_F(Training1StageDb, LeavesItsRowsAndTheCorrectedSampleRows) {
+  EXPECT_FALSE(RunStage());
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+
+  std::vector<std::string> expected = StageRows();
+  ASSERT_EQ(expected.size(), 77u);  // FIRB's two rows are written twice
+  // Of the sample's rows: RXB2's S-381 is removed, RXI1 cleared, AOBD's
+  // S-481 removed, FFT2's I-100 retyped to RT; the others stay.
+  for (const char* row : {"WF|FUMA|WF|S-481|ST|NATIONAL",
+                          "WF|FUMA|WF|S-290|ST|NATIONAL",
+                          "WF|HEB2|WF|S-381|ST|NATIONAL",
+                          "WF|ICT3|WF|S-290|ST|NATIONAL",
+                          "WF|FFT2|WF|I-100|RT|NATIONAL"}) {
+    expected.push_back(row);
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(AllPrerequisites(gdbUpdate), expected);
+
+  // A few positions by hand: the RX rows, FIRB once each, the first run's
+  // last position, the FUM2/FUM1 types and the last row.
+  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "RXB2"),
+              ElementsAre("L-380|ST", "RT-130|RT", "RX-341|ST"));
+  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "FEMO"),
+              ElementsAre("RT-130|RT", "RX-310|ST"));
+  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "FIRB"),
+              ElementsAre("I-200|ST", "L-280|ST", "RT-130|RT", "S-230|RT",
+                          "S-234|ST", "S-260|ST", "S-270|ST", "S-290|RT"));
+  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "AOBD"), ElementsAre("L-480|ST"));
+  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "RXI1"), IsEmpty());
+  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "FUM2"),
+              ElementsAre("M-581|ST", "RT-130|RT", "S-580|RT"));
+  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "FUM1"),
+              ElementsAre("M-581|RT", "RT-130|RT", "S-580|RT"));
+  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "GSUL"), ElementsAre("S-355|ST"));
+  EXPECT_THAT(
+      Rows(gdbUpdate,
+           "SELECT tbl_kav_jobs_prereq_training.jpt_risk_type, "
+           "tbl_kav_jobs_prereq_training.jpt_p_risk_type FROM "
+           "tbl_kav_jobs_prereq_training WHERE "
+           "tbl_kav_jobs_prereq_training.jpt_job_code = 'LTAN';"),
+      ElementsAre("WF|WF", "WF|WF", "WF|WF"));
+}
+
+// Rows a v4.0 database may hold for the positions the corrections name, and
+// what each position holds after the stage.
+TEST_F(Training1StageDb, CorrectionsActOnTheRowsAlreadyThere) {
+  const struct {
+    const char* job;
+    std::vector<std::vector<std::string>> before;  // course, type
+    std::vector<std::string> after;
+  } cases[] = {
+      // The list removal takes the old course under both codes.
+      {"AOBD", {{"S-481Old", "RT"}, {"S-290", "ST"}},
+       {"L-480|ST", "S-290|ST"}},
+      // S-000 goes before the new rows come.
+      {"AREP", {{"S-000", "ST"}}, {"L-180|ST"}},
+      {"CLMS", {{"S-000", "RT"}}, {"I-100|ST", "L-180|ST"}},
+      // J-375 becomes S-375, keeping its type.
+      {"ASGS", {{"J-375", "RT"}}, {"RT-130|RT", "S-375|RT"}},
+      // L-380 is inserted, S-381 removed, J-358 becomes S-358, and the last
+      // replacement finds nothing.
+      {"COML", {{"S-381", "ST"}, {"J-358", "ST"}},
+       {"L-380|ST", "S-358|ST"}},
+      // The key admits one L-380 per position and course: the S-381 row
+      // stays, without an error.
+      {"COMP", {{"S-381", "RT"}}, {"L-380|ST", "S-381|RT"}},
+      // No L-380 row is inserted for COST: its S-381 row becomes L-380.
+      {"COST", {{"S-381", "RT"}},
+       {"L-380|RT", "N9029|ST", "S-360|ST"}},
+      // A row already there with the other type keeps it.
+      {"DIVS", {{"S-390", "ST"}}, {"L-381|ST", "RT-130|RT", "S-390|ST"}},
+      // Only the S-281 rows go.
+      {"EDSD", {{"S-281", "ST"}, {"S-290", "ST"}}, {"S-290|ST"}},
+      {"FACL", {{"J-354", "ST"}, {"S-381", "ST"}},
+       {"L-380|ST", "S-354|ST"}},
+      {"FDUL", {{"J-357", "ST"}, {"S-381", "ST"}},
+       {"I-300|ST", "L-380|ST", "S-357|RT"}},
+      {"FSC2", {{"J-460", "ST"}}, {"L-480|ST", "S-460|ST"}},
+  };
+  for (const auto& c : cases) {
+    for (const auto& row : c.before) AddPrerequisite(c.job, row[0], row[1]);
+  }
+  EXPECT_FALSE(RunStage());
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+  for (const auto& c : cases) {
+    EXPECT_EQ(PrerequisitesOf(gdbUpdate, c.job), c.after) << c.job;
+  }
+}
+
+// A second run: every row meets its key, the corrections find nothing, and
+// nothing is shown.
+TEST_F(Training1StageDb, SecondRunChangesNothingAndShowsNothing) {
+  EXPECT_FALSE(RunStage());
+  const std::vector<std::string> first = AllPrerequisites(gdbUpdate);
+
+  TraceRecorder trace;
+  EXPECT_FALSE(RunStage());
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+  EXPECT_EQ(AllPrerequisites(gdbUpdate), first);
+  std::vector<int> every_row;
+  for (int n = 1; n <= 108; ++n) {
+    if (std::holds_alternative<RowStep>(Training1Steps()[n - 1])) {
+      every_row.push_back(n);
+    }
+  }
+  EXPECT_EQ(trace.lines(), TraceWithDuplicates(every_row));
+}
+
+// The error rule, one injected failure (or two) at a time, each on a fresh
+// sample.
+TEST_F(Training1StageDb, ErrorRuleGoesOnAfterEveryFailure) {
+  // What an operation on a recordset variable that holds none reports.
+  std::string no_recordset;
+  try {
+    dao::Recordset().AddNew();
+  } catch (const kav::Error& error) {
+    ASSERT_EQ(error.number(), 91);
+    no_recordset = StageBox(error.number(), error.description());
+  }
+  // What an assignment or update without a new record reports.
+  const std::string no_add_prefix = StageBox(3020, "");
+
+  const int firb_s260_standard = CallsThrough(18, "SET") + 6;
+  const struct {
+    const char* name;
+    std::function<void(FaultInjector&)> inject;
+    // Boxes in order; an entry that ends in "  :  " matches any description.
+    std::vector<std::string> boxes;
+    bool bFailed;
+    // Every operation ran, in order: the trace without its ERR lines is the
+    // stage's trace.
+    bool every_operation;
+    // Rows of one position afterwards.
+    const char* job;
+    std::vector<std::string> rows;
+  } cases[] = {
+      {"the first open fails: nothing to work on, each operation reports",
+       [](FaultInjector& f) {
+         f.FailNth(dao::CallKind::kOpenTable, 1, 3051, kTable,
+                   "Could not open the table");
+       },
+       {StageBox(3051, "Could not open the table"), no_recordset,
+        no_recordset, no_recordset, no_recordset, no_recordset, no_recordset,
+        no_recordset, no_recordset},
+       true,
+       false,
+       "FEMO",
+       {"RT-130|RT"}},
+      {"a later open fails: the row goes through the recordset before",
+       [](FaultInjector& f) {
+         f.FailNth(dao::CallKind::kOpenTable, 2, 3051, kTable);
+       },
+       {StageBox(3051, "Injected fault")},
+       true,
+       true,
+       "FEMO",
+       {"RT-130|RT", "RX-310|ST"}},
+      {"an assignment fails: the later ones and the update run",
+       [=](FaultInjector& f) {
+         f.FailNth(dao::CallKind::kSetField, firb_s260_standard, 3163, "",
+                   "The field is too small");
+       },
+       {StageBox(3163, "The field is too small")},
+       true,
+       true,
+       "FIRB",
+       {"I-200|ST", "L-280|ST", "RT-130|RT", "S-230|RT", "S-234|ST",
+        "S-260|ST", "S-270|ST", "S-290|RT"}},
+      {"an add fails: its assignments and update each report",
+       [](FaultInjector& f) { f.FailNth(dao::CallKind::kAddNew, 3, 3027); },
+       {StageBox(3027, "Injected fault"), no_add_prefix, no_add_prefix,
+        no_add_prefix, no_add_prefix, no_add_prefix, no_add_prefix,
+        no_add_prefix},
+       true,
+       true,
+       "LTAN",
+       {"NBHAV+|ST", "S-580|ST"}},
+      {"a duplicate key is silent",
+       [](FaultInjector& f) { f.FailNth(dao::CallKind::kUpdate, 1, 3022); },
+       {},
+       false,
+       true,
+       "FEMO",
+       {"RT-130|RT"}},
+      {"an execute fails: the next step runs; later duplicates stay silent",
+       [](FaultInjector& f) {
+         f.FailNth(dao::CallKind::kExecute, 1, 3078, TextOf(10),
+                   "The table does not exist");
+       },
+       {StageBox(3078, "The table does not exist")},
+       true,
+       true,
+       "RXB2",
+       {"L-380|ST", "RT-130|RT", "RX-341|ST", "S-381|ST"}},
+      {"two failures show two boxes in operation order",
+       [](FaultInjector& f) {
+         // Registered in the other order: the boxes follow the operations.
+         f.FailNth(dao::CallKind::kUpdate, 50, 3201, "",
+                   "You cannot add a record");
+         f.FailNth(dao::CallKind::kExecute, 1, -2147217900, TextOf(11),
+                   "Syntax error");
+       },
+       {StageBox(-2147217900, "Syntax error"),
+        StageBox(3201, "You cannot add a record")},
+       true,
+       true,
+       "RXI1",
+       {"S-234|ST"}},
+      {"the last operation fails: its box, then the stage returns",
+       [](FaultInjector& f) {
+         f.FailNth(dao::CallKind::kUpdate, 79, 3201, "");
+       },
+       {StageBox(3201, "")},
+       true,
+       true,
+       "GSUL",
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CloseDriverDatabase();
+    TempDir case_dir;
+    OpenAsDriverDoes(MakeSample(case_dir));
+    boxes.Clear();
+
+    std::vector<std::string> lines;
+    bool bFailed = false;
+    {
+      FaultInjector faults;
+      c.inject(faults);
+      bFailed = RunStage();
+      lines = faults.lines();
+    }
+    EXPECT_EQ(bFailed, c.bFailed);
+    const std::vector<std::string> shown = Shown(boxes.boxes());
+    ASSERT_EQ(shown.size(), c.boxes.size()) << ::testing::PrintToString(shown);
+    for (size_t i = 0; i < shown.size(); ++i) {
+      const std::string& want = c.boxes[i];
+      if (want.size() >= 5 && want.compare(want.size() - 5, 5, "  :  ") == 0) {
+        EXPECT_EQ(shown[i].rfind(want, 0), 0u) << shown[i];
+      } else {
+        EXPECT_EQ(shown[i], want);
+      }
+    }
+
+    // The stage went on to its last operation, GSUL's update.
+    std::vector<std::string> without_err;
+    for (const std::string& line : lines) {
+      if (line.rfind("ERR\t", 0) != 0) without_err.push_back(line);
+    }
+    ASSERT_GE(without_err.size(), 9u);
+    EXPECT_THAT(std::vector<std::string>(without_err.end() - 9,
+                                         without_err.end()),
+                ElementsAre(kOpen, "ADDNEW", "SET\t0\tT\tWF",
+                            "SET\t1\tT\tGSUL", "SET\t2\tT\tWF",
+                            "SET\t3\tT\tS-355", "SET\t4\tT\tST",
+                            "SET\t5\tT\tNATIONAL", "UPDATE"));
+    if (c.every_operation) {
+      EXPECT_EQ(without_err, stages::TraceLines(Training1Steps()));
+    }
+    EXPECT_EQ(PrerequisitesOf(gdbUpdate, c.job), c.rows) << c.job;
+  }
+}
+
+// The assignment case again, on the row itself: the failed field stays
+// Null and the row's other values are stored.
+TEST_F(Training1StageDb, FailedAssignmentStoresTheRowWithoutThatValue) {
+  {
+    FaultInjector faults;
+    faults.FailNth(dao::CallKind::kSetField, CallsThrough(18, "SET") + 6,
+                   3163);
+    EXPECT_TRUE(RunStage());
+  }
+  EXPECT_THAT(Rows(gdbUpdate,
+                   "SELECT tbl_kav_jobs_prereq_training.jpt_p_type, "
+                   "tbl_kav_jobs_prereq_training.jpt_standard FROM "
+                   "tbl_kav_jobs_prereq_training WHERE "
+                   "tbl_kav_jobs_prereq_training.jpt_p_course_code = 'S-260' "
+                   "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'FIRB';"),
+              ElementsAre("ST|"));
+  EXPECT_THAT(Shown(boxes.boxes()),
+              ElementsAre(StageBox(3163, "Injected fault")));
+}
+
+// The update end to end: a clean run, a run that fails in this stage, and a
+// rerun that completes.
+TEST_F(Training1StageDb, UpdateCompletesAndARerunAfterAFailureToo) {
+  CloseDriverDatabase();
+
+  // A failure in this stage: its box, then the driver's two boxes, and the
+  // version stays "v4.0".
+  {
+    FaultInjector faults;
+    faults.FailNth(dao::CallKind::kExecute, 1, 3078, TextOf(29),
+                   "The table does not exist");
+    RunDatabaseUpdate(mdb);
+  }
+  EXPECT_THAT(Shown(boxes.boxes()),
+              ElementsAre(StageBox(3078, "The table does not exist"),
+                          std::string("16|KAV Update|") + kFailure,
+                          "0|| 0  :  "));
+  EXPECT_EQ(Version(mdb), "v4.0");
+
+  boxes.Clear();
+  RunDatabaseUpdate(mdb);
+  EXPECT_THAT(Shown(boxes.boxes()),
+              ElementsAre("0||Database Update completed."));
+  EXPECT_EQ(Version(mdb), "v5.0");
+
+  dao::Database db = OpenForCheck(mdb);
+  // The stage's rows are there; FIRB's repeated rows once each.
+  std::vector<std::string> all = AllPrerequisites(db);
+  EXPECT_THAT(all, IsSupersetOf({"RX|FEMO|RX|RX-310|ST|NATIONAL",
+                                 "WF|LTAN|WF|NBHAV+|ST|NATIONAL",
+                                 "WF|AOBD|WF|L-480|ST|NATIONAL",
+                                 "WF|COMT|WF|S-190|ST|NATIONAL",
+                                 "WF|FUM1|WF|M-581|RT|NATIONAL",
+                                 "WF|GSUL|WF|S-355|ST|NATIONAL"}));
+  EXPECT_EQ(std::count(all.begin(), all.end(),
+                       "WF|FIRB|WF|RT-130|RT|NATIONAL"),
+            1);
+  EXPECT_EQ(std::count(all.begin(), all.end(), "WF|FIRB|WF|L-280|ST|NATIONAL"),
+            1);
+  // The first run's list removal failed; the rerun's took AOBD's S-481.
+  EXPECT_THAT(PrerequisitesOf(db, "AOBD"), ElementsAre("L-480|ST"));
+  db.Close();
+}
+
+// A box of this stage that cannot be shown leaves the stage at once; the
+// driver reports that failure itself, or, for 3022, goes on to its test of
+// bFailed, which the handler set before the box.
+TEST_F(Training1StageDb, FailingBoxReachesTheDriverAsAFailureOfTheStageCall) {
+  CloseDriverDatabase();
+  const struct {
+    const char* name;
+    long number;
+    std::string second_box;
+  } cases[] = {
+      {"any number: the driver shows it", 70, "0|| 70  :  Permission denied"},
+      {"duplicate key: the driver finds bFailed set", 3022, "0|| 0  :  "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir case_dir;
+    const std::string case_mdb = MakeSample(case_dir);
+    boxes.Clear();
+    const long number = c.number;
+    boxes.on_show = [number](const ui::ShownBox& box) {
+      if (box.title == kTitle) {
+        throw kav::Error(number, "Permission denied", "ui");
+      }
+    };
+    std::vector<std::string> lines;
+    {
+      FaultInjector faults;
+      faults.FailNth(dao::CallKind::kExecute, 1, 3078, TextOf(10));
+      RunDatabaseUpdate(case_mdb);
+      lines = faults.lines();
+    }
+    boxes.on_show = nullptr;
+    EXPECT_THAT(Shown(boxes.boxes()),
+                ElementsAre(std::string("16|KAV Update|") + kFailure,
+                            c.second_box));
+    // Nothing of the stage ran after the failing execute.
+    auto at = std::find(lines.begin(), lines.end(), "EXEC\t0\t" + TextOf(10));
+    ASSERT_NE(at, lines.end());
+    EXPECT_THAT(std::vector<std::string>(at + 1, lines.end()),
+                ::testing::Each(::testing::Not(::testing::StartsWith(kOpen))));
+    EXPECT_EQ(Version(case_mdb), "v4.0");
+    CloseDriverDatabase();
+  }
+}
+
+}  // namespace
+}  // namespace kav::testing
