@@ -77,6 +77,7 @@ class WindowsTest : public ::testing::Test {
     }
   }
 
+  QApplication& app = App();  // before any window of a fixture is made
   TempDir prefix;
   ui::ScriptedMessageBoxes boxes;
 };
