@@ -212,6 +212,7 @@ TEST_F(CurrencyStageDb, ErrorRule) {
       "WF|CRWB|WF|SOF1|NATIONAL",  // step 150
       "WF|CRWB|WF|SOF2|NATIONAL",  // step 151
       "WF|TRPB|WF|FUM1|NATIONAL",  // step 381
+      "WF|CLMS|RX|INJR|LOCAL",     // step 9
   };
   const std::vector<Case> cases = {
       {"duplicate key at the first row's update is skipped",
@@ -219,7 +220,7 @@ TEST_F(CurrencyStageDb, ErrorRule) {
        false,
        {},
        {},
-       {"WF|ACDP|WF|EDRC|NATIONAL"},
+       {"WF|ACDP|WF|EDRC|NATIONAL", "WF|CLMS|RX|INJR|NATIONAL"},
        {"WF|ABRO|WF|RADO|NATIONAL", "WF|TRPB|WF|FUM1|NATIONAL"}},
       {"duplicate key at the last operation ends the stage normally",
        {{dao::CallKind::kExecute, 1, TextOf(381), dao::kErrDuplicateKey}},
@@ -262,15 +263,15 @@ TEST_F(CurrencyStageDb, ErrorRule) {
        {"WF|CRWB|WF|SOF1|NATIONAL"}},
       {"skips then one failure show one box",
        {{dao::CallKind::kUpdate, 1, "", dao::kErrDuplicateKey},
-        {dao::CallKind::kUpdate, 3, "", dao::kErrDuplicateKey},
+        {dao::CallKind::kExecute, 1, TextOf(9), dao::kErrDuplicateKey},
         {dao::CallKind::kExecute, 1, TextOf(15), 3061, "Too few parameters"}},
        true,
        {{" 3061  :  Too few parameters", 0, kTitle}},
        {"EXEC\t0\t" + TextOf(14), "EXEC\t0\t" + TextOf(15), "ERR\t3061"},
        {"WF|ACDP|WF|EDRC|NATIONAL", "WF|ACDR|WF|ICT1|NATIONAL",
-        "WF|CRWB|WF|HELB|NATIONAL", "WF|CRWB|WF|HLCO|NATIONAL"},
-       {"WF|ABRO|WF|RADO|NATIONAL", "WF|ACDP|WF|ABRO|NATIONAL",
-        "WF|DECK|WF|HEB2|NATIONAL"}},
+        "WF|CLMS|RX|INJR|LOCAL", "WF|CRWB|WF|HELB|NATIONAL",
+        "WF|CRWB|WF|HLCO|NATIONAL"},
+       {"WF|ABRO|WF|RADO|NATIONAL", "WF|DECK|WF|HEB2|NATIONAL"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -360,7 +361,7 @@ TEST_F(CurrencyStageDb, StoredRowsAreReworkedByTheirPairOnly) {
       {"WF|ICT3|WF|RXI1|NATIONAL", "WF|ICT3|WF|RXI1|NATIONAL"},
       {"WF|TFLD|WF|SOFR|NATIONAL", "WF|TFLD|WF|SOFR|NATIONAL"},
       {"WF|STCR|WF|DIVS|NATIONAL", "WF|STCR|WF|DIVS|NATIONAL"},
-      {"WF|FFT1|WF|HELB|LOCAL", "WF|FFT1|WF|HELB|LOCAL"},
+      {"WF|FFT1|WF|HELM|LOCAL", "WF|FFT1|WF|HELM|LOCAL"},
   };
   for (const auto& [before, after] : cases) AddStoredRow(before);
   EXPECT_FALSE(RunStage());
@@ -370,7 +371,14 @@ TEST_F(CurrencyStageDb, StoredRowsAreReworkedByTheirPairOnly) {
   for (const auto& [before, after] : cases) {
     if (!after.empty()) expected.insert(after);
   }
-  EXPECT_EQ(CurrencyRows(gdbUpdate), expected);
+  Table actual = CurrencyRows(gdbUpdate);
+  EXPECT_EQ(actual, expected);
+  for (const std::string& row : actual) {
+    EXPECT_EQ(actual.count(row), expected.count(row)) << row;
+  }
+  for (const std::string& row : expected) {
+    EXPECT_EQ(actual.count(row), expected.count(row)) << row;
+  }
 }
 
 TEST_F(CurrencyStageDb, RePointingThatCollidesLeavesThatRowWithoutError) {
