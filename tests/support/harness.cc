@@ -139,10 +139,13 @@ void FaultInjector::FailNth(dao::CallKind kind, int nth, long number,
 
 void FaultInjector::OnCall(const dao::Call& call) {
   if (call.kind != dao::CallKind::kOther) lines_.push_back(TraceLine(call));
+  // Every rule counts the call before any of them fails it.
+  const Rule* failing = nullptr;
   for (Rule& rule : rules_) {
-    if (rule.match(call) && ++rule.seen == rule.nth) {
-      throw kav::Error(rule.number, rule.description, "FaultInjector");
-    }
+    if (rule.match(call) && ++rule.seen == rule.nth && failing == nullptr) failing = &rule;
+  }
+  if (failing != nullptr) {
+    throw kav::Error(failing->number, failing->description, "FaultInjector");
   }
 }
 
