@@ -1,0 +1,644 @@
+// The first two experience stages on the sample database: their traces,
+// their error rule, the rows and corrections they leave, and the update end
+// to end with both stages in place.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/ui/scripted_message_boxes.h"
+#include "stages/stages.h"
+#include "tests/support/harness.h"
+#include "update/globals.h"
+#include "update/update.h"
+
+namespace kav::testing {
+namespace {
+
+using stages::RowStep;
+using stages::Step;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr const char* kTable = "tbl_kav_jobs_prereq_experiences";
+constexpr const char* kTitle = "UpdateMDB_Jobs_Experience";
+constexpr const char* kSelectAll =
+    "SELECT tbl_kav_jobs_prereq_experiences.jpe_risk_type, "
+    "tbl_kav_jobs_prereq_experiences.jpe_job_code, "
+    "tbl_kav_jobs_prereq_experiences.jpe_p_risk_type, "
+    "tbl_kav_jobs_prereq_experiences.jpe_p_job_code, "
+    "tbl_kav_jobs_prereq_experiences.jpe_p_type, "
+    "tbl_kav_jobs_prereq_experiences.jpe_exp_group_no, "
+    "tbl_kav_jobs_prereq_experiences.jpe_standard "
+    "FROM tbl_kav_jobs_prereq_experiences;";
+constexpr const char* kFailure =
+    "This update failed. Please retry. If update continues to fail call your "
+    "KAV support person for help.  A second screen will appear showing error. "
+    "Please capture this error.";
+
+using Table = std::multiset<std::string>;
+
+Table ExperienceRows(dao::Database& db) {
+  std::vector<std::string> rows = Rows(db, kSelectAll);
+  return Table(rows.begin(), rows.end());
+}
+
+// The rows a stage's row steps write, as Rows shows them, in step order.
+std::vector<std::string> StageRows(const std::vector<Step>& steps) {
+  std::vector<std::string> rows;
+  for (const Step& step : steps) {
+    if (const auto* row = std::get_if<RowStep>(&step)) {
+      std::string text;
+      for (const auto& field : row->fields) {
+        if (!text.empty()) text += "|";
+        text += field.value.ToString();
+      }
+      rows.push_back(text);
+    }
+  }
+  return rows;
+}
+
+// Row `n` (from 1) of a stage.
+std::string StageRow(const std::vector<Step>& steps, int n) {
+  return StageRows(steps).at(n - 1);
+}
+
+// Adds a stored row "risk|job|p_risk|p_job|type|group|standard" through
+// gdbUpdate, the group number as a number.
+void AddStoredRow(const std::string& row) {
+  std::vector<std::string> values;
+  size_t start = 0;
+  for (size_t bar; (bar = row.find('|', start)) != std::string::npos;
+       start = bar + 1) {
+    values.push_back(row.substr(start, bar - start));
+  }
+  values.push_back(row.substr(start));
+  dao::Recordset rs = gdbUpdate.OpenRecordset(kTable, dao::dbOpenTable);
+  rs.AddNew();
+  for (int i = 0; i < static_cast<int>(values.size()); ++i) {
+    if (i == 5) {
+      rs.Fields(i).SetValue(dao::Value(static_cast<int16_t>(std::stoi(values[i]))));
+    } else {
+      rs.Fields(i).SetValue(values[i]);
+    }
+  }
+  rs.Update();
+}
+
+// The sample's own experience rows.
+const std::vector<std::string> kSampleRows = {
+    "RX|FUMA|WF|FUMA|TRN|1|NATIONAL", "RX|FUMA|WF|FEMO|JOB|1|NATIONAL",
+    "WF|ABRO|WF|HECM|JOB|1|NATIONAL", "WF|HEB2|WF|HEMG|JOB|1|NATIONAL",
+    "WF|ICT3|WF|ICT3|TRN|1|NATIONAL", "WF|ICT3|WF|ICT4|JOB|1|NATIONAL",
+};
+
+struct StageCase {
+  const char* name;
+  void (*procedure)(bool&);
+  const std::vector<Step>& (*steps)();
+};
+
+const StageCase kFirst = {"first", UpdateMDB_Jobs_Experience1,
+                          stages::Experience1Steps};
+const StageCase kSecond = {"second", UpdateMDB_Jobs_Experience2,
+                           stages::Experience2Steps};
+
+class ExperienceStageDb : public ::testing::Test {
+ protected:
+  void SetUp() override { OpenAsDriverDoes(mdb); }
+  void TearDown() override {
+    if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
+    gdbUpdate = dao::Database();
+    gwsUpdate = dao::Workspace();
+  }
+  // A fresh sample, opened as the driver does.
+  void Reopen() {
+    TearDown();
+    case_dir = std::make_unique<TempDir>();
+    OpenAsDriverDoes(MakeSample(*case_dir));
+    boxes.Clear();
+  }
+
+  // Runs a stage with bFailed set beforehand, which the stage must clear.
+  static bool Run(const StageCase& stage) {
+    bool bFailed = true;
+    stage.procedure(bFailed);
+    return bFailed;
+  }
+
+  TempDir dir;
+  std::string mdb = MakeSample(dir);
+  std::unique_ptr<TempDir> case_dir;
+  ui::ScriptedMessageBoxes boxes;
+};
+
+TEST_F(ExperienceStageDb, TraceOnTheSampleIsTheStepTrace) {
+  for (const StageCase& stage : {kFirst, kSecond}) {
+    SCOPED_TRACE(stage.name);
+    TraceRecorder trace;
+    EXPECT_FALSE(Run(stage));
+    EXPECT_EQ(trace.lines(), stages::TraceLines(stage.steps()));
+    EXPECT_THAT(boxes.boxes(), IsEmpty());
+  }
+}
+
+TEST_F(ExperienceStageDb, LeavesItsRowsAndAppliesItsCorrections) {
+  // Stored rows, each with what the first stage makes of it ("" for gone).
+  const std::vector<std::pair<std::string, std::string>> stored = {
+      // Correction 1: ABRO's HECM rows in every group, of either type.
+      {"WF|ABRO|WF|HECM|TRN|3|LOCAL", ""},
+      {"RX|ABRO|RX|HECM|JOB|2|NATIONAL", ""},
+      {"WF|ABRO|WF|ABRO|TRN|1|NATIONAL", "WF|ABRO|WF|ABRO|TRN|1|NATIONAL"},
+      // Corrections 2 and 4: HCWN's and HEMG's rows of risk type WF.
+      {"WF|HCWN|WF|HCWN|TRN|1|NATIONAL", ""},
+      {"WF|HCWN|RX|RXB1|JOB|2|NATIONAL", ""},
+      {"RX|HCWN|WF|HCWN|TRN|1|NATIONAL", "RX|HCWN|WF|HCWN|TRN|1|NATIONAL"},
+      {"WF|HEMG|WF|HEMG|TRN|1|NATIONAL", ""},
+      {"RX|HEMG|WF|HEMG|TRN|1|NATIONAL", "RX|HEMG|WF|HEMG|TRN|1|NATIONAL"},
+      // Rows naming HCWN or HEMG for another position stay.
+      {"WF|ICT2|WF|HCWN|JOB|1|NATIONAL", "WF|ICT2|WF|HCWN|JOB|1|NATIONAL"},
+      {"WF|CRWB|WF|HEMG|JOB|1|NATIONAL", "WF|CRWB|WF|HEMG|JOB|1|NATIONAL"},
+      // Correction 3: HEB2's HEMG becomes HELM whatever the risk type.
+      {"RX|HEB2|RX|HEMG|JOB|3|LOCAL", "RX|HEB2|RX|HELM|JOB|3|LOCAL"},
+      // Correction 5: HLCO's HEMG rows of risk type WF only.
+      {"WF|HLCO|WF|HEMG|JOB|2|NATIONAL", ""},
+      {"RX|HLCO|WF|HEMG|JOB|2|NATIONAL", "RX|HLCO|WF|HEMG|JOB|2|NATIONAL"},
+      {"WF|HLCO|WF|HLCO|TRN|1|NATIONAL", "WF|HLCO|WF|HLCO|TRN|1|NATIONAL"},
+  };
+  for (const auto& [before, after] : stored) AddStoredRow(before);
+
+  EXPECT_FALSE(Run(kFirst));
+  Table expected = {
+      "RX|FUMA|WF|FUMA|TRN|1|NATIONAL", "RX|FUMA|WF|FEMO|JOB|1|NATIONAL",
+      "WF|HEB2|WF|HELM|JOB|1|NATIONAL",  // re-pointed
+      "WF|ICT3|WF|ICT3|TRN|1|NATIONAL", "WF|ICT3|WF|ICT4|JOB|1|NATIONAL",
+  };
+  for (const auto& [before, after] : stored) {
+    if (!after.empty()) expected.insert(after);
+  }
+  for (const std::string& row : StageRows(kFirst.steps())) expected.insert(row);
+  EXPECT_EQ(ExperienceRows(gdbUpdate), expected);
+
+  // The second stage adds its 87 rows beside ICT3's group 1.
+  EXPECT_FALSE(Run(kSecond));
+  for (const std::string& row : StageRows(kSecond.steps())) expected.insert(row);
+  EXPECT_EQ(ExperienceRows(gdbUpdate), expected);
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+}
+
+TEST_F(ExperienceStageDb, GroupNumbersAreStoredAsNumbers) {
+  EXPECT_FALSE(Run(kFirst));
+  EXPECT_FALSE(Run(kSecond));
+  struct Case {
+    const char* sql;
+    std::vector<std::string> rows;
+  };
+  const std::vector<Case> cases = {
+      {"SELECT tbl_kav_jobs_prereq_experiences.jpe_p_job_code FROM "
+       "tbl_kav_jobs_prereq_experiences WHERE "
+       "tbl_kav_jobs_prereq_experiences.jpe_job_code = 'ACDR' AND "
+       "tbl_kav_jobs_prereq_experiences.jpe_exp_group_no = 3;",
+       {"ACDR", "ICT1"}},
+      {"SELECT tbl_kav_jobs_prereq_experiences.jpe_p_job_code FROM "
+       "tbl_kav_jobs_prereq_experiences WHERE "
+       "tbl_kav_jobs_prereq_experiences.jpe_exp_group_no = 29;",
+       {"CRWB", "ICT4", "STCR", "TRPB", "ICT3"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Rows(gdbUpdate, c.sql), c.rows) << c.sql;
+  }
+  dao::Recordset rs = gdbUpdate.OpenRecordset(
+      "SELECT tbl_kav_jobs_prereq_experiences.jpe_exp_group_no FROM "
+      "tbl_kav_jobs_prereq_experiences WHERE "
+      "tbl_kav_jobs_prereq_experiences.jpe_job_code = 'ICT4';",
+      dao::dbOpenForwardOnly);
+  ASSERT_FALSE(rs.IsEOF());
+  EXPECT_EQ(rs.Fields(0).GetValue(), dao::Value(int16_t{5}));
+}
+
+// A rerun over a table that holds every row of the stage: each update is
+// refused as a duplicate and skipped silently, rows 36 and 40 included,
+// whose adds meet the recordset still holding the refused record.
+TEST_F(ExperienceStageDb, RerunSkipsEveryRowSilently) {
+  for (const StageCase& stage : {kFirst, kSecond}) {
+    SCOPED_TRACE(stage.name);
+    EXPECT_FALSE(Run(stage));
+    Table after_first = ExperienceRows(gdbUpdate);
+    TraceRecorder trace;
+    EXPECT_FALSE(Run(stage));
+    EXPECT_THAT(boxes.boxes(), IsEmpty());
+    EXPECT_EQ(ExperienceRows(gdbUpdate), after_first);
+    // The clean trace with ERR 3022 after every UPDATE.
+    std::vector<std::string> expected;
+    for (const std::string& line : stages::TraceLines(stage.steps())) {
+      expected.push_back(line);
+      if (line == "UPDATE") expected.push_back("ERR\t3022");
+    }
+    EXPECT_EQ(trace.lines(), expected);
+  }
+}
+
+// Rows 35 and 39 already stored: their updates are refused, and rows 36 and
+// 40 are still written through the same recordsets with their own values.
+TEST_F(ExperienceStageDb, RowThroughARecordsetHoldingARefusedRecord) {
+  const std::vector<Step>& steps = kFirst.steps();
+  AddStoredRow(StageRow(steps, 35));
+  AddStoredRow(StageRow(steps, 39));
+  TraceRecorder trace;
+  EXPECT_FALSE(Run(kFirst));
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+
+  Table expected(kSampleRows.begin(), kSampleRows.end());
+  expected.erase("WF|ABRO|WF|HECM|JOB|1|NATIONAL");
+  expected.erase("WF|HEB2|WF|HEMG|JOB|1|NATIONAL");
+  expected.insert("WF|HEB2|WF|HELM|JOB|1|NATIONAL");
+  for (const std::string& row : StageRows(steps)) expected.insert(row);
+  EXPECT_EQ(ExperienceRows(gdbUpdate), expected);
+  EXPECT_EQ(std::count(trace.lines().begin(), trace.lines().end(), "ERR\t3022"),
+            2);
+  // Row 36 follows row 35's refused update directly with its add.
+  auto at = std::find(trace.lines().begin(), trace.lines().end(), "ERR\t3022");
+  ASSERT_NE(at, trace.lines().end());
+  EXPECT_EQ(*(at + 1), "ADDNEW");
+  EXPECT_EQ(*(at + 5), "SET\t3\tT\tICT4");
+}
+
+// One fault to inject: the nth call of a kind (and text), with a number.
+struct Fault {
+  dao::CallKind kind;
+  int nth;
+  long number;
+  std::string text = {};  // empty: any
+};
+
+bool LineIsCall(const std::string& line, const Fault& fault) {
+  switch (fault.kind) {
+    case dao::CallKind::kOpenTable:
+      return line.rfind("OPEN\t", 0) == 0;
+    case dao::CallKind::kAddNew:
+      return line == "ADDNEW";
+    case dao::CallKind::kSetField:
+      return line.rfind("SET\t", 0) == 0;
+    case dao::CallKind::kUpdate:
+      return line == "UPDATE";
+    case dao::CallKind::kExecute:
+      return fault.text.empty() ? line.rfind("EXEC\t", 0) == 0
+                                : line == "EXEC\t0\t" + fault.text;
+    default:
+      return false;
+  }
+}
+
+// The clean trace with each fault's ERR line after the call it strikes,
+// ending after the first fault that is not a duplicate key.
+std::vector<std::string> TraceWithFaults(const std::vector<Step>& steps,
+                                         const std::vector<Fault>& faults) {
+  std::vector<int> seen(faults.size(), 0);
+  std::vector<std::string> out;
+  for (const std::string& line : stages::TraceLines(steps)) {
+    out.push_back(line);
+    for (size_t f = 0; f < faults.size(); ++f) {
+      if (!LineIsCall(line, faults[f]) || ++seen[f] != faults[f].nth) continue;
+      out.push_back("ERR\t" + std::to_string(faults[f].number));
+      if (faults[f].number != dao::kErrDuplicateKey) return out;
+    }
+  }
+  return out;
+}
+
+std::vector<int> Range(int first, int last) {
+  std::vector<int> out;
+  for (int n = first; n <= last; ++n) out.push_back(n);
+  return out;
+}
+
+TEST_F(ExperienceStageDb, ErrorRule) {
+  const std::string correction1 =
+      "DELETE FROM tbl_kav_jobs_prereq_experiences WHERE "
+      "tbl_kav_jobs_prereq_experiences.jpe_job_code  = 'ABRO' AND "
+      "tbl_kav_jobs_prereq_experiences.jpe_p_job_code = 'HECM';";
+  const std::string correction2 =
+      "DELETE from tbl_kav_jobs_prereq_experiences WHERE "
+      "tbl_kav_jobs_prereq_experiences.jpe_job_code = 'HCWN' and "
+      "tbl_kav_jobs_prereq_experiences.jpe_risk_type = 'WF';";
+  const std::string correction3 =
+      "UPDATE tbl_kav_jobs_prereq_experiences SET "
+      "tbl_kav_jobs_prereq_experiences.jpe_p_job_code  = 'HELM' WHERE "
+      "tbl_kav_jobs_prereq_experiences.jpe_job_code  = 'HEB2' AND "
+      "tbl_kav_jobs_prereq_experiences.jpe_p_job_code = 'HEMG';";
+  // Stored rows that show which corrections ran.
+  const std::string abro = "WF|ABRO|WF|HECM|TRN|2|LOCAL";
+  const std::string hcwn = "WF|HCWN|WF|HCWN|TRN|1|NATIONAL";
+  const std::string heb2 = "WF|HEB2|WF|HEMG|JOB|1|NATIONAL";
+  const std::string hemg = "WF|HEMG|WF|HEMG|TRN|1|NATIONAL";
+  const std::string hlco = "WF|HLCO|WF|HEMG|JOB|1|NATIONAL";
+
+  struct Case {
+    std::string name;
+    const StageCase& stage;
+    std::vector<Fault> faults;
+    bool failed;
+    std::vector<ui::ShownBox> boxes;
+    std::vector<std::string> trace_tail;  // written out by hand
+    std::vector<int> written;             // stage rows in the table
+    std::vector<std::string> present, absent;  // stored rows
+  };
+  const std::vector<Case> cases = {
+      {"first stage: the first correction fails; nothing changes",
+       kFirst,
+       {{dao::CallKind::kExecute, 1, 3078, correction1}},
+       true,
+       {{" 3078  :  Injected fault", 0, kTitle}},
+       {"EXEC\t0\t" + correction1, "ERR\t3078"},
+       {},
+       {abro, hcwn, heb2},
+       {}},
+      {"first stage: the third field of row 1 fails; the rest is undone",
+       kFirst,
+       {{dao::CallKind::kSetField, 3, 3421}},
+       true,
+       {{" 3421  :  Injected fault", 0, kTitle}},
+       {"OPEN\ttbl_kav_jobs_prereq_experiences", "ADDNEW", "SET\t0\tT\tWF",
+        "SET\t1\tT\tACDR", "SET\t2\tT\tWF", "ERR\t3421"},
+       {},
+       {hcwn, heb2},
+       {abro}},
+      {"first stage: a duplicate at row 35's update; row 36 still written",
+       kFirst,
+       {{dao::CallKind::kUpdate, 35, dao::kErrDuplicateKey}},
+       false,
+       {},
+       {},
+       [] {
+         std::vector<int> rows = Range(1, 73);
+         rows.erase(rows.begin() + 34);
+         return rows;
+       }(),
+       {"WF|HEB2|WF|HELM|JOB|1|NATIONAL"},
+       {abro, hcwn, heb2, hemg, hlco}},
+      {"first stage: another error at row 35's update; row 36 not tried",
+       kFirst,
+       {{dao::CallKind::kUpdate, 35, 3051}},
+       true,
+       {{" 3051  :  Injected fault", 0, kTitle}},
+       {"SET\t6\tT\tNATIONAL", "UPDATE", "ERR\t3051"},
+       Range(1, 34),
+       {hcwn},
+       {abro}},
+      {"first stage: row 58's open fails after correction 4, before 5",
+       kFirst,
+       {{dao::CallKind::kOpenTable, 56, 3051}},
+       true,
+       {{" 3051  :  Injected fault", 0, kTitle}},
+       {"UPDATE", "EXEC\t0\t"
+                  "DELETE from tbl_kav_jobs_prereq_experiences WHERE "
+                  "tbl_kav_jobs_prereq_experiences.jpe_job_code = 'HEMG' and "
+                  "tbl_kav_jobs_prereq_experiences.jpe_risk_type = 'WF';",
+        "OPEN\ttbl_kav_jobs_prereq_experiences", "ERR\t3051"},
+       Range(1, 57),
+       {hlco, "WF|HEB2|WF|HELM|JOB|1|NATIONAL"},
+       {abro, hcwn, heb2, hemg}},
+      {"first stage: a negative number at correction 3",
+       kFirst,
+       {{dao::CallKind::kExecute, 1, -2147217900, correction3}},
+       true,
+       {{"-2147217900  :  Injected fault", 0, kTitle}},
+       {"EXEC\t0\t" + correction2, "EXEC\t0\t" + correction3,
+        "ERR\t-2147217900"},
+       Range(1, 54),
+       {heb2, hemg},
+       {abro, hcwn}},
+      {"first stage: 3022 is passed over whichever operation raises it",
+       kFirst,
+       {{dao::CallKind::kExecute, 1, dao::kErrDuplicateKey, correction2}},
+       false,
+       {},
+       {},
+       Range(1, 73),
+       {hcwn},
+       {abro, heb2, hemg, hlco}},
+      {"first stage: a duplicate at the last update ends it normally",
+       kFirst,
+       {{dao::CallKind::kUpdate, 73, dao::kErrDuplicateKey}},
+       false,
+       {},
+       {"SET\t6\tT\tNATIONAL", "UPDATE", "ERR\t3022"},
+       Range(1, 72),
+       {},
+       {hlco}},
+      {"second stage: the first open fails",
+       kSecond,
+       {{dao::CallKind::kOpenTable, 1, 3078}},
+       true,
+       {{" 3078  :  Injected fault", 0, kTitle}},
+       {"OPEN\ttbl_kav_jobs_prereq_experiences", "ERR\t3078"},
+       {},
+       {},
+       {}},
+      {"second stage: a field of row 40 fails",
+       kSecond,
+       {{dao::CallKind::kSetField, 39 * 7 + 4, 3163}},
+       true,
+       {{" 3163  :  Injected fault", 0, kTitle}},
+       {"ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tICT3", "SET\t2\tT\tWF",
+        "SET\t3\tT\tICT3", "ERR\t3163"},
+       Range(1, 39),
+       {},
+       {}},
+      {"second stage: a duplicate at row 87's update",
+       kSecond,
+       {{dao::CallKind::kUpdate, 87, dao::kErrDuplicateKey}},
+       false,
+       {},
+       {"UPDATE", "ERR\t3022"},
+       Range(1, 86),
+       {},
+       {}},
+      {"second stage: a duplicate at row 10, then a failure at row 20",
+       kSecond,
+       {{dao::CallKind::kUpdate, 10, dao::kErrDuplicateKey},
+        {dao::CallKind::kUpdate, 20, 3051}},
+       true,
+       {{" 3051  :  Injected fault", 0, kTitle}},
+       {"SET\t6\tT\tNATIONAL", "UPDATE", "ERR\t3051"},
+       [] {
+         std::vector<int> rows = Range(1, 19);
+         rows.erase(rows.begin() + 9);
+         return rows;
+       }(),
+       {},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reopen();
+    for (const std::string& row : {abro, hcwn, hemg, hlco}) AddStoredRow(row);
+    const std::vector<Step>& steps = c.stage.steps();
+
+    bool bFailed;
+    std::vector<std::string> lines;
+    {
+      FaultInjector faults;
+      for (const Fault& f : c.faults) {
+        faults.FailNth(f.kind, f.nth, f.number, f.text);
+      }
+      bFailed = Run(c.stage);
+      lines = faults.lines();
+    }
+    EXPECT_EQ(bFailed, c.failed);
+    EXPECT_EQ(boxes.boxes(), c.boxes);
+    EXPECT_EQ(lines, TraceWithFaults(steps, c.faults));
+    ASSERT_GE(lines.size(), c.trace_tail.size());
+    EXPECT_EQ(std::vector<std::string>(lines.end() - c.trace_tail.size(),
+                                       lines.end()),
+              c.trace_tail);
+
+    Table table = ExperienceRows(gdbUpdate);
+    std::vector<std::string> rows = StageRows(steps);
+    std::set<int> written(c.written.begin(), c.written.end());
+    for (int n = 1; n <= static_cast<int>(rows.size()); ++n) {
+      EXPECT_EQ(table.count(rows[n - 1]), written.count(n))
+          << "row " << n << " " << rows[n - 1];
+    }
+    for (const std::string& row : c.present) {
+      EXPECT_EQ(table.count(row), 1u) << "missing " << row;
+    }
+    for (const std::string& row : c.absent) {
+      EXPECT_EQ(table.count(row), 0u) << "unexpected " << row;
+    }
+  }
+}
+
+TEST_F(ExperienceStageDb, MissingTableShowsTheEnginesError) {
+  for (const StageCase& stage : {kFirst, kSecond}) {
+    SCOPED_TRACE(stage.name);
+    Reopen();
+    gdbUpdate.TableDefs().Delete(kTable);
+    TraceRecorder trace;
+    EXPECT_TRUE(Run(stage));
+    // The first operation fails: the first stage's correction, the second
+    // stage's open; nothing follows it.
+    ASSERT_EQ(trace.lines().size(), 2u);
+    ASSERT_EQ(trace.lines()[1].rfind("ERR\t", 0), 0u);
+    long number = std::stol(trace.lines()[1].substr(4));
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].title, kTitle);
+    EXPECT_EQ(boxes.boxes()[0].style, 0);
+    EXPECT_EQ(boxes.boxes()[0].prompt.rfind(kav::StrNumber(number) + "  :  ", 0),
+              0u)
+        << boxes.boxes()[0].prompt;
+  }
+}
+
+TEST_F(ExperienceStageDb, BoxThatCannotShowLeavesTheStageWithItsError) {
+  boxes.on_show = [](const ui::ShownBox&) {
+    throw kav::Error(70, "Permission denied", "MsgBox");
+  };
+  bool bFailed = false;
+  try {
+    FaultInjector faults;
+    faults.FailNth(dao::CallKind::kUpdate, 3, 3051);
+    UpdateMDB_Jobs_Experience2(bFailed);
+    ADD_FAILURE() << "the box's error did not reach the caller";
+  } catch (const kav::Error& error) {
+    EXPECT_EQ(error.number(), 70);
+  }
+  EXPECT_TRUE(bFailed);
+  Table table = ExperienceRows(gdbUpdate);
+  const std::vector<Step>& steps = kSecond.steps();
+  EXPECT_EQ(table.count(StageRow(steps, 2)), 1u);
+  EXPECT_EQ(table.count(StageRow(steps, 3)), 0u);
+  EXPECT_EQ(table.count(StageRow(steps, 4)), 0u);
+}
+
+// The update end to end: both stages' rows are in the table afterwards, and
+// a failure in either stage stops the update, which a rerun completes.
+class ExperienceUpdate : public ::testing::Test {
+ protected:
+  void ExpectEveryStageRow() {
+    dao::Database db = OpenForCheck(mdb);
+    Table table = ExperienceRows(db);
+    for (const StageCase& stage : {kFirst, kSecond}) {
+      for (const std::string& row : StageRows(stage.steps())) {
+        EXPECT_EQ(table.count(row), 1u) << stage.name << " " << row;
+      }
+    }
+    EXPECT_THAT(Rows(db, "Select tbl_kav_version_info.kav_database_version "
+                         "from tbl_kav_version_info;"),
+                ElementsAre("v5.0"));
+    db.Close();
+  }
+
+  TempDir dir;
+  std::string mdb = MakeSample(dir);
+  ui::ScriptedMessageBoxes boxes;
+};
+
+TEST_F(ExperienceUpdate, CleanRunLeavesBothStagesRows) {
+  RunDatabaseUpdate(mdb);
+  EXPECT_THAT(boxes.boxes(),
+              ElementsAre(ui::ShownBox{"Database Update completed.", 0, ""}));
+  ExpectEveryStageRow();
+}
+
+TEST_F(ExperienceUpdate, FailureInAStageStopsTheUpdateAndARerunCompletes) {
+  struct Case {
+    const char* name;
+    int open;        // which open of the table fails
+    int opens_seen;  // opens of the table in the failed run
+  };
+  const std::vector<Case> cases = {
+      {"first stage, row 1", 1, 1},
+      // The first stage opens the table 71 times.
+      {"second stage, row 20", 71 + 20, 71 + 20},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir d;
+    mdb = MakeSample(d);
+    boxes.Clear();
+    std::vector<std::string> calls;
+    {
+      FaultInjector faults;
+      faults.FailNth(dao::CallKind::kOpenTable, c.open, 3051, kTable,
+                     "The table is locked");
+      RunDatabaseUpdate(mdb);
+      calls = faults.lines();
+    }
+    EXPECT_THAT(boxes.boxes(),
+                ElementsAre(ui::ShownBox{" 3051  :  The table is locked", 0,
+                                         kTitle, ui::vbHourglass},
+                            ui::ShownBox{kFailure, 16, "KAV Update"},
+                            ui::ShownBox{" 0  :  ", 0, ""}));
+    EXPECT_EQ(std::count(calls.begin(), calls.end(),
+                         std::string("OPEN\t") + kTable),
+              c.opens_seen);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(),
+                         "OPEN\ttbl_kav_jobs_currency"),
+              0);
+    {
+      dao::Database db = OpenForCheck(mdb);
+      EXPECT_THAT(Rows(db, "Select tbl_kav_version_info.kav_database_version "
+                           "from tbl_kav_version_info;"),
+                  ElementsAre("v4.0"));
+      db.Close();
+    }
+
+    boxes.Clear();
+    RunDatabaseUpdate(mdb);
+    EXPECT_THAT(boxes.boxes(),
+                ElementsAre(ui::ShownBox{"Database Update completed.", 0, ""}));
+    ExpectEveryStageRow();
+  }
+}
+
+}  // namespace
+}  // namespace kav::testing
