@@ -1,0 +1,671 @@
+// Faults the update survives: an engine call that fails anywhere in the run,
+// a process killed in the middle of the data phase, a database another
+// connection holds locked, a read-only database file.  In each case the
+// version stays "v4.0" and a second run ends where an uninterrupted run ends.
+
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/ui/scripted_message_boxes.h"
+#include "stages/stages.h"
+#include "tests/support/dump.h"
+#include "tests/support/harness.h"
+#include "update/corrections.h"
+#include "update/update.h"
+
+namespace kav::testing {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::Contains;
+using ::testing::Field;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+const char* const kFailure =
+    "This update failed. Please retry. If update continues to fail call your "
+    "KAV support person for help.  A second screen will appear showing error. "
+    "Please capture this error.";
+const char* const kCompleted = "Database Update completed.";
+
+// The injected error: any number but 3022, which the data phase tolerates.
+const long kInjected = 3999;
+
+SampleOptions Small() {
+  SampleOptions options;
+  options.persons = 6;
+  return options;
+}
+
+ui::ShownBox FailureBox() {
+  return ui::ShownBox{kFailure, ui::vbCritical, "KAV Update", ui::vbDefault};
+}
+
+std::vector<std::string> Prompts(const std::vector<ui::ShownBox>& boxes) {
+  std::vector<std::string> out;
+  for (const ui::ShownBox& box : boxes) out.push_back(box.prompt);
+  return out;
+}
+
+std::string Version(const std::string& mdb) {
+  dao::Database db = OpenForCheck(mdb);
+  std::vector<std::string> rows =
+      Rows(db, "Select tbl_kav_version_info.kav_database_version from "
+               "tbl_kav_version_info;");
+  db.Close();
+  return rows.empty() ? "<no row>" : rows[0];
+}
+
+// Runs the update without faults and returns the prompts of its boxes.
+std::vector<std::string> Rerun(const std::string& mdb) {
+  ui::ScriptedMessageBoxes boxes;
+  RunDatabaseUpdate(mdb);
+  return Prompts(boxes.boxes());
+}
+
+// A clean run of the update on a fresh sample: its full trace (one line per
+// engine call, call k at index k-1, CALL lines included), which calls failed
+// with an error the run ignored, the same trace as the headless runner
+// prints it (with ERR lines), and the dump of the database it left.
+struct CleanRun {
+  std::vector<std::string> calls;
+  std::vector<bool> ignored_error;
+  std::vector<std::string> runner_lines;
+  std::vector<std::string> dump;
+};
+
+const CleanRun& Clean() {
+  static const CleanRun run = [] {
+    CleanRun out;
+    TempDir dir;
+    std::string mdb = MakeSample(dir, Small());
+    {
+      TraceRecorder trace(true);
+      ui::ScriptedMessageBoxes boxes;
+      RunDatabaseUpdate(mdb);
+      if (Prompts(boxes.boxes()) != std::vector<std::string>{kCompleted}) {
+        ADD_FAILURE() << "the clean run did not complete";
+      }
+      out.runner_lines = trace.lines();
+    }
+    for (const std::string& line : out.runner_lines) {
+      if (line.starts_with("ERR\t")) {
+        out.ignored_error.back() = true;
+      } else {
+        out.calls.push_back(line);
+        out.ignored_error.push_back(false);
+      }
+    }
+    out.dump = DumpDatabase(mdb);
+    return out;
+  }();
+  return run;
+}
+
+// Where the calls of one part of the run lie in the clean trace: call
+// numbers first..last, 1-based, inclusive.
+struct Range {
+  int first = 0;
+  int last = -1;
+};
+
+// The calls that run `steps`: the contiguous block of their trace lines
+// among the row and statement calls of the clean run.
+Range BlockOf(const std::vector<stages::Step>& steps) {
+  const std::vector<std::string>& calls = Clean().calls;
+  std::vector<std::string> lines;
+  std::vector<int> numbers;
+  for (size_t i = 0; i < calls.size(); ++i) {
+    if (calls[i].starts_with("CALL\t")) continue;
+    lines.push_back(calls[i]);
+    numbers.push_back(static_cast<int>(i) + 1);
+  }
+  const std::vector<std::string> expected = stages::TraceLines(steps);
+  auto it = std::search(lines.begin(), lines.end(), expected.begin(), expected.end());
+  if (it == lines.end() || expected.empty()) {
+    ADD_FAILURE() << "block of " << expected.size() << " lines not found";
+    return {};
+  }
+  const size_t at = static_cast<size_t>(it - lines.begin());
+  return {numbers[at], numbers[at + expected.size() - 1]};
+}
+
+// The first call at or after `from` whose line starts with `prefix`.
+int FirstFrom(int from, const std::string& prefix) {
+  const std::vector<std::string>& calls = Clean().calls;
+  for (size_t i = static_cast<size_t>(from - 1); i < calls.size(); ++i) {
+    if (calls[i].starts_with(prefix)) return static_cast<int>(i) + 1;
+  }
+  ADD_FAILURE() << "no " << prefix << " from call " << from;
+  return 0;
+}
+
+enum class Part {
+  kConnection,     // the connection and the version gate
+  kSchema,         // the new column and the four retypings
+  kRegistration,
+  kCourseChanges,
+  kCorrections,
+  kTraining1,
+  kTraining2,
+  kExperience1,
+  kExperience2,
+  kExperience3,
+  kCurrency,
+  kStamp,          // the version stamp up to and including its update
+  kAfterStamp,     // the calls after the version stamp's update
+};
+
+Range RangeOf(Part part) {
+  const int gate = FirstFrom(1, "CALL\tOpenRecordset");
+  switch (part) {
+    case Part::kConnection:
+      return {1, gate};
+    case Part::kSchema:
+      return {gate + 1, BlockOf(update::RegistrationSteps()).first - 1};
+    case Part::kRegistration:
+      return BlockOf(update::RegistrationSteps());
+    case Part::kCourseChanges:
+      return BlockOf(stages::CourseChangesSteps());
+    case Part::kCorrections:
+      return BlockOf(update::CorrectionSteps());
+    case Part::kTraining1:
+      return BlockOf(stages::Training1Steps());
+    case Part::kTraining2:
+      return BlockOf(stages::Training2Steps());
+    case Part::kExperience1:
+      return BlockOf(stages::Experience1Steps());
+    case Part::kExperience2:
+      return BlockOf(stages::Experience2Steps());
+    case Part::kExperience3:
+      return BlockOf(stages::Experience3Steps());
+    case Part::kCurrency:
+      return BlockOf(stages::CurrencySteps());
+    case Part::kStamp: {
+      const int from = BlockOf(stages::CurrencySteps()).last + 1;
+      return {from, FirstFrom(from, "UPDATE")};
+    }
+    case Part::kAfterStamp: {
+      const int from = BlockOf(stages::CurrencySteps()).last + 1;
+      return {FirstFrom(from, "UPDATE") + 1, static_cast<int>(Clean().calls.size())};
+    }
+  }
+  return {};
+}
+
+// One call to fail: the occurrence-th call of `part` whose trace line starts
+// with `prefix` (1 the first, -1 the last, 0 the middle one).
+struct FaultPoint {
+  const char* name;
+  Part part;
+  const char* prefix;
+  int occurrence;
+  // How the second box of the failure path starts: the injected error when
+  // the driver itself meets it, 55555 when ChangeFieldType reports it, and
+  // " 0  :  " after a stage has shown the error itself.
+  const char* second_box;
+};
+
+void PrintTo(const FaultPoint& p, std::ostream* os) { *os << p.name; }
+
+int CallNumber(const FaultPoint& p) {
+  const Range range = RangeOf(p.part);
+  std::vector<int> found;
+  for (int k = range.first; k <= range.last && k >= 1; ++k) {
+    if (Clean().calls[k - 1].starts_with(p.prefix)) found.push_back(k);
+  }
+  if (found.empty()) {
+    ADD_FAILURE() << "no " << p.prefix << " in calls " << range.first << ".."
+                  << range.last;
+    return 0;
+  }
+  if (p.occurrence == 0) return found[found.size() / 2];
+  if (p.occurrence > 0) {
+    return found.at(static_cast<size_t>(p.occurrence - 1));
+  }
+  return found.at(found.size() - static_cast<size_t>(-p.occurrence));
+}
+
+const char* const kDriverBox = " 3999  :  Injected fault";
+const char* const kRetypeBox = " 55555  :  ";
+const char* const kStageBox = " 0  :  ";
+
+// A spread over every part of the run: in each stage at least one update
+// and one statement, and the first and last of them, so a fault lands both
+// before and after the stage's other changes.  FieldExists look-ups inside
+// ChangeFieldType are left out (their errors are ignored by design), and so
+// are rollbacks (a clean run makes none).
+const FaultPoint kFaultPoints[] = {
+    {"SystemDB", Part::kConnection, "CALL\tSystemDB", 1, kDriverBox},
+    {"CreateWorkspace", Part::kConnection, "CALL\tCreateWorkspace", 1, kDriverBox},
+    {"OpenDatabase", Part::kConnection, "CALL\tOpenDatabase", 1, kDriverBox},
+    {"VersionQuery", Part::kConnection, "CALL\tOpenRecordset", 1, kDriverBox},
+
+    {"SchemaCoursesTable", Part::kSchema, "CALL\tTableDefs.Item", 1, kDriverBox},
+    {"SchemaAppendColumn", Part::kSchema, "CALL\tFields.Append", 1, kDriverBox},
+    {"RetypeBegin", Part::kSchema, "CALL\tBeginTrans", 1, kRetypeBox},
+    {"RetypeRemoveRelation", Part::kSchema, "CALL\tRelations.Delete", 1, kRetypeBox},
+    {"RetypeRename", Part::kSchema, "CALL\tField.Name", 1, kRetypeBox},
+    {"RetypeNewField", Part::kSchema, "CALL\tFields.Append", 2, kRetypeBox},
+    {"RetypeCopy", Part::kSchema, "EXEC\t128", 1, kRetypeBox},
+    {"RetypeDeleteTemporary", Part::kSchema, "CALL\tFields.Delete", 1, kRetypeBox},
+    {"RetypeRebuildRelation", Part::kSchema, "CALL\tRelations.Append", 1, kRetypeBox},
+    {"RetypeRebuildIndex", Part::kSchema, "CALL\tIndexes.Append", 1, kRetypeBox},
+    {"RetypeLastCopy", Part::kSchema, "EXEC\t128", -1, kRetypeBox},
+    {"RetypeLastCommit", Part::kSchema, "CALL\tCommitTrans", -1, kRetypeBox},
+
+    {"RegistrationFirstOpen", Part::kRegistration, "OPEN", 1, kDriverBox},
+    {"RegistrationFirstUpdate", Part::kRegistration, "UPDATE", 1, kDriverBox},
+    {"RegistrationSet", Part::kRegistration, "SET", 0, kDriverBox},
+    {"RegistrationLastUpdate", Part::kRegistration, "UPDATE", -1, kDriverBox},
+
+    {"CourseFirstOpen", Part::kCourseChanges, "OPEN", 1, kStageBox},
+    {"CourseFirstUpdate", Part::kCourseChanges, "UPDATE", 1, kStageBox},
+    {"CourseSet", Part::kCourseChanges, "SET", 0, kStageBox},
+    {"CourseFirstExecute", Part::kCourseChanges, "EXEC", 1, kStageBox},
+    {"CourseMiddleUpdate", Part::kCourseChanges, "UPDATE", 0, kStageBox},
+    {"CourseLastExecute", Part::kCourseChanges, "EXEC", -1, kStageBox},
+
+    {"CorrectionFirst", Part::kCorrections, "EXEC", 1, kDriverBox},
+    {"CorrectionExpiry", Part::kCorrections, "EXEC", 9, kDriverBox},
+    {"CorrectionFumaDelete", Part::kCorrections, "EXEC", 18, kDriverBox},
+    {"CorrectionFumaRecode", Part::kCorrections, "EXEC", 20, kDriverBox},
+    {"CorrectionLast", Part::kCorrections, "EXEC", -1, kDriverBox},
+
+    {"Training1FirstOpen", Part::kTraining1, "OPEN", 1, kStageBox},
+    {"Training1FirstUpdate", Part::kTraining1, "UPDATE", 1, kStageBox},
+    {"Training1AddNew", Part::kTraining1, "ADDNEW", 0, kStageBox},
+    {"Training1MiddleOpen", Part::kTraining1, "OPEN", 0, kStageBox},
+    {"Training1FirstExecute", Part::kTraining1, "EXEC", 1, kStageBox},
+    {"Training1LastUpdate", Part::kTraining1, "UPDATE", -1, kStageBox},
+    {"Training2FirstUpdate", Part::kTraining2, "UPDATE", 1, kStageBox},
+    {"Training2FirstExecute", Part::kTraining2, "EXEC", 1, kStageBox},
+    {"Training2LastUpdate", Part::kTraining2, "UPDATE", -1, kStageBox},
+
+    {"Experience1FirstUpdate", Part::kExperience1, "UPDATE", 1, kStageBox},
+    {"Experience1FirstExecute", Part::kExperience1, "EXEC", 1, kStageBox},
+    {"Experience1Set", Part::kExperience1, "SET", 0, kStageBox},
+    {"Experience1LastUpdate", Part::kExperience1, "UPDATE", -1, kStageBox},
+    {"Experience2FirstUpdate", Part::kExperience2, "UPDATE", 1, kStageBox},
+    {"Experience2FirstExecute", Part::kExperience2, "EXEC", 1, kStageBox},
+    {"Experience2LastUpdate", Part::kExperience2, "UPDATE", -1, kStageBox},
+    {"Experience3FirstUpdate", Part::kExperience3, "UPDATE", 1, kStageBox},
+    {"Experience3FirstExecute", Part::kExperience3, "EXEC", 1, kStageBox},
+    {"Experience3LastUpdate", Part::kExperience3, "UPDATE", -1, kStageBox},
+
+    {"CurrencyFirstUpdate", Part::kCurrency, "UPDATE", 1, kStageBox},
+    {"CurrencyFirstExecute", Part::kCurrency, "EXEC", 1, kStageBox},
+    {"CurrencyMiddleSet", Part::kCurrency, "SET", 0, kStageBox},
+    {"CurrencyLastExecute", Part::kCurrency, "EXEC", -1, kStageBox},
+
+    {"StampReopen", Part::kStamp, "CALL\tOpenDatabase", 1, kDriverBox},
+    {"StampOpenVersionTable", Part::kStamp, "OPEN", 1, kDriverBox},
+    {"StampEdit", Part::kStamp, "EDIT", 1, kDriverBox},
+    {"StampVersion", Part::kStamp, "SET", 1, kDriverBox},
+    {"StampNote", Part::kStamp, "SET", 2, kDriverBox},
+    {"StampUpdate", Part::kStamp, "UPDATE", 1, kDriverBox},
+};
+
+// Runs the update on `mdb` with call k failing; returns its boxes.
+std::vector<ui::ShownBox> RunWithFault(const std::string& mdb, int k) {
+  FaultInjector faults;
+  faults.FailNth([](const dao::Call&) { return true; }, k, kInjected);
+  ui::ScriptedMessageBoxes boxes;
+  RunDatabaseUpdate(mdb);
+  return boxes.boxes();
+}
+
+class InjectedFaultTest : public ::testing::TestWithParam<FaultPoint> {};
+
+TEST_P(InjectedFaultTest, FailsThenRerunEndsWhereACleanRunEnds) {
+  const FaultPoint& point = GetParam();
+  const int k = CallNumber(point);
+  ASSERT_GT(k, 0);
+  ASSERT_FALSE(Clean().ignored_error[k - 1]) << "call " << k << " is a look-up";
+  SCOPED_TRACE("call " + std::to_string(k) + ": " + Clean().calls[k - 1]);
+
+  TempDir dir;
+  const std::string mdb = MakeSample(dir, Small());
+  const std::vector<ui::ShownBox> shown = RunWithFault(mdb, k);
+  ASSERT_GE(shown.size(), 2u);
+  EXPECT_EQ(shown[shown.size() - 2], FailureBox());
+  EXPECT_THAT(shown.back().prompt, StartsWith(point.second_box));
+  EXPECT_EQ(shown.back().style, ui::vbOKOnly);
+  if (point.second_box == kStageBox) {
+    EXPECT_EQ(shown.back().prompt, kStageBox);
+  }
+  EXPECT_THAT(Prompts(shown), Not(Contains(kCompleted)));
+  std::string all;
+  for (const std::string& prompt : Prompts(shown)) all += prompt + "\n";
+  EXPECT_THAT(all, HasSubstr("Injected fault"));
+  EXPECT_EQ(Version(mdb), "v4.0");
+
+  EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
+  EXPECT_EQ(Version(mdb), "v5.0");
+  EXPECT_EQ(DumpDifference(Clean().dump, DumpDatabase(mdb)), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPart, InjectedFaultTest, ::testing::ValuesIn(kFaultPoints),
+                         [](const ::testing::TestParamInfo<FaultPoint>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// Faults after the version stamp's update: the run reports a failure, but
+// "v5.0" is already stored, so a second run refuses the database as
+// updated, and what the first run left is exactly a clean run's content.
+TEST(FaultAfterStampTest, RerunSaysAlreadyUpdatedAndContentIsComplete) {
+  const Range after = RangeOf(Part::kAfterStamp);
+  ASSERT_LE(after.first, after.last);
+  for (int k = after.first; k <= after.last; ++k) {
+    SCOPED_TRACE("call " + std::to_string(k) + ": " + Clean().calls[k - 1]);
+    TempDir dir;
+    const std::string mdb = MakeSample(dir, Small());
+    const std::vector<ui::ShownBox> shown = RunWithFault(mdb, k);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], FailureBox());
+    EXPECT_EQ(shown[1].prompt, kDriverBox);
+    EXPECT_EQ(Version(mdb), "v5.0");
+    EXPECT_THAT(Rerun(mdb),
+                ::testing::ElementsAre("This database has already been updated"));
+    EXPECT_EQ(DumpDifference(Clean().dump, DumpDatabase(mdb)), "");
+  }
+}
+
+// The training stages go on with the next operation after an error.  When
+// a field assignment of a new row fails, the row is still stored, without
+// that field; the stage then reports its failure.  A second run meets the
+// stored row's key, skips the row as a duplicate and so never writes the
+// missing field: by the rules the rerun completes with that one row short
+// of its field, and differs from a clean run there.
+TEST(TrainingFieldFaultTest, RowStoredWithoutTheFieldStaysSoAfterRerun) {
+  const Range training = RangeOf(Part::kTraining1);
+  // The first row's last assignment: jpt_standard ("NATIONAL"), not a key.
+  const int k = FirstFrom(training.first, "UPDATE") - 1;
+  ASSERT_THAT(Clean().calls[k - 1], StartsWith("SET\t5\tT\t"));
+
+  TempDir dir;
+  const std::string mdb = MakeSample(dir, Small());
+  const std::vector<ui::ShownBox> shown = RunWithFault(mdb, k);
+  ASSERT_GE(shown.size(), 3u);
+  EXPECT_EQ(shown[0], (ui::ShownBox{" 3999  :  Injected fault", ui::vbOKOnly,
+                                    "UpdateMDB_Jobs_Training", ui::vbHourglass}));
+  EXPECT_EQ(shown[shown.size() - 2], FailureBox());
+  EXPECT_EQ(shown.back().prompt, kStageBox);
+  EXPECT_EQ(Version(mdb), "v4.0");
+
+  EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
+  // The first training row is RX FEMO's RX-310 prerequisite.
+  const std::string diff = DumpDifference(Clean().dump, DumpDatabase(mdb));
+  EXPECT_EQ(diff,
+            "- row tbl_kav_jobs_prereq_training RX|FEMO|RX|RX-310|ST|NATIONAL\n"
+            "+ row tbl_kav_jobs_prereq_training RX|FEMO|RX|RX-310|ST|\n");
+}
+
+// ---------------------------------------------------------------------------
+// A killed process.
+
+// Runs the headless runner with --trace on `mdb` in a child on a pseudo
+// terminal (so its output is line-buffered and it cannot run far ahead of
+// the reader) and kills it with SIGKILL after its `lines`-th output line.
+// Returns true when the child died of that signal.
+bool RunAndKillAfter(const std::string& mdb, size_t lines) {
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid < 0) return false;
+  if (pid == 0) {
+    execl(KAV_RUN_UPDATE, KAV_RUN_UPDATE, "--trace", mdb.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  size_t seen = 0;
+  char buffer[4096];
+  bool killed = false;
+  while (!killed) {
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // the child closed its terminal: it ended
+    for (ssize_t i = 0; i < n && !killed; ++i) {
+      if (buffer[i] == '\n' && ++seen == lines) {
+        kill(pid, SIGKILL);
+        killed = true;
+      }
+    }
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  close(master);
+  return killed && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+std::string IntegrityCheck(const std::string& path) {
+  sqlite3* db = nullptr;
+  std::string result;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    result = std::string("cannot open: ") + sqlite3_errmsg(db);
+  } else {
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr);
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      if (!result.empty()) result += "\n";
+      result += reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    }
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(db);
+  return result;
+}
+
+class KilledProcessTest : public ::testing::TestWithParam<int> {};
+
+// The parameter is how far into the data phase the kill comes, in percent
+// of its trace lines (from the first registration row to the last line of
+// the last stage).
+TEST_P(KilledProcessTest, FileStaysIntactAndRerunCompletes) {
+  const std::vector<std::string>& lines = Clean().runner_lines;
+  const std::vector<std::string> first_row =
+      stages::TraceLines(update::RegistrationSteps());
+  auto start = std::find(lines.begin(), lines.end(), first_row.front());
+  ASSERT_NE(start, lines.end());
+  auto end = std::find(start, lines.end(), "CALL\tOpenDatabase");
+  ASSERT_NE(end, lines.end());
+  const size_t from = static_cast<size_t>(start - lines.begin()) + 1;
+  const size_t to = static_cast<size_t>(end - lines.begin());
+  const size_t at = from + (to - from) * static_cast<size_t>(GetParam()) / 100;
+
+  TempDir dir;
+  const std::string mdb = MakeSample(dir, Small());
+  ASSERT_TRUE(RunAndKillAfter(mdb, at)) << "the runner was not killed at line " << at;
+  EXPECT_EQ(IntegrityCheck(mdb), "ok");
+  EXPECT_EQ(Version(mdb), "v4.0");
+
+  EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
+  EXPECT_EQ(DumpDifference(Clean().dump, DumpDatabase(mdb)), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(DataPhase, KilledProcessTest, ::testing::Values(0, 5, 30, 60, 90),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return "At" + std::to_string(info.param) + "Percent";
+                         });
+
+// ---------------------------------------------------------------------------
+// A locked database and a read-only database file.
+
+// Holds a write transaction on a database file through a plain SQLite
+// connection: in this process, or in a child process of its own.
+class WriteLock {
+ public:
+  WriteLock(const std::string& path, const char* begin, bool other_process) {
+    if (!other_process) {
+      sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+      ok_ = sqlite3_exec(db_, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
+      return;
+    }
+    int ready[2], release[2];
+    if (pipe(ready) != 0 || pipe(release) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(ready[0]);
+      close(release[1]);
+      sqlite3* db = nullptr;
+      sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+      const char answer = sqlite3_exec(db, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
+      (void)!write(ready[1], &answer, 1);
+      char c;
+      (void)!read(release[0], &c, 1);  // until the parent closes its end
+      _exit(0);
+    }
+    close(ready[1]);
+    close(release[0]);
+    release_ = release[1];
+    char answer = 0;
+    ok_ = read(ready[0], &answer, 1) == 1 && answer == 1;
+    close(ready[0]);
+  }
+  ~WriteLock() { Release(); }
+  bool ok() const { return ok_; }
+  void Release() {
+    if (db_ != nullptr) {
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      sqlite3_close(db_);
+      db_ = nullptr;
+    }
+    if (pid_ > 0) {
+      close(release_);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+  }
+
+ private:
+  bool ok_ = false;
+  sqlite3* db_ = nullptr;
+  pid_t pid_ = -1;
+  int release_ = -1;
+};
+
+TEST(LockedDatabaseTest, UpdateFailsClearlyAndLosesNothing) {
+  struct Case {
+    const char* name;
+    const char* begin;
+    bool other_process;
+  };
+  const Case cases[] = {
+      {"connection in BEGIN IMMEDIATE", "BEGIN IMMEDIATE", false},
+      {"connection in BEGIN EXCLUSIVE", "BEGIN EXCLUSIVE", false},
+      {"other process in BEGIN EXCLUSIVE", "BEGIN EXCLUSIVE", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string mdb = MakeSample(dir, Small());
+    const std::vector<std::string> before = DumpDatabase(mdb);
+    WriteLock lock(mdb, c.begin, c.other_process);
+    ASSERT_TRUE(lock.ok());
+    {
+      ui::ScriptedMessageBoxes boxes;
+      RunDatabaseUpdate(mdb);
+      ASSERT_EQ(boxes.boxes().size(), 2u) << ::testing::PrintToString(Prompts(boxes.boxes()));
+      EXPECT_EQ(boxes.boxes()[0], FailureBox());
+      EXPECT_THAT(boxes.boxes()[1].prompt, AllOf(StartsWith(" 3260  :  "), HasSubstr("locked")));
+    }
+    lock.Release();
+    EXPECT_EQ(Version(mdb), "v4.0");
+    EXPECT_EQ(DumpDifference(before, DumpDatabase(mdb)), "");
+    EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
+    EXPECT_EQ(DumpDifference(Clean().dump, DumpDatabase(mdb)), "");
+  }
+}
+
+// Runs the headless runner as the unprivileged user "nobody" and returns
+// the prompts of the boxes it printed.
+std::vector<std::string> RunAsNobody(const std::string& mdb) {
+  int out[2];
+  if (pipe(out) != 0) return {"<no pipe>"};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    close(out[1]);
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
+    execl(KAV_RUN_UPDATE, KAV_RUN_UPDATE, mdb.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(out[0], buffer, sizeof buffer)) > 0) text.append(buffer, n);
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  std::vector<std::string> prompts;
+  size_t at = 0;
+  while ((at = text.find("MSGBOX\t", at)) != std::string::npos) {
+    size_t end = text.find('\n', at);
+    std::string line = text.substr(at, end - at);
+    prompts.push_back(line.substr(line.rfind('\t') + 1));
+    at = end;
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    prompts.push_back("<exit status " + std::to_string(status) + ">");
+  }
+  return prompts;
+}
+
+// A database file without write permission.  The update must refuse to
+// change it: the failure boxes, the engine's read-only error in the second,
+// the file unchanged; once writable again the update completes.
+TEST(ReadOnlyDatabaseTest, UpdateFailsAndLeavesTheFileAsItWas) {
+  struct Case {
+    const char* name;
+    bool as_nobody;  // else as the user the tests run as (root in CI)
+  };
+  const Case cases[] = {{"unprivileged user", true}, {"test user", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.as_nobody && geteuid() != 0) continue;  // cannot change user
+    TempDir dir;
+    const std::string mdb = MakeSample(dir, Small());
+    const std::vector<std::string> before = DumpDatabase(mdb);
+    // The directory stays writable: the engine keeps its journal beside
+    // the file.  Only the database file is read-only.
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+    chmod(dir.File("KAV.mdw").c_str(), 0444);
+    ASSERT_EQ(chmod(mdb.c_str(), 0444), 0);
+    std::vector<std::string> prompts;
+    if (c.as_nobody) {
+      prompts = RunAsNobody(mdb);
+    } else {
+      ui::ScriptedMessageBoxes boxes;
+      RunDatabaseUpdate(mdb);
+      prompts = Prompts(boxes.boxes());
+    }
+    ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
+    EXPECT_EQ(prompts[0], kFailure);
+    EXPECT_THAT(prompts[1], AllOf(StartsWith(" 3027  :  "), HasSubstr("read-only")));
+    ASSERT_EQ(chmod(mdb.c_str(), 0644), 0);
+    EXPECT_EQ(Version(mdb), "v4.0");
+    EXPECT_EQ(DumpDifference(before, DumpDatabase(mdb)), "");
+    EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
+    EXPECT_EQ(DumpDifference(Clean().dump, DumpDatabase(mdb)), "");
+  }
+}
+
+}  // namespace
+}  // namespace kav::testing
