@@ -1,0 +1,495 @@
+// The course and position catalogue stage on the sample database: its
+// trace, its error rule, the courses and positions it leaves, what it does
+// to records already under its keys, and the update end to end.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/ui/scripted_message_boxes.h"
+#include "stages/stages.h"
+#include "tests/support/harness.h"
+#include "update/globals.h"
+#include "update/update.h"
+
+namespace kav::testing {
+namespace {
+
+using stages::CourseChangesSteps;
+using stages::SqlStep;
+using stages::Step;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr const char* kTitle = "UpdateMDB_CourseChanges";
+
+// A course as Rows shows it: risk type, code, title, hours, standard, type,
+// active date, inactive date, refresher period.
+std::vector<std::string> Course(dao::Database& db, const std::string& code,
+                                const std::string& risk) {
+  return Rows(db,
+              "SELECT tbl_kav_courses.risk_type, tbl_kav_courses.course_code, "
+              "tbl_kav_courses.course_title, tbl_kav_courses.course_hours, "
+              "tbl_kav_courses.course_standard, tbl_kav_courses.course_type, "
+              "tbl_kav_courses.course_active_date, "
+              "tbl_kav_courses.course_inactive_date, "
+              "tbl_kav_courses.course_refresher_period FROM tbl_kav_courses "
+              "WHERE tbl_kav_courses.course_code = '" + code +
+                  "' and tbl_kav_courses.risk_type = '" + risk + "';");
+}
+
+// A position as Rows shows it, positions 0 to 8.
+std::vector<std::string> Position(dao::Database& db, const std::string& code,
+                                  const std::string& risk) {
+  return Rows(db,
+              "SELECT tbl_kav_jobs_skills.job_risk_type, "
+              "tbl_kav_jobs_skills.job_code, tbl_kav_jobs_skills.job_title, "
+              "tbl_kav_jobs_skills.job_cert_period, "
+              "tbl_kav_jobs_skills.job_standard, "
+              "tbl_kav_jobs_skills.job_active_date, "
+              "tbl_kav_jobs_skills.job_inactive_date, "
+              "tbl_kav_jobs_skills.job_fitness_requirement, "
+              "tbl_kav_jobs_skills.job_functional_area FROM "
+              "tbl_kav_jobs_skills WHERE tbl_kav_jobs_skills.job_code = '" +
+                  code + "' and tbl_kav_jobs_skills.job_risk_type = '" + risk +
+                  "';");
+}
+
+size_t CourseCount(dao::Database& db) {
+  return Rows(db, "SELECT tbl_kav_courses.course_code FROM tbl_kav_courses;")
+      .size();
+}
+
+size_t PositionCount(dao::Database& db) {
+  return Rows(db,
+              "SELECT tbl_kav_jobs_skills.job_code FROM tbl_kav_jobs_skills;")
+      .size();
+}
+
+// Adds a record of text values (Null for an empty one) through gdbUpdate.
+void AddRecord(const std::string& table, const std::vector<std::string>& values) {
+  dao::Recordset rs = gdbUpdate.OpenRecordset(table, dao::dbOpenTable);
+  rs.AddNew();
+  for (int i = 0; i < static_cast<int>(values.size()); ++i) {
+    if (!values[i].empty()) rs.Fields(i).SetValue(values[i]);
+  }
+  rs.Update();
+}
+
+// The stage's trace on the sample: the step trace, with the one duplicate
+// key the sample holds (IS-100 under AR, the seventh row) after its update.
+std::vector<std::string> SampleTrace() {
+  std::span<const Step> steps = CourseChangesSteps();
+  std::vector<std::string> lines = stages::TraceLines(steps);
+  const size_t before_is100 = stages::TraceLines(steps.subspan(0, 12)).size();
+  const size_t update = before_is100 + 9;  // OPEN, ADDNEW, seven SETs
+  EXPECT_EQ(lines.at(before_is100 + 3), "SET\t1\tT\tIS-100");
+  EXPECT_EQ(lines.at(update), "UPDATE");
+  lines.insert(lines.begin() + update + 1, "ERR\t3022");
+  return lines;
+}
+
+const std::string& TextOf(size_t step) {
+  return std::get<SqlStep>(CourseChangesSteps().at(step)).text;
+}
+
+class CourseStageDb : public ::testing::Test {
+ protected:
+  void SetUp() override { Open(mdb); }
+  void TearDown() override {
+    if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
+    gdbUpdate = dao::Database();
+    gwsUpdate = dao::Workspace();
+  }
+
+  // Opens `path` as the driver does and appends course_refresher_period, as
+  // its schema phase does before the stage runs.
+  void Open(const std::string& path) {
+    OpenAsDriverDoes(path);
+    dao::TableDef td = gdbUpdate.TableDefs().Item("tbl_kav_courses");
+    td.Fields().Append(td.CreateField("course_refresher_period", dao::dbText, 3));
+  }
+
+  bool RunStage() {
+    bool bFailed = true;  // the stage must clear it
+    UpdateMDB_CourseChanges(bFailed);
+    return bFailed;
+  }
+
+  TempDir dir;
+  std::string mdb = MakeSample(dir);
+  ui::ScriptedMessageBoxes boxes;
+};
+
+TEST_F(CourseStageDb, TraceOnTheSampleIsTheStepTrace) {
+  TraceRecorder trace;
+  EXPECT_FALSE(RunStage());
+  EXPECT_EQ(trace.lines(), SampleTrace());
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+}
+
+TEST_F(CourseStageDb, LeavesTheCoursesAndPositionsOfTheTables) {
+  ASSERT_EQ(CourseCount(gdbUpdate), 14u);
+  ASSERT_EQ(PositionCount(gdbUpdate), 25u);
+  EXPECT_FALSE(RunStage());
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+
+  // 22 new courses of the first run (IS-100 under AR was there), 13 of the
+  // second, the new S-481 beside the renamed old one; 15 new positions.
+  EXPECT_EQ(CourseCount(gdbUpdate), 14u + 22u + 13u + 1u);
+  EXPECT_EQ(PositionCount(gdbUpdate), 25u + 15u);
+
+  const std::vector<std::vector<std::string>> courses = {
+      {"WF", "A-207", "WF|A-207|Aviation Conference and Education|0|NATIONAL|CLASSROOM|1/1/2006||"},
+      {"RX", "RX-341", "RX|RX-341|Prescribed Fire Burn Plan Preparation|32|NATIONAL|CLASSROOM|1/1/2006||"},
+      {"AR", "IS-100", "AR|IS-100|Introduction to ICS|4|NATIONAL|CLASSROOM|1/1/2006||"},
+      {"AR", "Q-462", "AR|Q-462|Introduction to ICS|4|NATIONAL|CLASSROOM|1/1/2006||"},
+      {"WF", "P-101", "WF|P-101|Introduction to Wildfire Prevention|2|NATIONAL|CLASSROOM|1/1/1997||"},
+      {"AR", "Q-463", "AR|Q-463|Basic ICS|8|NATIONAL|CLASSROOM|1/1/2006||"},
+      {"WF", "RT-130", "WF|RT-130|Annual Fireline Safety Refresher|0|NATIONAL|CLASSROOM|1/1/2006||1"},
+      {"WF", "RT-273", "WF|RT-273|SEAT Workshop (Triennial)|0|NATIONAL|CLASSROOM|1/1/2005||3"},
+      {"WF", "RT-340", "WF|RT-340|Human Resources Specialist (Triennial)|0|NATIONAL|CLASSROOM|1/1/2006||3"},
+      {"WF", "RT-372", "WF|RT-372|Helicopter Manager Workshop (Triennial)|0|NATIONAL|CLASSROOM|1/1/2005||3"},
+      {"WF", "S-273", "WF|S-273|Single Engine Air Tanker Manager|32|NATIONAL|CLASSROOM|1/1/2006||"},
+      {"WF", "S-290CD", "WF|S-290CD|Intermediate Fire Behavior CD ROM|0|NATIONAL|SELF STUDY|1/1/2000||"},
+      {"WF", "NBHAV+", "WF|NBHAV+|BEHAVE Plus|8|NATIONAL|CLASSROOM|1/1/2006||"},
+      // The old S-481 keeps everything but its code and gets a retirement
+      // date; the new one holds the row's values.
+      {"WF", "S-481Old", "WF|S-481Old|Incident Business Management|24|NATIONAL|CLASSROOM|1/1/1998|1/1/2006|"},
+      {"WF", "S-481", "WF|S-481|Incident Business Advisor|32|NATIONAL|CLASSROOM|1/1/2006||"},
+      // The corrections of the sample's courses.
+      {"WF", "P-130", "WF|P-130|Prevention Basics|8|NATIONAL|CLASSROOM|1/1/1998|1/1/2006|"},
+      {"WF", "IAMS", "WF|IAMS|Incident Automated Management|16|NATIONAL|CLASSROOM|1/1/1998|1/1/2000|"},
+      {"WF", "J-357", "WF|J-357|Food Unit Leader|16|NATIONAL|CLASSROOM|1/1/1998||"},
+      {"WF", "S-212", "WF|S-212|Wildland Fire Chainsaws|30|NATIONAL|CLASSROOM|1/1/1998||"},
+      {"WF", "S-234", "WF|S-234|Ignition Operations|24|NATIONAL|CLASSROOM|1/1/1998||"},
+      {"WF", "S-248", "WF|S-248|Status Check-In Recorder|16|NATIONAL|CLASSROOM|1/1/2006||"},
+      // Named by no step.
+      {"WF", "S-381", "WF|S-381|Leadership and Organizational Development|32|NATIONAL|CLASSROOM|1/1/1998||"},
+  };
+  for (const auto& c : courses) {
+    EXPECT_THAT(Course(gdbUpdate, c[1], c[0]), ElementsAre(c[2]));
+  }
+
+  const std::vector<std::string> positions = {
+      "WF|ACDP|Aircraft Dispatcher|3|NATIONAL|1/1/2006||N|ED",
+      "WF|PETL|Fire Prevention Education Team Leader|5|NATIONAL|1/1/2006||N|PI",
+      "WF|PETM|Fire Prevention Education Team Member|5|NATIONAL|1/1/2006||N|PI",
+      "WF|FUM2|Fire Use Manager Type 2|5|NATIONAL|1/1/2006||M|CS",
+      "WF|GISS|Geographic Information System Specialist|5|NATIONAL|1/1/2006||N|PS",
+      "WF|HELM|Helicopter Manager|3|NATIONAL|1/1/2006||M|OS",
+      "WF|HRSP|Human Resource Specialist|5|NATIONAL|1/1/2006||N|PS",
+      "WF|IBA1|Incident Business Advisor Type 1|5|NATIONAL|1/1/2006||N|FS",
+      "WF|IBA2|Incident Business Advisor Type 2|5|NATIONAL|1/1/2006||N|FS",
+      "WF|IADP|Initial Attack Dispatcher|3|NATIONAL|1/1/2006||N|ED",
+      "WF|STPS|Structure Protection Specialist|5|NATIONAL|1/1/2006||M|OS",
+      "WF|INVF|Wildland Fire Investigator|5|NATIONAL|1/1/2006||L|PI",
+      "WF|EMT|Emergency Medical Technician|1|STATE|1/1/2006||N|LS",
+      "WF|ATBM|Air Tanker Base Manager|3|NATIONAL|1/1/2006||N|OS",
+      "WF|FWBM|Fixed-Wing Base Manager|3|NATIONAL|1/1/2006||N|OS",
+  };
+  for (const std::string& p : positions) {
+    const std::string code = p.substr(3, p.find('|', 3) - 3);
+    EXPECT_THAT(Position(gdbUpdate, code, "WF"), ElementsAre(p));
+  }
+}
+
+TEST_F(CourseStageDb, RecordsUnderARowsKeyAreBroughtToItsValuesOthersLeftAlone) {
+  // IS-100 under AR is in the sample as "ICS Orientation", 3 hours.
+  gdbUpdate.Execute(
+      "UPDATE tbl_kav_courses SET tbl_kav_courses.course_inactive_date  = "
+      "'1/1/2004', tbl_kav_courses.course_refresher_period  = '9' WHERE "
+      "tbl_kav_courses.course_code = 'IS-100' and tbl_kav_courses.risk_type = "
+      "'AR';");
+  AddRecord("tbl_kav_courses", {"WF", "IS-100", "ICS Orientation", "3",
+                                "LOCAL", "CLASSROOM", "1/1/1998", "", ""});
+  AddRecord("tbl_kav_courses", {"WF", "RT-340", "HR Refresher", "2", "LOCAL",
+                                "SELF STUDY", "1/1/1999", "6/30/2005", "5"});
+  AddRecord("tbl_kav_courses", {"WF", "S-273", "SEAT Manager", "24", "LOCAL",
+                                "SELF STUDY", "1/1/1999", "", ""});
+  AddRecord("tbl_kav_courses", {"RX", "S-234", "Ignition", "8", "NATIONAL",
+                                "CLASSROOM", "1/1/1998", "", ""});
+  // A retired HELM under WF, and one under RX.
+  AddRecord("tbl_kav_jobs_skills", {"WF", "HELM", "Helo Manager", "5", "STATE",
+                                    "1/1/1999", "12/31/2005", "A", "OS"});
+  AddRecord("tbl_kav_jobs_skills", {"RX", "HELM", "Helo Manager", "5", "STATE",
+                                    "1/1/1999", "12/31/2005", "A", "OS"});
+  const size_t courses = CourseCount(gdbUpdate);
+  const size_t positions = PositionCount(gdbUpdate);
+
+  EXPECT_FALSE(RunStage());
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+
+  const std::vector<std::vector<std::string>> cases = {
+      // The companion writes positions 2 to 6 only.
+      {"AR", "IS-100", "AR|IS-100|Introduction to ICS|4|NATIONAL|CLASSROOM|1/1/2006|1/1/2004|9"},
+      {"WF", "IS-100", "WF|IS-100|ICS Orientation|3|LOCAL|CLASSROOM|1/1/1998||"},
+      // ... and the refresher period, as its digits.
+      {"WF", "RT-340", "WF|RT-340|Human Resources Specialist (Triennial)|0|NATIONAL|CLASSROOM|1/1/2006|6/30/2005|3"},
+      // No companion: the existing S-273 keeps every value.
+      {"WF", "S-273", "WF|S-273|SEAT Manager|24|LOCAL|SELF STUDY|1/1/1999||"},
+      // The corrections name risk type WF only.
+      {"RX", "S-234", "RX|S-234|Ignition|8|NATIONAL|CLASSROOM|1/1/1998||"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_THAT(Course(gdbUpdate, c[1], c[0]), ElementsAre(c[2]));
+  }
+  EXPECT_THAT(Position(gdbUpdate, "HELM", "WF"),
+              ElementsAre("WF|HELM|Helicopter Manager|3|NATIONAL|1/1/2006||M|OS"));
+  EXPECT_THAT(Position(gdbUpdate, "HELM", "RX"),
+              ElementsAre("RX|HELM|Helo Manager|5|STATE|1/1/1999|12/31/2005|A|OS"));
+  // IS-100, RT-340, S-273 and HELM were skipped as duplicates.
+  EXPECT_EQ(CourseCount(gdbUpdate), courses + 37u - 3u);
+  EXPECT_EQ(PositionCount(gdbUpdate), positions + 15u - 1u);
+}
+
+// Every record of both catalogues, in order.
+std::vector<std::string> Catalogues(dao::Database& db) {
+  std::vector<std::string> out;
+  for (const char* table : {"tbl_kav_courses", "tbl_kav_jobs_skills"}) {
+    dao::Recordset rs = db.OpenRecordset(table, dao::dbOpenTable);
+    while (!rs.IsEOF()) {
+      std::string row = table;
+      for (int f = 0; f < rs.FieldCount(); ++f) {
+        row += "|" + rs.Fields(f).GetValue().ToString();
+      }
+      out.push_back(row);
+      rs.MoveNext();
+    }
+  }
+  return out;
+}
+
+TEST_F(CourseStageDb, SecondRunAddsNothingAndChangesNothing) {
+  EXPECT_FALSE(RunStage());
+  const std::vector<std::string> after_first = Catalogues(gdbUpdate);
+
+  TraceRecorder trace;
+  EXPECT_FALSE(RunStage());
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+  // Every one of the 52 rows meets its key, and nothing else fails: the
+  // rename, which now selects the new S-481, cannot give it the code
+  // S-481Old that the old course holds, and leaves it without an error.
+  EXPECT_EQ(std::count(trace.lines().begin(), trace.lines().end(), "ERR\t3022"),
+            52);
+  EXPECT_EQ(std::count_if(trace.lines().begin(), trace.lines().end(),
+                          [](const std::string& l) { return l.rfind("ERR", 0) == 0; }),
+            52);
+  EXPECT_EQ(Catalogues(gdbUpdate), after_first);
+  EXPECT_THAT(Course(gdbUpdate, "S-481", "WF"),
+              ElementsAre("WF|S-481|Incident Business Advisor|32|NATIONAL|CLASSROOM|1/1/2006||"));
+}
+
+// One injected fault: the nth call whose trace line is `line`.
+struct Fault {
+  std::string line;
+  int nth;
+  long number;
+  std::string description = "Injected fault";
+};
+
+// The sample trace with the fault raised where it strikes; it ends there
+// unless the fault is a duplicate key.
+std::vector<std::string> TraceWithFault(const Fault& fault) {
+  std::vector<std::string> out;
+  int seen = 0;
+  for (const std::string& line : SampleTrace()) {
+    out.push_back(line);
+    if (line != fault.line || ++seen != fault.nth) continue;
+    out.push_back("ERR\t" + std::to_string(fault.number));
+    if (fault.number != dao::kErrDuplicateKey) break;
+  }
+  return out;
+}
+
+TEST_F(CourseStageDb, ErrorRule) {
+  struct Check {
+    bool course;  // else a position
+    std::string risk, code;
+    std::vector<std::string> rows;  // empty: absent
+  };
+  struct Case {
+    std::string name;
+    Fault fault;
+    bool failed;
+    std::vector<ui::ShownBox> boxes;
+    std::vector<std::string> trace_tail;  // written by hand
+    std::vector<Check> checks;
+  };
+  const std::string rename = TextOf(71);
+  const std::string first_s234 = TextOf(81);
+  const std::string emt_companion = TextOf(117);
+  const std::string fwbm_companion = TextOf(121);
+  const std::vector<Case> cases = {
+      {"the table missing at the first open: nothing written",
+       {"OPEN\ttbl_kav_courses", 1, 3078, "The table was not found"},
+       true,
+       {{" 3078  :  The table was not found", 0, kTitle}},
+       {"OPEN\ttbl_kav_courses", "ERR\t3078"},
+       {{true, "WF", "A-207", {}},
+        {true, "WF", "S-481", {"WF|S-481|Incident Business Management|24|NATIONAL|CLASSROOM|1/1/1998||"}}}},
+      {"a title its column refuses: that row and all later steps undone",
+       {"SET\t2\tT\tPrescribed Fire Burn Plan Preparation", 1, 3163, "Field too small"},
+       true,
+       {{" 3163  :  Field too small", 0, kTitle}},
+       {"ADDNEW", "SET\t0\tT\tRX", "SET\t1\tT\tRX-341",
+        "SET\t2\tT\tPrescribed Fire Burn Plan Preparation", "ERR\t3163"},
+       {{true, "WF", "A-207", {"WF|A-207|Aviation Conference and Education|0|NATIONAL|CLASSROOM|1/1/2006||"}},
+        {true, "RX", "RX-341", {}},
+        {true, "WF", "D-311", {}}}},
+      {"an update refused: its pending record is dropped",
+       {"UPDATE", 3, 3201, "Related record required"},
+       true,
+       {{" 3201  :  Related record required", 0, kTitle}},
+       {"SET\t6\tT\t1/1/2005", "UPDATE", "ERR\t3201"},
+       {{true, "RX", "RX-341", {"RX|RX-341|Prescribed Fire Burn Plan Preparation|32|NATIONAL|CLASSROOM|1/1/2006||"}},
+        {true, "WF", "D-311", {}}}},
+      {"the rename failing: the old S-481 stays and no new one is added",
+       {"EXEC\t0\t" + rename, 1, 3144, "Syntax error in UPDATE statement."},
+       true,
+       {{" 3144  :  Syntax error in UPDATE statement.", 0, kTitle}},
+       {"EXEC\t0\t" + rename, "ERR\t3144"},
+       {{true, "WF", "NBHAV+", {"WF|NBHAV+|BEHAVE Plus|8|NATIONAL|CLASSROOM|1/1/2006||"}},
+        {true, "WF", "S-481", {"WF|S-481|Incident Business Management|24|NATIONAL|CLASSROOM|1/1/1998||"}},
+        {true, "WF", "S-481Old", {}},
+        {true, "WF", "P-130", {"WF|P-130|Prevention Basics|8|NATIONAL|CLASSROOM|1/1/1998||"}}}},
+      {"a negative number at a position's companion: its row stays, the rest is not written",
+       {"EXEC\t0\t" + emt_companion, 1, -2147217900},
+       true,
+       {{"-2147217900  :  Injected fault", 0, kTitle}},
+       {"SET\t8\tT\tLS", "UPDATE", "EXEC\t0\t" + emt_companion, "ERR\t-2147217900"},
+       {{false, "WF", "INVF", {"WF|INVF|Wildland Fire Investigator|5|NATIONAL|1/1/2006||L|PI"}},
+        {false, "WF", "EMT", {"WF|EMT|Emergency Medical Technician|1|STATE|1/1/2006||N|LS"}},
+        {false, "WF", "ATBM", {}}}},
+      {"an empty description at the last operation",
+       {"EXEC\t0\t" + fwbm_companion, 1, 3075, ""},
+       true,
+       {{" 3075  :  ", 0, kTitle}},
+       {"EXEC\t0\t" + fwbm_companion, "ERR\t3075"},
+       {{false, "WF", "FWBM", {"WF|FWBM|Fixed-Wing Base Manager|3|NATIONAL|1/1/2006||N|OS"}}}},
+      {"a duplicate key at the first update is passed over",
+       {"UPDATE", 1, dao::kErrDuplicateKey},
+       false,
+       {},
+       {"EXEC\t0\t" + fwbm_companion},
+       {{true, "WF", "A-207", {}},
+        {true, "RX", "RX-341", {"RX|RX-341|Prescribed Fire Burn Plan Preparation|32|NATIONAL|CLASSROOM|1/1/2006||"}},
+        {false, "WF", "FWBM", {"WF|FWBM|Fixed-Wing Base Manager|3|NATIONAL|1/1/2006||N|OS"}}}},
+      {"a duplicate key at a statement goes on with the next: the repeated retitle still applies",
+       {"EXEC\t0\t" + first_s234, 1, dao::kErrDuplicateKey},
+       false,
+       {},
+       {"EXEC\t0\t" + fwbm_companion},
+       {{true, "WF", "S-234", {"WF|S-234|Ignition Operations|24|NATIONAL|CLASSROOM|1/1/1998||"}}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    TempDir case_dir;
+    Open(MakeSample(case_dir));
+    boxes.Clear();
+
+    bool bFailed;
+    std::vector<std::string> lines;
+    {
+      FaultInjector faults;
+      const std::string line = c.fault.line;
+      faults.FailNth([line](const dao::Call& call) { return TraceLine(call) == line; },
+                     c.fault.nth, c.fault.number, c.fault.description);
+      bFailed = RunStage();
+      lines = faults.lines();
+    }
+    EXPECT_EQ(bFailed, c.failed);
+    EXPECT_EQ(boxes.boxes(), c.boxes);
+    EXPECT_EQ(lines, TraceWithFault(c.fault));
+    ASSERT_GE(lines.size(), c.trace_tail.size());
+    EXPECT_EQ(std::vector<std::string>(lines.end() - c.trace_tail.size(), lines.end()),
+              c.trace_tail);
+    for (const Check& check : c.checks) {
+      EXPECT_EQ(check.course ? Course(gdbUpdate, check.code, check.risk)
+                             : Position(gdbUpdate, check.code, check.risk),
+                check.rows)
+          << check.code;
+    }
+  }
+}
+
+TEST_F(CourseStageDb, BoxThatCannotShowLeavesTheStageWithItsError) {
+  boxes.on_show = [](const ui::ShownBox&) {
+    throw kav::Error(70, "Permission denied", "MsgBox");
+  };
+  bool bFailed = false;
+  try {
+    FaultInjector faults;
+    faults.FailNth(dao::CallKind::kExecute, 1, 3078, TextOf(71));
+    UpdateMDB_CourseChanges(bFailed);
+    ADD_FAILURE() << "the box's error did not reach the caller";
+  } catch (const kav::Error& error) {
+    EXPECT_EQ(error.number(), 70);
+  }
+  EXPECT_TRUE(bFailed);
+  EXPECT_THAT(Course(gdbUpdate, "S-481Old", "WF"), IsEmpty());
+  EXPECT_THAT(Course(gdbUpdate, "NBHAV+", "WF"), ::testing::SizeIs(1));
+}
+
+const char* const kFailure =
+    "This update failed. Please retry. If update continues to fail call your "
+    "KAV support person for help.  A second screen will appear showing error. "
+    "Please capture this error.";
+
+TEST(CourseStageUpdate, RerunAfterAFailureInTheStageCompletesTheUpdate) {
+  TempDir dir;
+  const std::string mdb = MakeSample(dir);
+  ui::ScriptedMessageBoxes boxes;
+  const std::string emt_companion = TextOf(117);
+  {
+    FaultInjector faults;
+    faults.FailNth(dao::CallKind::kExecute, 1, 3061, emt_companion,
+                   "Too few parameters. Expected 1.");
+    RunDatabaseUpdate(mdb);
+  }
+  EXPECT_THAT(boxes.boxes(),
+              ElementsAre(ui::ShownBox{" 3061  :  Too few parameters. Expected 1.",
+                                       0, kTitle, ui::vbHourglass},
+                          ui::ShownBox{kFailure, 16, "KAV Update", ui::vbDefault},
+                          ui::ShownBox{" 0  :  ", 0, "", ui::vbDefault}));
+  {
+    dao::Database db = OpenForCheck(mdb);
+    EXPECT_THAT(Rows(db, "Select tbl_kav_version_info.kav_database_version "
+                         "from tbl_kav_version_info;"),
+                ElementsAre("v4.0"));
+    EXPECT_THAT(Position(db, "ATBM", "WF"), IsEmpty());
+    db.Close();
+  }
+
+  boxes.Clear();
+  RunDatabaseUpdate(mdb);
+  ASSERT_FALSE(boxes.boxes().empty());
+  EXPECT_EQ(boxes.boxes().back().prompt, "Database Update completed.");
+  EXPECT_EQ(boxes.boxes().size(), 1u);
+
+  dao::Database db = OpenForCheck(mdb);
+  EXPECT_THAT(Rows(db, "Select tbl_kav_version_info.kav_database_version "
+                       "from tbl_kav_version_info;"),
+              ElementsAre("v5.0"));
+  // The rerun's rename finds the new S-481 of the first run and cannot give
+  // it the code the old one holds: both stay as the first run left them.
+  EXPECT_THAT(Course(db, "S-481", "WF"),
+              ElementsAre("WF|S-481|Incident Business Advisor|32|NATIONAL|CLASSROOM|1/1/2006||"));
+  EXPECT_THAT(Course(db, "S-481Old", "WF"),
+              ElementsAre("WF|S-481Old|Incident Business Management|24|NATIONAL|CLASSROOM|1/1/1998|1/1/2006|"));
+  EXPECT_THAT(Course(db, "RT-130", "WF"),
+              ElementsAre("WF|RT-130|Annual Fireline Safety Refresher|0|NATIONAL|CLASSROOM|1/1/2006||1"));
+  EXPECT_THAT(Position(db, "EMT", "WF"),
+              ElementsAre("WF|EMT|Emergency Medical Technician|1|STATE|1/1/2006||N|LS"));
+  EXPECT_THAT(Position(db, "FWBM", "WF"),
+              ElementsAre("WF|FWBM|Fixed-Wing Base Manager|3|NATIONAL|1/1/2006||N|OS"));
+  db.Close();
+}
+
+}  // namespace
+}  // namespace kav::testing
