@@ -68,7 +68,9 @@ TEST_F(DaoTest, LogOnRefusals) {
       EXPECT_FALSE(Engine().Errors()[0].description().empty());
       EXPECT_EQ(Engine().Errors()[0].source(), "DAO.DBEngine");
     }
-    if (c.system_db != dir.path()) EXPECT_TRUE(FileBytes(c.system_db) == before);
+    if (c.system_db != dir.path()) {
+      EXPECT_TRUE(FileBytes(c.system_db) == before);
+    }
   }
   Engine().SetSystemDB(mdw);
   EXPECT_EQ(Engine().CreateWorkspace("", "owner", "Secret1").UserName(), "Owner");

@@ -152,7 +152,9 @@ TEST_F(FieldRules, AssignmentConvertsOrRefusesAtOnce) {
     dao::Recordset rs = db.OpenRecordset("t", dao::dbOpenTable);
     rs.AddNew();
     EXPECT_EQ(ErrorOf([&] { rs.Fields(c.field).SetValue(c.value); }), c.error);
-    if (c.error == 0) EXPECT_EQ(rs.Fields(c.field).GetValue(), c.stored);
+    if (c.error == 0) {
+      EXPECT_EQ(rs.Fields(c.field).GetValue(), c.stored);
+    }
     if (c.error != 0) {
       ASSERT_EQ(dao::DBEngine::Instance().Errors().size(), 1u);
       EXPECT_EQ(dao::DBEngine::Instance().Errors()[0].number(), c.error);
