@@ -1,0 +1,227 @@
+// Files the update must refuse, and a path it must take as it is: each
+// shows the boxes of the driver's rules, never crashes, never reports a
+// completed update it did not make, and leaves a refused file untouched.
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/dao/workgroup.h"
+#include "platform/ui/scripted_message_boxes.h"
+#include "tests/support/dump.h"
+#include "tests/support/harness.h"
+#include "update/globals.h"
+#include "update/update.h"
+
+namespace kav::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::SizeIs;
+using ::testing::StartsWith;
+
+const char* const kFailure =
+    "This update failed. Please retry. If update continues to fail call your "
+    "KAV support person for help.  A second screen will appear showing error. "
+    "Please capture this error.";
+
+SampleOptions Small() {
+  SampleOptions options;
+  options.persons = 2;
+  return options;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+// Every file under `dir` with its bytes.
+std::map<std::string, std::string> Files(const std::string& dir) {
+  std::map<std::string, std::string> out;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(dir)) {
+    if (e.is_regular_file()) out[fs::relative(e.path(), dir).string()] = ReadFile(e.path());
+  }
+  return out;
+}
+
+// A plain SQLite database of some other program.
+void WriteForeignSqlite(const std::string& path) {
+  sqlite3* db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  sqlite3_exec(db,
+               "CREATE TABLE notes (id INTEGER PRIMARY KEY, text TEXT);"
+               "INSERT INTO notes (text) VALUES ('groceries'), ('tbl_kav_version_info');",
+               nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+}
+
+void Change(const std::string& mdb, const std::function<void(dao::Database&)>& change) {
+  dao::Database db = OpenForCheck(mdb);
+  change(db);
+  db.Close();
+}
+
+struct Expected {
+  // The boxes' prompts: the first exactly; the second, when there is one,
+  // begins with `second` (the number and separator; the engine words the
+  // description).
+  std::string first;
+  std::string second;
+};
+
+struct Case {
+  const char* name;
+  // Prepares `dir` and returns the path to update.
+  std::function<std::string(const TempDir& dir)> prepare;
+  Expected boxes;
+  bool completes = false;
+};
+
+TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
+  const Case cases[] = {
+      {"not a database",
+       [](const TempDir& dir) {
+         const std::string mdb = MakeSample(dir, Small());
+         WriteFile(mdb, "Minutes of the crew meeting, 3 March 2006.\n");
+         return mdb;
+       },
+       {kFailure, " 3343  :  "}},
+      {"empty file",
+       [](const TempDir& dir) {
+         const std::string mdb = MakeSample(dir, Small());
+         WriteFile(mdb, "");
+         return mdb;
+       },
+       {kFailure, " 3343  :  "}},
+      {"SQLite file of another program",
+       [](const TempDir& dir) {
+         const std::string mdb = MakeSample(dir, Small());
+         fs::remove(mdb);
+         WriteForeignSqlite(mdb);
+         return mdb;
+       },
+       {kFailure, " 3343  :  "}},
+      {"workgroup file of another workgroup",
+       [](const TempDir& dir) {
+         const std::string mdb = MakeSample(dir, Small());
+         TempDir other;
+         MakeSample(other, Small());
+         fs::copy_file(other.File("KAV.mdw"), dir.File("KAV.mdw"),
+                       fs::copy_options::overwrite_existing);
+         return mdb;
+       },
+       {kFailure, " 3033  :  "}},
+      {"workgroup file without KAVOwner",
+       [](const TempDir& dir) {
+         const std::string mdb = MakeSample(dir, Small());
+         fs::remove(dir.File("KAV.mdw"));
+         dao::CreateWorkgroupFile(dir.File("KAV.mdw"), {{"Admin", "TelvoRm"}},
+                                  dao::PasswordCost::kMinimum);
+         return mdb;
+       },
+       {kFailure, " 3029  :  "}},
+      {"no tbl_kav_courses",
+       [](const TempDir& dir) {
+         const std::string mdb = MakeSample(dir, Small());
+         Change(mdb, [](dao::Database& db) { db.TableDefs().Delete("tbl_kav_courses"); });
+         return mdb;
+       },
+       {kFailure, " 3265  :  "}},
+      {"no tbl_kav_version_info",
+       [](const TempDir& dir) {
+         const std::string mdb = MakeSample(dir, Small());
+         Change(mdb,
+                [](dao::Database& db) { db.TableDefs().Delete("tbl_kav_version_info"); });
+         return mdb;
+       },
+       {kFailure, " 3078  :  "}},
+      {"empty version table",
+       [](const TempDir& dir) {
+         const std::string mdb = MakeSample(dir, Small());
+         Change(mdb, [](dao::Database& db) {
+           db.Execute(
+               "DELETE FROM tbl_kav_version_info WHERE "
+               "tbl_kav_version_info.kav_database_version = 'v4.0';");
+         });
+         return mdb;
+       },
+       {kFailure, " 3021  :  "}},
+      {"blanks, quotes and non-ASCII letters in the path",
+       [](const TempDir& dir) {
+         const std::string sub = dir.File("Équipe d'été \"Nord\" – Zürich 2006");
+         fs::create_directory(sub);
+         WriteSampleDatabase(sub, Small());
+         return sub + "/KAV.MDB";
+       },
+       {"Database Update completed.", ""},
+       true},
+  };
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    std::string mdb;
+    ASSERT_NO_THROW(mdb = c.prepare(dir));
+    const std::map<std::string, std::string> files_before = Files(dir.path());
+    std::vector<std::string> content_before;
+    try {
+      content_before = DumpDatabase(mdb);
+    } catch (const kav::Error&) {
+      // Not a database this tool can open: its bytes are compared below.
+    }
+
+    std::vector<ui::ShownBox> shown;
+    {
+      ui::ScriptedMessageBoxes boxes;
+      RunDatabaseUpdate(mdb);
+      shown = boxes.boxes();
+    }
+    // The failure path leaves the database open, as the running tool does;
+    // close it so that the files on disk are all there is to compare.
+    if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
+    gdbUpdate = dao::Database();
+    gwsUpdate = dao::Workspace();
+
+    ASSERT_THAT(shown, SizeIs(c.boxes.second.empty() ? 1u : 2u));
+    EXPECT_EQ(shown[0].prompt, c.boxes.first);
+    if (!c.boxes.second.empty()) {
+      EXPECT_EQ(shown[0], (ui::ShownBox{kFailure, ui::vbCritical, "KAV Update",
+                                        ui::vbDefault}));
+      EXPECT_THAT(shown[1].prompt, StartsWith(c.boxes.second));
+      EXPECT_GT(shown[1].prompt.size(), c.boxes.second.size()) << "no description";
+    }
+    EXPECT_EQ(ui::MousePointer(), ui::vbDefault);
+
+    if (c.completes) {
+      dao::Database db = OpenForCheck(mdb);
+      EXPECT_THAT(Rows(db, "Select tbl_kav_version_info.kav_database_version from "
+                           "tbl_kav_version_info;"),
+                  ElementsAre("v5.0"));
+      db.Close();
+      continue;
+    }
+    EXPECT_TRUE(Files(dir.path()) == files_before) << "the files changed";
+    if (!content_before.empty()) {
+      EXPECT_EQ(DumpDifference(content_before, DumpDatabase(mdb)), "");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kav::testing
