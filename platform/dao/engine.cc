@@ -641,9 +641,13 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
     Raise(kErrUnrecognizedFormat,
           "'" + path + "' is not a database of this engine (unrecognized format).");
   }
+  // A file marked read-only is opened read-only, also for a user (root)
+  // whom the permission bits would not stop: every write then fails 3027.
+  const bool read_only = ::access(path.c_str(), W_OK) != 0 ||
+                         (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
   auto db = std::make_shared<DatabaseImpl>();
   db->path = path;
-  db->conn = OpenConnection(path, SQLITE_OPEN_READWRITE);
+  db->conn = OpenConnection(path, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
   std::optional<std::string> workgroup_id;
   std::string owner;
   try {
@@ -663,7 +667,7 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
           "You do not have permission to open '" + path +
               "': it belongs to another workgroup or another owner.");
   }
-  SetConnectionModes(db->conn);
+  if (!read_only) SetConnectionModes(db->conn);
   return db;
 }
 
