@@ -1,5 +1,6 @@
 #include "stages/stage.h"
 
+#include "platform/dao/observer.h"
 #include "platform/error.h"
 #include "platform/ui/message_box.h"
 #include "update/globals.h"
@@ -81,20 +82,6 @@ void RunOperation(dao::Database& db, const Operation& op, StepLocals& locals) {
   }
 }
 
-std::string TraceValue(const dao::Value& value) {
-  std::string out;
-  for (char c : value.ToString()) {
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 std::vector<Operation> ExpandOperations(std::span<const Step> steps) {
@@ -109,30 +96,33 @@ std::vector<Operation> ExpandOperations(std::span<const Step> steps) {
 std::vector<std::string> TraceLines(std::span<const Step> steps) {
   std::vector<std::string> lines;
   ForEachOperation(steps, [&](const Operation& op) {
+    dao::Call call;
     switch (op.kind) {
       case OperationKind::kOpen:
-        lines.push_back("OPEN\t" + std::get<RowStep>(*op.step).table);
+        call.kind = dao::CallKind::kOpenTable;
+        call.text = std::get<RowStep>(*op.step).table;
         break;
       case OperationKind::kAddNew:
-        lines.push_back("ADDNEW");
+        call.kind = dao::CallKind::kAddNew;
         break;
       case OperationKind::kSetField: {
         const FieldValue& f = std::get<RowStep>(*op.step).fields[op.field];
-        const char* kind =
-            f.value.kind() == dao::Value::Kind::kInteger ? "I" : "T";
-        lines.push_back("SET\t" + std::to_string(f.position) + "\t" + kind +
-                        "\t" + TraceValue(f.value));
+        call.kind = dao::CallKind::kSetField;
+        call.index = f.position;
+        call.value = f.value;
         break;
       }
       case OperationKind::kUpdate:
-        lines.push_back("UPDATE");
+        call.kind = dao::CallKind::kUpdate;
         break;
       case OperationKind::kJoin:
-        break;  // no engine call
+        return true;  // no engine call
       case OperationKind::kExecute:
-        lines.push_back("EXEC\t0\t" + std::get<SqlStep>(*op.step).text);
+        call.kind = dao::CallKind::kExecute;
+        call.text = std::get<SqlStep>(*op.step).text;
         break;
     }
+    lines.push_back(dao::TraceLine(call));
     return true;
   });
   return lines;

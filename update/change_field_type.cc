@@ -20,21 +20,11 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/text.h"
 #include "update/update.h"
 
 namespace {
 
-// Names compare without regard to case, as the engine's own names do.
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 struct SavedRelationField {
   std::string name;
@@ -122,16 +112,16 @@ void ChangeFieldType(dao::Database& db, const std::string& sTable,
       for (int i = relations.Count() - 1; i >= 0; --i) {
         dao::Relation rel = relations.Item(i);
         std::function<std::string(const dao::Field&)> side;
-        if (SameName(rel.Table(), sTable)) {
+        if (kav::EqualsIgnoringCase(rel.Table(), sTable)) {
           side = [](const dao::Field& f) { return f.Name(); };
-        } else if (SameName(rel.ForeignTable(), sTable)) {
+        } else if (kav::EqualsIgnoringCase(rel.ForeignTable(), sTable)) {
           side = [](const dao::Field& f) { return f.ForeignName(); };
         } else {
           continue;
         }
         dao::FieldCollection fields = rel.Fields();
         for (int j = 0; j < fields.Count(); ++j) {
-          if (SameName(side(fields.Item(j)), sField)) {
+          if (kav::EqualsIgnoringCase(side(fields.Item(j)), sField)) {
             SaveRelationInfo(rel, colRelationInfo);
             sDetail = "Removing relation " + rel.Name();
             db.Relations().Delete(rel.Name());
@@ -151,7 +141,7 @@ void ChangeFieldType(dao::Database& db, const std::string& sTable,
       if (idx.Foreign()) continue;  // stands for a relation's foreign key
       dao::FieldCollection fields = idx.Fields();
       for (int j = 0; j < fields.Count(); ++j) {
-        if (SameName(fields.Item(j).Name(), sField)) {
+        if (kav::EqualsIgnoringCase(fields.Item(j).Name(), sField)) {
           SaveIndexInfo(idx, colIndexInfo);
           sDetail = "Removing index " + idx.Name();
           td.Indexes().Delete(idx.Name());
@@ -204,7 +194,7 @@ void ChangeFieldType(dao::Database& db, const std::string& sTable,
     {
       dao::Index building;
       for (const SavedIndexField& row : colIndexInfo) {
-        if (building.IsNothing() || !SameName(row.name, building.Name())) {
+        if (building.IsNothing() || !kav::EqualsIgnoringCase(row.name, building.Name())) {
           if (!building.IsNothing()) {
             sDetail = "Adding index " + building.Name();
             td.Indexes().Append(building);
@@ -234,7 +224,7 @@ void ChangeFieldType(dao::Database& db, const std::string& sTable,
     {
       dao::Relation building;
       for (const SavedRelationField& row : colRelationInfo) {
-        if (building.IsNothing() || !SameName(row.name, building.Name())) {
+        if (building.IsNothing() || !kav::EqualsIgnoringCase(row.name, building.Name())) {
           if (!building.IsNothing()) {
             sDetail = "Adding relation " + building.Name();
             db.Relations().Append(building);

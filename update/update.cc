@@ -19,6 +19,7 @@
 #include <optional>
 
 #include "platform/error.h"
+#include "platform/text.h"
 #include "platform/ui/message_box.h"
 #include "stages/stages.h"
 #include "update/corrections.h"
@@ -54,17 +55,6 @@ stages::Resume SkipDuplicateKey(const kav::Error& error, bool&) {
   throw error;
 }
 
-// The version and the module's other comparisons ignore letter case.
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // An ordinary file: not a directory, not hidden (on Linux, a name that
 // starts with a dot), read-only files included.
@@ -161,9 +151,9 @@ void RunDatabaseUpdate(std::string path) {
     if (!version.IsNull()) {
       const std::string text = version.ToString();
       std::optional<std::string> refusal;
-      if (kav::update::EqualsIgnoringCase(text, "v5.0")) {
+      if (kav::EqualsIgnoringCase(text, "v5.0")) {
         refusal = "This database has already been updated";
-      } else if (!kav::update::EqualsIgnoringCase(text, "v4.0")) {
+      } else if (!kav::EqualsIgnoringCase(text, "v4.0")) {
         refusal = "This database is " + text +
                   " Please select a v4.0 database to be updated";
       }

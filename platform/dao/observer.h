@@ -49,6 +49,13 @@ class CallObserver {
 // Installs `observer` (nullptr removes it).  Returns the one it replaces.
 CallObserver* SetCallObserver(CallObserver* observer);
 
+// The call as one line of a trace, fields separated by one TAB:
+//   OPEN table | ADDNEW | EDIT | SET i T|I value | UPDATE | EXEC options sql
+//   | CALL name
+// ("I" marks a value written as a 16-bit integer).  Line feeds and carriage
+// returns are written as \n and \r.
+std::string TraceLine(const Call& call);
+
 }  // namespace dao
 
 #endif  // KAV_PLATFORM_DAO_OBSERVER_H_

@@ -66,44 +66,6 @@ std::vector<std::string> Rows(dao::Database& db, const std::string& sql) {
   return rows;
 }
 
-namespace {
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-}  // namespace
-
-std::string TraceLine(const dao::Call& call) {
-  switch (call.kind) {
-    case dao::CallKind::kOpenTable:
-      return "OPEN\t" + call.text;
-    case dao::CallKind::kAddNew:
-      return "ADDNEW";
-    case dao::CallKind::kEdit:
-      return "EDIT";
-    case dao::CallKind::kSetField:
-      return "SET\t" + std::to_string(call.index) + "\t" +
-             (call.value.kind() == dao::Value::Kind::kInteger ? "I" : "T") +
-             "\t" + Escaped(call.value.ToString());
-    case dao::CallKind::kUpdate:
-      return "UPDATE";
-    case dao::CallKind::kExecute:
-      return "EXEC\t" + std::to_string(call.options) + "\t" + Escaped(call.text);
-    case dao::CallKind::kOther:
-      break;
-  }
-  return "CALL\t" + Escaped(call.text);
-}
-
 TraceRecorder::TraceRecorder(bool with_other_calls)
     : with_other_calls_(with_other_calls), previous_(dao::SetCallObserver(this)) {}
 

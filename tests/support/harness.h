@@ -43,11 +43,8 @@ dao::Database OpenForCheck(const std::string& mdb_path);
 // Value::ToString writes them ("" for Null).
 std::vector<std::string> Rows(dao::Database& db, const std::string& sql);
 
-// Formats calls as the headless runner's trace lines:
-//   OPEN<TAB>table  ADDNEW  EDIT  SET<TAB>i<TAB>T|I<TAB>value  UPDATE
-//   EXEC<TAB>options<TAB>sql  ERR<TAB>number  CALL<TAB>name
-// Line feeds and carriage returns in values are written as \n and \r.
-std::string TraceLine(const dao::Call& call);
+// The headless runner's trace line of a call.
+using dao::TraceLine;
 
 // Records every call as trace lines while it is installed.
 class TraceRecorder : public dao::CallObserver {

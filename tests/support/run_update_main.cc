@@ -7,25 +7,12 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/text.h"
 #include "platform/ui/scripted_message_boxes.h"
 #include "tests/support/harness.h"
 #include "update/update.h"
 
 namespace {
-
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 class PrintingObserver : public dao::CallObserver {
  public:
@@ -61,7 +48,7 @@ int main(int argc, char** argv) {
   ui::ScriptedMessageBoxes boxes;
   boxes.after_show = [](const ui::ShownBox& box) {
     std::printf("MSGBOX\t%d\t%s\t%s\n", box.style, box.title.c_str(),
-                Escaped(box.prompt).c_str());
+                kav::EscapeLineBreaks(box.prompt).c_str());
     std::fflush(stdout);
   };
   PrintingObserver observer;
