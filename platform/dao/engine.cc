@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/dao/internal/engine.h"
+#include "platform/text.h"
 
 namespace dao {
 
@@ -61,14 +62,7 @@ void RaiseNothing() {
 
 // Names fold ASCII letters only, like the stored keys: "fuma" is "FUMA".
 bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
+  return kav::EqualsIgnoringCase(a, b);
 }
 
 std::string QuoteName(const std::string& name) {

@@ -25,7 +25,8 @@ RecordsetImpl& Open(const std::shared_ptr<RecordsetImpl>& rs) {
 }
 
 std::shared_ptr<const Schema> TableSchemaOf(RecordsetImpl& rs, const TableSchema*& table) {
-  std::shared_ptr<const Schema> s = rs.db->CurrentSchema();
+  if (!rs.schema || rs.schema != rs.db->LoadedSchema()) rs.schema = rs.db->CurrentSchema();
+  std::shared_ptr<const Schema> s = rs.schema;
   table = s->TableById(rs.table_id);
   if (table == nullptr) {
     Raise(kErrObjectInvalid, "Object invalid or no longer set: the recordset's table is gone.");
@@ -111,6 +112,7 @@ Recordset Database::OpenRecordset(const std::string& source, int type) {
         rs = std::make_shared<RecordsetImpl>();
         rs->db = impl_;
         rs->table_id = t->id;
+        rs->schema = s;
         rs->current = RowAfter(*impl_, *t, std::nullopt);
       } else {
         rs = OpenAllRows(impl_, *t);

@@ -251,6 +251,9 @@ struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
   // rollbacks, and reloaded when another connection has committed.
   std::shared_ptr<const Schema> CurrentSchema();
   void SchemaChanged() { schema_.reset(); }
+  // The catalog as last loaded, without asking whether another connection
+  // has changed it since; null after a change of our own.
+  const std::shared_ptr<Schema>& LoadedSchema() const { return schema_; }
 
   // A statement of this connection's cache.
   sqlite3_stmt* Cached(const std::string& sql);
@@ -344,6 +347,11 @@ struct RecordsetImpl {
   bool table_type = true;
   // Table type: the table and the current row.
   int64_t table_id = 0;
+  // The catalog the recordset works with.  It is checked against other
+  // connections when the recordset opens, and reloaded when this
+  // connection changes the schema; the operations between an open and the
+  // next change of our own need not ask again.
+  std::shared_ptr<const Schema> schema;
   std::optional<int64_t> current;  // none: EOF
   Mode mode = Mode::kNone;
   std::vector<Value> buffer;
