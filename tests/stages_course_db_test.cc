@@ -13,6 +13,8 @@
 #include "platform/ui/scripted_message_boxes.h"
 #include "stages/stages.h"
 #include "tests/support/harness.h"
+#include "tests/support/stage_checks.h"
+#include "tests/support/stage_fixture.h"
 #include "update/globals.h"
 #include "update/update.h"
 
@@ -97,14 +99,9 @@ const std::string& TextOf(size_t step) {
   return std::get<SqlStep>(CourseChangesSteps().at(step)).text;
 }
 
-class CourseStageDb : public ::testing::Test {
+class CourseStageDb : public DriverDatabaseTest {
  protected:
   void SetUp() override { Open(mdb); }
-  void TearDown() override {
-    if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
-    gdbUpdate = dao::Database();
-    gwsUpdate = dao::Workspace();
-  }
 
   // Opens `path` as the driver does and appends course_refresher_period, as
   // its schema phase does before the stage runs.
@@ -114,15 +111,7 @@ class CourseStageDb : public ::testing::Test {
     td.Fields().Append(td.CreateField("course_refresher_period", dao::dbText, 3));
   }
 
-  bool RunStage() {
-    bool bFailed = true;  // the stage must clear it
-    UpdateMDB_CourseChanges(bFailed);
-    return bFailed;
-  }
-
-  TempDir dir;
-  std::string mdb = MakeSample(dir);
-  ui::ScriptedMessageBoxes boxes;
+  static bool RunStage() { return RunWithFailedSet(UpdateMDB_CourseChanges); }
 };
 
 TEST_F(CourseStageDb, TraceOnTheSampleIsTheStepTrace) {
@@ -285,7 +274,7 @@ TEST_F(CourseStageDb, SecondRunAddsNothingAndChangesNothing) {
 }
 
 // One injected fault: the nth call whose trace line is `line`.
-struct Fault {
+struct LineFault {
   std::string line;
   int nth;
   long number;
@@ -294,7 +283,7 @@ struct Fault {
 
 // The sample trace with the fault raised where it strikes; it ends there
 // unless the fault is a duplicate key.
-std::vector<std::string> TraceWithFault(const Fault& fault) {
+std::vector<std::string> TraceWithFault(const LineFault& fault) {
   std::vector<std::string> out;
   int seen = 0;
   for (const std::string& line : SampleTrace()) {
@@ -314,7 +303,7 @@ TEST_F(CourseStageDb, ErrorRule) {
   };
   struct Case {
     std::string name;
-    Fault fault;
+    LineFault fault;
     bool failed;
     std::vector<ui::ShownBox> boxes;
     std::vector<std::string> trace_tail;  // written by hand

@@ -13,6 +13,8 @@
 #include "platform/ui/scripted_message_boxes.h"
 #include "stages/stages.h"
 #include "tests/support/harness.h"
+#include "tests/support/stage_checks.h"
+#include "tests/support/stage_fixture.h"
 #include "update/globals.h"
 #include "update/update.h"
 
@@ -20,9 +22,7 @@ namespace kav::testing {
 namespace {
 
 using stages::CurrencySteps;
-using stages::RowStep;
 using stages::SqlStep;
-using stages::Step;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -59,20 +59,7 @@ const std::set<std::string>& RemovedAgain() {
 }
 
 // Every row the stage's row steps write, as Rows shows it.
-std::vector<std::string> InsertedRows() {
-  std::vector<std::string> rows;
-  for (const Step& step : CurrencySteps()) {
-    if (const auto* row = std::get_if<RowStep>(&step)) {
-      std::string text;
-      for (const auto& field : row->fields) {
-        if (!text.empty()) text += "|";
-        text += field.value.AsText();
-      }
-      rows.push_back(text);
-    }
-  }
-  return rows;
-}
+std::vector<std::string> InsertedRows() { return RowTexts(CurrencySteps()); }
 
 // The 73 rows of the stage that stay when it completes.
 Table StayingStageRows() {
@@ -101,40 +88,12 @@ Table SampleTableAfterStage() {
 
 // Adds a stored row of five text values through gdbUpdate.
 void AddStoredRow(const std::string& row) {
-  std::vector<std::string> values;
-  size_t start = 0;
-  for (size_t bar; (bar = row.find('|', start)) != std::string::npos;
-       start = bar + 1) {
-    values.push_back(row.substr(start, bar - start));
-  }
-  values.push_back(row.substr(start));
-  dao::Recordset rs =
-      gdbUpdate.OpenRecordset("tbl_kav_jobs_currency", dao::dbOpenTable);
-  rs.AddNew();
-  for (int i = 0; i < static_cast<int>(values.size()); ++i) {
-    rs.Fields(i).SetValue(values[i]);
-  }
-  rs.Update();
+  AddTableRow(gdbUpdate, "tbl_kav_jobs_currency", row);
 }
 
-class CurrencyStageDb : public ::testing::Test {
+class CurrencyStageDb : public DriverDatabaseTest {
  protected:
-  void SetUp() override { OpenAsDriverDoes(mdb); }
-  void TearDown() override {
-    if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
-    gdbUpdate = dao::Database();
-    gwsUpdate = dao::Workspace();
-  }
-
-  bool RunStage() {
-    bool bFailed = true;  // the stage must clear it
-    UpdateMDB_Jobs_Currency(bFailed);
-    return bFailed;
-  }
-
-  TempDir dir;
-  std::string mdb = MakeSample(dir);
-  ui::ScriptedMessageBoxes boxes;
+  static bool RunStage() { return RunWithFailedSet(UpdateMDB_Jobs_Currency); }
 };
 
 TEST_F(CurrencyStageDb, TraceOnTheSampleIsTheStepTrace) {
@@ -148,53 +107,6 @@ TEST_F(CurrencyStageDb, LeavesItsRowsAndTheSampleRowsReworked) {
   EXPECT_FALSE(RunStage());
   EXPECT_EQ(CurrencyRows(gdbUpdate), SampleTableAfterStage());
   EXPECT_EQ(SampleTableAfterStage().size(), 73u + 5u);
-}
-
-// One fault to inject: the nth call of a kind (and text), failing with a
-// number.
-struct Fault {
-  dao::CallKind kind;
-  int nth;
-  std::string text;  // empty: any
-  long number;
-  std::string description = "Injected fault";
-};
-
-// The trace line prefix of a call kind.
-bool LineIsCall(const std::string& line, const Fault& fault) {
-  switch (fault.kind) {
-    case dao::CallKind::kOpenTable:
-      return line.rfind("OPEN\t", 0) == 0;
-    case dao::CallKind::kAddNew:
-      return line == "ADDNEW";
-    case dao::CallKind::kSetField:
-      return line.rfind("SET\t", 0) == 0;
-    case dao::CallKind::kUpdate:
-      return line == "UPDATE";
-    case dao::CallKind::kExecute:
-      return fault.text.empty() ? line.rfind("EXEC\t", 0) == 0
-                                : line == "EXEC\t0\t" + fault.text;
-    default:
-      return false;
-  }
-}
-
-// The clean trace with the faults raised where they strike: each failing
-// line is followed by its ERR line, and the trace ends after the first fault
-// that is not a duplicate key.
-std::vector<std::string> TraceWithFaults(const std::vector<Fault>& faults) {
-  std::vector<std::string> clean = stages::TraceLines(CurrencySteps());
-  std::vector<int> seen(faults.size(), 0);
-  std::vector<std::string> out;
-  for (const std::string& line : clean) {
-    out.push_back(line);
-    for (size_t f = 0; f < faults.size(); ++f) {
-      if (!LineIsCall(line, faults[f]) || ++seen[f] != faults[f].nth) continue;
-      out.push_back("ERR\t" + std::to_string(faults[f].number));
-      if (faults[f].number != dao::kErrDuplicateKey) return out;
-    }
-  }
-  return out;
 }
 
 TEST_F(CurrencyStageDb, ErrorRule) {
@@ -294,7 +206,7 @@ TEST_F(CurrencyStageDb, ErrorRule) {
     }
     EXPECT_EQ(bFailed, c.failed);
     EXPECT_EQ(boxes.boxes(), c.boxes);
-    EXPECT_EQ(lines, TraceWithFaults(c.faults));
+    EXPECT_EQ(lines, TraceWithFaults(CurrencySteps(), c.faults));
     ASSERT_GE(lines.size(), c.trace_tail.size());
     EXPECT_EQ(std::vector<std::string>(lines.end() - c.trace_tail.size(),
                                        lines.end()),
@@ -449,16 +361,6 @@ class CurrencyEndToEnd : public ::testing::Test {
   ui::ScriptedMessageBoxes boxes;
 };
 
-std::string Version(const std::string& mdb) {
-  dao::Database db = OpenForCheck(mdb);
-  std::vector<std::string> rows =
-      Rows(db,
-           "SELECT tbl_kav_version_info.kav_database_version FROM "
-           "tbl_kav_version_info;");
-  db.Close();
-  return rows.empty() ? "" : rows.front();
-}
-
 Table CurrencyRowsOf(const std::string& mdb) {
   dao::Database db = OpenForCheck(mdb);
   Table rows = CurrencyRows(db);
@@ -471,7 +373,7 @@ TEST_F(CurrencyEndToEnd, UpdateCompletesWithTheStageRowsInPlace) {
   ASSERT_FALSE(boxes.boxes().empty());
   EXPECT_EQ(boxes.boxes().back().prompt, "Database Update completed.");
   EXPECT_EQ(boxes.boxes().size(), 1u);
-  EXPECT_EQ(Version(mdb), "v5.0");
+  EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
   EXPECT_EQ(CurrencyRowsOf(mdb), SampleTableAfterStage());
 }
 
@@ -489,7 +391,7 @@ TEST_F(CurrencyEndToEnd, RerunAfterAFailureInTheStageCompletes) {
   EXPECT_EQ(boxes.boxes()[1].title, "KAV Update");
   EXPECT_EQ(boxes.boxes()[1].style, ui::vbCritical);
   EXPECT_EQ(boxes.boxes()[2].prompt, " 0  :  ");
-  EXPECT_EQ(Version(mdb), "v4.0");
+  EXPECT_EQ(DatabaseVersion(mdb), "v4.0");
   // The stage stopped inside its pair deletions: the thirteen are still in.
   Table after_failure = CurrencyRowsOf(mdb);
   EXPECT_EQ(after_failure.count("WF|SOF2|WF|SOFR|NATIONAL"), 1u);
@@ -499,7 +401,7 @@ TEST_F(CurrencyEndToEnd, RerunAfterAFailureInTheStageCompletes) {
   EXPECT_THAT(boxes.boxes(),
               ElementsAre(ui::ShownBox{"Database Update completed.", 0, "",
                                        ui::vbDefault}));
-  EXPECT_EQ(Version(mdb), "v5.0");
+  EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
   EXPECT_EQ(CurrencyRowsOf(mdb), SampleTableAfterStage());
 }
 

@@ -14,6 +14,8 @@
 #include "platform/ui/scripted_message_boxes.h"
 #include "stages/stages.h"
 #include "tests/support/harness.h"
+#include "tests/support/stage_checks.h"
+#include "tests/support/stage_fixture.h"
 #include "update/globals.h"
 #include "update/update.h"
 
@@ -21,9 +23,7 @@ namespace kav::testing {
 namespace {
 
 using stages::Experience3Steps;
-using stages::RowStep;
 using stages::SqlStep;
-using stages::Step;
 using ::testing::IsEmpty;
 
 constexpr const char* kTitle = "UpdateMDB_Jobs_Experience";
@@ -52,42 +52,14 @@ std::string TextOf(int number) {
 // Every row the stage's row steps write, as Rows shows it: the group number
 // comes back as the number the column stores.
 Table InsertedRows() {
-  Table rows;
-  for (const Step& step : Experience3Steps()) {
-    if (const auto* row = std::get_if<RowStep>(&step)) {
-      std::string text;
-      for (const auto& field : row->fields) {
-        if (!text.empty()) text += "|";
-        text += field.value.AsText();
-      }
-      rows.insert(text);
-    }
-  }
-  return rows;
+  std::vector<std::string> rows = RowTexts(Experience3Steps());
+  return Table(rows.begin(), rows.end());
 }
 
 // Adds a stored row, seven values as Rows shows them, through `db`; the
 // group number goes in as a number.
 void AddStoredRow(dao::Database& db, const std::string& row) {
-  std::vector<std::string> values;
-  size_t start = 0;
-  for (size_t bar; (bar = row.find('|', start)) != std::string::npos;
-       start = bar + 1) {
-    values.push_back(row.substr(start, bar - start));
-  }
-  values.push_back(row.substr(start));
-  dao::Recordset rs =
-      db.OpenRecordset("tbl_kav_jobs_prereq_experiences", dao::dbOpenTable);
-  rs.AddNew();
-  for (int i = 0; i < static_cast<int>(values.size()); ++i) {
-    if (i == 5) {
-      rs.Fields(i).SetValue(dao::Value(
-          static_cast<int16_t>(std::stoi(values[i]))));
-    } else {
-      rs.Fields(i).SetValue(values[i]);
-    }
-  }
-  rs.Update();
+  AddTableRow(db, "tbl_kav_jobs_prereq_experiences", row, 5);
 }
 
 int ErrLines(const std::vector<std::string>& lines) {
@@ -96,24 +68,11 @@ int ErrLines(const std::vector<std::string>& lines) {
       [](const std::string& l) { return l.rfind("ERR", 0) == 0; }));
 }
 
-class Experience3StageDb : public ::testing::Test {
+class Experience3StageDb : public DriverDatabaseTest {
  protected:
-  void SetUp() override { OpenAsDriverDoes(mdb); }
-  void TearDown() override {
-    if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
-    gdbUpdate = dao::Database();
-    gwsUpdate = dao::Workspace();
+  static bool RunStage() {
+    return RunWithFailedSet(UpdateMDB_Jobs_Experience3);
   }
-
-  bool RunStage() {
-    bool bFailed = true;  // the stage must clear it
-    UpdateMDB_Jobs_Experience3(bFailed);
-    return bFailed;
-  }
-
-  TempDir dir;
-  std::string mdb = MakeSample(dir);
-  ui::ScriptedMessageBoxes boxes;
 };
 
 TEST_F(Experience3StageDb, TraceOnTheSampleIsTheStepTrace) {
@@ -228,52 +187,6 @@ TEST_F(Experience3StageDb, RePointingThatCollidesLeavesThatRowWithoutError) {
   EXPECT_EQ(ict5, (Table{"WF|ICT5|WF|FFT1|JOB|2|NATIONAL",
                          "WF|ICT5|WF|FFT2|JOB|2|OLD",
                          "WF|ICT5|WF|FFT2|JOB|3|NATIONAL"}));
-}
-
-// One fault to inject: the nth call of a kind (and text), failing with a
-// number.
-struct Fault {
-  dao::CallKind kind;
-  int nth;
-  std::string text;  // empty: any
-  long number;
-  std::string description = "Injected fault";
-};
-
-bool LineIsCall(const std::string& line, const Fault& fault) {
-  switch (fault.kind) {
-    case dao::CallKind::kOpenTable:
-      return line.rfind("OPEN\t", 0) == 0;
-    case dao::CallKind::kAddNew:
-      return line == "ADDNEW";
-    case dao::CallKind::kSetField:
-      return line.rfind("SET\t", 0) == 0;
-    case dao::CallKind::kUpdate:
-      return line == "UPDATE";
-    case dao::CallKind::kExecute:
-      return fault.text.empty() ? line.rfind("EXEC\t", 0) == 0
-                                : line == "EXEC\t0\t" + fault.text;
-    default:
-      return false;
-  }
-}
-
-// The clean trace with the faults raised where they strike: each failing
-// line is followed by its ERR line, and the trace ends after the first fault
-// that is not a duplicate key.
-std::vector<std::string> TraceWithFaults(const std::vector<Fault>& faults) {
-  std::vector<std::string> clean = stages::TraceLines(Experience3Steps());
-  std::vector<int> seen(faults.size(), 0);
-  std::vector<std::string> out;
-  for (const std::string& line : clean) {
-    out.push_back(line);
-    for (size_t f = 0; f < faults.size(); ++f) {
-      if (!LineIsCall(line, faults[f]) || ++seen[f] != faults[f].nth) continue;
-      out.push_back("ERR\t" + std::to_string(faults[f].number));
-      if (faults[f].number != dao::kErrDuplicateKey) return out;
-    }
-  }
-  return out;
 }
 
 TEST_F(Experience3StageDb, ErrorRule) {
@@ -391,7 +304,7 @@ TEST_F(Experience3StageDb, ErrorRule) {
     }
     EXPECT_EQ(bFailed, c.failed);
     EXPECT_EQ(boxes.boxes(), c.boxes);
-    EXPECT_EQ(lines, TraceWithFaults(c.faults));
+    EXPECT_EQ(lines, TraceWithFaults(Experience3Steps(), c.faults));
     ASSERT_GE(lines.size(), c.trace_tail.size());
     EXPECT_EQ(std::vector<std::string>(lines.end() - c.trace_tail.size(),
                                        lines.end()),
@@ -463,16 +376,6 @@ class Experience3EndToEnd : public ::testing::Test {
   ui::ScriptedMessageBoxes boxes;
 };
 
-std::string Version(const std::string& mdb) {
-  dao::Database db = OpenForCheck(mdb);
-  std::vector<std::string> rows =
-      Rows(db,
-           "SELECT tbl_kav_version_info.kav_database_version FROM "
-           "tbl_kav_version_info;");
-  db.Close();
-  return rows.empty() ? "" : rows.front();
-}
-
 Table ExperienceRowsOf(const std::string& mdb) {
   dao::Database db = OpenForCheck(mdb);
   Table rows = ExperienceRows(db);
@@ -510,7 +413,7 @@ TEST_F(Experience3EndToEnd, UpdateCompletesWithTheStageRowsInPlace) {
   EXPECT_THAT(boxes.boxes(),
               ::testing::ElementsAre(ui::ShownBox{"Database Update completed.",
                                                   0, "", ui::vbDefault}));
-  EXPECT_EQ(Version(mdb), "v5.0");
+  EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
   ExpectStageDone(ExperienceRowsOf(mdb));
 }
 
@@ -531,7 +434,7 @@ TEST_F(Experience3EndToEnd, RerunAfterAFailureInTheStageCompletes) {
   EXPECT_EQ(boxes.boxes()[1].title, "KAV Update");
   EXPECT_EQ(boxes.boxes()[1].style, ui::vbCritical);
   EXPECT_EQ(boxes.boxes()[2].prompt, " 0  :  ");
-  EXPECT_EQ(Version(mdb), "v4.0");
+  EXPECT_EQ(DatabaseVersion(mdb), "v4.0");
   // The currency stage did not run.
   EXPECT_EQ(std::count(calls.begin(), calls.end(),
                        std::string("OPEN\ttbl_kav_jobs_currency")),
@@ -548,7 +451,7 @@ TEST_F(Experience3EndToEnd, RerunAfterAFailureInTheStageCompletes) {
   EXPECT_THAT(boxes.boxes(),
               ::testing::ElementsAre(ui::ShownBox{"Database Update completed.",
                                                   0, "", ui::vbDefault}));
-  EXPECT_EQ(Version(mdb), "v5.0");
+  EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
   ExpectStageDone(ExperienceRowsOf(mdb));
 }
 

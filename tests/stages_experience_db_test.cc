@@ -16,13 +16,14 @@
 #include "platform/ui/scripted_message_boxes.h"
 #include "stages/stages.h"
 #include "tests/support/harness.h"
+#include "tests/support/stage_checks.h"
+#include "tests/support/stage_fixture.h"
 #include "update/globals.h"
 #include "update/update.h"
 
 namespace kav::testing {
 namespace {
 
-using stages::RowStep;
 using stages::Step;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -52,18 +53,7 @@ Table ExperienceRows(dao::Database& db) {
 
 // The rows a stage's row steps write, as Rows shows them, in step order.
 std::vector<std::string> StageRows(const std::vector<Step>& steps) {
-  std::vector<std::string> rows;
-  for (const Step& step : steps) {
-    if (const auto* row = std::get_if<RowStep>(&step)) {
-      std::string text;
-      for (const auto& field : row->fields) {
-        if (!text.empty()) text += "|";
-        text += field.value.ToString();
-      }
-      rows.push_back(text);
-    }
-  }
-  return rows;
+  return RowTexts(steps, RowValues::kAnyType);
 }
 
 // Row `n` (from 1) of a stage.
@@ -74,23 +64,7 @@ std::string StageRow(const std::vector<Step>& steps, int n) {
 // Adds a stored row "risk|job|p_risk|p_job|type|group|standard" through
 // gdbUpdate, the group number as a number.
 void AddStoredRow(const std::string& row) {
-  std::vector<std::string> values;
-  size_t start = 0;
-  for (size_t bar; (bar = row.find('|', start)) != std::string::npos;
-       start = bar + 1) {
-    values.push_back(row.substr(start, bar - start));
-  }
-  values.push_back(row.substr(start));
-  dao::Recordset rs = gdbUpdate.OpenRecordset(kTable, dao::dbOpenTable);
-  rs.AddNew();
-  for (int i = 0; i < static_cast<int>(values.size()); ++i) {
-    if (i == 5) {
-      rs.Fields(i).SetValue(dao::Value(static_cast<int16_t>(std::stoi(values[i]))));
-    } else {
-      rs.Fields(i).SetValue(values[i]);
-    }
-  }
-  rs.Update();
+  AddTableRow(gdbUpdate, kTable, row, 5);
 }
 
 // The sample's own experience rows.
@@ -111,14 +85,8 @@ const StageCase kFirst = {"first", UpdateMDB_Jobs_Experience1,
 const StageCase kSecond = {"second", UpdateMDB_Jobs_Experience2,
                            stages::Experience2Steps};
 
-class ExperienceStageDb : public ::testing::Test {
+class ExperienceStageDb : public DriverDatabaseTest {
  protected:
-  void SetUp() override { OpenAsDriverDoes(mdb); }
-  void TearDown() override {
-    if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
-    gdbUpdate = dao::Database();
-    gwsUpdate = dao::Workspace();
-  }
   // A fresh sample, opened as the driver does.
   void Reopen() {
     TearDown();
@@ -129,15 +97,10 @@ class ExperienceStageDb : public ::testing::Test {
 
   // Runs a stage with bFailed set beforehand, which the stage must clear.
   static bool Run(const StageCase& stage) {
-    bool bFailed = true;
-    stage.procedure(bFailed);
-    return bFailed;
+    return RunWithFailedSet(stage.procedure);
   }
 
-  TempDir dir;
-  std::string mdb = MakeSample(dir);
   std::unique_ptr<TempDir> case_dir;
-  ui::ScriptedMessageBoxes boxes;
 };
 
 TEST_F(ExperienceStageDb, TraceOnTheSampleIsTheStepTrace) {
@@ -271,49 +234,6 @@ TEST_F(ExperienceStageDb, RowThroughARecordsetHoldingARefusedRecord) {
   EXPECT_EQ(*(at + 5), "SET\t3\tT\tICT4");
 }
 
-// One fault to inject: the nth call of a kind (and text), with a number.
-struct Fault {
-  dao::CallKind kind;
-  int nth;
-  long number;
-  std::string text = {};  // empty: any
-};
-
-bool LineIsCall(const std::string& line, const Fault& fault) {
-  switch (fault.kind) {
-    case dao::CallKind::kOpenTable:
-      return line.rfind("OPEN\t", 0) == 0;
-    case dao::CallKind::kAddNew:
-      return line == "ADDNEW";
-    case dao::CallKind::kSetField:
-      return line.rfind("SET\t", 0) == 0;
-    case dao::CallKind::kUpdate:
-      return line == "UPDATE";
-    case dao::CallKind::kExecute:
-      return fault.text.empty() ? line.rfind("EXEC\t", 0) == 0
-                                : line == "EXEC\t0\t" + fault.text;
-    default:
-      return false;
-  }
-}
-
-// The clean trace with each fault's ERR line after the call it strikes,
-// ending after the first fault that is not a duplicate key.
-std::vector<std::string> TraceWithFaults(const std::vector<Step>& steps,
-                                         const std::vector<Fault>& faults) {
-  std::vector<int> seen(faults.size(), 0);
-  std::vector<std::string> out;
-  for (const std::string& line : stages::TraceLines(steps)) {
-    out.push_back(line);
-    for (size_t f = 0; f < faults.size(); ++f) {
-      if (!LineIsCall(line, faults[f]) || ++seen[f] != faults[f].nth) continue;
-      out.push_back("ERR\t" + std::to_string(faults[f].number));
-      if (faults[f].number != dao::kErrDuplicateKey) return out;
-    }
-  }
-  return out;
-}
-
 std::vector<int> Range(int first, int last) {
   std::vector<int> out;
   for (int n = first; n <= last; ++n) out.push_back(n);
@@ -354,7 +274,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
   const std::vector<Case> cases = {
       {"first stage: the first correction fails; nothing changes",
        kFirst,
-       {{dao::CallKind::kExecute, 1, 3078, correction1}},
+       {{dao::CallKind::kExecute, 1, correction1, 3078}},
        true,
        {{" 3078  :  Injected fault", 0, kTitle}},
        {"EXEC\t0\t" + correction1, "ERR\t3078"},
@@ -363,7 +283,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
        {}},
       {"first stage: the third field of row 1 fails; the rest is undone",
        kFirst,
-       {{dao::CallKind::kSetField, 3, 3421}},
+       {{dao::CallKind::kSetField, 3, "", 3421}},
        true,
        {{" 3421  :  Injected fault", 0, kTitle}},
        {"OPEN\ttbl_kav_jobs_prereq_experiences", "ADDNEW", "SET\t0\tT\tWF",
@@ -373,7 +293,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
        {abro}},
       {"first stage: a duplicate at row 35's update; row 36 still written",
        kFirst,
-       {{dao::CallKind::kUpdate, 35, dao::kErrDuplicateKey}},
+       {{dao::CallKind::kUpdate, 35, "", dao::kErrDuplicateKey}},
        false,
        {},
        {},
@@ -386,7 +306,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
        {abro, hcwn, heb2, hemg, hlco}},
       {"first stage: another error at row 35's update; row 36 not tried",
        kFirst,
-       {{dao::CallKind::kUpdate, 35, 3051}},
+       {{dao::CallKind::kUpdate, 35, "", 3051}},
        true,
        {{" 3051  :  Injected fault", 0, kTitle}},
        {"SET\t6\tT\tNATIONAL", "UPDATE", "ERR\t3051"},
@@ -395,7 +315,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
        {abro}},
       {"first stage: row 58's open fails after correction 4, before 5",
        kFirst,
-       {{dao::CallKind::kOpenTable, 56, 3051}},
+       {{dao::CallKind::kOpenTable, 56, "", 3051}},
        true,
        {{" 3051  :  Injected fault", 0, kTitle}},
        {"UPDATE", "EXEC\t0\t"
@@ -408,7 +328,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
        {abro, hcwn, heb2, hemg}},
       {"first stage: a negative number at correction 3",
        kFirst,
-       {{dao::CallKind::kExecute, 1, -2147217900, correction3}},
+       {{dao::CallKind::kExecute, 1, correction3, -2147217900}},
        true,
        {{"-2147217900  :  Injected fault", 0, kTitle}},
        {"EXEC\t0\t" + correction2, "EXEC\t0\t" + correction3,
@@ -418,7 +338,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
        {abro, hcwn}},
       {"first stage: 3022 is passed over whichever operation raises it",
        kFirst,
-       {{dao::CallKind::kExecute, 1, dao::kErrDuplicateKey, correction2}},
+       {{dao::CallKind::kExecute, 1, correction2, dao::kErrDuplicateKey}},
        false,
        {},
        {},
@@ -427,7 +347,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
        {abro, heb2, hemg, hlco}},
       {"first stage: a duplicate at the last update ends it normally",
        kFirst,
-       {{dao::CallKind::kUpdate, 73, dao::kErrDuplicateKey}},
+       {{dao::CallKind::kUpdate, 73, "", dao::kErrDuplicateKey}},
        false,
        {},
        {"SET\t6\tT\tNATIONAL", "UPDATE", "ERR\t3022"},
@@ -436,7 +356,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
        {hlco}},
       {"second stage: the first open fails",
        kSecond,
-       {{dao::CallKind::kOpenTable, 1, 3078}},
+       {{dao::CallKind::kOpenTable, 1, "", 3078}},
        true,
        {{" 3078  :  Injected fault", 0, kTitle}},
        {"OPEN\ttbl_kav_jobs_prereq_experiences", "ERR\t3078"},
@@ -445,7 +365,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
        {}},
       {"second stage: a field of row 40 fails",
        kSecond,
-       {{dao::CallKind::kSetField, 39 * 7 + 4, 3163}},
+       {{dao::CallKind::kSetField, 39 * 7 + 4, "", 3163}},
        true,
        {{" 3163  :  Injected fault", 0, kTitle}},
        {"ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tICT3", "SET\t2\tT\tWF",
@@ -455,7 +375,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
        {}},
       {"second stage: a duplicate at row 87's update",
        kSecond,
-       {{dao::CallKind::kUpdate, 87, dao::kErrDuplicateKey}},
+       {{dao::CallKind::kUpdate, 87, "", dao::kErrDuplicateKey}},
        false,
        {},
        {"UPDATE", "ERR\t3022"},
@@ -464,8 +384,8 @@ TEST_F(ExperienceStageDb, ErrorRule) {
        {}},
       {"second stage: a duplicate at row 10, then a failure at row 20",
        kSecond,
-       {{dao::CallKind::kUpdate, 10, dao::kErrDuplicateKey},
-        {dao::CallKind::kUpdate, 20, 3051}},
+       {{dao::CallKind::kUpdate, 10, "", dao::kErrDuplicateKey},
+        {dao::CallKind::kUpdate, 20, "", 3051}},
        true,
        {{" 3051  :  Injected fault", 0, kTitle}},
        {"SET\t6\tT\tNATIONAL", "UPDATE", "ERR\t3051"},
@@ -488,7 +408,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
     {
       FaultInjector faults;
       for (const Fault& f : c.faults) {
-        faults.FailNth(f.kind, f.nth, f.number, f.text);
+        faults.FailNth(f.kind, f.nth, f.number, f.text, f.description);
       }
       bFailed = Run(c.stage);
       lines = faults.lines();

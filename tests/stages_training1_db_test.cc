@@ -17,6 +17,8 @@
 #include "platform/ui/scripted_message_boxes.h"
 #include "stages/stages.h"
 #include "tests/support/harness.h"
+#include "tests/support/stage_checks.h"
+#include "tests/support/stage_fixture.h"
 #include "update/globals.h"
 #include "update/update.h"
 
@@ -78,45 +80,6 @@ std::vector<std::string> TraceWithDuplicates(const std::vector<int>& steps) {
   return lines;
 }
 
-// Every row of the table, "risk|job|risk|course|type|standard", sorted.
-std::vector<std::string> AllPrerequisites(dao::Database& db) {
-  std::vector<std::string> rows =
-      Rows(db,
-           "SELECT tbl_kav_jobs_prereq_training.jpt_risk_type, "
-           "tbl_kav_jobs_prereq_training.jpt_job_code, "
-           "tbl_kav_jobs_prereq_training.jpt_p_risk_type, "
-           "tbl_kav_jobs_prereq_training.jpt_p_course_code, "
-           "tbl_kav_jobs_prereq_training.jpt_p_type, "
-           "tbl_kav_jobs_prereq_training.jpt_standard FROM "
-           "tbl_kav_jobs_prereq_training;");
-  std::sort(rows.begin(), rows.end());
-  return rows;
-}
-
-// A position's rows as "course|type", sorted.
-std::vector<std::string> PrerequisitesOf(dao::Database& db,
-                                         const std::string& job) {
-  std::vector<std::string> rows =
-      Rows(db,
-           "SELECT tbl_kav_jobs_prereq_training.jpt_p_course_code, "
-           "tbl_kav_jobs_prereq_training.jpt_p_type FROM "
-           "tbl_kav_jobs_prereq_training WHERE "
-           "tbl_kav_jobs_prereq_training.jpt_job_code = '" +
-               job + "';");
-  std::sort(rows.begin(), rows.end());
-  return rows;
-}
-
-// Adds a "WF" prerequisite row of `job` through gdbUpdate.
-void AddPrerequisite(const std::string& job, const std::string& course,
-                     const std::string& type) {
-  dao::Recordset rs = gdbUpdate.OpenRecordset(kTable, dao::dbOpenTable);
-  rs.AddNew();
-  const std::string values[] = {"WF", job, "WF", course, type, "NATIONAL"};
-  for (int i = 0; i < 6; ++i) rs.Fields(i).SetValue(values[i]);
-  rs.Update();
-}
-
 // The rows the sample holds before the stage, as AllPrerequisites shows them.
 const std::vector<std::string> kSampleRows = {
     "WF|FUMA|WF|S-481|ST|NATIONAL", "WF|FUMA|WF|S-290|ST|NATIONAL",
@@ -126,65 +89,20 @@ const std::vector<std::string> kSampleRows = {
 
 // The distinct rows the stage's row steps write.
 std::vector<std::string> StageRows() {
-  std::set<std::string> rows;
-  for (const Step& step : Training1Steps()) {
-    if (const auto* row = std::get_if<RowStep>(&step)) {
-      std::string text;
-      for (const auto& field : row->fields) {
-        if (!text.empty()) text += "|";
-        text += field.value.AsText();
-      }
-      rows.insert(text);
-    }
-  }
+  const std::vector<std::string> all = RowTexts(Training1Steps());
+  const std::set<std::string> rows(all.begin(), all.end());
   return {rows.begin(), rows.end()};
 }
 
-std::string Shown(const ui::ShownBox& box) {
-  return std::to_string(box.style) + "|" + box.title + "|" + box.prompt;
-}
-std::vector<std::string> Shown(const std::vector<ui::ShownBox>& boxes) {
-  std::vector<std::string> out;
-  for (const ui::ShownBox& box : boxes) out.push_back(Shown(box));
-  return out;
-}
+// The box the stage shows for an error, as Shown writes it.
 std::string StageBox(long number, const std::string& description) {
-  return std::string("0|") + kTitle + "|" +
-         kav::ErrorBoxText(number, description);
+  return ShownErrorBox(kTitle, number, description);
 }
 
-std::string Version(const std::string& mdb) {
-  dao::Database db = OpenForCheck(mdb);
-  std::vector<std::string> rows =
-      Rows(db,
-           "SELECT tbl_kav_version_info.kav_database_version FROM "
-           "tbl_kav_version_info;");
-  db.Close();
-  return rows.size() == 1 ? rows[0]
-                          : "<" + std::to_string(rows.size()) + " rows>";
-}
-
-class Training1StageDb : public ::testing::Test {
+class Training1StageDb : public DriverDatabaseTest {
  protected:
-  void SetUp() override { OpenAsDriverDoes(mdb); }
-  void TearDown() override { CloseDriverDatabase(); }
-
-  static void CloseDriverDatabase() {
-    if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
-    gdbUpdate = dao::Database();
-    gwsUpdate = dao::Workspace();
-  }
-
   // Runs the stage with bFailed set beforehand; returns bFailed.
-  static bool RunStage() {
-    bool bFailed = true;  // the stage must clear it
-    UpdateMDB_Jobs_Training1(bFailed);
-    return bFailed;
-  }
-
-  TempDir dir;
-  std::string mdb = MakeSample(dir);
-  ui::ScriptedMessageBoxes boxes;
+  static bool RunStage() { return RunWithFailedSet(UpdateMDB_Jobs_Training1); }
 };
 
 // On the sample only FIRB's repeated rows meet a key: the second RT-130 and
@@ -497,13 +415,13 @@ TEST_F(Training1StageDb, UpdateCompletesAndARerunAfterAFailureToo) {
               ElementsAre(StageBox(3078, "The table does not exist"),
                           std::string("16|KAV Update|") + kFailure,
                           "0|| 0  :  "));
-  EXPECT_EQ(Version(mdb), "v4.0");
+  EXPECT_EQ(DatabaseVersion(mdb), "v4.0");
 
   boxes.Clear();
   RunDatabaseUpdate(mdb);
   EXPECT_THAT(Shown(boxes.boxes()),
               ElementsAre("0||Database Update completed."));
-  EXPECT_EQ(Version(mdb), "v5.0");
+  EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
 
   dao::Database db = OpenForCheck(mdb);
   // The stage's rows are there; FIRB's repeated rows once each.
@@ -564,7 +482,7 @@ TEST_F(Training1StageDb, FailingBoxReachesTheDriverAsAFailureOfTheStageCall) {
     ASSERT_NE(at, lines.end());
     EXPECT_THAT(std::vector<std::string>(at + 1, lines.end()),
                 ::testing::Each(::testing::Not(::testing::StartsWith(kOpen))));
-    EXPECT_EQ(Version(case_mdb), "v4.0");
+    EXPECT_EQ(DatabaseVersion(case_mdb), "v4.0");
     CloseDriverDatabase();
   }
 }

@@ -17,13 +17,14 @@
 #include "platform/ui/scripted_message_boxes.h"
 #include "stages/stages.h"
 #include "tests/support/harness.h"
+#include "tests/support/stage_checks.h"
+#include "tests/support/stage_fixture.h"
 #include "update/globals.h"
 #include "update/update.h"
 
 namespace kav::testing {
 namespace {
 
-using stages::RowStep;
 using stages::SqlStep;
 using stages::Step;
 using stages::Training2Steps;
@@ -61,105 +62,22 @@ std::vector<std::string> SampleTrace() {
   return lines;
 }
 
-// Every row of the table, as "risk|job|risk|course|type|standard", sorted.
-std::vector<std::string> AllPrerequisites(dao::Database& db) {
-  std::vector<std::string> rows =
-      Rows(db,
-           "SELECT tbl_kav_jobs_prereq_training.jpt_risk_type, "
-           "tbl_kav_jobs_prereq_training.jpt_job_code, "
-           "tbl_kav_jobs_prereq_training.jpt_p_risk_type, "
-           "tbl_kav_jobs_prereq_training.jpt_p_course_code, "
-           "tbl_kav_jobs_prereq_training.jpt_p_type, "
-           "tbl_kav_jobs_prereq_training.jpt_standard FROM "
-           "tbl_kav_jobs_prereq_training;");
-  std::sort(rows.begin(), rows.end());
-  return rows;
-}
-
-// A position's rows as "course|type", sorted.
-std::vector<std::string> PrerequisitesOf(dao::Database& db,
-                                         const std::string& job) {
-  std::vector<std::string> rows =
-      Rows(db,
-           "SELECT tbl_kav_jobs_prereq_training.jpt_p_course_code, "
-           "tbl_kav_jobs_prereq_training.jpt_p_type FROM "
-           "tbl_kav_jobs_prereq_training WHERE "
-           "tbl_kav_jobs_prereq_training.jpt_job_code = '" +
-               job + "';");
-  std::sort(rows.begin(), rows.end());
-  return rows;
-}
-
 // The rows the stage's row steps write, as AllPrerequisites shows them.
 std::vector<std::string> StageRows() {
-  std::set<std::string> rows;
-  for (const Step& step : Training2Steps()) {
-    if (const auto* row = std::get_if<RowStep>(&step)) {
-      std::string text;
-      for (const auto& field : row->fields) {
-        if (!text.empty()) text += "|";
-        text += field.value.AsText();
-      }
-      rows.insert(text);
-    }
-  }
+  const std::vector<std::string> all = RowTexts(Training2Steps());
+  const std::set<std::string> rows(all.begin(), all.end());
   return {rows.begin(), rows.end()};
 }
 
-// Adds a prerequisite row of position `job` through gdbUpdate.
-void AddPrerequisite(const std::string& job, const std::string& course,
-                     const std::string& type) {
-  dao::Recordset rs = gdbUpdate.OpenRecordset(kTable, dao::dbOpenTable);
-  rs.AddNew();
-  const std::string values[] = {"WF", job, "WF", course, type, "NATIONAL"};
-  for (int i = 0; i < 6; ++i) rs.Fields(i).SetValue(values[i]);
-  rs.Update();
-}
-
-// A box as "style|title|prompt", the parts the stage decides.
-std::string Shown(const ui::ShownBox& box) {
-  return std::to_string(box.style) + "|" + box.title + "|" + box.prompt;
-}
-std::vector<std::string> Shown(const std::vector<ui::ShownBox>& boxes) {
-  std::vector<std::string> out;
-  for (const ui::ShownBox& box : boxes) out.push_back(Shown(box));
-  return out;
-}
+// The box the stage shows for an error, as Shown writes it.
 std::string StageBox(long number, const std::string& description) {
-  return std::string("0|") + kTitle + "|" +
-         kav::ErrorBoxText(number, description);
+  return ShownErrorBox(kTitle, number, description);
 }
 
-std::string Version(const std::string& mdb) {
-  dao::Database db = OpenForCheck(mdb);
-  std::vector<std::string> rows =
-      Rows(db,
-           "SELECT tbl_kav_version_info.kav_database_version FROM "
-           "tbl_kav_version_info;");
-  db.Close();
-  return rows.size() == 1 ? rows[0]
-                          : "<" + std::to_string(rows.size()) + " rows>";
-}
-
-class Training2StageDb : public ::testing::Test {
+class Training2StageDb : public DriverDatabaseTest {
  protected:
-  void SetUp() override { OpenAsDriverDoes(mdb); }
-  void TearDown() override {
-    if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
-    gdbUpdate = dao::Database();
-    gwsUpdate = dao::Workspace();
-  }
-
   // Runs the stage with bFailed set beforehand; returns bFailed.
-  bool RunStage() {
-    bool bFailed = true;  // the stage must clear it
-    UpdateMDB_Jobs_Training2(bFailed);
-    return bFailed;
-  }
-
-  TempDir dir;
-  std::string mdb = MakeSample(dir);
-  ui::ScriptedMessageBoxes boxes;
+  static bool RunStage() { return RunWithFailedSet(UpdateMDB_Jobs_Training2); }
 };
 
 TEST_F(Training2StageDb, TraceOnTheSampleIsTheStepTrace) {
@@ -476,7 +394,7 @@ TEST_F(Training2Update, CompletesAndLeavesTheStageRows) {
   dao::Database db = OpenForCheck(mdb);
   EXPECT_THAT(AllPrerequisites(db), IsSupersetOf(StageRows()));
   db.Close();
-  EXPECT_EQ(Version(mdb), "v5.0");
+  EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
 }
 
 TEST_F(Training2Update, RerunAfterAFailureInTheStageCompletes) {
@@ -495,7 +413,7 @@ TEST_F(Training2Update, RerunAfterAFailureInTheStageCompletes) {
     EXPECT_EQ(std::vector<std::string>(lines.end() - last.size(), lines.end()),
               last);
   }
-  EXPECT_EQ(Version(mdb), "v4.0");
+  EXPECT_EQ(DatabaseVersion(mdb), "v4.0");
   if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
 
   boxes.Clear();
@@ -507,7 +425,7 @@ TEST_F(Training2Update, RerunAfterAFailureInTheStageCompletes) {
   EXPECT_THAT(PrerequisitesOf(db, "ICT2"),
               ElementsAre("L-480|ST", "RT-130|RT"));
   db.Close();
-  EXPECT_EQ(Version(mdb), "v5.0");
+  EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
 }
 
 // A box that cannot be shown in the stage is reported by the driver as the
@@ -525,7 +443,7 @@ TEST_F(Training2Update, DriverReportsABoxThatCannotBeShown) {
                           "0|| 70  :  Permission denied"));
   EXPECT_EQ(faults.lines().back(), "ERR\t3075");
   if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
-  EXPECT_EQ(Version(mdb), "v4.0");
+  EXPECT_EQ(DatabaseVersion(mdb), "v4.0");
 }
 
 }  // namespace

@@ -1,0 +1,168 @@
+#include "tests/support/stage_checks.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "platform/error.h"
+#include "tests/support/harness.h"
+#include "update/globals.h"
+
+namespace kav::testing {
+
+bool LineIsCall(const std::string& line, const Fault& fault) {
+  switch (fault.kind) {
+    case dao::CallKind::kOpenTable:
+      return line.rfind("OPEN\t", 0) == 0;
+    case dao::CallKind::kAddNew:
+      return line == "ADDNEW";
+    case dao::CallKind::kSetField:
+      return line.rfind("SET\t", 0) == 0;
+    case dao::CallKind::kUpdate:
+      return line == "UPDATE";
+    case dao::CallKind::kExecute:
+      return fault.text.empty() ? line.rfind("EXEC\t", 0) == 0
+                                : line == "EXEC\t0\t" + fault.text;
+    default:
+      return false;
+  }
+}
+
+std::vector<std::string> TraceWithFaults(const std::vector<stages::Step>& steps,
+                                         const std::vector<Fault>& faults) {
+  std::vector<int> seen(faults.size(), 0);
+  std::vector<std::string> out;
+  for (const std::string& line : stages::TraceLines(steps)) {
+    out.push_back(line);
+    for (size_t f = 0; f < faults.size(); ++f) {
+      if (!LineIsCall(line, faults[f]) || ++seen[f] != faults[f].nth) continue;
+      out.push_back("ERR\t" + std::to_string(faults[f].number));
+      if (faults[f].number != dao::kErrDuplicateKey) return out;
+    }
+  }
+  return out;
+}
+
+void CloseDriverDatabase() {
+  if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
+  gdbUpdate = dao::Database();
+  gwsUpdate = dao::Workspace();
+}
+
+bool RunWithFailedSet(void (*procedure)(bool&)) {
+  bool bFailed = true;
+  procedure(bFailed);
+  return bFailed;
+}
+
+std::string RowText(const stages::RowStep& row, RowValues values) {
+  std::string text;
+  for (const auto& field : row.fields) {
+    if (!text.empty()) text += "|";
+    text += values == RowValues::kTextOnly ? field.value.AsText()
+                                           : field.value.ToString();
+  }
+  return text;
+}
+
+std::vector<std::string> RowTexts(const std::vector<stages::Step>& steps,
+                                  RowValues values) {
+  std::vector<std::string> rows;
+  for (const stages::Step& step : steps) {
+    if (const auto* row = std::get_if<stages::RowStep>(&step)) {
+      rows.push_back(RowText(*row, values));
+    }
+  }
+  return rows;
+}
+
+std::vector<std::string> SplitRow(const std::string& row) {
+  std::vector<std::string> values;
+  size_t start = 0;
+  for (size_t bar; (bar = row.find('|', start)) != std::string::npos;
+       start = bar + 1) {
+    values.push_back(row.substr(start, bar - start));
+  }
+  values.push_back(row.substr(start));
+  return values;
+}
+
+void AddTableRow(dao::Database& db, const std::string& table,
+                 const std::string& row, int number_column) {
+  const std::vector<std::string> values = SplitRow(row);
+  dao::Recordset rs = db.OpenRecordset(table, dao::dbOpenTable);
+  rs.AddNew();
+  for (int i = 0; i < static_cast<int>(values.size()); ++i) {
+    if (i == number_column) {
+      rs.Fields(i).SetValue(
+          dao::Value(static_cast<int16_t>(std::stoi(values[i]))));
+    } else {
+      rs.Fields(i).SetValue(values[i]);
+    }
+  }
+  rs.Update();
+}
+
+std::string DatabaseVersion(const std::string& mdb) {
+  dao::Database db = OpenForCheck(mdb);
+  std::vector<std::string> rows =
+      Rows(db,
+           "SELECT tbl_kav_version_info.kav_database_version FROM "
+           "tbl_kav_version_info;");
+  db.Close();
+  return rows.size() == 1 ? rows[0]
+                          : "<" + std::to_string(rows.size()) + " rows>";
+}
+
+std::string Shown(const ui::ShownBox& box) {
+  return std::to_string(box.style) + "|" + box.title + "|" + box.prompt;
+}
+
+std::vector<std::string> Shown(const std::vector<ui::ShownBox>& boxes) {
+  std::vector<std::string> out;
+  for (const ui::ShownBox& box : boxes) out.push_back(Shown(box));
+  return out;
+}
+
+std::string ShownErrorBox(const std::string& title, long number,
+                          const std::string& description) {
+  return "0|" + title + "|" + kav::ErrorBoxText(number, description);
+}
+
+std::vector<std::string> AllPrerequisites(dao::Database& db) {
+  std::vector<std::string> rows =
+      Rows(db,
+           "SELECT tbl_kav_jobs_prereq_training.jpt_risk_type, "
+           "tbl_kav_jobs_prereq_training.jpt_job_code, "
+           "tbl_kav_jobs_prereq_training.jpt_p_risk_type, "
+           "tbl_kav_jobs_prereq_training.jpt_p_course_code, "
+           "tbl_kav_jobs_prereq_training.jpt_p_type, "
+           "tbl_kav_jobs_prereq_training.jpt_standard FROM "
+           "tbl_kav_jobs_prereq_training;");
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+std::vector<std::string> PrerequisitesOf(dao::Database& db,
+                                         const std::string& job) {
+  std::vector<std::string> rows =
+      Rows(db,
+           "SELECT tbl_kav_jobs_prereq_training.jpt_p_course_code, "
+           "tbl_kav_jobs_prereq_training.jpt_p_type FROM "
+           "tbl_kav_jobs_prereq_training WHERE "
+           "tbl_kav_jobs_prereq_training.jpt_job_code = '" +
+               job + "';");
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+void AddPrerequisite(const std::string& job, const std::string& course,
+                     const std::string& type) {
+  dao::Recordset rs =
+      gdbUpdate.OpenRecordset("tbl_kav_jobs_prereq_training", dao::dbOpenTable);
+  rs.AddNew();
+  const std::string values[] = {"WF", job, "WF", course, type, "NATIONAL"};
+  for (int i = 0; i < 6; ++i) rs.Fields(i).SetValue(values[i]);
+  rs.Update();
+}
+
+}  // namespace kav::testing

@@ -1,0 +1,90 @@
+// Test support shared by the stage suites: the expected trace of a stage
+// run with injected faults, the driver's database opened and closed around
+// a test, stored rows added for a stage to meet, and how boxes are compared.
+
+#ifndef KAV_TESTS_SUPPORT_STAGE_CHECKS_H_
+#define KAV_TESTS_SUPPORT_STAGE_CHECKS_H_
+
+#include <string>
+#include <vector>
+
+#include "platform/dao/dao.h"
+#include "platform/dao/observer.h"
+#include "platform/ui/scripted_message_boxes.h"
+#include "stages/stage.h"
+
+namespace kav::testing {
+
+// One fault to inject: the nth call of a kind (and, when `text` is not
+// empty, with that exact SQL), failing with a number.
+struct Fault {
+  dao::CallKind kind;
+  int nth;
+  std::string text;  // empty: any
+  long number;
+  std::string description = "Injected fault";
+};
+
+// Whether `line` is the trace line of a call the fault counts.
+bool LineIsCall(const std::string& line, const Fault& fault);
+
+// The clean trace of `steps` with the faults raised where they strike: each
+// failing line is followed by its ERR line, and the trace ends after the
+// first fault that is not a duplicate key.
+std::vector<std::string> TraceWithFaults(const std::vector<stages::Step>& steps,
+                                         const std::vector<Fault>& faults);
+
+// Closes gdbUpdate if it is open and drops gdbUpdate and gwsUpdate, leaving
+// the driver's globals as they are before it opens the database.
+void CloseDriverDatabase();
+
+// Runs a stage procedure with bFailed set beforehand, which the stage must
+// clear; returns bFailed.
+bool RunWithFailedSet(void (*procedure)(bool&));
+
+// How RowText writes a field value.
+enum class RowValues {
+  kTextOnly,  // Value::AsText: every value must be text (else it throws)
+  kAnyType,   // Value::ToString: numbers as digits, Null as ""
+};
+
+// A row step's field values joined by '|', as Rows shows the stored row.
+std::string RowText(const stages::RowStep& row,
+                    RowValues values = RowValues::kTextOnly);
+// RowText of every row step of `steps`, in step order, repeats kept.
+std::vector<std::string> RowTexts(const std::vector<stages::Step>& steps,
+                                  RowValues values = RowValues::kTextOnly);
+
+// The values of a "a|b|c" row.
+std::vector<std::string> SplitRow(const std::string& row);
+
+// Adds a row "a|b|c" to `table` through `db`, field by field in order: each
+// value as text, except the field at `number_column` (if any), which goes in
+// as a 16-bit number.
+void AddTableRow(dao::Database& db, const std::string& table,
+                 const std::string& row, int number_column = -1);
+
+// The database version the check workspace reads from `mdb`: the one row's
+// value, or "<n rows>" when there is not exactly one.
+std::string DatabaseVersion(const std::string& mdb);
+
+// A box as "style|title|prompt", the parts a stage decides.
+std::string Shown(const ui::ShownBox& box);
+std::vector<std::string> Shown(const std::vector<ui::ShownBox>& boxes);
+// Shown of the box a stage titled `title` shows for an error.
+std::string ShownErrorBox(const std::string& title, long number,
+                          const std::string& description);
+
+// The prerequisite-training table (tbl_kav_jobs_prereq_training):
+// every row, "risk|job|risk|course|type|standard", sorted.
+std::vector<std::string> AllPrerequisites(dao::Database& db);
+// A position's rows as "course|type", sorted.
+std::vector<std::string> PrerequisitesOf(dao::Database& db,
+                                         const std::string& job);
+// Adds a "WF" row of position `job` through gdbUpdate.
+void AddPrerequisite(const std::string& job, const std::string& course,
+                     const std::string& type);
+
+}  // namespace kav::testing
+
+#endif  // KAV_TESTS_SUPPORT_STAGE_CHECKS_H_
