@@ -47,6 +47,7 @@ struct ChildRun {
 ChildRun RunUpdate(const std::string& mdb) {
   ChildRun run;
   Clock::time_point start = Clock::now();
+  std::fflush(stdout);  // the child must not print what the parent buffered
   pid_t pid = fork();
   if (pid == 0) {
     if (std::freopen("/dev/null", "w", stdout) == nullptr) _exit(126);
