@@ -194,30 +194,13 @@ TEST_F(CurrencyStageDb, ErrorRule) {
     for (const std::string& row : stored) AddStoredRow(row);
     boxes.Clear();
 
-    bool bFailed;
-    std::vector<std::string> lines;
-    {
-      FaultInjector faults;
-      for (const Fault& f : c.faults) {
-        faults.FailNth(f.kind, f.nth, f.number, f.text, f.description);
-      }
-      bFailed = RunStage();
-      lines = faults.lines();
-    }
-    EXPECT_EQ(bFailed, c.failed);
+    const FaultedRun run = RunWithFaults(c.faults, RunStage);
+    EXPECT_EQ(run.failed, c.failed);
     EXPECT_EQ(boxes.boxes(), c.boxes);
-    EXPECT_EQ(lines, TraceWithFaults(CurrencySteps(), c.faults));
-    ASSERT_GE(lines.size(), c.trace_tail.size());
-    EXPECT_EQ(std::vector<std::string>(lines.end() - c.trace_tail.size(),
-                                       lines.end()),
-              c.trace_tail);
+    EXPECT_EQ(run.lines, TraceWithFaults(CurrencySteps(), c.faults));
+    ASSERT_NO_FATAL_FAILURE(ExpectTraceEndsWith(run.lines, c.trace_tail));
     Table table = CurrencyRows(gdbUpdate);
-    for (const std::string& row : c.present) {
-      EXPECT_EQ(table.count(row), 1u) << "missing " << row;
-    }
-    for (const std::string& row : c.absent) {
-      EXPECT_EQ(table.count(row), 0u) << "unexpected " << row;
-    }
+    ExpectRowsPresentAndAbsent(table, c.present, c.absent);
   }
 }
 

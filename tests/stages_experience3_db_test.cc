@@ -27,22 +27,8 @@ using stages::SqlStep;
 using ::testing::IsEmpty;
 
 constexpr const char* kTitle = "UpdateMDB_Jobs_Experience";
-constexpr const char* kSelectAll =
-    "SELECT tbl_kav_jobs_prereq_experiences.jpe_risk_type, "
-    "tbl_kav_jobs_prereq_experiences.jpe_job_code, "
-    "tbl_kav_jobs_prereq_experiences.jpe_p_risk_type, "
-    "tbl_kav_jobs_prereq_experiences.jpe_p_job_code, "
-    "tbl_kav_jobs_prereq_experiences.jpe_p_type, "
-    "tbl_kav_jobs_prereq_experiences.jpe_exp_group_no, "
-    "tbl_kav_jobs_prereq_experiences.jpe_standard "
-    "FROM tbl_kav_jobs_prereq_experiences;";
 
 using Table = std::multiset<std::string>;
-
-Table ExperienceRows(dao::Database& db) {
-  std::vector<std::string> rows = Rows(db, kSelectAll);
-  return Table(rows.begin(), rows.end());
-}
 
 // The text of step `number`, counted from 1.
 std::string TextOf(int number) {
@@ -54,12 +40,6 @@ std::string TextOf(int number) {
 Table InsertedRows() {
   std::vector<std::string> rows = RowTexts(Experience3Steps());
   return Table(rows.begin(), rows.end());
-}
-
-// Adds a stored row, seven values as Rows shows them, through `db`; the
-// group number goes in as a number.
-void AddStoredRow(dao::Database& db, const std::string& row) {
-  AddTableRow(db, "tbl_kav_jobs_prereq_experiences", row, 5);
 }
 
 int ErrLines(const std::vector<std::string>& lines) {
@@ -156,7 +136,7 @@ TEST_F(Experience3StageDb, CorrectionsTouchExactlyTheRowsTheyName) {
   };
   Table expected = ExperienceRows(gdbUpdate);
   for (const auto& [before, after] : cases) {
-    AddStoredRow(gdbUpdate, before);
+    AddExperienceRow(gdbUpdate, before);
     if (!after.empty()) expected.insert(after);
   }
   const Table inserted = InsertedRows();
@@ -172,9 +152,9 @@ TEST_F(Experience3StageDb, CorrectionsTouchExactlyTheRowsTheyName) {
 TEST_F(Experience3StageDb, RePointingThatCollidesLeavesThatRowWithoutError) {
   // Re-pointing the first row would give it the key of the second; the
   // third has a key of its own and is re-pointed.
-  AddStoredRow(gdbUpdate, "WF|ICT5|WF|FFT1|JOB|2|NATIONAL");
-  AddStoredRow(gdbUpdate, "WF|ICT5|WF|FFT2|JOB|2|OLD");
-  AddStoredRow(gdbUpdate, "WF|ICT5|WF|FFT1|JOB|3|NATIONAL");
+  AddExperienceRow(gdbUpdate, "WF|ICT5|WF|FFT1|JOB|2|NATIONAL");
+  AddExperienceRow(gdbUpdate, "WF|ICT5|WF|FFT2|JOB|2|OLD");
+  AddExperienceRow(gdbUpdate, "WF|ICT5|WF|FFT1|JOB|3|NATIONAL");
   TraceRecorder trace;
   EXPECT_FALSE(RunStage());
   EXPECT_THAT(boxes.boxes(), IsEmpty());
@@ -289,33 +269,16 @@ TEST_F(Experience3StageDb, ErrorRule) {
     TempDir case_dir;
     const std::string path = MakeSample(case_dir);
     OpenAsDriverDoes(path);
-    for (const std::string& row : stored) AddStoredRow(gdbUpdate, row);
+    for (const std::string& row : stored) AddExperienceRow(gdbUpdate, row);
     boxes.Clear();
 
-    bool bFailed;
-    std::vector<std::string> lines;
-    {
-      FaultInjector faults;
-      for (const Fault& f : c.faults) {
-        faults.FailNth(f.kind, f.nth, f.number, f.text, f.description);
-      }
-      bFailed = RunStage();
-      lines = faults.lines();
-    }
-    EXPECT_EQ(bFailed, c.failed);
+    const FaultedRun run = RunWithFaults(c.faults, RunStage);
+    EXPECT_EQ(run.failed, c.failed);
     EXPECT_EQ(boxes.boxes(), c.boxes);
-    EXPECT_EQ(lines, TraceWithFaults(Experience3Steps(), c.faults));
-    ASSERT_GE(lines.size(), c.trace_tail.size());
-    EXPECT_EQ(std::vector<std::string>(lines.end() - c.trace_tail.size(),
-                                       lines.end()),
-              c.trace_tail);
+    EXPECT_EQ(run.lines, TraceWithFaults(Experience3Steps(), c.faults));
+    ASSERT_NO_FATAL_FAILURE(ExpectTraceEndsWith(run.lines, c.trace_tail));
     Table table = ExperienceRows(gdbUpdate);
-    for (const std::string& row : c.present) {
-      EXPECT_EQ(table.count(row), 1u) << "missing " << row;
-    }
-    for (const std::string& row : c.absent) {
-      EXPECT_EQ(table.count(row), 0u) << "unexpected " << row;
-    }
+    ExpectRowsPresentAndAbsent(table, c.present, c.absent);
   }
 }
 
@@ -343,7 +306,7 @@ TEST_F(Experience3StageDb, BoxThatCannotShowLeavesTheStageWithItsError) {
 TEST_F(Experience3StageDb, StoredRowsAreSkippedSilentlyAndARerunChangesNothing) {
   // Only the last row is there already, with another standard: it is
   // skipped at its update and keeps what it holds.
-  AddStoredRow(gdbUpdate, "WF|SEMG|WF|SEMG|TRN|1|LOCAL");
+  AddExperienceRow(gdbUpdate, "WF|SEMG|WF|SEMG|TRN|1|LOCAL");
   Table expected = ExperienceRows(gdbUpdate);
   Table inserted = InsertedRows();
   inserted.erase(inserted.find("WF|SEMG|WF|SEMG|TRN|1|NATIONAL"));
@@ -392,7 +355,7 @@ const std::vector<std::string> kRemovedByTheStage = {
 
 void StoreRemovedRows(const std::string& mdb) {
   dao::Database db = OpenForCheck(mdb);
-  for (const std::string& row : kRemovedByTheStage) AddStoredRow(db, row);
+  for (const std::string& row : kRemovedByTheStage) AddExperienceRow(db, row);
   db.Close();
 }
 

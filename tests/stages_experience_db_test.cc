@@ -30,26 +30,12 @@ using ::testing::IsEmpty;
 
 constexpr const char* kTable = "tbl_kav_jobs_prereq_experiences";
 constexpr const char* kTitle = "UpdateMDB_Jobs_Experience";
-constexpr const char* kSelectAll =
-    "SELECT tbl_kav_jobs_prereq_experiences.jpe_risk_type, "
-    "tbl_kav_jobs_prereq_experiences.jpe_job_code, "
-    "tbl_kav_jobs_prereq_experiences.jpe_p_risk_type, "
-    "tbl_kav_jobs_prereq_experiences.jpe_p_job_code, "
-    "tbl_kav_jobs_prereq_experiences.jpe_p_type, "
-    "tbl_kav_jobs_prereq_experiences.jpe_exp_group_no, "
-    "tbl_kav_jobs_prereq_experiences.jpe_standard "
-    "FROM tbl_kav_jobs_prereq_experiences;";
 constexpr const char* kFailure =
     "This update failed. Please retry. If update continues to fail call your "
     "KAV support person for help.  A second screen will appear showing error. "
     "Please capture this error.";
 
 using Table = std::multiset<std::string>;
-
-Table ExperienceRows(dao::Database& db) {
-  std::vector<std::string> rows = Rows(db, kSelectAll);
-  return Table(rows.begin(), rows.end());
-}
 
 // The rows a stage's row steps write, as Rows shows them, in step order.
 std::vector<std::string> StageRows(const std::vector<Step>& steps) {
@@ -59,12 +45,6 @@ std::vector<std::string> StageRows(const std::vector<Step>& steps) {
 // Row `n` (from 1) of a stage.
 std::string StageRow(const std::vector<Step>& steps, int n) {
   return StageRows(steps).at(n - 1);
-}
-
-// Adds a stored row "risk|job|p_risk|p_job|type|group|standard" through
-// gdbUpdate, the group number as a number.
-void AddStoredRow(const std::string& row) {
-  AddTableRow(gdbUpdate, kTable, row, 5);
 }
 
 // The sample's own experience rows.
@@ -136,7 +116,7 @@ TEST_F(ExperienceStageDb, LeavesItsRowsAndAppliesItsCorrections) {
       {"RX|HLCO|WF|HEMG|JOB|2|NATIONAL", "RX|HLCO|WF|HEMG|JOB|2|NATIONAL"},
       {"WF|HLCO|WF|HLCO|TRN|1|NATIONAL", "WF|HLCO|WF|HLCO|TRN|1|NATIONAL"},
   };
-  for (const auto& [before, after] : stored) AddStoredRow(before);
+  for (const auto& [before, after] : stored) AddExperienceRow(gdbUpdate, before);
 
   EXPECT_FALSE(Run(kFirst));
   Table expected = {
@@ -213,8 +193,8 @@ TEST_F(ExperienceStageDb, RerunSkipsEveryRowSilently) {
 // 40 are still written through the same recordsets with their own values.
 TEST_F(ExperienceStageDb, RowThroughARecordsetHoldingARefusedRecord) {
   const std::vector<Step>& steps = kFirst.steps();
-  AddStoredRow(StageRow(steps, 35));
-  AddStoredRow(StageRow(steps, 39));
+  AddExperienceRow(gdbUpdate, StageRow(steps, 35));
+  AddExperienceRow(gdbUpdate, StageRow(steps, 39));
   TraceRecorder trace;
   EXPECT_FALSE(Run(kFirst));
   EXPECT_THAT(boxes.boxes(), IsEmpty());
@@ -400,26 +380,16 @@ TEST_F(ExperienceStageDb, ErrorRule) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Reopen();
-    for (const std::string& row : {abro, hcwn, hemg, hlco}) AddStoredRow(row);
+    for (const std::string& row : {abro, hcwn, hemg, hlco}) {
+      AddExperienceRow(gdbUpdate, row);
+    }
     const std::vector<Step>& steps = c.stage.steps();
 
-    bool bFailed;
-    std::vector<std::string> lines;
-    {
-      FaultInjector faults;
-      for (const Fault& f : c.faults) {
-        faults.FailNth(f.kind, f.nth, f.number, f.text, f.description);
-      }
-      bFailed = Run(c.stage);
-      lines = faults.lines();
-    }
-    EXPECT_EQ(bFailed, c.failed);
+    const FaultedRun run = RunWithFaults(c.faults, [&] { return Run(c.stage); });
+    EXPECT_EQ(run.failed, c.failed);
     EXPECT_EQ(boxes.boxes(), c.boxes);
-    EXPECT_EQ(lines, TraceWithFaults(steps, c.faults));
-    ASSERT_GE(lines.size(), c.trace_tail.size());
-    EXPECT_EQ(std::vector<std::string>(lines.end() - c.trace_tail.size(),
-                                       lines.end()),
-              c.trace_tail);
+    EXPECT_EQ(run.lines, TraceWithFaults(steps, c.faults));
+    ASSERT_NO_FATAL_FAILURE(ExpectTraceEndsWith(run.lines, c.trace_tail));
 
     Table table = ExperienceRows(gdbUpdate);
     std::vector<std::string> rows = StageRows(steps);
@@ -428,12 +398,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
       EXPECT_EQ(table.count(rows[n - 1]), written.count(n))
           << "row " << n << " " << rows[n - 1];
     }
-    for (const std::string& row : c.present) {
-      EXPECT_EQ(table.count(row), 1u) << "missing " << row;
-    }
-    for (const std::string& row : c.absent) {
-      EXPECT_EQ(table.count(row), 0u) << "unexpected " << row;
-    }
+    ExpectRowsPresentAndAbsent(table, c.present, c.absent);
   }
 }
 

@@ -89,9 +89,7 @@ const std::vector<std::string> kSampleRows = {
 
 // The distinct rows the stage's row steps write.
 std::vector<std::string> StageRows() {
-  const std::vector<std::string> all = RowTexts(Training1Steps());
-  const std::set<std::string> rows(all.begin(), all.end());
-  return {rows.begin(), rows.end()};
+  return DistinctRowTexts(Training1Steps());
 }
 
 // The box the stage shows for an error, as Shown writes it.

@@ -64,9 +64,7 @@ std::vector<std::string> SampleTrace() {
 
 // The rows the stage's row steps write, as AllPrerequisites shows them.
 std::vector<std::string> StageRows() {
-  const std::vector<std::string> all = RowTexts(Training2Steps());
-  const std::set<std::string> rows(all.begin(), all.end());
-  return {rows.begin(), rows.end()};
+  return DistinctRowTexts(Training2Steps());
 }
 
 // The box the stage shows for an error, as Shown writes it.

@@ -42,6 +42,16 @@ std::vector<std::string> TraceWithFaults(const std::vector<stages::Step>& steps,
   return out;
 }
 
+FaultedRun RunWithFaults(const std::vector<Fault>& faults,
+                         const std::function<bool()>& run) {
+  FaultInjector injector;
+  for (const Fault& f : faults) {
+    injector.FailNth(f.kind, f.nth, f.number, f.text, f.description);
+  }
+  const bool failed = run();
+  return {failed, injector.lines()};
+}
+
 void CloseDriverDatabase() {
   if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
   gdbUpdate = dao::Database();
@@ -73,6 +83,13 @@ std::vector<std::string> RowTexts(const std::vector<stages::Step>& steps,
     }
   }
   return rows;
+}
+
+std::vector<std::string> DistinctRowTexts(
+    const std::vector<stages::Step>& steps) {
+  const std::vector<std::string> all = RowTexts(steps);
+  const std::set<std::string> rows(all.begin(), all.end());
+  return {rows.begin(), rows.end()};
 }
 
 std::vector<std::string> SplitRow(const std::string& row) {
@@ -126,6 +143,24 @@ std::vector<std::string> Shown(const std::vector<ui::ShownBox>& boxes) {
 std::string ShownErrorBox(const std::string& title, long number,
                           const std::string& description) {
   return "0|" + title + "|" + kav::ErrorBoxText(number, description);
+}
+
+std::multiset<std::string> ExperienceRows(dao::Database& db) {
+  const std::vector<std::string> rows =
+      Rows(db,
+           "SELECT tbl_kav_jobs_prereq_experiences.jpe_risk_type, "
+           "tbl_kav_jobs_prereq_experiences.jpe_job_code, "
+           "tbl_kav_jobs_prereq_experiences.jpe_p_risk_type, "
+           "tbl_kav_jobs_prereq_experiences.jpe_p_job_code, "
+           "tbl_kav_jobs_prereq_experiences.jpe_p_type, "
+           "tbl_kav_jobs_prereq_experiences.jpe_exp_group_no, "
+           "tbl_kav_jobs_prereq_experiences.jpe_standard "
+           "FROM tbl_kav_jobs_prereq_experiences;");
+  return {rows.begin(), rows.end()};
+}
+
+void AddExperienceRow(dao::Database& db, const std::string& row) {
+  AddTableRow(db, "tbl_kav_jobs_prereq_experiences", row, 5);
 }
 
 std::vector<std::string> AllPrerequisites(dao::Database& db) {

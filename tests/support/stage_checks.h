@@ -5,6 +5,8 @@
 #ifndef KAV_TESTS_SUPPORT_STAGE_CHECKS_H_
 #define KAV_TESTS_SUPPORT_STAGE_CHECKS_H_
 
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,16 @@ bool LineIsCall(const std::string& line, const Fault& fault);
 std::vector<std::string> TraceWithFaults(const std::vector<stages::Step>& steps,
                                          const std::vector<Fault>& faults);
 
+// What a stage run under injected faults did.
+struct FaultedRun {
+  bool failed;
+  std::vector<std::string> lines;  // every call, as the injector saw them
+};
+// Runs `run` (which returns bFailed) with each fault injected, and records
+// the calls.
+FaultedRun RunWithFaults(const std::vector<Fault>& faults,
+                         const std::function<bool()>& run);
+
 // Closes gdbUpdate if it is open and drops gdbUpdate and gwsUpdate, leaving
 // the driver's globals as they are before it opens the database.
 void CloseDriverDatabase();
@@ -55,6 +67,10 @@ std::string RowText(const stages::RowStep& row,
 std::vector<std::string> RowTexts(const std::vector<stages::Step>& steps,
                                   RowValues values = RowValues::kTextOnly);
 
+// The distinct RowTexts of `steps`, sorted.
+std::vector<std::string> DistinctRowTexts(
+    const std::vector<stages::Step>& steps);
+
 // The values of a "a|b|c" row.
 std::vector<std::string> SplitRow(const std::string& row);
 
@@ -74,6 +90,13 @@ std::vector<std::string> Shown(const std::vector<ui::ShownBox>& boxes);
 // Shown of the box a stage titled `title` shows for an error.
 std::string ShownErrorBox(const std::string& title, long number,
                           const std::string& description);
+
+// The prerequisite-experience table (tbl_kav_jobs_prereq_experiences):
+// every row, "risk|job|p_risk|p_job|type|group|standard".
+std::multiset<std::string> ExperienceRows(dao::Database& db);
+// Adds a row "risk|job|p_risk|p_job|type|group|standard" through `db`, the
+// group number as a number.
+void AddExperienceRow(dao::Database& db, const std::string& row);
 
 // The prerequisite-training table (tbl_kav_jobs_prereq_training):
 // every row, "risk|job|risk|course|type|standard", sorted.

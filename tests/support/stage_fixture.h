@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
+#include <vector>
 
 #include "platform/ui/scripted_message_boxes.h"
 #include "tests/support/harness.h"
@@ -23,6 +25,29 @@ class DriverDatabaseTest : public ::testing::Test {
   std::string mdb = MakeSample(dir);
   ui::ScriptedMessageBoxes boxes;
 };
+
+// Expects `lines` to end with `tail`.  Call it inside
+// ASSERT_NO_FATAL_FAILURE: a trace shorter than the tail stops the test.
+inline void ExpectTraceEndsWith(const std::vector<std::string>& lines,
+                                const std::vector<std::string>& tail) {
+  ASSERT_GE(lines.size(), tail.size());
+  EXPECT_EQ(std::vector<std::string>(lines.end() - tail.size(), lines.end()),
+            tail);
+}
+
+// Expects each row of `present` in `table` exactly once and no row of
+// `absent` in it.
+inline void ExpectRowsPresentAndAbsent(
+    const std::multiset<std::string>& table,
+    const std::vector<std::string>& present,
+    const std::vector<std::string>& absent) {
+  for (const std::string& row : present) {
+    EXPECT_EQ(table.count(row), 1u) << "missing " << row;
+  }
+  for (const std::string& row : absent) {
+    EXPECT_EQ(table.count(row), 0u) << "unexpected " << row;
+  }
+}
 
 }  // namespace kav::testing
 
