@@ -13,6 +13,7 @@
 
 #include "platform/dao/sql_parser.h"
 #include "stages/stages.h"
+#include "tests/support/stage_checks.h"
 
 namespace kav::stages {
 namespace {
@@ -27,9 +28,7 @@ std::span<const Step> SecondRun() { return AllSteps().subspan(46, 46); }
 std::span<const Step> ThirdRun() { return AllSteps().subspan(92); }
 
 std::map<OperationKind, int> CountByKind(std::span<const Step> steps) {
-  std::map<OperationKind, int> counts;
-  for (const Operation& op : ExpandOperations(steps)) ++counts[op.kind];
-  return counts;
+  return kav::testing::CountByKind(ExpandOperations(steps));
 }
 
 TEST(CourseChangesData, RunsHaveTheStatedStepsAndOperations) {

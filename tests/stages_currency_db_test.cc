@@ -22,7 +22,6 @@ namespace kav::testing {
 namespace {
 
 using stages::CurrencySteps;
-using stages::SqlStep;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -41,9 +40,7 @@ Table CurrencyRows(dao::Database& db) {
 }
 
 // The text of step `number`, counted from 1.
-std::string TextOf(int number) {
-  return std::get<SqlStep>(CurrencySteps().at(number - 1)).text;
-}
+std::string TextOf(int number) { return SqlTextOf(CurrencySteps(), number); }
 
 // The thirteen rows the stage inserts and its list deletions remove again.
 const std::set<std::string>& RemovedAgain() {

@@ -14,10 +14,12 @@
 
 #include "platform/dao/sql_parser.h"
 #include "stages/stages.h"
+#include "tests/support/stage_checks.h"
 
 namespace kav::stages {
 namespace {
 
+using kav::testing::Join;
 using Pair = std::pair<std::string, std::string>;
 
 const std::vector<Step>& Steps() { return CurrencySteps(); }
@@ -26,15 +28,13 @@ const std::vector<Step>& Steps() { return CurrencySteps(); }
 const Step& StepAt(int number) { return Steps().at(number - 1); }
 
 std::string TextOf(int number) {
-  const auto* sql = std::get_if<SqlStep>(&StepAt(number));
-  return sql ? sql->text : "<row step>";
+  return kav::testing::StepTextOf(Steps(), number);
 }
 
 // The trace lines of steps first..last.  Each step's lines depend on that
 // step alone, so this is the matching slice of the whole stage's trace.
 std::vector<std::string> TraceOfSteps(int first, int last) {
-  std::span<const Step> all(Steps());
-  return TraceLines(all.subspan(first - 1, last - first + 1));
+  return kav::testing::TraceOfSteps(Steps(), first, last);
 }
 
 // The trace of one requirement row, written out in full.
@@ -51,13 +51,6 @@ std::vector<std::string> RowTrace(const std::string& risk,
           "SET\t3\tT\t" + c_job,
           "SET\t4\tT\t" + standard,
           "UPDATE"};
-}
-
-std::vector<std::string> Join(
-    std::initializer_list<std::vector<std::string>> parts) {
-  std::vector<std::string> out;
-  for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
 }
 
 std::string Exec(const std::string& sql) { return "EXEC\t0\t" + sql; }
@@ -171,8 +164,7 @@ TEST(CurrencySteps, CountsOfStepsOperationsAndKinds) {
   // Eight operations a row (open, add, five fields, update), two a statement.
   std::vector<Operation> ops = ExpandOperations(steps);
   EXPECT_EQ(ops.size(), 86u * 8 + 295u * 2);
-  std::map<OperationKind, int> per_kind;
-  for (const Operation& op : ops) ++per_kind[op.kind];
+  std::map<OperationKind, int> per_kind = kav::testing::CountByKind(ops);
   EXPECT_EQ(per_kind[OperationKind::kOpen], 86);
   EXPECT_EQ(per_kind[OperationKind::kAddNew], 86);
   EXPECT_EQ(per_kind[OperationKind::kSetField], 86 * 5);

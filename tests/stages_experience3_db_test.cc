@@ -23,7 +23,6 @@ namespace kav::testing {
 namespace {
 
 using stages::Experience3Steps;
-using stages::SqlStep;
 using ::testing::IsEmpty;
 
 constexpr const char* kTitle = "UpdateMDB_Jobs_Experience";
@@ -31,9 +30,7 @@ constexpr const char* kTitle = "UpdateMDB_Jobs_Experience";
 using Table = std::multiset<std::string>;
 
 // The text of step `number`, counted from 1.
-std::string TextOf(int number) {
-  return std::get<SqlStep>(Experience3Steps().at(number - 1)).text;
-}
+std::string TextOf(int number) { return SqlTextOf(Experience3Steps(), number); }
 
 // Every row the stage's row steps write, as Rows shows it: the group number
 // comes back as the number the column stores.

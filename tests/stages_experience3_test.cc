@@ -14,25 +14,25 @@
 
 #include "platform/dao/sql_parser.h"
 #include "stages/stages.h"
+#include "tests/support/stage_checks.h"
 
 namespace kav::stages {
 namespace {
 
+using kav::testing::Join;
 const std::vector<Step>& Steps() { return Experience3Steps(); }
 
 // Step `number`, counted from 1 as the stage counts its steps.
 const Step& StepAt(int number) { return Steps().at(number - 1); }
 
 std::string TextOf(int number) {
-  const auto* sql = std::get_if<SqlStep>(&StepAt(number));
-  return sql ? sql->text : "<row step>";
+  return kav::testing::StepTextOf(Steps(), number);
 }
 
 // The trace lines of steps first..last.  Each step's lines depend on that
 // step alone, so this is the matching slice of the whole stage's trace.
 std::vector<std::string> TraceOfSteps(int first, int last) {
-  std::span<const Step> all(Steps());
-  return TraceLines(all.subspan(first - 1, last - first + 1));
+  return kav::testing::TraceOfSteps(Steps(), first, last);
 }
 
 // The trace of one experience row, written out in full.
@@ -52,13 +52,6 @@ std::vector<std::string> RowTrace(const std::string& risk,
           "SET\t5\tT\t" + group,
           "SET\t6\tT\tNATIONAL",
           "UPDATE"};
-}
-
-std::vector<std::string> Join(
-    std::initializer_list<std::vector<std::string>> parts) {
-  std::vector<std::string> out;
-  for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
 }
 
 std::vector<std::string> Exec(const std::string& sql) {
@@ -115,8 +108,7 @@ TEST(Experience3Steps, CountsOfStepsOperationsAndKinds) {
   // Ten operations a row (open, add, seven fields, update), two a statement.
   std::vector<Operation> ops = ExpandOperations(steps);
   EXPECT_EQ(ops.size(), 48u * 10 + 11u * 2);
-  std::map<OperationKind, int> per_kind;
-  for (const Operation& op : ops) ++per_kind[op.kind];
+  std::map<OperationKind, int> per_kind = kav::testing::CountByKind(ops);
   EXPECT_EQ(per_kind[OperationKind::kOpen], 48);
   EXPECT_EQ(per_kind[OperationKind::kAddNew], 48);
   EXPECT_EQ(per_kind[OperationKind::kSetField], 48 * 7);

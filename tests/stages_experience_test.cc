@@ -16,10 +16,13 @@
 
 #include "platform/dao/sql_parser.h"
 #include "stages/stages.h"
+#include "tests/support/stage_checks.h"
 
 namespace kav::stages {
 namespace {
 
+using kav::testing::Join;
+using kav::testing::TraceOfSteps;
 using Values = std::vector<std::string>;
 
 constexpr const char* kTable = "tbl_kav_jobs_prereq_experiences";
@@ -142,14 +145,6 @@ Values ValuesOf(const RowStep& row) {
   return values;
 }
 
-// The trace lines of steps first..last (counted from 1).  Each step's lines
-// depend on that step alone, so this is that slice of the stage's trace.
-std::vector<std::string> TraceOfSteps(const std::vector<Step>& steps,
-                                      int first, int last) {
-  std::span<const Step> all(steps);
-  return TraceLines(all.subspan(first - 1, last - first + 1));
-}
-
 // The trace of one row, written out in full; `open` false for a row that
 // goes through the recordset of the row before.
 std::vector<std::string> RowTrace(const Values& v, bool open = true) {
@@ -161,13 +156,6 @@ std::vector<std::string> RowTrace(const Values& v, bool open = true) {
   }
   lines.push_back("UPDATE");
   return lines;
-}
-
-std::vector<std::string> Join(
-    std::initializer_list<std::vector<std::string>> parts) {
-  std::vector<std::string> out;
-  for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
 }
 
 std::string Exec(const std::string& sql) { return "EXEC\t0\t" + sql; }
@@ -220,8 +208,7 @@ TEST(Experience1Steps, CountsOrderAndOperations) {
 
   std::vector<Operation> ops = ExpandOperations(steps);
   EXPECT_EQ(ops.size(), 738u);
-  std::map<OperationKind, int> per_kind;
-  for (const Operation& op : ops) ++per_kind[op.kind];
+  std::map<OperationKind, int> per_kind = kav::testing::CountByKind(ops);
   EXPECT_EQ(per_kind[OperationKind::kOpen], 71);
   EXPECT_EQ(per_kind[OperationKind::kAddNew], 73);
   EXPECT_EQ(per_kind[OperationKind::kSetField], 73 * 7);
@@ -245,8 +232,7 @@ TEST(Experience2Steps, CountsAndOperations) {
   }
   std::vector<Operation> ops = ExpandOperations(steps);
   EXPECT_EQ(ops.size(), 870u);
-  std::map<OperationKind, int> per_kind;
-  for (const Operation& op : ops) ++per_kind[op.kind];
+  std::map<OperationKind, int> per_kind = kav::testing::CountByKind(ops);
   EXPECT_EQ(per_kind[OperationKind::kOpen], 87);
   EXPECT_EQ(per_kind[OperationKind::kAddNew], 87);
   EXPECT_EQ(per_kind[OperationKind::kSetField], 87 * 7);

@@ -26,7 +26,6 @@ namespace kav::testing {
 namespace {
 
 using stages::RowStep;
-using stages::SqlStep;
 using stages::Step;
 using stages::Training1Steps;
 using ::testing::ElementsAre;
@@ -46,9 +45,7 @@ const char* const kFailure =
 constexpr int kAREP = 29;
 constexpr int kENGB = 74;
 
-const std::string& TextOf(int step) {
-  return std::get<SqlStep>(Training1Steps().at(step - 1)).text;
-}
+const std::string& TextOf(int step) { return SqlTextOf(Training1Steps(), step); }
 
 // The number of trace lines of steps 1..n.
 size_t LinesThrough(int n) {

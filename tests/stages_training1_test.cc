@@ -18,6 +18,7 @@
 #include "platform/error.h"
 #include "platform/ui/scripted_message_boxes.h"
 #include "stages/stages.h"
+#include "tests/support/stage_checks.h"
 #include "stages/training_error.h"
 
 namespace kav::stages {
@@ -38,18 +39,11 @@ constexpr int kENGB = 74;  // add a step number of the last run
 const Step& StepAt(int number) { return Training1Steps().at(number - 1); }
 
 const std::string& TextOf(int number) {
-  return std::get<SqlStep>(StepAt(number)).text;
+  return kav::testing::SqlTextOf(Training1Steps(), number);
 }
 
 // A row's values joined by '|'.
-std::string Joined(const RowStep& row) {
-  std::string out;
-  for (const FieldValue& field : row.fields) {
-    if (!out.empty()) out += "|";
-    out += field.value.AsText();
-  }
-  return out;
-}
+std::string Joined(const RowStep& row) { return kav::testing::RowText(row); }
 
 enum class Form { kRemoval, kListRemoval, kClearance, kReplacement, kRetyping };
 

@@ -25,7 +25,6 @@
 namespace kav::testing {
 namespace {
 
-using stages::SqlStep;
 using stages::Step;
 using stages::Training2Steps;
 using ::testing::ElementsAre;
@@ -40,14 +39,11 @@ const char* const kFailure =
     "KAV support person for help.  A second screen will appear showing error. "
     "Please capture this error.";
 
-const std::string& TextOf(int step) {
-  return std::get<SqlStep>(Training2Steps().at(step - 1)).text;
-}
+const std::string& TextOf(int step) { return SqlTextOf(Training2Steps(), step); }
 
 // The trace lines of steps first..last.
 std::vector<std::string> StepTrace(int first, int last) {
-  std::span<const Step> all(Training2Steps());
-  return stages::TraceLines(all.subspan(first - 1, last - first + 1));
+  return TraceOfSteps(Training2Steps(), first, last);
 }
 
 // The stage's trace on the sample: the step trace, with the one duplicate

@@ -13,10 +13,12 @@
 
 #include "platform/dao/sql_parser.h"
 #include "stages/stages.h"
+#include "tests/support/stage_checks.h"
 
 namespace kav::stages {
 namespace {
 
+using kav::testing::Join;
 using Pair = std::pair<std::string, std::string>;
 
 const std::vector<Step>& Steps() { return Training2Steps(); }
@@ -29,8 +31,7 @@ const RowStep* RowOf(int number) {
 }
 
 std::string TextOf(int number) {
-  const auto* sql = std::get_if<SqlStep>(&StepAt(number));
-  return sql ? sql->text : "<row step>";
+  return kav::testing::StepTextOf(Steps(), number);
 }
 
 std::string Field(const RowStep& row, int i) {
@@ -40,16 +41,7 @@ std::string Field(const RowStep& row, int i) {
 // The trace lines of steps first..last.  Each step's lines depend on that
 // step alone, so this is the matching slice of the whole stage's trace.
 std::vector<std::string> TraceOfSteps(int first, int last) {
-  std::span<const Step> all(Steps());
-  return TraceLines(all.subspan(first - 1, last - first + 1));
-}
-
-std::vector<std::string> Join(
-    std::initializer_list<std::vector<std::string>> parts) {
-  std::vector<std::string> out;
-  for (const auto& part : parts)
-    out.insert(out.end(), part.begin(), part.end());
-  return out;
+  return kav::testing::TraceOfSteps(Steps(), first, last);
 }
 
 // The trace of one prerequisite row without its open, written out in full.
@@ -186,8 +178,7 @@ TEST(Training2Steps, CountsOfStepsOperationsAndKinds) {
   // 124 rows of nine operations, one of eight, 40 statements of two.
   std::vector<Operation> ops = ExpandOperations(steps);
   EXPECT_EQ(ops.size(), 1204u);
-  std::map<OperationKind, int> per_kind;
-  for (const Operation& op : ops) ++per_kind[op.kind];
+  std::map<OperationKind, int> per_kind = kav::testing::CountByKind(ops);
   EXPECT_EQ(per_kind[OperationKind::kOpen], 124);
   EXPECT_EQ(per_kind[OperationKind::kAddNew], 125);
   EXPECT_EQ(per_kind[OperationKind::kSetField], 125 * 6);

@@ -2,12 +2,43 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 
 #include "platform/error.h"
 #include "tests/support/harness.h"
 #include "update/globals.h"
 
 namespace kav::testing {
+
+const std::string& SqlTextOf(const std::vector<stages::Step>& steps,
+                             int number) {
+  return std::get<stages::SqlStep>(steps.at(number - 1)).text;
+}
+
+std::string StepTextOf(const std::vector<stages::Step>& steps, int number) {
+  const auto* sql = std::get_if<stages::SqlStep>(&steps.at(number - 1));
+  return sql ? sql->text : "<row step>";
+}
+
+std::vector<std::string> TraceOfSteps(const std::vector<stages::Step>& steps,
+                                      int first, int last) {
+  std::span<const stages::Step> all(steps);
+  return stages::TraceLines(all.subspan(first - 1, last - first + 1));
+}
+
+std::vector<std::string> Join(
+    std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> out;
+  for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+std::map<stages::OperationKind, int> CountByKind(
+    const std::vector<stages::Operation>& ops) {
+  std::map<stages::OperationKind, int> counts;
+  for (const stages::Operation& op : ops) ++counts[op.kind];
+  return counts;
+}
 
 bool LineIsCall(const std::string& line, const Fault& fault) {
   switch (fault.kind) {

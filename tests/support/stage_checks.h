@@ -6,6 +6,8 @@
 #define KAV_TESTS_SUPPORT_STAGE_CHECKS_H_
 
 #include <functional>
+#include <initializer_list>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,6 +18,26 @@
 #include "stages/stage.h"
 
 namespace kav::testing {
+
+// The text of SQL step `number` (counted from 1) of `steps`; a row step
+// there throws std::bad_variant_access.
+const std::string& SqlTextOf(const std::vector<stages::Step>& steps,
+                             int number);
+// The text of step `number` (from 1), or "<row step>" when it is a row step.
+std::string StepTextOf(const std::vector<stages::Step>& steps, int number);
+
+// The trace lines of steps first..last (counted from 1).  Each step's lines
+// depend on that step alone, so this is that slice of the stage's trace.
+std::vector<std::string> TraceOfSteps(const std::vector<stages::Step>& steps,
+                                      int first, int last);
+
+// The parts' lines one after another.
+std::vector<std::string> Join(
+    std::initializer_list<std::vector<std::string>> parts);
+
+// How many of `ops` there are of each kind.
+std::map<stages::OperationKind, int> CountByKind(
+    const std::vector<stages::Operation>& ops);
 
 // One fault to inject: the nth call of a kind (and, when `text` is not
 // empty, with that exact SQL), failing with a number.
