@@ -9,6 +9,7 @@
 
 #include "platform/dao/dao.h"
 #include "platform/dao/workgroup.h"
+#include "tests/dao_fixture.h"
 #include "tests/support/harness.h"
 #include "update/globals.h"
 #include "update/update.h"
@@ -20,27 +21,12 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-struct Column {
-  const char* name;
-  int type;
-  long size = 0;
-};
-
-class RetypeTest : public ::testing::Test {
+// The engine suites' fixture, logged on as the product's owner account.
+// Its indexes are added with every flag explicit (AddIndex below), not
+// through its Key helper.
+class RetypeTest : public dao_test::DaoTest {
  protected:
-  void SetUp() override {
-    dao::CreateWorkgroupFile(dir.File("T.mdw"), {{"KAVOwner", "TelvoRm"}},
-                             dao::PasswordCost::kMinimum);
-    dao::DBEngine::Instance().SetSystemDB(dir.File("T.mdw"));
-    ws = dao::DBEngine::Instance().CreateWorkspace("", "KAVOwner", "TelvoRm");
-    db = ws.CreateDatabase(dir.File("T.mdb"));
-  }
-
-  void Table(const char* name, std::vector<Column> columns) {
-    dao::TableDef td = db.CreateTableDef(name);
-    for (const Column& c : columns) td.Fields().Append(td.CreateField(c.name, c.type, c.size));
-    db.TableDefs().Append(td);
-  }
+  void SetUp() override { CreateAndLogOn({{"KAVOwner", "TelvoRm"}}); }
 
   void AddIndex(const char* table, const char* name, std::vector<const char*> fields,
                 bool primary, bool unique, bool required = false,
@@ -53,24 +39,6 @@ class RetypeTest : public ::testing::Test {
     ix.SetIgnoreNulls(ignore_nulls);
     for (const char* f : fields) ix.Fields().Append(ix.CreateField(f));
     td.Indexes().Append(ix);
-  }
-
-  void Relate(const char* name, const char* table, const char* foreign,
-              std::vector<std::pair<const char*, const char*>> pairs, long attributes = 0) {
-    dao::Relation rel = db.CreateRelation(name, table, foreign, attributes);
-    for (auto [f, ff] : pairs) {
-      dao::Field field = rel.CreateField(f);
-      field.SetForeignName(ff);
-      rel.Fields().Append(field);
-    }
-    db.Relations().Append(rel);
-  }
-
-  void Insert(const char* table, std::vector<dao::Value> values) {
-    dao::Recordset rs = db.OpenRecordset(table, dao::dbOpenTable);
-    rs.AddNew();
-    for (size_t i = 0; i < values.size(); ++i) rs.Fields(static_cast<int>(i)).SetValue(values[i]);
-    rs.Update();
   }
 
   void Retype(const std::string& table, const std::string& field, int type, long size,
@@ -123,10 +91,6 @@ class RetypeTest : public ::testing::Test {
     }
     return out;
   }
-
-  TempDir dir;
-  dao::Workspace ws;
-  dao::Database db;
 };
 
 TEST_F(RetypeTest, ColumnInNoIndexKeepsNamePositionAndData) {

@@ -44,12 +44,18 @@ inline std::string FileBytes(const std::string& path) {
 class DaoTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    CreateAndLogOn({{"Owner", "Secret1"}, {"Other", "Secret2"}});
+  }
+
+  // Writes a workgroup T.mdw holding `accounts` (fast hashing), logs on as
+  // the first of them into `ws`, and creates the database T.mdb into `db`.
+  void CreateAndLogOn(const std::vector<dao::Account>& accounts) {
     mdw = dir.File("T.mdw");
     mdb = dir.File("T.mdb");
-    dao::CreateWorkgroupFile(mdw, {{"Owner", "Secret1"}, {"Other", "Secret2"}},
-                             dao::PasswordCost::kMinimum);
+    dao::CreateWorkgroupFile(mdw, accounts, dao::PasswordCost::kMinimum);
     dao::DBEngine::Instance().SetSystemDB(mdw);
-    ws = dao::DBEngine::Instance().CreateWorkspace("", "Owner", "Secret1");
+    ws = dao::DBEngine::Instance().CreateWorkspace("", accounts.front().user,
+                                                   accounts.front().password);
     db = ws.CreateDatabase(mdb);
   }
 
