@@ -101,11 +101,9 @@ const std::string& TextOf(size_t step) {
 
 class CourseStageDb : public DriverDatabaseTest {
  protected:
-  void SetUp() override { Open(mdb); }
-
   // Opens `path` as the driver does and appends course_refresher_period, as
   // its schema phase does before the stage runs.
-  void Open(const std::string& path) {
+  void OpenSample(const std::string& path) override {
     OpenAsDriverDoes(path);
     dao::TableDef td = gdbUpdate.TableDefs().Item("tbl_kav_courses");
     td.Fields().Append(td.CreateField("course_refresher_period", dao::dbText, 3));
@@ -377,10 +375,7 @@ TEST_F(CourseStageDb, ErrorRule) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
-    TempDir case_dir;
-    Open(MakeSample(case_dir));
-    boxes.Clear();
+    Reopen();
 
     bool bFailed;
     std::vector<std::string> lines;

@@ -184,12 +184,8 @@ TEST_F(CurrencyStageDb, ErrorRule) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
-    TempDir case_dir;
-    const std::string path = MakeSample(case_dir);
-    OpenAsDriverDoes(path);
+    Reopen();
     for (const std::string& row : stored) AddStoredRow(row);
-    boxes.Clear();
 
     const FaultedRun run = RunWithFaults(c.faults, RunStage);
     EXPECT_EQ(run.failed, c.failed);

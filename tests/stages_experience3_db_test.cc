@@ -262,12 +262,8 @@ TEST_F(Experience3StageDb, ErrorRule) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
-    TempDir case_dir;
-    const std::string path = MakeSample(case_dir);
-    OpenAsDriverDoes(path);
+    Reopen();
     for (const std::string& row : stored) AddExperienceRow(gdbUpdate, row);
-    boxes.Clear();
 
     const FaultedRun run = RunWithFaults(c.faults, RunStage);
     EXPECT_EQ(run.failed, c.failed);

@@ -67,20 +67,11 @@ const StageCase kSecond = {"second", UpdateMDB_Jobs_Experience2,
 
 class ExperienceStageDb : public DriverDatabaseTest {
  protected:
-  // A fresh sample, opened as the driver does.
-  void Reopen() {
-    TearDown();
-    case_dir = std::make_unique<TempDir>();
-    OpenAsDriverDoes(MakeSample(*case_dir));
-    boxes.Clear();
-  }
 
   // Runs a stage with bFailed set beforehand, which the stage must clear.
   static bool Run(const StageCase& stage) {
     return RunWithFailedSet(stage.procedure);
   }
-
-  std::unique_ptr<TempDir> case_dir;
 };
 
 TEST_F(ExperienceStageDb, TraceOnTheSampleIsTheStepTrace) {

@@ -329,10 +329,7 @@ TEST_F(Training1StageDb, ErrorRuleGoesOnAfterEveryFailure) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    CloseDriverDatabase();
-    TempDir case_dir;
-    OpenAsDriverDoes(MakeSample(case_dir));
-    boxes.Clear();
+    Reopen();
 
     std::vector<std::string> lines;
     bool bFailed = false;

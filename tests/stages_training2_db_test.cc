@@ -303,10 +303,7 @@ TEST_F(Training2StageDb, ErrorRuleGoesOnAfterEveryFailure) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     // Each case on a fresh sample.
-    TearDown();
-    TempDir case_dir;
-    OpenAsDriverDoes(MakeSample(case_dir));
-    boxes.Clear();
+    Reopen();
 
     bool bFailed = !c.bFailed;  // the stage decides, whatever it was
     {
@@ -347,7 +344,6 @@ TEST_F(Training2StageDb, ErrorRuleGoesOnAfterEveryFailure) {
                 last);
     }
     EXPECT_EQ(PrerequisitesOf(gdbUpdate, c.job), c.rows);
-    TearDown();  // before the case's directory goes
   }
 }
 

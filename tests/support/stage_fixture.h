@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -18,12 +19,27 @@ namespace kav::testing {
 
 class DriverDatabaseTest : public ::testing::Test {
  protected:
-  void SetUp() override { OpenAsDriverDoes(mdb); }
+  void SetUp() override { OpenSample(mdb); }
   void TearDown() override { CloseDriverDatabase(); }
+
+  // Opens the sample at `path` into gwsUpdate and gdbUpdate as the driver
+  // does; a suite whose stage needs more of the driver's preparation adds it.
+  virtual void OpenSample(const std::string& path) { OpenAsDriverDoes(path); }
+
+  // Closes the driver's database and opens a fresh sample in a directory of
+  // its own (kept until the next Reopen or the end of the test, so it
+  // outlives the open database); the boxes shown so far are forgotten.
+  void Reopen() {
+    CloseDriverDatabase();
+    case_dir = std::make_unique<TempDir>();
+    OpenSample(MakeSample(*case_dir));
+    boxes.Clear();
+  }
 
   TempDir dir;
   std::string mdb = MakeSample(dir);
   ui::ScriptedMessageBoxes boxes;
+  std::unique_ptr<TempDir> case_dir;
 };
 
 // Expects `lines` to end with `tail`.  Call it inside
