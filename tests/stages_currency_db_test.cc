@@ -330,12 +330,7 @@ TEST_F(CurrencyStageDb, ThirteenOwnRowsAreGoneAfterwardsAndAfterARerun) {
   EXPECT_EQ(CurrencyRows(gdbUpdate), SampleTableAfterStage());
 }
 
-class CurrencyEndToEnd : public ::testing::Test {
- protected:
-  TempDir dir;
-  std::string mdb = MakeSample(dir);
-  ui::ScriptedMessageBoxes boxes;
-};
+class CurrencyEndToEnd : public SampleTest {};
 
 Table CurrencyRowsOf(const std::string& mdb) {
   dao::Database db = OpenForCheck(mdb);

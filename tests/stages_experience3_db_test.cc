@@ -325,12 +325,7 @@ TEST_F(Experience3StageDb, StoredRowsAreSkippedSilentlyAndARerunChangesNothing) 
   EXPECT_EQ(ExperienceRows(gdbUpdate), expected);
 }
 
-class Experience3EndToEnd : public ::testing::Test {
- protected:
-  TempDir dir;
-  std::string mdb = MakeSample(dir);
-  ui::ScriptedMessageBoxes boxes;
-};
+class Experience3EndToEnd : public SampleTest {};
 
 Table ExperienceRowsOf(const std::string& mdb) {
   dao::Database db = OpenForCheck(mdb);

@@ -437,7 +437,7 @@ TEST_F(ExperienceStageDb, BoxThatCannotShowLeavesTheStageWithItsError) {
 
 // The update end to end: both stages' rows are in the table afterwards, and
 // a failure in either stage stops the update, which a rerun completes.
-class ExperienceUpdate : public ::testing::Test {
+class ExperienceUpdate : public SampleTest {
  protected:
   void ExpectEveryStageRow() {
     dao::Database db = OpenForCheck(mdb);
@@ -452,10 +452,6 @@ class ExperienceUpdate : public ::testing::Test {
                 ElementsAre("v5.0"));
     db.Close();
   }
-
-  TempDir dir;
-  std::string mdb = MakeSample(dir);
-  ui::ScriptedMessageBoxes boxes;
 };
 
 TEST_F(ExperienceUpdate, CleanRunLeavesBothStagesRows) {

@@ -370,12 +370,7 @@ TEST_F(Training2StageDb, BoxThatCannotBeShownLeavesTheStage) {
 }
 
 // The whole update on the sample database.
-class Training2Update : public ::testing::Test {
- protected:
-  TempDir dir;
-  std::string mdb = MakeSample(dir);
-  ui::ScriptedMessageBoxes boxes;
-};
+class Training2Update : public SampleTest {};
 
 TEST_F(Training2Update, CompletesAndLeavesTheStageRows) {
   RunDatabaseUpdate(mdb);

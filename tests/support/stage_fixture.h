@@ -1,5 +1,7 @@
-// A test of a stage on a fresh sample database, opened as the driver opens
-// it before its first stage and closed again after the test.
+// Fixtures of the stage suites: a fresh sample database (for a test that runs
+// the update itself), or that sample opened as the driver opens it before its
+// first stage and closed again after the test; and the checks the stages'
+// error-rule tables share.
 
 #ifndef KAV_TESTS_SUPPORT_STAGE_FIXTURE_H_
 #define KAV_TESTS_SUPPORT_STAGE_FIXTURE_H_
@@ -17,7 +19,15 @@
 
 namespace kav::testing {
 
-class DriverDatabaseTest : public ::testing::Test {
+// A test on a fresh sample database, recording the boxes it shows.
+class SampleTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string mdb = MakeSample(dir);
+  ui::ScriptedMessageBoxes boxes;
+};
+
+class DriverDatabaseTest : public SampleTest {
  protected:
   void SetUp() override { OpenSample(mdb); }
   void TearDown() override { CloseDriverDatabase(); }
@@ -36,9 +46,6 @@ class DriverDatabaseTest : public ::testing::Test {
     boxes.Clear();
   }
 
-  TempDir dir;
-  std::string mdb = MakeSample(dir);
-  ui::ScriptedMessageBoxes boxes;
   std::unique_ptr<TempDir> case_dir;
 };
 
