@@ -350,12 +350,9 @@ void StoreRemovedRows(const std::string& mdb) {
 // Each of the stage's rows is in the table once, and the rows its
 // corrections remove are gone.
 void ExpectStageDone(const Table& table) {
-  for (const std::string& row : InsertedRows()) {
-    EXPECT_EQ(table.count(row), 1u) << "missing " << row;
-  }
-  for (const std::string& row : kRemovedByTheStage) {
-    EXPECT_EQ(table.count(row), 0u) << "unexpected " << row;
-  }
+  const Table inserted = InsertedRows();
+  ExpectRowsPresentAndAbsent(table, {inserted.begin(), inserted.end()},
+                             kRemovedByTheStage);
 }
 
 TEST_F(Experience3EndToEnd, UpdateCompletesWithTheStageRowsInPlace) {
