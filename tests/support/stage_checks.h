@@ -1,6 +1,7 @@
-// Test support shared by the stage suites: the expected trace of a stage
-// run with injected faults, the driver's database opened and closed around
-// a test, stored rows added for a stage to meet, and how boxes are compared.
+// Test support shared by the stage suites: step texts and trace slices of a
+// step list, the expected trace of a stage run with injected faults, closing
+// the driver's database, the rows a stage writes and stored rows added for it
+// to meet, the tables' rows read back, and boxes written as text.
 
 #ifndef KAV_TESTS_SUPPORT_STAGE_CHECKS_H_
 #define KAV_TESTS_SUPPORT_STAGE_CHECKS_H_
