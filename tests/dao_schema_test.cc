@@ -211,6 +211,23 @@ TEST_F(RelationTest, AppendCreatesTheForeignIndexAndEnforces) {
   Insert("people", {int32_t{3}, "LAX", int32_t{0}});
 }
 
+TEST_F(RelationTest, NumberKeysAreEnforcedToo) {
+  // people.id is the primary side; a held qualification refers to it.
+  Key("people", "PrimaryKey", {"id"});
+  Table("quals", {{"qid", dao::dbLong}, {"person", dao::dbLong}});
+  Insert("quals", {int32_t{10}, int32_t{1}});
+  Relate("peoplequals", "people", "quals", {{"id", "person"}});
+  Insert("quals", {int32_t{11}, int32_t{2}});
+  Insert("quals", {int32_t{12}, dao::Value()});
+  EXPECT_EQ(ErrorOf([&] { Insert("quals", {int32_t{13}, int32_t{99}}); }),
+            dao::kErrRelatedRecordRequired);
+  EXPECT_EQ(ErrorOf([&] {
+              db.Execute("DELETE FROM people WHERE people.id = 1;", dao::dbFailOnError);
+            }),
+            3200);
+  EXPECT_EQ(RowsOf("quals"), (Strings{"10|1", "11|2", "12|"}));
+}
+
 TEST_F(RelationTest, RenamedFieldsStayInTheRelationAndTheIndex) {
   Relate("portspeople", "ports", "people", {{"abbrev", "port"}});
   db.TableDefs().Item("people").Fields().Item("port").SetName("home_port");

@@ -204,6 +204,12 @@ void AttachIndex(IndexImpl& impl, const std::shared_ptr<DatabaseImpl>& db, int64
   }
 }
 
+// Related text compares without regard to case, as the keys do; other types
+// compare as they are, so that their indexes serve the relation's look-ups.
+std::string KeyCollation(const FieldDef& field) {
+  return field.type == dbText ? " COLLATE NOCASE" : "";
+}
+
 std::string MatchCondition(const TableSchema& primary, const TableSchema& foreign,
                            const RelationDef& r, const std::string& primary_ref,
                            const std::string& foreign_ref) {
@@ -211,7 +217,7 @@ std::string MatchCondition(const TableSchema& primary, const TableSchema& foreig
   for (const auto& [p, f] : r.fields) {
     if (!out.empty()) out += " AND ";
     out += primary_ref + QuoteName(FieldOf(primary, p).name) + " = " + foreign_ref +
-           QuoteName(FieldOf(foreign, f).name) + " COLLATE NOCASE";
+           QuoteName(FieldOf(foreign, f).name) + KeyCollation(FieldOf(primary, p));
   }
   return out;
 }
@@ -253,7 +259,8 @@ void CreateRelationTriggers(DatabaseImpl& db) {
       join(any_new, " OR ", "NEW." + fn + " IS NOT NULL");
       join(foreign_cols, ", ", fn);
       join(primary_cols, ", ", pn);
-      join(old_differs, " OR ", "OLD." + pn + " IS NOT NEW." + pn + " COLLATE NOCASE");
+      join(old_differs, " OR ",
+           "OLD." + pn + " IS NOT NEW." + pn + KeyCollation(FieldOf(p, pid)));
       join(set_new, ", ", fn + " = NEW." + pn);
     }
     const std::string required = QuoteText(
@@ -1453,7 +1460,8 @@ void RelationCollection::Append(const Relation& relation) {
           const std::string fn = "x." + QuoteName(FieldOf(*f, fid).name);
           if (!any.empty()) any += " OR ", match += " AND ";
           any += fn + " IS NOT NULL";
-          match += "y." + QuoteName(FieldOf(*p, pid).name) + " = " + fn + " COLLATE NOCASE";
+          match += "y." + QuoteName(FieldOf(*p, pid).name) + " = " + fn +
+                   KeyCollation(FieldOf(*p, pid));
         }
         Statement orphans(db.conn, "SELECT 1 FROM " + QuoteName(f->name) + " x WHERE (" + any +
                                        ") AND NOT EXISTS (SELECT 1 FROM " + QuoteName(p->name) +
