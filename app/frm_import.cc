@@ -24,6 +24,11 @@ frmImport::frmImport()
   ApplyTabOrder({&drvDrives, &dirDirectories, &filFiles, &lblFilePath, &cmdSelect,
                  &cmdCancel, &lblCounter});
 
+  // The lists start in the process's current directory; the pattern is set
+  // as the window is designed, before any handler is listening.
+  filFiles.SetPath(dirDirectories.Path());
+  filFiles.SetPattern("*.mdb");
+
   drvDrives.Change = [this] { drvDrives_Change(); };
   drvDrives.GotFocus = [this] { drvDrives_GotFocus(); };
   dirDirectories.Change = [this] { dirDirectories_Change(); };
@@ -34,17 +39,6 @@ frmImport::frmImport()
   filFiles.PatternChange = [this] { filFiles_PatternChange(); };
   cmdSelect.Click = [this] { cmdSelect_Click(); };
   cmdCancel.Click = [this] { cmdCancel_Click(); };
-
-  // The lists start in the process's current directory; the pattern is set
-  // as the window is designed, before any handler is listening.
-  ui::Event path_change = filFiles.PathChange;
-  ui::Event pattern_change = filFiles.PatternChange;
-  filFiles.PathChange = nullptr;
-  filFiles.PatternChange = nullptr;
-  filFiles.SetPath(dirDirectories.Path());
-  filFiles.SetPattern("*.mdb");
-  filFiles.PathChange = path_change;
-  filFiles.PatternChange = pattern_change;
 }
 
 void frmImport::Form_Load() {

@@ -6,7 +6,7 @@ namespace kav::stages {
 namespace {
 
 TEST(StageData, RowExpandsToOpenAddAssignmentsAndUpdate) {
-  std::vector<Step> steps = {Row("t", {"a", "b"}), Sql("DELETE FROM t;"),
+  std::vector<Step> steps = {Row("t", {"a", "b"}), Sql("DELETE FROM t WHERE t.a = 'x';"),
                              ThroughPreviousRecordset(Row("t", {"c"}))};
   std::vector<Operation> ops = ExpandOperations(steps);
   ASSERT_EQ(ops.size(), 5u + 2u + 3u);
