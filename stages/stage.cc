@@ -3,7 +3,7 @@
 #include "platform/dao/observer.h"
 #include "platform/error.h"
 #include "platform/ui/message_box.h"
-#include "update/globals.h"
+#include "stages/globals.h"
 
 namespace kav::stages {
 

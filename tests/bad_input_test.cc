@@ -17,9 +17,9 @@
 
 #include "platform/dao/workgroup.h"
 #include "platform/ui/scripted_message_boxes.h"
+#include "stages/globals.h"
 #include "tests/support/dump.h"
 #include "tests/support/harness.h"
-#include "update/globals.h"
 #include "update/update.h"
 
 namespace kav::testing {

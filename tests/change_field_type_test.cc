@@ -9,9 +9,9 @@
 
 #include "platform/dao/dao.h"
 #include "platform/dao/workgroup.h"
+#include "stages/globals.h"
 #include "tests/dao_fixture.h"
 #include "tests/support/harness.h"
-#include "update/globals.h"
 #include "update/update.h"
 
 namespace kav::testing {

@@ -15,11 +15,11 @@
 
 #include "platform/error.h"
 #include "platform/ui/scripted_message_boxes.h"
+#include "stages/globals.h"
 #include "stages/stages.h"
 #include "tests/support/harness.h"
 #include "tests/support/stage_checks.h"
 #include "tests/support/stage_fixture.h"
-#include "update/globals.h"
 #include "update/update.h"
 
 namespace kav::testing {

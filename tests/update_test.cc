@@ -13,9 +13,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/ui/scripted_message_boxes.h"
+#include "stages/globals.h"
 #include "tests/support/harness.h"
 #include "update/corrections.h"
-#include "update/globals.h"
 #include "update/update.h"
 
 namespace kav::testing {

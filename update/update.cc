@@ -21,9 +21,9 @@
 #include "platform/error.h"
 #include "platform/text.h"
 #include "platform/ui/message_box.h"
+#include "stages/globals.h"
 #include "stages/stages.h"
 #include "update/corrections.h"
-#include "update/globals.h"
 
 namespace kav::update {
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "update/globals.h"
+#include "stages/globals.h"
 #include "update/update.h"
 
 namespace kav::testing {

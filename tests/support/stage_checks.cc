@@ -5,8 +5,8 @@
 #include <span>
 
 #include "platform/error.h"
+#include "stages/globals.h"
 #include "tests/support/harness.h"
-#include "update/globals.h"
 
 namespace kav::testing {
 

@@ -1,4 +1,4 @@
-#include "update/globals.h"
+#include "stages/globals.h"
 
 std::string gsMdbPath;
 std::string gsMdwPath;
