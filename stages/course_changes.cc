@@ -292,13 +292,3 @@ const std::vector<Step>& CourseChangesSteps() {
 }
 
 }  // namespace kav::stages
-
-void UpdateMDB_CourseChanges(bool& bFailed) {
-  using namespace kav::stages;
-  RunStage(
-      CourseChangesSteps(),
-      [](const kav::Error& e, bool& f) {
-        return ReportAndLeaveStage(e, f, "UpdateMDB_CourseChanges");
-      },
-      bFailed);
-}

@@ -432,13 +432,3 @@ const std::vector<Step>& CurrencySteps() {
 }
 
 }  // namespace kav::stages
-
-void UpdateMDB_Jobs_Currency(bool& bFailed) {
-  using namespace kav::stages;
-  RunStage(
-      CurrencySteps(),
-      [](const kav::Error& e, bool& f) {
-        return ReportAndLeaveStage(e, f, "UpdateMDB_Jobs_Currency");
-      },
-      bFailed);
-}

@@ -192,8 +192,3 @@ const std::vector<Step>& Experience1Steps() {
 }
 
 }  // namespace kav::stages
-
-void UpdateMDB_Jobs_Experience1(bool& bFailed) {
-  using namespace kav::stages;
-  RunStage(Experience1Steps(), [](const kav::Error& e, bool& f) { return ReportAndLeaveStage(e, f, "UpdateMDB_Jobs_Experience"); }, bFailed);
-}

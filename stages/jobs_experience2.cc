@@ -62,8 +62,3 @@ const std::vector<Step>& Experience2Steps() {
 }
 
 }  // namespace kav::stages
-
-void UpdateMDB_Jobs_Experience2(bool& bFailed) {
-  using namespace kav::stages;
-  RunStage(Experience2Steps(), [](const kav::Error& e, bool& f) { return ReportAndLeaveStage(e, f, "UpdateMDB_Jobs_Experience"); }, bFailed);
-}

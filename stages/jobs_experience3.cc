@@ -184,13 +184,3 @@ const std::vector<Step>& Experience3Steps() {
 }
 
 }  // namespace kav::stages
-
-void UpdateMDB_Jobs_Experience3(bool& bFailed) {
-  using namespace kav::stages;
-  RunStage(
-      Experience3Steps(),
-      [](const kav::Error& e, bool& f) {
-        return ReportAndLeaveStage(e, f, "UpdateMDB_Jobs_Experience");
-      },
-      bFailed);
-}

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "stages/stages.h"
-#include "stages/training_error.h"
 
 namespace kav::stages {
 namespace {
@@ -247,8 +246,3 @@ const std::vector<Step>& Training1Steps() {
 }
 
 }  // namespace kav::stages
-
-void UpdateMDB_Jobs_Training1(bool& bFailed) {
-  using namespace kav::stages;
-  RunStage(Training1Steps(), TrainingStageErrorHandler, bFailed);
-}

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "stages/stages.h"
-#include "stages/training_error.h"
 
 namespace kav::stages {
 namespace {
@@ -304,8 +303,3 @@ const std::vector<Step>& Training2Steps() {
 }
 
 }  // namespace kav::stages
-
-void UpdateMDB_Jobs_Training2(bool& bFailed) {
-  using namespace kav::stages;
-  RunStage(Training2Steps(), TrainingStageErrorHandler, bFailed);
-}

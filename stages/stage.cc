@@ -128,13 +128,17 @@ std::vector<std::string> TraceLines(std::span<const Step> steps) {
   return lines;
 }
 
-Resume ReportAndLeaveStage(const kav::Error& error, bool& bFailed,
-                           const std::string& title) {
-  if (error.number() == dao::kErrDuplicateKey) return Resume::kNextOperation;
-  bFailed = true;
+bool IsPassedOver(const kav::Error& error) {
+  return error.number() == dao::kErrDuplicateKey;
+}
+
+Resume ApplyErrorRule(const ErrorRule& rule, const kav::Error& error,
+                      bool& bFailed) {
+  if (IsPassedOver(error)) return Resume::kNextOperation;
+  bFailed = true;  // before the box, so a box that fails leaves it set
   ui::MsgBox(kav::ErrorBoxText(error.number(), error.description()),
-             ui::vbOKOnly, title);
-  return Resume::kLeaveStage;
+             ui::vbOKOnly, rule.title);
+  return rule.after_report;
 }
 
 bool RunSteps(dao::Database& db, std::span<const Step> steps,
@@ -152,11 +156,16 @@ bool RunSteps(dao::Database& db, std::span<const Step> steps,
   });
 }
 
-void RunStage(std::span<const Step> steps, const StageErrorHandler& handler,
+void RunStage(std::span<const Step> steps, const ErrorRule& rule,
               bool& bFailed) {
   bFailed = false;
   StepLocals locals;  // released on every way out: sSQL first, then rs
-  RunSteps(gdbUpdate, steps, locals, handler, bFailed);
+  RunSteps(
+      gdbUpdate, steps, locals,
+      [&rule](const kav::Error& error, bool& flag) {
+        return ApplyErrorRule(rule, error, flag);
+      },
+      bFailed);
 }
 
 }  // namespace kav::stages

@@ -77,12 +77,25 @@ enum class Resume { kNextOperation, kLeaveStage };
 using StageErrorHandler =
     std::function<Resume(const kav::Error& error, bool& bFailed)>;
 
-// The error rule of every stage but the training stages: 3022 goes on
-// silently; any other error sets bFailed, shows the box
-// Str(number) + "  :  " + description (OK only, no icon) titled `title`, and
-// leaves the stage.
-Resume ReportAndLeaveStage(const kav::Error& error, bool& bFailed,
-                           const std::string& title);
+// Whether `error` is the one every data step passes over in silence: 3022,
+// a new row whose key is already there, so that a rerun skips the rows an
+// earlier run wrote.
+bool IsPassedOver(const kav::Error& error);
+
+// A stage's error rule: the title of its box, and whether the stage goes on
+// with the next operation or leaves after it has reported an error.
+struct ErrorRule {
+  const char* title;
+  Resume after_report;
+};
+
+// Applies `rule` to a failing operation's error.  An error IsPassedOver
+// goes on silently.  Any other sets bFailed, then shows the box
+// Str(number) + "  :  " + description (OK only, no icon) titled rule.title,
+// and returns rule.after_report.  A box that cannot be shown raises, with
+// bFailed already set.
+Resume ApplyErrorRule(const ErrorRule& rule, const kav::Error& error,
+                      bool& bFailed);
 
 // The locals every step list runs with: the recordset variable and the text
 // of the statement under way.  They are released when the caller drops them.
@@ -98,9 +111,10 @@ bool RunSteps(dao::Database& db, std::span<const Step> steps,
               bool& bFailed);
 
 // A whole stage procedure: sets bFailed to false, then runs `steps` on
-// gdbUpdate with fresh locals and `handler`.  No error is pending when it
-// returns normally; an error raised by the handler itself leaves it.
-void RunStage(std::span<const Step> steps, const StageErrorHandler& handler,
+// gdbUpdate with fresh locals under `rule`.  No error is pending when it
+// returns normally; an error raised while the rule is applied (a box that
+// cannot be shown) leaves it.
+void RunStage(std::span<const Step> steps, const ErrorRule& rule,
               bool& bFailed);
 
 }  // namespace kav::stages

@@ -5,6 +5,7 @@
 #ifndef KAV_STAGES_STAGES_H_
 #define KAV_STAGES_STAGES_H_
 
+#include <string>
 #include <vector>
 
 #include "stages/stage.h"
@@ -16,6 +17,15 @@ void UpdateMDB_Jobs_Experience1(bool& bFailed);
 void UpdateMDB_Jobs_Experience2(bool& bFailed);
 void UpdateMDB_Jobs_Experience3(bool& bFailed);
 void UpdateMDB_Jobs_Currency(bool& bFailed);
+
+// The error rule of both training stages, as a routine of its own: 3022 is
+// passed over in silence; any other error sets bFailed, then shows
+// Str(number) + "  :  " + description (OK only, no icon) titled
+// "UpdateMDB_Jobs_Training".  The stage goes on with its next operation
+// either way.  A box that cannot be shown raises, and that error leaves the
+// stage.
+void HandleTrainingStageError(long number, const std::string& description,
+                              bool& bFailed);
 
 // The step lists, for tests.
 namespace kav::stages {

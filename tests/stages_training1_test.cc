@@ -19,7 +19,6 @@
 #include "platform/ui/scripted_message_boxes.h"
 #include "stages/stages.h"
 #include "tests/support/stage_checks.h"
-#include "stages/training_error.h"
 
 namespace kav::stages {
 namespace {

@@ -29,32 +29,41 @@ namespace kav::update {
 
 namespace {
 
-enum class Phase { kConnection, kSchema, kData };
+// The driver's error rules, one per phase after the connection: each passes
+// over one error, and the operation after the failing one runs; every other
+// error goes to ReportUpdateFailure.  A rule says whether it passes over
+// `error`.
+using DriverRule = bool (*)(const kav::Error& error);
 
-// Runs one operation under the phase's rule: returns when it succeeded or
-// its error is the one the phase tolerates, raises otherwise.
-void Operation(Phase phase, const std::function<void()>& operation) {
+// The schema phase's rule: 3191, the field exists.
+bool SkipExistingField(const kav::Error& error) {
+  return error.number() == dao::kErrFieldExists;
+}
+
+// The data phase's rule, from the registration rows to the version stamp,
+// stage calls included: the duplicate key, which every stage passes over
+// too.
+bool SkipDuplicateKey(const kav::Error& error) {
+  return stages::IsPassedOver(error);
+}
+
+// Runs one operation under `rule`: returns when it succeeded or the rule
+// passes over its error, raises otherwise.
+void RunUnder(DriverRule rule, const std::function<void()>& operation) {
   try {
     operation();
   } catch (const kav::Error& error) {
-    if (phase == Phase::kSchema && error.number() == dao::kErrFieldExists) {
-      return;
-    }
-    if (phase == Phase::kData && error.number() == dao::kErrDuplicateKey) {
-      return;
-    }
-    throw;
+    if (!rule(error)) throw;
   }
 }
 
-// The data phase's rule for the registration rows and the corrections.
-stages::Resume SkipDuplicateKey(const kav::Error& error, bool&) {
-  if (error.number() == dao::kErrDuplicateKey) {
+// `rule` as the executor calls it, for the driver's own step lists.
+stages::StageErrorHandler StepHandler(DriverRule rule) {
+  return [rule](const kav::Error& error, bool&) {
+    if (!rule(error)) throw error;
     return stages::Resume::kNextOperation;
-  }
-  throw error;
+  };
 }
-
 
 // An ordinary file: not a directory, not hidden (on Linux, a name that
 // starts with a dot), read-only files included.
@@ -80,7 +89,7 @@ void ReportUpdateFailure(long number, const std::string& description) {
 // The stage calls of the data phase, each followed by the test of bFailed.
 // Returns false when a stage failed.
 bool CallStage(void (*stage)(bool&), bool& bFailed) {
-  Operation(Phase::kData, [&] { stage(bFailed); });
+  RunUnder(SkipDuplicateKey, [&] { stage(bFailed); });
   return !bFailed;
 }
 
@@ -114,8 +123,9 @@ std::optional<std::string> FindWorkgroupFile(const std::string& mdb_path) {
 }  // namespace kav::update
 
 void RunDatabaseUpdate(std::string path) {
-  using kav::update::Operation;
-  using kav::update::Phase;
+  using kav::update::RunUnder;
+  using kav::update::SkipDuplicateKey;
+  using kav::update::SkipExistingField;
   namespace stages = kav::stages;
 
   stages::StepLocals locals;  // rs and sSQL, shared by every phase
@@ -171,11 +181,11 @@ void RunDatabaseUpdate(std::string path) {
 
     // Schema phase.
     dao::TableDef td;
-    Operation(Phase::kSchema, [&] { td = gdbUpdate.TableDefs().Item("tbl_kav_courses"); });
-    Operation(Phase::kSchema, [&] {
+    RunUnder(SkipExistingField, [&] { td = gdbUpdate.TableDefs().Item("tbl_kav_courses"); });
+    RunUnder(SkipExistingField, [&] {
       td.Fields().Append(td.CreateField("course_refresher_period", dao::dbText, 3));
     });
-    Operation(Phase::kSchema, [&] { td = dao::TableDef(); });
+    RunUnder(SkipExistingField, [&] { td = dao::TableDef(); });
     struct Retyping {
       const char* table;
       const char* field;
@@ -190,7 +200,7 @@ void RunDatabaseUpdate(std::string path) {
       bool bAllowZeroLength = r.allow_zero_length;
       bool bNotRequired = true;
       long lAttributes = 0;
-      Operation(Phase::kSchema, [&] {
+      RunUnder(SkipExistingField, [&] {
         ChangeFieldType(gdbUpdate, r.table, r.field, dao::dbText, lSize,
                         bAllowZeroLength, bNotRequired, lAttributes);
       });
@@ -198,11 +208,11 @@ void RunDatabaseUpdate(std::string path) {
 
     // Data phase.
     stages::RunSteps(gdbUpdate, kav::update::RegistrationSteps(), locals,
-                     kav::update::SkipDuplicateKey, bFailed);
+                     kav::update::StepHandler(SkipDuplicateKey), bFailed);
     bool stages_ok = kav::update::CallStage(UpdateMDB_CourseChanges, bFailed);
     if (stages_ok) {
       stages::RunSteps(gdbUpdate, kav::update::CorrectionSteps(), locals,
-                       kav::update::SkipDuplicateKey, bFailed);
+                       kav::update::StepHandler(SkipDuplicateKey), bFailed);
       for (void (*stage)(bool&) :
            {UpdateMDB_Jobs_Training1, UpdateMDB_Jobs_Training2,
             UpdateMDB_Jobs_Experience1, UpdateMDB_Jobs_Experience2,
@@ -218,23 +228,23 @@ void RunDatabaseUpdate(std::string path) {
 
     // Version stamp.  The database object opened first is not closed; only
     // the reference to it is replaced.
-    Operation(Phase::kData, [&] { gdbUpdate = gwsUpdate.OpenDatabase(gsMdbPath); });
-    Operation(Phase::kData, [&] {
+    RunUnder(SkipDuplicateKey, [&] { gdbUpdate = gwsUpdate.OpenDatabase(gsMdbPath); });
+    RunUnder(SkipDuplicateKey, [&] {
       rs = gdbUpdate.OpenRecordset("tbl_kav_version_info ", dao::dbOpenTable);
     });
-    Operation(Phase::kData, [&] { rs.Edit(); });
-    Operation(Phase::kData, [&] { rs.Fields(0).SetValue("v5.0"); });
-    Operation(Phase::kData, [&] {
+    RunUnder(SkipDuplicateKey, [&] { rs.Edit(); });
+    RunUnder(SkipDuplicateKey, [&] { rs.Fields(0).SetValue("v5.0"); });
+    RunUnder(SkipDuplicateKey, [&] {
       std::time_t now = std::time(nullptr);
       std::tm local{};
       localtime_r(&now, &local);
       rs.Fields(1).SetValue(kav::update::UpdateNote(local));
     });
-    Operation(Phase::kData, [&] { rs.Update(dao::dbUpdateRegular, false); });
-    Operation(Phase::kData, [&] { rs.Close(); });
-    Operation(Phase::kData, [&] { rs = dao::Recordset(); });
-    Operation(Phase::kData, [&] { gdbUpdate.Close(); });
-    Operation(Phase::kData, [&] { gdbUpdate = dao::Database(); });
+    RunUnder(SkipDuplicateKey, [&] { rs.Update(dao::dbUpdateRegular, false); });
+    RunUnder(SkipDuplicateKey, [&] { rs.Close(); });
+    RunUnder(SkipDuplicateKey, [&] { rs = dao::Recordset(); });
+    RunUnder(SkipDuplicateKey, [&] { gdbUpdate.Close(); });
+    RunUnder(SkipDuplicateKey, [&] { gdbUpdate = dao::Database(); });
     ui::SetMousePointer(ui::vbDefault);
     ui::MsgBox("Database Update completed.");
   } catch (const kav::Error& error) {
