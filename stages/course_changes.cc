@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "stages/stages.h"
+#include "stages/statement_text.h"
 
 namespace kav::stages {
 namespace {
@@ -46,16 +47,11 @@ std::string AssignmentList(const std::string& table,
 }
 
 // The comparison of course_code: "= 'code'" for one course, "in ('a','b')"
-// (no blank after the commas) for a list.
-std::string CodeEquals(const std::string& code) { return "= '" + code + "'"; }
+// for a list.
+std::string CodeEquals(const std::string& code) { return "= " + Quoted(code); }
 
 std::string CodeIn(const std::vector<std::string>& codes) {
-  std::string list;
-  for (const std::string& code : codes) {
-    if (!list.empty()) list += ",";
-    list += "'" + code + "'";
-  }
-  return "in (" + list + ")";
+  return "in " + QuotedCodeList(codes);
 }
 
 // An UPDATE of the courses selected by code and risk type.  One blank stands

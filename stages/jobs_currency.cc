@@ -9,12 +9,12 @@
 // texts have.  A pair (A, B) is the rows whose jc_job_code is A and whose
 // jc_c_job_code is B.
 
-#include <algorithm>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "stages/stages.h"
+#include "stages/statement_text.h"
 
 namespace kav::stages {
 namespace {
@@ -58,30 +58,12 @@ std::string PositionDeletionText(const std::string& job) {
          ("WHERE tbl_kav_jobs_currency.jc_job_code = '" + job + "';");
 }
 
-// The codes in single quotes, separated by commas.  A blank follows the
-// comma after each code of `blank_after`, and no other comma; the blanks lie
-// outside the quotes and change nothing in what the statement selects.
-std::string CodeList(const std::vector<std::string>& codes,
-                     const std::vector<std::string>& blank_after) {
-  std::string list;
-  for (size_t i = 0; i < codes.size(); ++i) {
-    list += "'" + codes[i] + "'";
-    if (i + 1 == codes.size()) break;
-    list += ',';
-    if (std::find(blank_after.begin(), blank_after.end(), codes[i]) !=
-        blank_after.end()) {
-      list += ' ';
-    }
-  }
-  return list;
-}
-
 // Deletes the pairs (job, required) for every position of `jobs`.
 std::string PositionsDeletionText(const std::vector<std::string>& jobs,
                                   const std::string& required) {
   return "DELETE from tbl_kav_jobs_currency WHERE "
-         "tbl_kav_jobs_currency.jc_job_code IN (" +
-         CodeList(jobs, {}) + ") and tbl_kav_jobs_currency.jc_c_job_code = '" +
+         "tbl_kav_jobs_currency.jc_job_code IN " +
+         QuotedCodeList(jobs) + " and tbl_kav_jobs_currency.jc_c_job_code = '" +
          required + "';";
 }
 
@@ -91,8 +73,8 @@ std::string RequiredDeletionText(const std::string& job,
                                  const std::vector<std::string>& blank_after) {
   return "DELETE from tbl_kav_jobs_currency WHERE "
          "tbl_kav_jobs_currency.jc_job_code = '" +
-         job + "' and tbl_kav_jobs_currency.jc_c_job_code IN (" +
-         CodeList(required, blank_after) + ");";
+         job + "' and tbl_kav_jobs_currency.jc_c_job_code IN " +
+         QuotedCodeList(required, blank_after) + ";";
 }
 
 // Appends the stage's steps in the order they run, one call per line of the

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "stages/stages.h"
+#include "stages/statement_text.h"
 
 namespace kav::stages {
 namespace {
@@ -60,15 +61,10 @@ Condition InGroup(int group) {
   return {"jpe_exp_group_no", "= " + std::to_string(group)};
 }
 
-// A list in lower-case "in", the quoted codes separated by commas only.
+// A list in lower-case "in".
 Condition IsOneOf(const std::string& column,
                   const std::vector<std::string>& codes) {
-  std::string list;
-  for (const std::string& code : codes) {
-    if (!list.empty()) list += ',';
-    list += "'" + code + "'";
-  }
-  return {column, "in (" + list + ")"};
+  return {column, "in " + QuotedCodeList(codes)};
 }
 
 // The join of two conditions.  One stored text lacks the blank between the
