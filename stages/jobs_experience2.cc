@@ -3,10 +3,10 @@
 // opens the table afresh and writes its seven values as text; the stage runs
 // no statement.
 //
-// In every group of this stage the "JOB" members come first, in alphabetical
-// order of their code, and the position's own "TRN" row closes the group.
+// In every group of this stage the "JOB" members come first, in
+// alphabetical order of their code, and the position's own "TRN" row closes
+// the group: the reverse of the first experience stage's groups.
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,47 +17,55 @@ namespace {
 
 constexpr const char* kTable = "tbl_kav_jobs_prereq_experiences";
 
-// Appends group `group` of `job`: one "JOB" row per code of `others`, sorted,
-// then the "TRN" row.
-void AppendGroup(std::vector<Step>& steps, const std::string& job, int group,
-                 std::vector<std::string> others) {
-  std::sort(others.begin(), others.end());
-  auto add = [&](const std::string& p_job, const char* p_type) {
-    steps.push_back(Row(kTable, {"WF", job, "WF", p_job, p_type,
-                                 std::to_string(group), "NATIONAL"}));
-  };
-  for (const std::string& other : others) add(other, "JOB");
-  add(job, "TRN");
-}
+// One group: the position, the group number and its "JOB" members in the
+// order they are written.
+struct Group {
+  const char* job;
+  int number;
+  std::vector<const char*> members;
+};
 
-std::vector<Step> BuildExperience2Steps() {
+// Groups 29 to 44 pair CRWB or ENGB with TRPB or HELB, and each such pair
+// with STCR, STEN, STDZ and STPL in turn (STEN before STDZ); group 45 has
+// FELB in the second place, with STDZ alone.
+const Group kGroups[] = {
+    {"ICT3", 29, {"CRWB", "ICT4", "STCR", "TRPB"}},
+    {"ICT3", 30, {"CRWB", "ICT4", "STEN", "TRPB"}},
+    {"ICT3", 31, {"CRWB", "ICT4", "STDZ", "TRPB"}},
+    {"ICT3", 32, {"CRWB", "ICT4", "STPL", "TRPB"}},
+    {"ICT3", 33, {"CRWB", "HELB", "ICT4", "STCR"}},
+    {"ICT3", 34, {"CRWB", "HELB", "ICT4", "STEN"}},
+    {"ICT3", 35, {"CRWB", "HELB", "ICT4", "STDZ"}},
+    {"ICT3", 36, {"CRWB", "HELB", "ICT4", "STPL"}},
+    {"ICT3", 37, {"ENGB", "ICT4", "STCR", "TRPB"}},
+    {"ICT3", 38, {"ENGB", "ICT4", "STEN", "TRPB"}},
+    {"ICT3", 39, {"ENGB", "ICT4", "STDZ", "TRPB"}},
+    {"ICT3", 40, {"ENGB", "ICT4", "STPL", "TRPB"}},
+    {"ICT3", 41, {"ENGB", "HELB", "ICT4", "STCR"}},
+    {"ICT3", 42, {"ENGB", "HELB", "ICT4", "STEN"}},
+    {"ICT3", 43, {"ENGB", "HELB", "ICT4", "STDZ"}},
+    {"ICT3", 44, {"ENGB", "HELB", "ICT4", "STPL"}},
+    {"ICT3", 45, {"ENGB", "FELB", "ICT4", "STDZ"}},
+    {"ICT4", 5, {"HELB"}},
+};
+
+std::vector<Step> BuildSteps() {
   std::vector<Step> steps;
-  // ICT3 groups 29 to 44 each name one code of `first`, one of `second`,
-  // ICT4 and one of `rotating`; the group number is 29 + 8 f + 4 s + r for
-  // the indexes f, s and r below.  The rotating codes run in this order,
-  // which is not alphabetical (STEN before STDZ).
-  const char* const first[] = {"CRWB", "ENGB"};
-  const char* const second[] = {"TRPB", "HELB"};
-  const char* const rotating[] = {"STCR", "STEN", "STDZ", "STPL"};
-  for (int f = 0; f < 2; ++f) {
-    for (int s = 0; s < 2; ++s) {
-      for (int r = 0; r < 4; ++r) {
-        AppendGroup(steps, "ICT3", 29 + 8 * f + 4 * s + r,
-                    {first[f], second[s], "ICT4", rotating[r]});
-      }
-    }
+  for (const Group& g : kGroups) {
+    auto add = [&](const std::string& p_job, const char* p_type) {
+      steps.push_back(Row(kTable, {"WF", g.job, "WF", p_job, p_type,
+                                   std::to_string(g.number), "NATIONAL"}));
+    };
+    for (const char* member : g.members) add(member, "JOB");
+    add(g.job, "TRN");
   }
-  // Group 45 falls outside that pattern: FELB in the second place, with
-  // STDZ alone.
-  AppendGroup(steps, "ICT3", 45, {"ENGB", "FELB", "ICT4", "STDZ"});
-  AppendGroup(steps, "ICT4", 5, {"HELB"});
   return steps;
 }
 
 }  // namespace
 
 const std::vector<Step>& Experience2Steps() {
-  static const std::vector<Step> steps = BuildExperience2Steps();
+  static const std::vector<Step> steps = BuildSteps();
   return steps;
 }
 

@@ -1,8 +1,10 @@
 // The two experience stages' steps as data: counts, the order of rows and
-// corrections, every row against the group tables copied by hand, the
-// correction texts, and the expected trace of the first, last and unusual
-// steps, checked without a database.
+// corrections, every row against the first stage's group table copied by
+// hand and against the rule the second stage's groups follow, the correction
+// texts, and the expected trace of the first, last and unusual steps,
+// checked without a database.
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <set>
@@ -68,27 +70,6 @@ const std::vector<GroupLine> kExperience1Groups = {
     {68, 69, "HLCO", 3, "HLCO TRN; STEN JOB"},
     {70, 71, "HLCO", 4, "HLCO TRN; STDZ JOB"},
     {72, 73, "HLCO", 5, "HLCO TRN; STPL JOB"},
-};
-
-const std::vector<GroupLine> kExperience2Groups = {
-    {1, 5, "ICT3", 29, "CRWB JOB; ICT4 JOB; STCR JOB; TRPB JOB; ICT3 TRN"},
-    {6, 10, "ICT3", 30, "CRWB JOB; ICT4 JOB; STEN JOB; TRPB JOB; ICT3 TRN"},
-    {11, 15, "ICT3", 31, "CRWB JOB; ICT4 JOB; STDZ JOB; TRPB JOB; ICT3 TRN"},
-    {16, 20, "ICT3", 32, "CRWB JOB; ICT4 JOB; STPL JOB; TRPB JOB; ICT3 TRN"},
-    {21, 25, "ICT3", 33, "CRWB JOB; HELB JOB; ICT4 JOB; STCR JOB; ICT3 TRN"},
-    {26, 30, "ICT3", 34, "CRWB JOB; HELB JOB; ICT4 JOB; STEN JOB; ICT3 TRN"},
-    {31, 35, "ICT3", 35, "CRWB JOB; HELB JOB; ICT4 JOB; STDZ JOB; ICT3 TRN"},
-    {36, 40, "ICT3", 36, "CRWB JOB; HELB JOB; ICT4 JOB; STPL JOB; ICT3 TRN"},
-    {41, 45, "ICT3", 37, "ENGB JOB; ICT4 JOB; STCR JOB; TRPB JOB; ICT3 TRN"},
-    {46, 50, "ICT3", 38, "ENGB JOB; ICT4 JOB; STEN JOB; TRPB JOB; ICT3 TRN"},
-    {51, 55, "ICT3", 39, "ENGB JOB; ICT4 JOB; STDZ JOB; TRPB JOB; ICT3 TRN"},
-    {56, 60, "ICT3", 40, "ENGB JOB; ICT4 JOB; STPL JOB; TRPB JOB; ICT3 TRN"},
-    {61, 65, "ICT3", 41, "ENGB JOB; HELB JOB; ICT4 JOB; STCR JOB; ICT3 TRN"},
-    {66, 70, "ICT3", 42, "ENGB JOB; HELB JOB; ICT4 JOB; STEN JOB; ICT3 TRN"},
-    {71, 75, "ICT3", 43, "ENGB JOB; HELB JOB; ICT4 JOB; STDZ JOB; ICT3 TRN"},
-    {76, 80, "ICT3", 44, "ENGB JOB; HELB JOB; ICT4 JOB; STPL JOB; ICT3 TRN"},
-    {81, 85, "ICT3", 45, "ENGB JOB; FELB JOB; ICT4 JOB; STDZ JOB; ICT3 TRN"},
-    {86, 87, "ICT4", 5, "HELB JOB; ICT4 TRN"},
 };
 
 // The positions of risk type "RX"; every other position is "WF".
@@ -241,27 +222,61 @@ TEST(Experience2Steps, CountsAndOperations) {
   EXPECT_EQ(per_kind[OperationKind::kExecute], 0);
 }
 
-TEST(ExperienceSteps, RowsMatchTheGroupTables) {
+// The second stage's rows by the rule its groups follow, written apart from
+// the stage's own table: ICT3 group 29 + 8 f + 4 s + r names the f-th of
+// CRWB and ENGB, the s-th of TRPB and HELB, ICT4 and the r-th of STCR, STEN,
+// STDZ and STPL; group 45 names ENGB, FELB, ICT4 and STDZ; ICT4's group 5
+// names HELB.  Each group's "JOB" rows come sorted by code, its "TRN" row
+// last.
+std::vector<Values> Experience2ByRule() {
+  std::map<std::pair<std::string, int>, std::vector<std::string>> groups;
+  const char* const first[] = {"CRWB", "ENGB"};
+  const char* const second[] = {"TRPB", "HELB"};
+  const char* const rotating[] = {"STCR", "STEN", "STDZ", "STPL"};
+  for (int f = 0; f < 2; ++f) {
+    for (int s = 0; s < 2; ++s) {
+      for (int r = 0; r < 4; ++r) {
+        groups[{"ICT3", 29 + 8 * f + 4 * s + r}] = {first[f], second[s], "ICT4",
+                                                    rotating[r]};
+      }
+    }
+  }
+  groups[{"ICT3", 45}] = {"STDZ", "ICT4", "FELB", "ENGB"};
+  groups[{"ICT4", 5}] = {"HELB"};
+  // ICT3's groups in ascending order, then ICT4's.
+  std::vector<Values> rows;
+  for (const auto& [key, members] : groups) {
+    std::vector<std::string> sorted = members;
+    std::sort(sorted.begin(), sorted.end());
+    const auto& [job, group] = key;
+    for (const std::string& member : sorted) {
+      rows.push_back({"WF", job, "WF", member, "JOB", std::to_string(group), "NATIONAL"});
+    }
+    rows.push_back({"WF", job, "WF", job, "TRN", std::to_string(group), "NATIONAL"});
+  }
+  return rows;
+}
+
+TEST(ExperienceSteps, RowsMatchTheGroupTableAndTheRule) {
   struct Case {
     const char* stage;
     const std::vector<Step>& steps;
-    const std::vector<GroupLine>& groups;
-    size_t rows;
+    std::vector<Values> expected;
   };
   const std::vector<Case> cases = {
-      {"first", Experience1Steps(), kExperience1Groups, 73},
-      {"second", Experience2Steps(), kExperience2Groups, 87},
+      {"first", Experience1Steps(), ExpandGroupTable(kExperience1Groups)},
+      {"second", Experience2Steps(), Experience2ByRule()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stage);
-    std::vector<Values> expected = ExpandGroupTable(c.groups);
-    ASSERT_EQ(expected.size(), c.rows);
     std::vector<const RowStep*> rows = RowSteps(c.steps);
-    ASSERT_EQ(rows.size(), c.rows);
+    ASSERT_EQ(rows.size(), c.expected.size());
     for (size_t i = 0; i < rows.size(); ++i) {
-      EXPECT_EQ(ValuesOf(*rows[i]), expected[i]) << "row " << i + 1;
+      EXPECT_EQ(ValuesOf(*rows[i]), c.expected[i]) << "row " << i + 1;
     }
   }
+  EXPECT_EQ(RowSteps(Experience1Steps()).size(), 73u);
+  EXPECT_EQ(RowSteps(Experience2Steps()).size(), 87u);
 }
 
 // Rows written out value by value, independently of the group tables: the
