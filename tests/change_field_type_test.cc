@@ -43,10 +43,8 @@ class RetypeTest : public dao_test::DaoTest {
 
   void Retype(const std::string& table, const std::string& field, int type, long size,
               bool allow_zero_length = false) {
-    bool not_required = true;
-    long attributes = 0;
-    ChangeFieldType(db, table, field, type, size, allow_zero_length, not_required,
-                    attributes);
+    ChangeFieldType(db, table, field, type, size, allow_zero_length, /*bNotRequired=*/true,
+                    /*lAttributes=*/0);
   }
 
   // Everything about a table a retyping must keep: its fields in order with
@@ -238,12 +236,8 @@ TEST(RetypeSample, SchemaPhaseRetypesTheFourColumnsTwice) {
           std::tuple{"tbl_kav_persons", "p_secondary_jet_port", 4L, false},
           std::tuple{"tbl_kav_jet_ports", "jet_port_abbrev", 4L, false},
           std::tuple{"tbl_kav_training_scheduled", "ts_comment", 255L, true}}) {
-      long lSize = size;
-      bool bAllowZeroLength = azl;
-      bool bNotRequired = true;
-      long lAttributes = 0;
-      ChangeFieldType(db, table, field, dao::dbText, lSize, bAllowZeroLength, bNotRequired,
-                      lAttributes);
+      ChangeFieldType(db, table, field, dao::dbText, size, azl, /*bNotRequired=*/true,
+                      /*lAttributes=*/0);
       dao::Field f = db.TableDefs().Item(table).Fields().Item(field);
       EXPECT_EQ(f.Type(), dao::dbText);
       EXPECT_EQ(f.Size(), size);

@@ -61,6 +61,39 @@ void SaveIndexInfo(const dao::Index& index, std::vector<SavedIndexField>& saved)
   }
 }
 
+// The transactions of a workspace that a retyping has begun and not yet
+// committed.  Whatever is still open when it goes out of scope is rolled
+// back, inner first, with errors ignored: a rollback that fails leaves
+// nothing more to undo here.
+class OpenTransactions {
+ public:
+  explicit OpenTransactions(dao::Workspace& ws) : ws_(ws) {}
+  OpenTransactions(const OpenTransactions&) = delete;
+  OpenTransactions& operator=(const OpenTransactions&) = delete;
+  ~OpenTransactions() {
+    for (; count_ > 0; --count_) {
+      try {
+        ws_.Rollback();
+      } catch (const kav::Error&) {
+        // Ignored: see above.
+      }
+    }
+  }
+
+  void Begin() {
+    ws_.BeginTrans();
+    ++count_;
+  }
+  void Commit() {
+    ws_.CommitTrans();
+    --count_;
+  }
+
+ private:
+  dao::Workspace& ws_;
+  int count_ = 0;
+};
+
 // Looks the field up with errors ignored.  A failed look-up stays in the
 // engine's error list, where the error text may later report it.
 bool FieldExists(const dao::TableDef& td, const std::string& name) {
@@ -75,16 +108,18 @@ bool FieldExists(const dao::TableDef& td, const std::string& name) {
 }  // namespace
 
 void ChangeFieldType(dao::Database& db, const std::string& sTable,
-                     const std::string& sField, int iType, long& lSize,
-                     bool& bAllowZeroLength, bool& bNotRequired,
-                     long& lAttributes) {
+                     const std::string& sField, int iType, long lSize,
+                     bool bAllowZeroLength, bool bNotRequired,
+                     long lAttributes) {
   std::vector<SavedRelationField> colRelationInfo;
   std::vector<SavedIndexField> colIndexInfo;
   std::string sStep;
   std::string sDetail;
   std::string sTempField;
   dao::Workspace ws;
-  int transactions = 0;  // open transactions of ws, to roll back on failure
+  // Declared before td and fld, so that on a failure they are released
+  // before the rollback.
+  OpenTransactions transactions(ws);
   dao::TableDef td;
   dao::Field fld;
 
@@ -93,18 +128,14 @@ void ChangeFieldType(dao::Database& db, const std::string& sTable,
     sDetail.clear();
   };
   const auto next_inner = [&] {
-    ws.CommitTrans();
-    --transactions;
-    ws.BeginTrans();
-    ++transactions;
+    transactions.Commit();
+    transactions.Begin();
   };
 
   try {
     ws = db.ParentWorkspace();
-    ws.BeginTrans();
-    ++transactions;
-    ws.BeginTrans();
-    ++transactions;
+    transactions.Begin();
+    transactions.Begin();
 
     begin_step("Removing relations on [" + sTable + "]![" + sField + "]");
     {
@@ -242,10 +273,8 @@ void ChangeFieldType(dao::Database& db, const std::string& sTable,
       }
     }
     fld = dao::Field();
-    ws.CommitTrans();
-    --transactions;
-    ws.CommitTrans();
-    --transactions;
+    transactions.Commit();
+    transactions.Commit();
   } catch (const std::exception& failure) {
     std::string text = "Error " + sStep;
     if (!sDetail.empty()) text += "\r\n" + sDetail;
@@ -260,17 +289,10 @@ void ChangeFieldType(dao::Database& db, const std::string& sTable,
                 e.description();
       }
     }
-    // From here on errors are ignored: release, then roll back the inner
-    // transaction and the outer one.
+    // Release, then leave: `transactions` rolls back the inner transaction
+    // and the outer one.
     fld = dao::Field();
     td = dao::TableDef();
-    for (; transactions > 0; --transactions) {
-      try {
-        ws.Rollback();
-      } catch (const kav::Error&) {
-        // A rollback that fails leaves nothing more to undo here.
-      }
-    }
     throw kav::Error(55555, text, "ChangeFieldType");
   }
 }

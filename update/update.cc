@@ -196,13 +196,10 @@ void RunDatabaseUpdate(std::string path) {
                               Retyping{"tbl_kav_persons", "p_secondary_jet_port", 4, false},
                               Retyping{"tbl_kav_jet_ports", "jet_port_abbrev", 4, false},
                               Retyping{"tbl_kav_training_scheduled", "ts_comment", 255, true}}) {
-      long lSize = r.size;
-      bool bAllowZeroLength = r.allow_zero_length;
-      bool bNotRequired = true;
-      long lAttributes = 0;
       RunUnder(SkipExistingField, [&] {
-        ChangeFieldType(gdbUpdate, r.table, r.field, dao::dbText, lSize,
-                        bAllowZeroLength, bNotRequired, lAttributes);
+        ChangeFieldType(gdbUpdate, r.table, r.field, dao::dbText, r.size,
+                        r.allow_zero_length, /*bNotRequired=*/true,
+                        /*lAttributes=*/0);
       });
     }
 

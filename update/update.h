@@ -13,13 +13,15 @@
 // under the wait cursor, reporting only through message boxes.
 void RunDatabaseUpdate(std::string path);
 
-// Changes the type of sTable's column sField, keeping its name, ordinal
-// position, data, indexes and relations.  Raises kav::Error 55555 (source
-// "ChangeFieldType") describing the step that failed.
+// Changes the type of sTable's column sField to iType, keeping its name,
+// ordinal position, data, indexes and relations; the new column takes the
+// size lSize (0: the type's default), the other properties as given.
+// Raises kav::Error 55555 (source "ChangeFieldType") describing the step
+// that failed.
 void ChangeFieldType(dao::Database& db, const std::string& sTable,
-                     const std::string& sField, int iType, long& lSize,
-                     bool& bAllowZeroLength, bool& bNotRequired,
-                     long& lAttributes);
+                     const std::string& sField, int iType, long lSize,
+                     bool bAllowZeroLength, bool bNotRequired,
+                     long lAttributes);
 
 namespace kav::update {
 
