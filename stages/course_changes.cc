@@ -282,9 +282,6 @@ std::vector<Step> BuildSteps() {
 
 }  // namespace
 
-const std::vector<Step>& CourseChangesSteps() {
-  static const std::vector<Step> steps = BuildSteps();
-  return steps;
-}
+const std::vector<Step>& CourseChangesSteps() { return BuiltOnce<BuildSteps>(); }
 
 }  // namespace kav::stages

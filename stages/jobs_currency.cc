@@ -122,7 +122,7 @@ class StepList {
   std::vector<Step> steps_;
 };
 
-std::vector<Step> BuildCurrencySteps() {
+std::vector<Step> BuildSteps() {
   StepList b;
   // Requirement rows and re-pointings, steps 1 to 101.  The steps follow
   // jc_job_code alphabetically, but RXM2's re-pointing (77) precedes RXB2's
@@ -408,9 +408,6 @@ std::vector<Step> BuildCurrencySteps() {
 
 }  // namespace
 
-const std::vector<Step>& CurrencySteps() {
-  static const std::vector<Step> steps = BuildCurrencySteps();
-  return steps;
-}
+const std::vector<Step>& CurrencySteps() { return BuiltOnce<BuildSteps>(); }
 
 }  // namespace kav::stages

@@ -109,7 +109,7 @@ class StepList {
   std::vector<Step> steps_;
 };
 
-std::vector<Step> BuildExperience1Steps() {
+std::vector<Step> BuildSteps() {
   StepList b;
   // Correction 1: ABRO no longer names HECM.  This one text is written with
   // "FROM" and "AND" in capitals and two blanks before its first "=".
@@ -186,9 +186,6 @@ std::vector<Step> BuildExperience1Steps() {
 
 }  // namespace
 
-const std::vector<Step>& Experience1Steps() {
-  static const std::vector<Step> steps = BuildExperience1Steps();
-  return steps;
-}
+const std::vector<Step>& Experience1Steps() { return BuiltOnce<BuildSteps>(); }
 
 }  // namespace kav::stages

@@ -64,9 +64,6 @@ std::vector<Step> BuildSteps() {
 
 }  // namespace
 
-const std::vector<Step>& Experience2Steps() {
-  static const std::vector<Step> steps = BuildSteps();
-  return steps;
-}
+const std::vector<Step>& Experience2Steps() { return BuiltOnce<BuildSteps>(); }
 
 }  // namespace kav::stages

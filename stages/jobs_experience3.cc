@@ -174,9 +174,6 @@ std::vector<Step> BuildSteps() {
 
 }  // namespace
 
-const std::vector<Step>& Experience3Steps() {
-  static const std::vector<Step> steps = BuildSteps();
-  return steps;
-}
+const std::vector<Step>& Experience3Steps() { return BuiltOnce<BuildSteps>(); }
 
 }  // namespace kav::stages

@@ -152,9 +152,6 @@ std::vector<Step> BuildSteps() {
 
 }  // namespace
 
-const std::vector<Step>& Training1Steps() {
-  static const std::vector<Step> steps = BuildSteps();
-  return steps;
-}
+const std::vector<Step>& Training1Steps() { return BuiltOnce<BuildSteps>(); }
 
 }  // namespace kav::stages

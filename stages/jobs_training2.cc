@@ -201,9 +201,6 @@ std::vector<Step> BuildSteps() {
 
 }  // namespace
 
-const std::vector<Step>& Training2Steps() {
-  static const std::vector<Step> steps = BuildSteps();
-  return steps;
-}
+const std::vector<Step>& Training2Steps() { return BuiltOnce<BuildSteps>(); }
 
 }  // namespace kav::stages

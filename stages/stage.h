@@ -54,6 +54,14 @@ RowStep RowAt(std::string table, std::vector<FieldValue> fields);
 RowStep ThroughPreviousRecordset(RowStep row);
 SqlStep Sql(std::string text);
 
+// The step list `build` makes, built on first use and kept: the stage's
+// procedure and its tests run the one list.
+template <std::vector<Step> (*build)()>
+const std::vector<Step>& BuiltOnce() {
+  static const std::vector<Step> steps = build();
+  return steps;
+}
+
 // The single operations a step expands to.
 enum class OperationKind { kOpen, kAddNew, kSetField, kUpdate, kJoin, kExecute };
 
