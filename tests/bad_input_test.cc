@@ -30,10 +30,7 @@ using ::testing::ElementsAre;
 using ::testing::SizeIs;
 using ::testing::StartsWith;
 
-const char* const kFailure =
-    "This update failed. Please retry. If update continues to fail call your "
-    "KAV support person for help.  A second screen will appear showing error. "
-    "Please capture this error.";
+const char* const kFailure = kUpdateFailedText;
 
 SampleOptions Small() {
   SampleOptions options;

@@ -25,6 +25,7 @@
 #include "stages/stages.h"
 #include "tests/support/dump.h"
 #include "tests/support/harness.h"
+#include "tests/support/stage_checks.h"
 #include "update/corrections.h"
 #include "update/update.h"
 
@@ -38,10 +39,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-const char* const kFailure =
-    "This update failed. Please retry. If update continues to fail call your "
-    "KAV support person for help.  A second screen will appear showing error. "
-    "Please capture this error.";
+const char* const kFailure = kUpdateFailedText;
 const char* const kCompleted = "Database Update completed.";
 
 // The injected error: any number but 3022, which the data phase tolerates.
@@ -220,6 +218,9 @@ struct FaultPoint {
   // the driver itself meets it, 55555 when ChangeFieldType reports it, and
   // " 0  :  " after a stage has shown the error itself.
   const char* second_box;
+  // For a fault in a retyping: how many of the four retypings the run had
+  // completed before it.
+  int retyped = -1;
 };
 
 void PrintTo(const FaultPoint& p, std::ostream* os) { *os << p.name; }
@@ -259,16 +260,16 @@ const FaultPoint kFaultPoints[] = {
 
     {"SchemaCoursesTable", Part::kSchema, "CALL\tTableDefs.Item", 1, kDriverBox},
     {"SchemaAppendColumn", Part::kSchema, "CALL\tFields.Append", 1, kDriverBox},
-    {"RetypeBegin", Part::kSchema, "CALL\tBeginTrans", 1, kRetypeBox},
-    {"RetypeRemoveRelation", Part::kSchema, "CALL\tRelations.Delete", 1, kRetypeBox},
-    {"RetypeRename", Part::kSchema, "CALL\tField.Name", 1, kRetypeBox},
-    {"RetypeNewField", Part::kSchema, "CALL\tFields.Append", 2, kRetypeBox},
-    {"RetypeCopy", Part::kSchema, "EXEC\t128", 1, kRetypeBox},
-    {"RetypeDeleteTemporary", Part::kSchema, "CALL\tFields.Delete", 1, kRetypeBox},
-    {"RetypeRebuildRelation", Part::kSchema, "CALL\tRelations.Append", 1, kRetypeBox},
-    {"RetypeRebuildIndex", Part::kSchema, "CALL\tIndexes.Append", 1, kRetypeBox},
-    {"RetypeLastCopy", Part::kSchema, "EXEC\t128", -1, kRetypeBox},
-    {"RetypeLastCommit", Part::kSchema, "CALL\tCommitTrans", -1, kRetypeBox},
+    {"RetypeBegin", Part::kSchema, "CALL\tBeginTrans", 1, kRetypeBox, 0},
+    {"RetypeRemoveRelation", Part::kSchema, "CALL\tRelations.Delete", 1, kRetypeBox, 0},
+    {"RetypeRename", Part::kSchema, "CALL\tField.Name", 1, kRetypeBox, 0},
+    {"RetypeNewField", Part::kSchema, "CALL\tFields.Append", 2, kRetypeBox, 0},
+    {"RetypeCopy", Part::kSchema, "EXEC\t128", 1, kRetypeBox, 0},
+    {"RetypeDeleteTemporary", Part::kSchema, "CALL\tFields.Delete", 1, kRetypeBox, 0},
+    {"RetypeRebuildRelation", Part::kSchema, "CALL\tRelations.Append", 1, kRetypeBox, 0},
+    {"RetypeRebuildIndex", Part::kSchema, "CALL\tIndexes.Append", 1, kRetypeBox, 2},
+    {"RetypeLastCopy", Part::kSchema, "EXEC\t128", -1, kRetypeBox, 3},
+    {"RetypeLastCommit", Part::kSchema, "CALL\tCommitTrans", -1, kRetypeBox, 3},
 
     {"RegistrationFirstOpen", Part::kRegistration, "OPEN", 1, kDriverBox},
     {"RegistrationFirstUpdate", Part::kRegistration, "UPDATE", 1, kDriverBox},
@@ -323,13 +324,76 @@ const FaultPoint kFaultPoints[] = {
     {"StampUpdate", Part::kStamp, "UPDATE", 1, kDriverBox},
 };
 
-// Runs the update on `mdb` with call k failing; returns its boxes.
-std::vector<ui::ShownBox> RunWithFault(const std::string& mdb, int k) {
+// What an update with one failing call showed, and the calls it made (CALL
+// lines left out, ERR lines in).
+struct FaultedUpdate {
+  std::vector<ui::ShownBox> shown;
+  std::vector<std::string> lines;
+};
+
+// Runs the update on `mdb` with call k failing.
+FaultedUpdate RunWithFault(const std::string& mdb, int k) {
   FaultInjector faults;
   faults.FailNth([](const dao::Call&) { return true; }, k, kInjected);
   ui::ScriptedMessageBoxes boxes;
   RunDatabaseUpdate(mdb);
-  return boxes.boxes();
+  return {boxes.boxes(), faults.lines()};
+}
+
+// The stage that runs a part, if it is one.
+const StageUnderTest* StageOf(Part part) {
+  switch (part) {
+    case Part::kCourseChanges:
+      return &StageNamed("CourseChanges");
+    case Part::kTraining1:
+      return &StageNamed("Training1");
+    case Part::kTraining2:
+      return &StageNamed("Training2");
+    case Part::kExperience1:
+      return &StageNamed("Experience1");
+    case Part::kExperience2:
+      return &StageNamed("Experience2");
+    case Part::kExperience3:
+      return &StageNamed("Experience3");
+    case Part::kCurrency:
+      return &StageNamed("Currency");
+    default:
+      return nullptr;
+  }
+}
+
+// The four columns the schema phase retypes, with their sizes as text
+// before and after.
+struct RetypedColumn {
+  const char* table;
+  const char* field;
+  long old_size, new_size;
+};
+const RetypedColumn kRetypedColumns[] = {
+    {"tbl_kav_persons", "p_primary_jet_port", 3, 4},
+    {"tbl_kav_persons", "p_secondary_jet_port", 3, 4},
+    {"tbl_kav_jet_ports", "jet_port_abbrev", 3, 4},
+    {"tbl_kav_training_scheduled", "ts_comment", 100, 255},
+};
+
+// The schema-phase columns of `mdb`: each retyped column as "table.field
+// type size", and whether tbl_kav_courses holds course_refresher_period.
+std::vector<std::string> SchemaColumns(const std::string& mdb) {
+  dao::Database db = OpenForCheck(mdb);
+  std::vector<std::string> out;
+  for (const RetypedColumn& c : kRetypedColumns) {
+    dao::Field f = db.TableDefs().Item(c.table).Fields().Item(c.field);
+    out.push_back(std::string(c.table) + "." + c.field + " " + std::to_string(f.Type()) +
+                  " " + std::to_string(f.Size()));
+  }
+  dao::FieldCollection courses = db.TableDefs().Item("tbl_kav_courses").Fields();
+  bool appended = false;
+  for (int i = 0; i < courses.Count(); ++i) {
+    appended = appended || courses.Item(i).Name() == "course_refresher_period";
+  }
+  out.push_back(appended ? "course_refresher_period appended" : "no course_refresher_period");
+  db.Close();
+  return out;
 }
 
 class InjectedFaultTest : public ::testing::TestWithParam<FaultPoint> {};
@@ -343,7 +407,8 @@ TEST_P(InjectedFaultTest, FailsThenRerunEndsWhereACleanRunEnds) {
 
   TempDir dir;
   const std::string mdb = MakeSample(dir, Small());
-  const std::vector<ui::ShownBox> shown = RunWithFault(mdb, k);
+  const FaultedUpdate run = RunWithFault(mdb, k);
+  const std::vector<ui::ShownBox>& shown = run.shown;
   ASSERT_GE(shown.size(), 2u);
   EXPECT_EQ(shown[shown.size() - 2], FailureBox());
   EXPECT_THAT(shown.back().prompt, StartsWith(point.second_box));
@@ -356,6 +421,44 @@ TEST_P(InjectedFaultTest, FailsThenRerunEndsWhereACleanRunEnds) {
   for (const std::string& prompt : Prompts(shown)) all += prompt + "\n";
   EXPECT_THAT(all, HasSubstr("Injected fault"));
   EXPECT_EQ(Version(mdb), "v4.0");
+
+  if (const StageUnderTest* stage = StageOf(point.part)) {
+    // The stage shows the error first, under the wait cursor, and every box
+    // before the driver's two is its own: a stage that goes on may show
+    // more.
+    EXPECT_EQ(shown.front(), (ui::ShownBox{std::string(" ") + std::to_string(kInjected) +
+                                               "  :  Injected fault",
+                                           ui::vbOKOnly, stage->title, ui::vbHourglass}));
+    for (size_t i = 0; i + 2 < shown.size(); ++i) EXPECT_EQ(shown[i].title, stage->title);
+    // No later part made a call: a stage that leaves ends at the fault, one
+    // that goes on with its last step.
+    if (stage->after_report == stages::Resume::kLeaveStage) {
+      EXPECT_EQ(run.lines.back(), "ERR\t" + std::to_string(kInjected));
+    } else {
+      std::vector<std::string> calls;
+      for (const std::string& line : run.lines) {
+        if (!line.starts_with("ERR\t")) calls.push_back(line);
+      }
+      const int last = static_cast<int>(stage->steps().size());
+      const std::vector<std::string> last_step = TraceOfSteps(stage->steps(), last, last);
+      ASSERT_GE(calls.size(), last_step.size());
+      EXPECT_EQ(std::vector<std::string>(calls.end() - last_step.size(), calls.end()),
+                last_step);
+    }
+  }
+  if (point.retyped >= 0) {
+    // The failed retyping and the later ones leave their columns as they
+    // were; the appended column stays.
+    std::vector<std::string> expected;
+    for (int i = 0; i < 4; ++i) {
+      const RetypedColumn& c = kRetypedColumns[i];
+      expected.push_back(std::string(c.table) + "." + c.field + " " +
+                         std::to_string(dao::dbText) + " " +
+                         std::to_string(i < point.retyped ? c.new_size : c.old_size));
+    }
+    expected.push_back("course_refresher_period appended");
+    EXPECT_EQ(SchemaColumns(mdb), expected);
+  }
 
   EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
   EXPECT_EQ(Version(mdb), "v5.0");
@@ -377,7 +480,7 @@ TEST(FaultAfterStampTest, RerunSaysAlreadyUpdatedAndContentIsComplete) {
     SCOPED_TRACE("call " + std::to_string(k) + ": " + Clean().calls[k - 1]);
     TempDir dir;
     const std::string mdb = MakeSample(dir, Small());
-    const std::vector<ui::ShownBox> shown = RunWithFault(mdb, k);
+    const std::vector<ui::ShownBox> shown = RunWithFault(mdb, k).shown;
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[0], FailureBox());
     EXPECT_EQ(shown[1].prompt, kDriverBox);
@@ -402,7 +505,7 @@ TEST(TrainingFieldFaultTest, RowStoredWithoutTheFieldStaysSoAfterRerun) {
 
   TempDir dir;
   const std::string mdb = MakeSample(dir, Small());
-  const std::vector<ui::ShownBox> shown = RunWithFault(mdb, k);
+  const std::vector<ui::ShownBox> shown = RunWithFault(mdb, k).shown;
   ASSERT_GE(shown.size(), 3u);
   EXPECT_EQ(shown[0], (ui::ShownBox{" 3999  :  Injected fault", ui::vbOKOnly,
                                     "UpdateMDB_Jobs_Training", ui::vbHourglass}));

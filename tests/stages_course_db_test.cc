@@ -1,12 +1,11 @@
-// The course and position catalogue stage on the sample database: its
-// trace, its error rule, the courses and positions it leaves, what it does
-// to records already under its keys, and the update end to end.
+// The course and position catalogue stage on the sample database: the
+// courses and positions it leaves, what it does to records already under its
+// keys, a second run, and the rows its error rule leaves after a fault.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -16,18 +15,13 @@
 #include "tests/support/harness.h"
 #include "tests/support/stage_checks.h"
 #include "tests/support/stage_fixture.h"
-#include "update/update.h"
 
 namespace kav::testing {
 namespace {
 
 using stages::CourseChangesSteps;
-using stages::SqlStep;
-using stages::Step;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-constexpr const char* kTitle = "UpdateMDB_CourseChanges";
 
 // A course as Rows shows it: risk type, code, title, hours, standard, type,
 // active date, inactive date, refresher period.
@@ -82,42 +76,15 @@ void AddRecord(const std::string& table, const std::vector<std::string>& values)
   rs.Update();
 }
 
-// The stage's trace on the sample: the step trace, with the one duplicate
-// key the sample holds (IS-100 under AR, the seventh row) after its update.
-std::vector<std::string> SampleTrace() {
-  std::span<const Step> steps = CourseChangesSteps();
-  std::vector<std::string> lines = stages::TraceLines(steps);
-  const size_t before_is100 = stages::TraceLines(steps.subspan(0, 12)).size();
-  const size_t update = before_is100 + 9;  // OPEN, ADDNEW, seven SETs
-  EXPECT_EQ(lines.at(before_is100 + 3), "SET\t1\tT\tIS-100");
-  EXPECT_EQ(lines.at(update), "UPDATE");
-  lines.insert(lines.begin() + update + 1, "ERR\t3022");
-  return lines;
-}
-
-const std::string& TextOf(size_t step) {
-  return std::get<SqlStep>(CourseChangesSteps().at(step)).text;
+// The text of step `number`, counted from 1.
+const std::string& TextOf(int number) {
+  return SqlTextOf(CourseChangesSteps(), number);
 }
 
 class CourseStageDb : public DriverDatabaseTest {
  protected:
-  // Opens `path` as the driver does and appends course_refresher_period, as
-  // its schema phase does before the stage runs.
-  void OpenSample(const std::string& path) override {
-    OpenAsDriverDoes(path);
-    dao::TableDef td = gdbUpdate.TableDefs().Item("tbl_kav_courses");
-    td.Fields().Append(td.CreateField("course_refresher_period", dao::dbText, 3));
-  }
-
   static bool RunStage() { return RunWithFailedSet(UpdateMDB_CourseChanges); }
 };
-
-TEST_F(CourseStageDb, TraceOnTheSampleIsTheStepTrace) {
-  TraceRecorder trace;
-  EXPECT_FALSE(RunStage());
-  EXPECT_EQ(trace.lines(), SampleTrace());
-  EXPECT_THAT(boxes.boxes(), IsEmpty());
-}
 
 TEST_F(CourseStageDb, LeavesTheCoursesAndPositionsOfTheTables) {
   ASSERT_EQ(CourseCount(gdbUpdate), 14u);
@@ -271,28 +238,8 @@ TEST_F(CourseStageDb, SecondRunAddsNothingAndChangesNothing) {
               ElementsAre("WF|S-481|Incident Business Advisor|32|NATIONAL|CLASSROOM|1/1/2006||"));
 }
 
-// One injected fault: the nth call whose trace line is `line`.
-struct LineFault {
-  std::string line;
-  int nth;
-  long number;
-  std::string description = "Injected fault";
-};
-
-// The sample trace with the fault raised where it strikes; it ends there
-// unless the fault is a duplicate key.
-std::vector<std::string> TraceWithFault(const LineFault& fault) {
-  std::vector<std::string> out;
-  int seen = 0;
-  for (const std::string& line : SampleTrace()) {
-    out.push_back(line);
-    if (line != fault.line || ++seen != fault.nth) continue;
-    out.push_back("ERR\t" + std::to_string(fault.number));
-    if (fault.number != dao::kErrDuplicateKey) break;
-  }
-  return out;
-}
-
+// The error rule, one injected fault at a time, each on a fresh sample: the
+// rows written up to the fault stay, none after it is written.
 TEST_F(CourseStageDb, ErrorRule) {
   struct Check {
     bool course;  // else a position
@@ -300,99 +247,70 @@ TEST_F(CourseStageDb, ErrorRule) {
     std::vector<std::string> rows;  // empty: absent
   };
   struct Case {
-    std::string name;
-    LineFault fault;
-    bool failed;
-    std::vector<ui::ShownBox> boxes;
-    std::vector<std::string> trace_tail;  // written by hand
+    FaultCase run;
     std::vector<Check> checks;
   };
-  const std::string rename = TextOf(71);
-  const std::string first_s234 = TextOf(81);
-  const std::string emt_companion = TextOf(117);
-  const std::string fwbm_companion = TextOf(121);
+  const std::string rename = TextOf(72);
+  const std::string first_s234 = TextOf(82);
+  const std::string emt_companion = TextOf(118);
   const std::vector<Case> cases = {
-      {"the table missing at the first open: nothing written",
-       {"OPEN\ttbl_kav_courses", 1, 3078, "The table was not found"},
-       true,
-       {{" 3078  :  The table was not found", 0, kTitle}},
-       {"OPEN\ttbl_kav_courses", "ERR\t3078"},
+      {{"the table missing at the first open: nothing written",
+        {{"OPEN\ttbl_kav_courses", 1, 3078, "The table was not found"}},
+        true,
+        {{3078, "The table was not found"}},
+        {"OPEN\ttbl_kav_courses", "ERR\t3078"}},
        {{true, "WF", "A-207", {}},
         {true, "WF", "S-481", {"WF|S-481|Incident Business Management|24|NATIONAL|CLASSROOM|1/1/1998||"}}}},
-      {"a title its column refuses: that row and all later steps undone",
-       {"SET\t2\tT\tPrescribed Fire Burn Plan Preparation", 1, 3163, "Field too small"},
-       true,
-       {{" 3163  :  Field too small", 0, kTitle}},
-       {"ADDNEW", "SET\t0\tT\tRX", "SET\t1\tT\tRX-341",
-        "SET\t2\tT\tPrescribed Fire Burn Plan Preparation", "ERR\t3163"},
+      {{"a title its column refuses: that row is not stored, and no later one",
+        {{"SET\t2\tT\tPrescribed Fire Burn Plan Preparation", 1, 3163, "Field too small"}},
+        true,
+        {{3163, "Field too small"}},
+        {"ADDNEW", "SET\t0\tT\tRX", "SET\t1\tT\tRX-341",
+         "SET\t2\tT\tPrescribed Fire Burn Plan Preparation", "ERR\t3163"}},
        {{true, "WF", "A-207", {"WF|A-207|Aviation Conference and Education|0|NATIONAL|CLASSROOM|1/1/2006||"}},
         {true, "RX", "RX-341", {}},
         {true, "WF", "D-311", {}}}},
-      {"an update refused: its pending record is dropped",
-       {"UPDATE", 3, 3201, "Related record required"},
-       true,
-       {{" 3201  :  Related record required", 0, kTitle}},
-       {"SET\t6\tT\t1/1/2005", "UPDATE", "ERR\t3201"},
+      {{"an update refused: its pending record is dropped",
+        {{"UPDATE", 3, 3201, "Related record required"}},
+        true,
+        {{3201, "Related record required"}},
+        {"SET\t6\tT\t1/1/2005", "UPDATE", "ERR\t3201"}},
        {{true, "RX", "RX-341", {"RX|RX-341|Prescribed Fire Burn Plan Preparation|32|NATIONAL|CLASSROOM|1/1/2006||"}},
         {true, "WF", "D-311", {}}}},
-      {"the rename failing: the old S-481 stays and no new one is added",
-       {"EXEC\t0\t" + rename, 1, 3144, "Syntax error in UPDATE statement."},
-       true,
-       {{" 3144  :  Syntax error in UPDATE statement.", 0, kTitle}},
-       {"EXEC\t0\t" + rename, "ERR\t3144"},
+      {{"the rename failing: the old S-481 stays and no new one is added",
+        {{Exec(rename), 1, 3144, "Syntax error in UPDATE statement."}},
+        true,
+        {{3144, "Syntax error in UPDATE statement."}},
+        {Exec(rename), "ERR\t3144"}},
        {{true, "WF", "NBHAV+", {"WF|NBHAV+|BEHAVE Plus|8|NATIONAL|CLASSROOM|1/1/2006||"}},
         {true, "WF", "S-481", {"WF|S-481|Incident Business Management|24|NATIONAL|CLASSROOM|1/1/1998||"}},
         {true, "WF", "S-481Old", {}},
         {true, "WF", "P-130", {"WF|P-130|Prevention Basics|8|NATIONAL|CLASSROOM|1/1/1998||"}}}},
-      {"a negative number at a position's companion: its row stays, the rest is not written",
-       {"EXEC\t0\t" + emt_companion, 1, -2147217900},
-       true,
-       {{"-2147217900  :  Injected fault", 0, kTitle}},
-       {"SET\t8\tT\tLS", "UPDATE", "EXEC\t0\t" + emt_companion, "ERR\t-2147217900"},
+      {{"a negative number at a position's companion: its row stays, the rest is not written",
+        {{Exec(emt_companion), 1, -2147217900}},
+        true,
+        {{-2147217900, "Injected fault"}},
+        {"SET\t8\tT\tLS", "UPDATE", Exec(emt_companion), "ERR\t-2147217900"}},
        {{false, "WF", "INVF", {"WF|INVF|Wildland Fire Investigator|5|NATIONAL|1/1/2006||L|PI"}},
         {false, "WF", "EMT", {"WF|EMT|Emergency Medical Technician|1|STATE|1/1/2006||N|LS"}},
         {false, "WF", "ATBM", {}}}},
-      {"an empty description at the last operation",
-       {"EXEC\t0\t" + fwbm_companion, 1, 3075, ""},
-       true,
-       {{" 3075  :  ", 0, kTitle}},
-       {"EXEC\t0\t" + fwbm_companion, "ERR\t3075"},
-       {{false, "WF", "FWBM", {"WF|FWBM|Fixed-Wing Base Manager|3|NATIONAL|1/1/2006||N|OS"}}}},
-      {"a duplicate key at the first update is passed over",
-       {"UPDATE", 1, dao::kErrDuplicateKey},
-       false,
-       {},
-       {"EXEC\t0\t" + fwbm_companion},
+      {{"a duplicate key at the first update is passed over",
+        {{"UPDATE", 1, dao::kErrDuplicateKey}},
+        false,
+        {}},
        {{true, "WF", "A-207", {}},
         {true, "RX", "RX-341", {"RX|RX-341|Prescribed Fire Burn Plan Preparation|32|NATIONAL|CLASSROOM|1/1/2006||"}},
         {false, "WF", "FWBM", {"WF|FWBM|Fixed-Wing Base Manager|3|NATIONAL|1/1/2006||N|OS"}}}},
-      {"a duplicate key at a statement goes on with the next: the repeated retitle still applies",
-       {"EXEC\t0\t" + first_s234, 1, dao::kErrDuplicateKey},
-       false,
-       {},
-       {"EXEC\t0\t" + fwbm_companion},
+      {{"a duplicate key at a statement goes on with the next: the repeated retitle still applies",
+        {{Exec(first_s234), 1, dao::kErrDuplicateKey}},
+        false,
+        {}},
        {{true, "WF", "S-234", {"WF|S-234|Ignition Operations|24|NATIONAL|CLASSROOM|1/1/1998||"}}}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.run.name);
     Reopen();
-
-    bool bFailed;
-    std::vector<std::string> lines;
-    {
-      FaultInjector faults;
-      const std::string line = c.fault.line;
-      faults.FailNth([line](const dao::Call& call) { return TraceLine(call) == line; },
-                     c.fault.nth, c.fault.number, c.fault.description);
-      bFailed = RunStage();
-      lines = faults.lines();
-    }
-    EXPECT_EQ(bFailed, c.failed);
-    EXPECT_EQ(boxes.boxes(), c.boxes);
-    EXPECT_EQ(lines, TraceWithFault(c.fault));
-    ASSERT_GE(lines.size(), c.trace_tail.size());
-    EXPECT_EQ(std::vector<std::string>(lines.end() - c.trace_tail.size(), lines.end()),
-              c.trace_tail);
+    ExpectFaultedRun(StageNamed("CourseChanges"), c.run);
     for (const Check& check : c.checks) {
       EXPECT_EQ(check.course ? Course(gdbUpdate, check.code, check.risk)
                              : Position(gdbUpdate, check.code, check.risk),
@@ -400,79 +318,6 @@ TEST_F(CourseStageDb, ErrorRule) {
           << check.code;
     }
   }
-}
-
-TEST_F(CourseStageDb, BoxThatCannotShowLeavesTheStageWithItsError) {
-  boxes.on_show = [](const ui::ShownBox&) {
-    throw kav::Error(70, "Permission denied", "MsgBox");
-  };
-  bool bFailed = false;
-  try {
-    FaultInjector faults;
-    faults.FailNth(dao::CallKind::kExecute, 1, 3078, TextOf(71));
-    UpdateMDB_CourseChanges(bFailed);
-    ADD_FAILURE() << "the box's error did not reach the caller";
-  } catch (const kav::Error& error) {
-    EXPECT_EQ(error.number(), 70);
-  }
-  EXPECT_TRUE(bFailed);
-  EXPECT_THAT(Course(gdbUpdate, "S-481Old", "WF"), IsEmpty());
-  EXPECT_THAT(Course(gdbUpdate, "NBHAV+", "WF"), ::testing::SizeIs(1));
-}
-
-const char* const kFailure =
-    "This update failed. Please retry. If update continues to fail call your "
-    "KAV support person for help.  A second screen will appear showing error. "
-    "Please capture this error.";
-
-TEST(CourseStageUpdate, RerunAfterAFailureInTheStageCompletesTheUpdate) {
-  TempDir dir;
-  const std::string mdb = MakeSample(dir);
-  ui::ScriptedMessageBoxes boxes;
-  const std::string emt_companion = TextOf(117);
-  {
-    FaultInjector faults;
-    faults.FailNth(dao::CallKind::kExecute, 1, 3061, emt_companion,
-                   "Too few parameters. Expected 1.");
-    RunDatabaseUpdate(mdb);
-  }
-  EXPECT_THAT(boxes.boxes(),
-              ElementsAre(ui::ShownBox{" 3061  :  Too few parameters. Expected 1.",
-                                       0, kTitle, ui::vbHourglass},
-                          ui::ShownBox{kFailure, 16, "KAV Update", ui::vbDefault},
-                          ui::ShownBox{" 0  :  ", 0, "", ui::vbDefault}));
-  {
-    dao::Database db = OpenForCheck(mdb);
-    EXPECT_THAT(Rows(db, "Select tbl_kav_version_info.kav_database_version "
-                         "from tbl_kav_version_info;"),
-                ElementsAre("v4.0"));
-    EXPECT_THAT(Position(db, "ATBM", "WF"), IsEmpty());
-    db.Close();
-  }
-
-  boxes.Clear();
-  RunDatabaseUpdate(mdb);
-  ASSERT_FALSE(boxes.boxes().empty());
-  EXPECT_EQ(boxes.boxes().back().prompt, "Database Update completed.");
-  EXPECT_EQ(boxes.boxes().size(), 1u);
-
-  dao::Database db = OpenForCheck(mdb);
-  EXPECT_THAT(Rows(db, "Select tbl_kav_version_info.kav_database_version "
-                       "from tbl_kav_version_info;"),
-              ElementsAre("v5.0"));
-  // The rerun's rename finds the new S-481 of the first run and cannot give
-  // it the code the old one holds: both stay as the first run left them.
-  EXPECT_THAT(Course(db, "S-481", "WF"),
-              ElementsAre("WF|S-481|Incident Business Advisor|32|NATIONAL|CLASSROOM|1/1/2006||"));
-  EXPECT_THAT(Course(db, "S-481Old", "WF"),
-              ElementsAre("WF|S-481Old|Incident Business Management|24|NATIONAL|CLASSROOM|1/1/1998|1/1/2006|"));
-  EXPECT_THAT(Course(db, "RT-130", "WF"),
-              ElementsAre("WF|RT-130|Annual Fireline Safety Refresher|0|NATIONAL|CLASSROOM|1/1/2006||1"));
-  EXPECT_THAT(Position(db, "EMT", "WF"),
-              ElementsAre("WF|EMT|Emergency Medical Technician|1|STATE|1/1/2006||N|LS"));
-  EXPECT_THAT(Position(db, "FWBM", "WF"),
-              ElementsAre("WF|FWBM|Fixed-Wing Base Manager|3|NATIONAL|1/1/2006||N|OS"));
-  db.Close();
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The currency stage on the sample database: its trace, its error rule, the
-// rows it leaves, and the update end to end with the stage in place.
+// The currency stage on the sample database: the rows it leaves, the rows
+// its error rule leaves after a fault, what it does to stored rows, its own
+// rows removed again, and a clean update end to end.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -25,7 +26,6 @@ using stages::CurrencySteps;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-constexpr const char* kTitle = "UpdateMDB_Jobs_Currency";
 constexpr const char* kSelectAll =
     "SELECT tbl_kav_jobs_currency.jc_risk_type, "
     "tbl_kav_jobs_currency.jc_job_code, tbl_kav_jobs_currency.jc_c_risk_type, "
@@ -93,13 +93,6 @@ class CurrencyStageDb : public DriverDatabaseTest {
   static bool RunStage() { return RunWithFailedSet(UpdateMDB_Jobs_Currency); }
 };
 
-TEST_F(CurrencyStageDb, TraceOnTheSampleIsTheStepTrace) {
-  TraceRecorder trace;
-  EXPECT_FALSE(RunStage());
-  EXPECT_EQ(trace.lines(), stages::TraceLines(CurrencySteps()));
-  EXPECT_THAT(boxes.boxes(), IsEmpty());
-}
-
 TEST_F(CurrencyStageDb, LeavesItsRowsAndTheSampleRowsReworked) {
   EXPECT_FALSE(RunStage());
   EXPECT_EQ(CurrencyRows(gdbUpdate), SampleTableAfterStage());
@@ -108,12 +101,8 @@ TEST_F(CurrencyStageDb, LeavesItsRowsAndTheSampleRowsReworked) {
 
 TEST_F(CurrencyStageDb, ErrorRule) {
   struct Case {
-    std::string name;
-    std::vector<Fault> faults;
-    bool failed;
-    std::vector<ui::ShownBox> boxes;
-    std::vector<std::string> trace_tail;  // hand-written end of the trace
-    std::vector<std::string> present, absent;
+    FaultCase run;
+    std::vector<std::string> present, absent;  // stored and stage rows
   };
   // Stored rows that show which deletions ran.
   const std::vector<std::string> stored = {
@@ -124,97 +113,72 @@ TEST_F(CurrencyStageDb, ErrorRule) {
       "WF|CLMS|RX|INJR|LOCAL",     // step 9
   };
   const std::vector<Case> cases = {
-      {"duplicate key at the first row's update is skipped",
-       {{dao::CallKind::kUpdate, 1, "", dao::kErrDuplicateKey}},
-       false,
-       {},
-       {},
+      {{"duplicate key at the first row's update is skipped",
+        {{"UPDATE", 1, dao::kErrDuplicateKey}},
+        false,
+        {},
+        {}},
        {"WF|ACDP|WF|EDRC|NATIONAL", "WF|CLMS|RX|INJR|NATIONAL"},
        {"WF|ABRO|WF|RADO|NATIONAL", "WF|TRPB|WF|FUM1|NATIONAL"}},
-      {"duplicate key at the last operation ends the stage normally",
-       {{dao::CallKind::kExecute, 1, TextOf(381), dao::kErrDuplicateKey}},
-       false,
-       {},
-       {"EXEC\t0\t" + TextOf(381), "ERR\t3022"},
+      {{"duplicate key at the last operation ends the stage normally",
+        {{Exec(TextOf(381)), 1, dao::kErrDuplicateKey}},
+        false,
+        {},
+        {"EXEC\t0\t" + TextOf(381), "ERR\t3022"}},
        {"WF|TRPB|WF|FUM1|NATIONAL", "WF|TRPB|WF|HELB|NATIONAL"},
        {"WF|CRWB|WF|SOF1|NATIONAL"}},
-      {"failure at the first operation",
-       {{dao::CallKind::kOpenTable, 1, "", 3078, "The table was not found"}},
-       true,
-       {{" 3078  :  The table was not found", 0, kTitle}},
-       {"OPEN\ttbl_kav_jobs_currency", "ERR\t3078"},
+      {{"failure at the first operation",
+        {{"OPEN\t", 1, 3078, "The table was not found"}},
+        true,
+        {{3078, "The table was not found"}},
+        {"OPEN\ttbl_kav_jobs_currency", "ERR\t3078"}},
        {"WF|CRWB|WF|HEMG|NATIONAL", "WF|CRWB|WF|SOF1|NATIONAL"},
        {"WF|ABRO|WF|RADO|NATIONAL"}},
-      {"failure at a field of step 20 leaves the row and the rest undone",
-       {{dao::CallKind::kSetField, 16 * 5 + 3, "", 3163, "Field too small"}},
-       true,
-       {{" 3163  :  Field too small", 0, kTitle}},
-       {"ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tDMOB", "SET\t2\tT\tWF",
-        "ERR\t3163"},
+      {{"failure at a field of step 20: neither that row nor a later step is written",
+        {{"SET\t", 16 * 5 + 3, 3163, "Field too small"}},
+        true,
+        {{3163, "Field too small"}},
+        {"ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tDMOB", "SET\t2\tT\tWF",
+        "ERR\t3163"}},
        {"WF|DIVS|WF|STPS|NATIONAL", "WF|CRWB|WF|HELB|NATIONAL",
         "WF|CRWB|WF|HELM|NATIONAL", "WF|RXI1|WF|RXB2|NATIONAL"},
        {"WF|DMOB|WF|PSC2|NATIONAL", "WF|DOCL|WF|PSC2|NATIONAL"}},
-      {"negative number at a deletion; earlier deletions stand",
-       {{dao::CallKind::kExecute, 1, TextOf(150), -2147217900}},
-       true,
-       {{"-2147217900  :  Injected fault", 0, kTitle}},
-       {"EXEC\t0\t" + TextOf(149), "EXEC\t0\t" + TextOf(150),
-        "ERR\t-2147217900"},
+      {{"negative number at a deletion; earlier deletions stand",
+        {{Exec(TextOf(150)), 1, -2147217900}},
+        true,
+        {{-2147217900, "Injected fault"}},
+        {"EXEC\t0\t" + TextOf(149), "EXEC\t0\t" + TextOf(150),
+        "ERR\t-2147217900"}},
        {"WF|CRWB|WF|SOF1|NATIONAL", "WF|CRWB|WF|SOF2|NATIONAL",
         "WF|SOF2|WF|SOFR|NATIONAL"},
        {"WF|CRWB|WF|PSC2|NATIONAL", "WF|RXI1|WF|RXB2|NATIONAL"}},
-      {"empty description keeps the separator's trailing blanks",
-       {{dao::CallKind::kExecute, 1, TextOf(292), 3075, ""}},
-       true,
-       {{" 3075  :  ", 0, kTitle}},
-       {},
+      {{"empty description keeps the separator's trailing blanks",
+        {{Exec(TextOf(292)), 1, 3075, ""}},
+        true,
+        {{3075, ""}},
+        {}},
        {"WF|TRPB|WF|FUM1|NATIONAL"},
        {"WF|CRWB|WF|SOF1|NATIONAL"}},
-      {"skips then one failure show one box",
-       {{dao::CallKind::kUpdate, 1, "", dao::kErrDuplicateKey},
-        {dao::CallKind::kExecute, 1, TextOf(9), dao::kErrDuplicateKey},
-        {dao::CallKind::kExecute, 1, TextOf(15), 3061, "Too few parameters"}},
-       true,
-       {{" 3061  :  Too few parameters", 0, kTitle}},
-       {"EXEC\t0\t" + TextOf(14), "EXEC\t0\t" + TextOf(15), "ERR\t3061"},
+      {{"skips then one failure show one box",
+        {{"UPDATE", 1, dao::kErrDuplicateKey},
+        {Exec(TextOf(9)), 1, dao::kErrDuplicateKey},
+        {Exec(TextOf(15)), 1, 3061, "Too few parameters"}},
+        true,
+        {{3061, "Too few parameters"}},
+        {"EXEC\t0\t" + TextOf(14), "EXEC\t0\t" + TextOf(15), "ERR\t3061"}},
        {"WF|ACDP|WF|EDRC|NATIONAL", "WF|ACDR|WF|ICT1|NATIONAL",
         "WF|CLMS|RX|INJR|LOCAL", "WF|CRWB|WF|HELB|NATIONAL",
         "WF|CRWB|WF|HLCO|NATIONAL"},
        {"WF|ABRO|WF|RADO|NATIONAL", "WF|DECK|WF|HEB2|NATIONAL"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.run.name);
     Reopen();
     for (const std::string& row : stored) AddStoredRow(row);
-
-    const FaultedRun run = RunWithFaults(c.faults, RunStage);
-    EXPECT_EQ(run.failed, c.failed);
-    EXPECT_EQ(boxes.boxes(), c.boxes);
-    EXPECT_EQ(run.lines, TraceWithFaults(CurrencySteps(), c.faults));
-    ASSERT_NO_FATAL_FAILURE(ExpectTraceEndsWith(run.lines, c.trace_tail));
+    ExpectFaultedRun(StageNamed("Currency"), c.run);
     Table table = CurrencyRows(gdbUpdate);
     ExpectRowsPresentAndAbsent(table, c.present, c.absent);
   }
-}
-
-TEST_F(CurrencyStageDb, BoxThatCannotShowLeavesTheStageWithItsError) {
-  boxes.on_show = [](const ui::ShownBox&) {
-    throw kav::Error(70, "Permission denied", "MsgBox");
-  };
-  bool bFailed = false;
-  try {
-    FaultInjector faults;
-    faults.FailNth(dao::CallKind::kExecute, 1, 3078, TextOf(9));
-    UpdateMDB_Jobs_Currency(bFailed);
-    ADD_FAILURE() << "the box's error did not reach the caller";
-  } catch (const kav::Error& error) {
-    EXPECT_EQ(error.number(), 70);
-  }
-  EXPECT_TRUE(bFailed);
-  // Nothing after step 9 ran.
-  Table table = CurrencyRows(gdbUpdate);
-  EXPECT_EQ(table.count("WF|BCMG|WF|FACL|NATIONAL"), 1u);
-  EXPECT_EQ(table.count("WF|CMSY|WF|TIME|NATIONAL"), 0u);
 }
 
 // Stored rows, each with what the stage makes of it ("" for gone).
@@ -344,34 +308,6 @@ TEST_F(CurrencyEndToEnd, UpdateCompletesWithTheStageRowsInPlace) {
   ASSERT_FALSE(boxes.boxes().empty());
   EXPECT_EQ(boxes.boxes().back().prompt, "Database Update completed.");
   EXPECT_EQ(boxes.boxes().size(), 1u);
-  EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
-  EXPECT_EQ(CurrencyRowsOf(mdb), SampleTableAfterStage());
-}
-
-TEST_F(CurrencyEndToEnd, RerunAfterAFailureInTheStageCompletes) {
-  {
-    FaultInjector faults;
-    faults.FailNth(dao::CallKind::kExecute, 1, 3078, TextOf(200),
-                   "The table was not found");
-    RunDatabaseUpdate(mdb);
-  }
-  ASSERT_EQ(boxes.boxes().size(), 3u);
-  EXPECT_EQ(boxes.boxes()[0],
-            (ui::ShownBox{" 3078  :  The table was not found", 0, kTitle,
-                          boxes.boxes()[0].pointer}));
-  EXPECT_EQ(boxes.boxes()[1].title, "KAV Update");
-  EXPECT_EQ(boxes.boxes()[1].style, ui::vbCritical);
-  EXPECT_EQ(boxes.boxes()[2].prompt, " 0  :  ");
-  EXPECT_EQ(DatabaseVersion(mdb), "v4.0");
-  // The stage stopped inside its pair deletions: the thirteen are still in.
-  Table after_failure = CurrencyRowsOf(mdb);
-  EXPECT_EQ(after_failure.count("WF|SOF2|WF|SOFR|NATIONAL"), 1u);
-
-  boxes.Clear();
-  RunDatabaseUpdate(mdb);
-  EXPECT_THAT(boxes.boxes(),
-              ElementsAre(ui::ShownBox{"Database Update completed.", 0, "",
-                                       ui::vbDefault}));
   EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
   EXPECT_EQ(CurrencyRowsOf(mdb), SampleTableAfterStage());
 }

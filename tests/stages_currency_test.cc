@@ -19,6 +19,7 @@
 namespace kav::stages {
 namespace {
 
+using kav::testing::Exec;
 using kav::testing::Join;
 using Pair = std::pair<std::string, std::string>;
 
@@ -43,17 +44,9 @@ std::vector<std::string> RowTrace(const std::string& risk,
                                   const std::string& c_risk,
                                   const std::string& c_job,
                                   const std::string& standard) {
-  return {"OPEN\ttbl_kav_jobs_currency",
-          "ADDNEW",
-          "SET\t0\tT\t" + risk,
-          "SET\t1\tT\t" + job,
-          "SET\t2\tT\t" + c_risk,
-          "SET\t3\tT\t" + c_job,
-          "SET\t4\tT\t" + standard,
-          "UPDATE"};
+  return kav::testing::RowTrace("tbl_kav_jobs_currency",
+                                {risk, job, c_risk, c_job, standard});
 }
-
-std::string Exec(const std::string& sql) { return "EXEC\t0\t" + sql; }
 
 // The pair (field 1, field 3) of every row step, in step order.
 std::vector<Pair> RowPairs() {

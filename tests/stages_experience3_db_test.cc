@@ -1,6 +1,6 @@
-// The third experience stage on the sample database: its trace, its error
-// rule, what its corrections do to stored rows, the rows it leaves, and the
-// update end to end with the stage in place.
+// The third experience stage on the sample database: what its corrections
+// do to stored rows, the rows it leaves, the rows its error rule leaves
+// after a fault, a rerun, and a clean update end to end.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -24,8 +24,6 @@ namespace {
 
 using stages::Experience3Steps;
 using ::testing::IsEmpty;
-
-constexpr const char* kTitle = "UpdateMDB_Jobs_Experience";
 
 using Table = std::multiset<std::string>;
 
@@ -51,13 +49,6 @@ class Experience3StageDb : public DriverDatabaseTest {
     return RunWithFailedSet(UpdateMDB_Jobs_Experience3);
   }
 };
-
-TEST_F(Experience3StageDb, TraceOnTheSampleIsTheStepTrace) {
-  TraceRecorder trace;
-  EXPECT_FALSE(RunStage());
-  EXPECT_EQ(trace.lines(), stages::TraceLines(Experience3Steps()));
-  EXPECT_THAT(boxes.boxes(), IsEmpty());
-}
 
 TEST_F(Experience3StageDb, AddsItsRowsBesideTheStoredOnes) {
   Table expected = ExperienceRows(gdbUpdate);
@@ -168,12 +159,8 @@ TEST_F(Experience3StageDb, RePointingThatCollidesLeavesThatRowWithoutError) {
 
 TEST_F(Experience3StageDb, ErrorRule) {
   struct Case {
-    std::string name;
-    std::vector<Fault> faults;
-    bool failed;
-    std::vector<ui::ShownBox> boxes;
-    std::vector<std::string> trace_tail;  // hand-written end of the trace
-    std::vector<std::string> present, absent;
+    FaultCase run;
+    std::vector<std::string> present, absent;  // stored and stage rows
   };
   // Stored rows that show which corrections ran.
   const std::vector<std::string> stored = {
@@ -197,103 +184,77 @@ TEST_F(Experience3StageDb, ErrorRule) {
   const int step20_p_job = 9 * 7 + 4;
 
   const std::vector<Case> cases = {
-      {"duplicate key at the first row's update is skipped",
-       {{dao::CallKind::kUpdate, 1, "", dao::kErrDuplicateKey}},
-       false,
-       {},
-       {},
+      {{"duplicate key at the first row's update is skipped",
+        {{"UPDATE", 1, dao::kErrDuplicateKey}},
+        false,
+        {},
+        {}},
        {second_row, last_row, "WF|ICT5|WF|FFT2|JOB|1|LOCAL"},
        {first_row, "WF|RXI1|WF|RXI1|TRN|1|NATIONAL"}},
-      {"duplicate key at the last operation ends the stage normally",
-       {{dao::CallKind::kUpdate, 48, "", dao::kErrDuplicateKey}},
-       false,
-       {},
-       {"SET\t6\tT\tNATIONAL", "UPDATE", "ERR\t3022"},
+      {{"duplicate key at the last operation ends the stage normally",
+        {{"UPDATE", 48, dao::kErrDuplicateKey}},
+        false,
+        {},
+        {"SET\t6\tT\tNATIONAL", "UPDATE", "ERR\t3022"}},
        {step58},
        {last_row}},
-      {"failure at the first operation leaves the table as found",
-       {{dao::CallKind::kExecute, 1, "", 3078, "The table was not found"}},
-       true,
-       {{" 3078  :  The table was not found", 0, kTitle}},
-       {"EXEC\t0\t" + TextOf(1), "ERR\t3078"},
+      {{"failure at the first operation leaves the table as found",
+        {{"EXEC\t0\t", 1, 3078, "The table was not found"}},
+        true,
+        {{3078, "The table was not found"}},
+        {"EXEC\t0\t" + TextOf(1), "ERR\t3078"}},
        {"WF|ICT5|WF|FFT1|JOB|1|LOCAL", "WF|IOF1|WF|IOF1|TRN|1|NATIONAL"},
        {"WF|ICT5|WF|FFT2|JOB|1|LOCAL", first_row}},
-      {"failure at the first open keeps the corrections before it",
-       {{dao::CallKind::kOpenTable, 1, "", 3051, "Table is locked"}},
-       true,
-       {{" 3051  :  Table is locked", 0, kTitle}},
-       {"EXEC\t0\t" + TextOf(3), "OPEN\ttbl_kav_jobs_prereq_experiences",
-        "ERR\t3051"},
+      {{"failure at the first open keeps the corrections before it",
+        {{"OPEN\t", 1, 3051, "Table is locked"}},
+        true,
+        {{3051, "Table is locked"}},
+        {"EXEC\t0\t" + TextOf(3), "OPEN\ttbl_kav_jobs_prereq_experiences",
+        "ERR\t3051"}},
        {"WF|ICT5|WF|FFT2|JOB|1|LOCAL", "WF|LTAN|WF|LTAN|TRN|3|NATIONAL"},
        {"WF|IOF1|WF|IOF1|TRN|1|NATIONAL", first_row}},
-      {"failure at a field of step 20 leaves the row and the rest undone",
-       {{dao::CallKind::kSetField, step20_p_job, "", 3163, "Field too small"}},
-       true,
-       {{" 3163  :  Field too small", 0, kTitle}},
-       {"ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tSITL", "SET\t2\tT\tWF",
-        "SET\t3\tT\tHELB", "ERR\t3163"},
+      {{"failure at a field of step 20: neither that row nor a later step is written",
+        {{"SET\t", step20_p_job, 3163, "Field too small"}},
+        true,
+        {{3163, "Field too small"}},
+        {"ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tSITL", "SET\t2\tT\tWF",
+        "SET\t3\tT\tHELB", "ERR\t3163"}},
        {first_row, ltan_row, rxb2_row, step19,
         "WF|TFLD|WF|FIRB|JOB|3|NATIONAL"},
        {step20, step21, "WF|RXI1|WF|RXI1|TRN|1|NATIONAL",
         "RX|RXB2|WF|RXI2|JOB|2|NATIONAL"}},
-      {"negative number at the add of step 13",
-       {{dao::CallKind::kAddNew, 6, "", -2147217900}},
-       true,
-       {{"-2147217900  :  Injected fault", 0, kTitle}},
-       {"OPEN\ttbl_kav_jobs_prereq_experiences", "ADDNEW", "ERR\t-2147217900"},
+      {{"negative number at the add of step 13",
+        {{"ADDNEW", 6, -2147217900}},
+        true,
+        {{-2147217900, "Injected fault"}},
+        {"OPEN\ttbl_kav_jobs_prereq_experiences", "ADDNEW", "ERR\t-2147217900"}},
        {ltan_row, "RX|RXB2|WF|RXI2|JOB|2|NATIONAL"},
        {rxb2_row, "WF|LTAN|WF|LTAN|TRN|3|NATIONAL"}},
-      {"skips then one failure show one box",
-       {{dao::CallKind::kUpdate, 2, "", dao::kErrDuplicateKey},
-        {dao::CallKind::kExecute, 1, TextOf(14), 3050, "Could not lock file"}},
-       true,
-       {{" 3050  :  Could not lock file", 0, kTitle}},
-       {"EXEC\t0\t" + TextOf(14), "ERR\t3050"},
+      {{"skips then one failure show one box",
+        {{"UPDATE", 2, dao::kErrDuplicateKey},
+        {Exec(TextOf(14)), 1, 3050, "Could not lock file"}},
+        true,
+        {{3050, "Could not lock file"}},
+        {"EXEC\t0\t" + TextOf(14), "ERR\t3050"}},
        {first_row, ltan_row, rxb2_row, "RX|RXB2|WF|RXI2|JOB|2|NATIONAL",
         "WF|RXI1|WF|RXI1|TRN|1|NATIONAL"},
        {second_row, "WF|ICT5|WF|FFT1|JOB|1|LOCAL"}},
-      {"failure at the update of the last row",
-       {{dao::CallKind::kUpdate, 48, "", 3314, "Field cannot be empty"}},
-       true,
-       {{" 3314  :  Field cannot be empty", 0, kTitle}},
-       {"UPDATE", "ERR\t3314"},
+      {{"failure at the update of the last row",
+        {{"UPDATE", 48, 3314, "Field cannot be empty"}},
+        true,
+        {{3314, "Field cannot be empty"}},
+        {"UPDATE", "ERR\t3314"}},
        {step58, "WF|ICT5|WF|FFT2|JOB|1|LOCAL"},
        {last_row, "WF|TFLD|WF|FIRB|JOB|3|NATIONAL"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.run.name);
     Reopen();
     for (const std::string& row : stored) AddExperienceRow(gdbUpdate, row);
-
-    const FaultedRun run = RunWithFaults(c.faults, RunStage);
-    EXPECT_EQ(run.failed, c.failed);
-    EXPECT_EQ(boxes.boxes(), c.boxes);
-    EXPECT_EQ(run.lines, TraceWithFaults(Experience3Steps(), c.faults));
-    ASSERT_NO_FATAL_FAILURE(ExpectTraceEndsWith(run.lines, c.trace_tail));
+    ExpectFaultedRun(StageNamed("Experience3"), c.run);
     Table table = ExperienceRows(gdbUpdate);
     ExpectRowsPresentAndAbsent(table, c.present, c.absent);
   }
-}
-
-TEST_F(Experience3StageDb, BoxThatCannotShowLeavesTheStageWithItsError) {
-  boxes.on_show = [](const ui::ShownBox&) {
-    throw kav::Error(70, "Permission denied", "MsgBox");
-  };
-  bool bFailed = false;
-  FaultInjector faults;
-  faults.FailNth(dao::CallKind::kExecute, 1, 3078, TextOf(9));
-  try {
-    UpdateMDB_Jobs_Experience3(bFailed);
-    ADD_FAILURE() << "the box's error did not reach the caller";
-  } catch (const kav::Error& error) {
-    EXPECT_EQ(error.number(), 70);
-  }
-  const std::vector<std::string> lines = faults.lines();
-  EXPECT_TRUE(bFailed);
-  // Nothing after step 9 ran.
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], "EXEC\t0\t" + TextOf(9));
-  EXPECT_EQ(lines.back(), "ERR\t3078");
 }
 
 TEST_F(Experience3StageDb, StoredRowsAreSkippedSilentlyAndARerunChangesNothing) {
@@ -357,44 +318,6 @@ void ExpectStageDone(const Table& table) {
 
 TEST_F(Experience3EndToEnd, UpdateCompletesWithTheStageRowsInPlace) {
   StoreRemovedRows(mdb);
-  RunDatabaseUpdate(mdb);
-  EXPECT_THAT(boxes.boxes(),
-              ::testing::ElementsAre(ui::ShownBox{"Database Update completed.",
-                                                  0, "", ui::vbDefault}));
-  EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
-  ExpectStageDone(ExperienceRowsOf(mdb));
-}
-
-TEST_F(Experience3EndToEnd, RerunAfterAFailureInTheStageCompletes) {
-  StoreRemovedRows(mdb);
-  std::vector<std::string> calls;
-  {
-    FaultInjector faults;
-    faults.FailNth(dao::CallKind::kExecute, 1, 3050,
-                   TextOf(14), "Could not lock file");
-    RunDatabaseUpdate(mdb);
-    calls = faults.lines();
-  }
-  ASSERT_EQ(boxes.boxes().size(), 3u);
-  EXPECT_EQ(boxes.boxes()[0],
-            (ui::ShownBox{" 3050  :  Could not lock file", 0, kTitle,
-                          boxes.boxes()[0].pointer}));
-  EXPECT_EQ(boxes.boxes()[1].title, "KAV Update");
-  EXPECT_EQ(boxes.boxes()[1].style, ui::vbCritical);
-  EXPECT_EQ(boxes.boxes()[2].prompt, " 0  :  ");
-  EXPECT_EQ(DatabaseVersion(mdb), "v4.0");
-  // The currency stage did not run.
-  EXPECT_EQ(std::count(calls.begin(), calls.end(),
-                       std::string("OPEN\ttbl_kav_jobs_currency")),
-            0);
-  // The stage stopped at step 14: what came before it is done, the rest not.
-  Table after_failure = ExperienceRowsOf(mdb);
-  EXPECT_EQ(after_failure.count("RX|RXB2|WF|FIRB|JOB|1|NATIONAL"), 1u);
-  EXPECT_EQ(after_failure.count("WF|IOF2|WF|IOF2|TRN|1|NATIONAL"), 0u);
-  EXPECT_EQ(after_failure.count("WF|RXI2|WF|RXI2|TRN|1|NATIONAL"), 1u);
-  EXPECT_EQ(after_failure.count("WF|SITL|WF|SITL|TRN|12|NATIONAL"), 0u);
-
-  boxes.Clear();
   RunDatabaseUpdate(mdb);
   EXPECT_THAT(boxes.boxes(),
               ::testing::ElementsAre(ui::ShownBox{"Database Update completed.",

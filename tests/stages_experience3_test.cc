@@ -19,6 +19,7 @@
 namespace kav::stages {
 namespace {
 
+using kav::testing::Exec;
 using kav::testing::Join;
 const std::vector<Step>& Steps() { return Experience3Steps(); }
 
@@ -42,20 +43,9 @@ std::vector<std::string> RowTrace(const std::string& risk,
                                   const std::string& p_job,
                                   const std::string& type,
                                   const std::string& group) {
-  return {"OPEN\ttbl_kav_jobs_prereq_experiences",
-          "ADDNEW",
-          "SET\t0\tT\t" + risk,
-          "SET\t1\tT\t" + job,
-          "SET\t2\tT\t" + p_risk,
-          "SET\t3\tT\t" + p_job,
-          "SET\t4\tT\t" + type,
-          "SET\t5\tT\t" + group,
-          "SET\t6\tT\tNATIONAL",
-          "UPDATE"};
-}
-
-std::vector<std::string> Exec(const std::string& sql) {
-  return {"EXEC\t0\t" + sql};
+  return kav::testing::RowTrace(
+      "tbl_kav_jobs_prereq_experiences",
+      {risk, job, p_risk, p_job, type, group, "NATIONAL"});
 }
 
 // The eleven corrections as the records system stores them, copied by hand,
@@ -149,8 +139,8 @@ TEST(Experience3Steps, TraceOfTheFirstLastAndUnusualSteps) {
   // Steps 1 to 4: the first re-pointing, the lower-case "in" list, the first
   // row of the stage.
   EXPECT_EQ(TraceOfSteps(1, 4),
-            Join({Exec(Corrections().at(1)), Exec(Corrections().at(2)),
-                  Exec(Corrections().at(3)),
+            Join({{Exec(Corrections().at(1))}, {Exec(Corrections().at(2))},
+                  {Exec(Corrections().at(3))},
                   RowTrace("WF", "PIO1", "WF", "PIO1", "TRN", "1")}));
 
   // Steps 8 to 14: LTAN's single FIRB row with its group as digit text, the
@@ -159,23 +149,23 @@ TEST(Experience3Steps, TraceOfTheFirstLastAndUnusualSteps) {
   EXPECT_EQ(
       TraceOfSteps(8, 14),
       Join({RowTrace("WF", "LTAN", "WF", "FIRB", "JOB", "2"),
-            Exec("DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'LTAN' and tbl_kav_jobs_prereq_experiences.jpe_exp_group_no = 3;"),
-            Exec("DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'LTAN' and tbl_kav_jobs_prereq_experiences.jpe_p_job_code = 'RXI1' and tbl_kav_jobs_prereq_experiences.jpe_exp_group_no = 2;"),
-            Exec("UPDATE tbl_kav_jobs_prereq_experiences SET tbl_kav_jobs_prereq_experiences.jpe_p_job_code  = 'EMT' WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code  = 'MEDL' AND tbl_kav_jobs_prereq_experiences.jpe_p_job_code = 'EMTB';"),
-            Exec("DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'RXB1' and tbl_kav_jobs_prereq_experiences.jpe_p_job_code = 'ICT3' and tbl_kav_jobs_prereq_experiences.jpe_exp_group_no = 1;"),
+            {Exec("DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'LTAN' and tbl_kav_jobs_prereq_experiences.jpe_exp_group_no = 3;")},
+            {Exec("DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'LTAN' and tbl_kav_jobs_prereq_experiences.jpe_p_job_code = 'RXI1' and tbl_kav_jobs_prereq_experiences.jpe_exp_group_no = 2;")},
+            {Exec("UPDATE tbl_kav_jobs_prereq_experiences SET tbl_kav_jobs_prereq_experiences.jpe_p_job_code  = 'EMT' WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code  = 'MEDL' AND tbl_kav_jobs_prereq_experiences.jpe_p_job_code = 'EMTB';")},
+            {Exec("DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'RXB1' and tbl_kav_jobs_prereq_experiences.jpe_p_job_code = 'ICT3' and tbl_kav_jobs_prereq_experiences.jpe_exp_group_no = 1;")},
             RowTrace("RX", "RXB2", "WF", "FIRB", "JOB", "1"),
-            Exec("DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'RXB2'and tbl_kav_jobs_prereq_experiences.jpe_p_job_code = 'RXI2';")}));
+            {Exec("DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'RXB2'and tbl_kav_jobs_prereq_experiences.jpe_p_job_code = 'RXI2';")}}));
 
   // Steps 16 and 17: the last whole-position deletion, then SITL's first
   // row with a two-digit group.
   EXPECT_EQ(TraceOfSteps(16, 17),
-            Join({Exec("DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'RXI2';"),
+            Join({{Exec("DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'RXI2';")},
                   RowTrace("WF", "SITL", "WF", "SITL", "TRN", "12")}));
 
   // Steps 32 to 34: a correction between two runs of rows.
   EXPECT_EQ(TraceOfSteps(32, 34),
             Join({RowTrace("WF", "SITL", "WF", "TRPB", "JOB", "15"),
-                  Exec("DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'TFLD' and tbl_kav_jobs_prereq_experiences.jpe_p_job_code = 'FIRB' and tbl_kav_jobs_prereq_experiences.jpe_exp_group_no = 3;"),
+                  {Exec("DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'TFLD' and tbl_kav_jobs_prereq_experiences.jpe_p_job_code = 'FIRB' and tbl_kav_jobs_prereq_experiences.jpe_exp_group_no = 3;")},
                   RowTrace("WF", "TFLD", "WF", "TFLD", "TRN", "14")}));
 
   // Steps 57 to 59, the last of the stage.

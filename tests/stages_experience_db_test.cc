@@ -1,12 +1,11 @@
-// The first two experience stages on the sample database: their traces,
-// their error rule, the rows and corrections they leave, and the update end
-// to end with both stages in place.
+// The first two experience stages on the sample database: the rows and
+// corrections they leave, a rerun, the rows their error rule leaves after a
+// fault, a missing table, and a clean update end to end.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -30,10 +29,6 @@ using ::testing::IsEmpty;
 
 constexpr const char* kTable = "tbl_kav_jobs_prereq_experiences";
 constexpr const char* kTitle = "UpdateMDB_Jobs_Experience";
-constexpr const char* kFailure =
-    "This update failed. Please retry. If update continues to fail call your "
-    "KAV support person for help.  A second screen will appear showing error. "
-    "Please capture this error.";
 
 using Table = std::multiset<std::string>;
 
@@ -54,35 +49,17 @@ const std::vector<std::string> kSampleRows = {
     "WF|ICT3|WF|ICT3|TRN|1|NATIONAL", "WF|ICT3|WF|ICT4|JOB|1|NATIONAL",
 };
 
-struct StageCase {
-  const char* name;
-  void (*procedure)(bool&);
-  const std::vector<Step>& (*steps)();
-};
-
-const StageCase kFirst = {"first", UpdateMDB_Jobs_Experience1,
-                          stages::Experience1Steps};
-const StageCase kSecond = {"second", UpdateMDB_Jobs_Experience2,
-                           stages::Experience2Steps};
+// The two stages as the shared suites see them.
+const StageUnderTest& First() { return StageNamed("Experience1"); }
+const StageUnderTest& Second() { return StageNamed("Experience2"); }
 
 class ExperienceStageDb : public DriverDatabaseTest {
  protected:
-
   // Runs a stage with bFailed set beforehand, which the stage must clear.
-  static bool Run(const StageCase& stage) {
+  static bool Run(const StageUnderTest& stage) {
     return RunWithFailedSet(stage.procedure);
   }
 };
-
-TEST_F(ExperienceStageDb, TraceOnTheSampleIsTheStepTrace) {
-  for (const StageCase& stage : {kFirst, kSecond}) {
-    SCOPED_TRACE(stage.name);
-    TraceRecorder trace;
-    EXPECT_FALSE(Run(stage));
-    EXPECT_EQ(trace.lines(), stages::TraceLines(stage.steps()));
-    EXPECT_THAT(boxes.boxes(), IsEmpty());
-  }
-}
 
 TEST_F(ExperienceStageDb, LeavesItsRowsAndAppliesItsCorrections) {
   // Stored rows, each with what the first stage makes of it ("" for gone).
@@ -109,7 +86,7 @@ TEST_F(ExperienceStageDb, LeavesItsRowsAndAppliesItsCorrections) {
   };
   for (const auto& [before, after] : stored) AddExperienceRow(gdbUpdate, before);
 
-  EXPECT_FALSE(Run(kFirst));
+  EXPECT_FALSE(Run(First()));
   Table expected = {
       "RX|FUMA|WF|FUMA|TRN|1|NATIONAL", "RX|FUMA|WF|FEMO|JOB|1|NATIONAL",
       "WF|HEB2|WF|HELM|JOB|1|NATIONAL",  // re-pointed
@@ -118,19 +95,19 @@ TEST_F(ExperienceStageDb, LeavesItsRowsAndAppliesItsCorrections) {
   for (const auto& [before, after] : stored) {
     if (!after.empty()) expected.insert(after);
   }
-  for (const std::string& row : StageRows(kFirst.steps())) expected.insert(row);
+  for (const std::string& row : StageRows(First().steps())) expected.insert(row);
   EXPECT_EQ(ExperienceRows(gdbUpdate), expected);
 
   // The second stage adds its 87 rows beside ICT3's group 1.
-  EXPECT_FALSE(Run(kSecond));
-  for (const std::string& row : StageRows(kSecond.steps())) expected.insert(row);
+  EXPECT_FALSE(Run(Second()));
+  for (const std::string& row : StageRows(Second().steps())) expected.insert(row);
   EXPECT_EQ(ExperienceRows(gdbUpdate), expected);
   EXPECT_THAT(boxes.boxes(), IsEmpty());
 }
 
 TEST_F(ExperienceStageDb, GroupNumbersAreStoredAsNumbers) {
-  EXPECT_FALSE(Run(kFirst));
-  EXPECT_FALSE(Run(kSecond));
+  EXPECT_FALSE(Run(First()));
+  EXPECT_FALSE(Run(Second()));
   struct Case {
     const char* sql;
     std::vector<std::string> rows;
@@ -162,7 +139,7 @@ TEST_F(ExperienceStageDb, GroupNumbersAreStoredAsNumbers) {
 // refused as a duplicate and skipped silently, rows 36 and 40 included,
 // whose adds meet the recordset still holding the refused record.
 TEST_F(ExperienceStageDb, RerunSkipsEveryRowSilently) {
-  for (const StageCase& stage : {kFirst, kSecond}) {
+  for (const StageUnderTest& stage : {First(), Second()}) {
     SCOPED_TRACE(stage.name);
     EXPECT_FALSE(Run(stage));
     Table after_first = ExperienceRows(gdbUpdate);
@@ -183,11 +160,11 @@ TEST_F(ExperienceStageDb, RerunSkipsEveryRowSilently) {
 // Rows 35 and 39 already stored: their updates are refused, and rows 36 and
 // 40 are still written through the same recordsets with their own values.
 TEST_F(ExperienceStageDb, RowThroughARecordsetHoldingARefusedRecord) {
-  const std::vector<Step>& steps = kFirst.steps();
+  const std::vector<Step>& steps = First().steps();
   AddExperienceRow(gdbUpdate, StageRow(steps, 35));
   AddExperienceRow(gdbUpdate, StageRow(steps, 39));
   TraceRecorder trace;
-  EXPECT_FALSE(Run(kFirst));
+  EXPECT_FALSE(Run(First()));
   EXPECT_THAT(boxes.boxes(), IsEmpty());
 
   Table expected(kSampleRows.begin(), kSampleRows.end());
@@ -233,41 +210,37 @@ TEST_F(ExperienceStageDb, ErrorRule) {
   const std::string hlco = "WF|HLCO|WF|HEMG|JOB|1|NATIONAL";
 
   struct Case {
-    std::string name;
-    const StageCase& stage;
-    std::vector<Fault> faults;
-    bool failed;
-    std::vector<ui::ShownBox> boxes;
-    std::vector<std::string> trace_tail;  // written out by hand
-    std::vector<int> written;             // stage rows in the table
+    const StageUnderTest* stage;
+    FaultCase run;
+    std::vector<int> written;                  // stage rows in the table
     std::vector<std::string> present, absent;  // stored rows
   };
   const std::vector<Case> cases = {
-      {"first stage: the first correction fails; nothing changes",
-       kFirst,
-       {{dao::CallKind::kExecute, 1, correction1, 3078}},
-       true,
-       {{" 3078  :  Injected fault", 0, kTitle}},
-       {"EXEC\t0\t" + correction1, "ERR\t3078"},
+      {&First(),
+       {"first stage: the first correction fails; nothing changes",
+        {{Exec(correction1), 1, 3078}},
+        true,
+        {{3078, "Injected fault"}},
+        {"EXEC\t0\t" + correction1, "ERR\t3078"}},
        {},
        {abro, hcwn, heb2},
        {}},
-      {"first stage: the third field of row 1 fails; the rest is undone",
-       kFirst,
-       {{dao::CallKind::kSetField, 3, "", 3421}},
-       true,
-       {{" 3421  :  Injected fault", 0, kTitle}},
-       {"OPEN\ttbl_kav_jobs_prereq_experiences", "ADDNEW", "SET\t0\tT\tWF",
-        "SET\t1\tT\tACDR", "SET\t2\tT\tWF", "ERR\t3421"},
+      {&First(),
+       {"first stage: the third field of row 1 fails; nothing after it is done",
+        {{"SET\t", 3, 3421}},
+        true,
+        {{3421, "Injected fault"}},
+        {"OPEN\ttbl_kav_jobs_prereq_experiences", "ADDNEW", "SET\t0\tT\tWF",
+        "SET\t1\tT\tACDR", "SET\t2\tT\tWF", "ERR\t3421"}},
        {},
        {hcwn, heb2},
        {abro}},
-      {"first stage: a duplicate at row 35's update; row 36 still written",
-       kFirst,
-       {{dao::CallKind::kUpdate, 35, "", dao::kErrDuplicateKey}},
-       false,
-       {},
-       {},
+      {&First(),
+       {"first stage: a duplicate at row 35's update; row 36 still written",
+        {{"UPDATE", 35, dao::kErrDuplicateKey}},
+        false,
+        {},
+        {}},
        [] {
          std::vector<int> rows = Range(1, 73);
          rows.erase(rows.begin() + 34);
@@ -275,91 +248,91 @@ TEST_F(ExperienceStageDb, ErrorRule) {
        }(),
        {"WF|HEB2|WF|HELM|JOB|1|NATIONAL"},
        {abro, hcwn, heb2, hemg, hlco}},
-      {"first stage: another error at row 35's update; row 36 not tried",
-       kFirst,
-       {{dao::CallKind::kUpdate, 35, "", 3051}},
-       true,
-       {{" 3051  :  Injected fault", 0, kTitle}},
-       {"SET\t6\tT\tNATIONAL", "UPDATE", "ERR\t3051"},
+      {&First(),
+       {"first stage: another error at row 35's update; row 36 not tried",
+        {{"UPDATE", 35, 3051}},
+        true,
+        {{3051, "Injected fault"}},
+        {"SET\t6\tT\tNATIONAL", "UPDATE", "ERR\t3051"}},
        Range(1, 34),
        {hcwn},
        {abro}},
-      {"first stage: row 58's open fails after correction 4, before 5",
-       kFirst,
-       {{dao::CallKind::kOpenTable, 56, "", 3051}},
-       true,
-       {{" 3051  :  Injected fault", 0, kTitle}},
-       {"UPDATE", "EXEC\t0\t"
+      {&First(),
+       {"first stage: row 58's open fails after correction 4, before 5",
+        {{"OPEN\t", 56, 3051}},
+        true,
+        {{3051, "Injected fault"}},
+        {"UPDATE", "EXEC\t0\t"
                   "DELETE from tbl_kav_jobs_prereq_experiences WHERE "
                   "tbl_kav_jobs_prereq_experiences.jpe_job_code = 'HEMG' and "
                   "tbl_kav_jobs_prereq_experiences.jpe_risk_type = 'WF';",
-        "OPEN\ttbl_kav_jobs_prereq_experiences", "ERR\t3051"},
+        "OPEN\ttbl_kav_jobs_prereq_experiences", "ERR\t3051"}},
        Range(1, 57),
        {hlco, "WF|HEB2|WF|HELM|JOB|1|NATIONAL"},
        {abro, hcwn, heb2, hemg}},
-      {"first stage: a negative number at correction 3",
-       kFirst,
-       {{dao::CallKind::kExecute, 1, correction3, -2147217900}},
-       true,
-       {{"-2147217900  :  Injected fault", 0, kTitle}},
-       {"EXEC\t0\t" + correction2, "EXEC\t0\t" + correction3,
-        "ERR\t-2147217900"},
+      {&First(),
+       {"first stage: a negative number at correction 3",
+        {{Exec(correction3), 1, -2147217900}},
+        true,
+        {{-2147217900, "Injected fault"}},
+        {"EXEC\t0\t" + correction2, "EXEC\t0\t" + correction3,
+        "ERR\t-2147217900"}},
        Range(1, 54),
        {heb2, hemg},
        {abro, hcwn}},
-      {"first stage: 3022 is passed over whichever operation raises it",
-       kFirst,
-       {{dao::CallKind::kExecute, 1, correction2, dao::kErrDuplicateKey}},
-       false,
-       {},
-       {},
+      {&First(),
+       {"first stage: 3022 is passed over whichever operation raises it",
+        {{Exec(correction2), 1, dao::kErrDuplicateKey}},
+        false,
+        {},
+        {}},
        Range(1, 73),
        {hcwn},
        {abro, heb2, hemg, hlco}},
-      {"first stage: a duplicate at the last update ends it normally",
-       kFirst,
-       {{dao::CallKind::kUpdate, 73, "", dao::kErrDuplicateKey}},
-       false,
-       {},
-       {"SET\t6\tT\tNATIONAL", "UPDATE", "ERR\t3022"},
+      {&First(),
+       {"first stage: a duplicate at the last update ends it normally",
+        {{"UPDATE", 73, dao::kErrDuplicateKey}},
+        false,
+        {},
+        {"SET\t6\tT\tNATIONAL", "UPDATE", "ERR\t3022"}},
        Range(1, 72),
        {},
        {hlco}},
-      {"second stage: the first open fails",
-       kSecond,
-       {{dao::CallKind::kOpenTable, 1, "", 3078}},
-       true,
-       {{" 3078  :  Injected fault", 0, kTitle}},
-       {"OPEN\ttbl_kav_jobs_prereq_experiences", "ERR\t3078"},
+      {&Second(),
+       {"second stage: the first open fails",
+        {{"OPEN\t", 1, 3078}},
+        true,
+        {{3078, "Injected fault"}},
+        {"OPEN\ttbl_kav_jobs_prereq_experiences", "ERR\t3078"}},
        {},
        {},
        {}},
-      {"second stage: a field of row 40 fails",
-       kSecond,
-       {{dao::CallKind::kSetField, 39 * 7 + 4, "", 3163}},
-       true,
-       {{" 3163  :  Injected fault", 0, kTitle}},
-       {"ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tICT3", "SET\t2\tT\tWF",
-        "SET\t3\tT\tICT3", "ERR\t3163"},
+      {&Second(),
+       {"second stage: a field of row 40 fails",
+        {{"SET\t", 39 * 7 + 4, 3163}},
+        true,
+        {{3163, "Injected fault"}},
+        {"ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tICT3", "SET\t2\tT\tWF",
+        "SET\t3\tT\tICT3", "ERR\t3163"}},
        Range(1, 39),
        {},
        {}},
-      {"second stage: a duplicate at row 87's update",
-       kSecond,
-       {{dao::CallKind::kUpdate, 87, "", dao::kErrDuplicateKey}},
-       false,
-       {},
-       {"UPDATE", "ERR\t3022"},
+      {&Second(),
+       {"second stage: a duplicate at row 87's update",
+        {{"UPDATE", 87, dao::kErrDuplicateKey}},
+        false,
+        {},
+        {"UPDATE", "ERR\t3022"}},
        Range(1, 86),
        {},
        {}},
-      {"second stage: a duplicate at row 10, then a failure at row 20",
-       kSecond,
-       {{dao::CallKind::kUpdate, 10, "", dao::kErrDuplicateKey},
-        {dao::CallKind::kUpdate, 20, "", 3051}},
-       true,
-       {{" 3051  :  Injected fault", 0, kTitle}},
-       {"SET\t6\tT\tNATIONAL", "UPDATE", "ERR\t3051"},
+      {&Second(),
+       {"second stage: a duplicate at row 10, then a failure at row 20",
+        {{"UPDATE", 10, dao::kErrDuplicateKey},
+        {"UPDATE", 20, 3051}},
+        true,
+        {{3051, "Injected fault"}},
+        {"SET\t6\tT\tNATIONAL", "UPDATE", "ERR\t3051"}},
        [] {
          std::vector<int> rows = Range(1, 19);
          rows.erase(rows.begin() + 9);
@@ -369,21 +342,15 @@ TEST_F(ExperienceStageDb, ErrorRule) {
        {}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.run.name);
     Reopen();
     for (const std::string& row : {abro, hcwn, hemg, hlco}) {
       AddExperienceRow(gdbUpdate, row);
     }
-    const std::vector<Step>& steps = c.stage.steps();
-
-    const FaultedRun run = RunWithFaults(c.faults, [&] { return Run(c.stage); });
-    EXPECT_EQ(run.failed, c.failed);
-    EXPECT_EQ(boxes.boxes(), c.boxes);
-    EXPECT_EQ(run.lines, TraceWithFaults(steps, c.faults));
-    ASSERT_NO_FATAL_FAILURE(ExpectTraceEndsWith(run.lines, c.trace_tail));
+    ExpectFaultedRun(*c.stage, c.run);
 
     Table table = ExperienceRows(gdbUpdate);
-    std::vector<std::string> rows = StageRows(steps);
+    std::vector<std::string> rows = StageRows(c.stage->steps());
     std::set<int> written(c.written.begin(), c.written.end());
     for (int n = 1; n <= static_cast<int>(rows.size()); ++n) {
       EXPECT_EQ(table.count(rows[n - 1]), written.count(n))
@@ -394,7 +361,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
 }
 
 TEST_F(ExperienceStageDb, MissingTableShowsTheEnginesError) {
-  for (const StageCase& stage : {kFirst, kSecond}) {
+  for (const StageUnderTest& stage : {First(), Second()}) {
     SCOPED_TRACE(stage.name);
     Reopen();
     gdbUpdate.TableDefs().Delete(kTable);
@@ -414,35 +381,13 @@ TEST_F(ExperienceStageDb, MissingTableShowsTheEnginesError) {
   }
 }
 
-TEST_F(ExperienceStageDb, BoxThatCannotShowLeavesTheStageWithItsError) {
-  boxes.on_show = [](const ui::ShownBox&) {
-    throw kav::Error(70, "Permission denied", "MsgBox");
-  };
-  bool bFailed = false;
-  try {
-    FaultInjector faults;
-    faults.FailNth(dao::CallKind::kUpdate, 3, 3051);
-    UpdateMDB_Jobs_Experience2(bFailed);
-    ADD_FAILURE() << "the box's error did not reach the caller";
-  } catch (const kav::Error& error) {
-    EXPECT_EQ(error.number(), 70);
-  }
-  EXPECT_TRUE(bFailed);
-  Table table = ExperienceRows(gdbUpdate);
-  const std::vector<Step>& steps = kSecond.steps();
-  EXPECT_EQ(table.count(StageRow(steps, 2)), 1u);
-  EXPECT_EQ(table.count(StageRow(steps, 3)), 0u);
-  EXPECT_EQ(table.count(StageRow(steps, 4)), 0u);
-}
-
-// The update end to end: both stages' rows are in the table afterwards, and
-// a failure in either stage stops the update, which a rerun completes.
+// The update end to end: both stages' rows are in the table afterwards.
 class ExperienceUpdate : public SampleTest {
  protected:
   void ExpectEveryStageRow() {
     dao::Database db = OpenForCheck(mdb);
     Table table = ExperienceRows(db);
-    for (const StageCase& stage : {kFirst, kSecond}) {
+    for (const StageUnderTest& stage : {First(), Second()}) {
       for (const std::string& row : StageRows(stage.steps())) {
         EXPECT_EQ(table.count(row), 1u) << stage.name << " " << row;
       }
@@ -459,57 +404,6 @@ TEST_F(ExperienceUpdate, CleanRunLeavesBothStagesRows) {
   EXPECT_THAT(boxes.boxes(),
               ElementsAre(ui::ShownBox{"Database Update completed.", 0, ""}));
   ExpectEveryStageRow();
-}
-
-TEST_F(ExperienceUpdate, FailureInAStageStopsTheUpdateAndARerunCompletes) {
-  struct Case {
-    const char* name;
-    int open;        // which open of the table fails
-    int opens_seen;  // opens of the table in the failed run
-  };
-  const std::vector<Case> cases = {
-      {"first stage, row 1", 1, 1},
-      // The first stage opens the table 71 times.
-      {"second stage, row 20", 71 + 20, 71 + 20},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TempDir d;
-    mdb = MakeSample(d);
-    boxes.Clear();
-    std::vector<std::string> calls;
-    {
-      FaultInjector faults;
-      faults.FailNth(dao::CallKind::kOpenTable, c.open, 3051, kTable,
-                     "The table is locked");
-      RunDatabaseUpdate(mdb);
-      calls = faults.lines();
-    }
-    EXPECT_THAT(boxes.boxes(),
-                ElementsAre(ui::ShownBox{" 3051  :  The table is locked", 0,
-                                         kTitle, ui::vbHourglass},
-                            ui::ShownBox{kFailure, 16, "KAV Update"},
-                            ui::ShownBox{" 0  :  ", 0, ""}));
-    EXPECT_EQ(std::count(calls.begin(), calls.end(),
-                         std::string("OPEN\t") + kTable),
-              c.opens_seen);
-    EXPECT_EQ(std::count(calls.begin(), calls.end(),
-                         "OPEN\ttbl_kav_jobs_currency"),
-              0);
-    {
-      dao::Database db = OpenForCheck(mdb);
-      EXPECT_THAT(Rows(db, "Select tbl_kav_version_info.kav_database_version "
-                           "from tbl_kav_version_info;"),
-                  ElementsAre("v4.0"));
-      db.Close();
-    }
-
-    boxes.Clear();
-    RunDatabaseUpdate(mdb);
-    EXPECT_THAT(boxes.boxes(),
-                ElementsAre(ui::ShownBox{"Database Update completed.", 0, ""}));
-    ExpectEveryStageRow();
-  }
 }
 
 }  // namespace

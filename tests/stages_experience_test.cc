@@ -23,6 +23,7 @@
 namespace kav::stages {
 namespace {
 
+using kav::testing::Exec;
 using kav::testing::Join;
 using kav::testing::TraceOfSteps;
 using Values = std::vector<std::string>;
@@ -126,20 +127,11 @@ Values ValuesOf(const RowStep& row) {
   return values;
 }
 
-// The trace of one row, written out in full; `open` false for a row that
+// The trace of one row, written out in full; `opens` false for a row that
 // goes through the recordset of the row before.
-std::vector<std::string> RowTrace(const Values& v, bool open = true) {
-  std::vector<std::string> lines;
-  if (open) lines.push_back("OPEN\ttbl_kav_jobs_prereq_experiences");
-  lines.push_back("ADDNEW");
-  for (size_t i = 0; i < v.size(); ++i) {
-    lines.push_back("SET\t" + std::to_string(i) + "\tT\t" + v[i]);
-  }
-  lines.push_back("UPDATE");
-  return lines;
+std::vector<std::string> RowTrace(const Values& v, bool opens = true) {
+  return kav::testing::RowTrace(kTable, v, opens);
 }
-
-std::string Exec(const std::string& sql) { return "EXEC\t0\t" + sql; }
 
 // The five corrections of the first stage as the records system writes
 // them, copied by hand.

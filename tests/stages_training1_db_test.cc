@@ -1,7 +1,7 @@
-// The first training stage on the sample database: its trace, its error
-// rule operation by operation, the prerequisites it leaves, what its
-// corrections do to rows already in the table, a second run, and the update
-// end to end.
+// The first training stage on the sample database: its error rule
+// operation by operation, the prerequisites it leaves, what its corrections
+// do to rows already in the table, a second run, and a box that cannot be
+// shown as the driver meets it.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <functional>
 #include <set>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -26,63 +25,23 @@ namespace kav::testing {
 namespace {
 
 using stages::RowStep;
-using stages::Step;
 using stages::Training1Steps;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using ::testing::IsSupersetOf;
 
 constexpr const char* kTable = "tbl_kav_jobs_prereq_training";
 constexpr const char* kTitle = "UpdateMDB_Jobs_Training";
 constexpr const char* kOpen = "OPEN\ttbl_kav_jobs_prereq_training";
-const char* const kFailure =
-    "This update failed. Please retry. If update continues to fail call your "
-    "KAV support person for help.  A second screen will appear showing error. "
-    "Please capture this error.";
-
-// Step numbers 1..108: the middle run starts after step 29, the last after
-// step 74.
-constexpr int kAREP = 29;
-constexpr int kENGB = 74;
 
 const std::string& TextOf(int step) { return SqlTextOf(Training1Steps(), step); }
 
-// The number of trace lines of steps 1..n.
-size_t LinesThrough(int n) {
-  std::span<const Step> all(Training1Steps());
-  return stages::TraceLines(all.first(n)).size();
-}
-
 // The number of calls of `kind` among steps 1..n, to aim a fault.
 int CallsThrough(int n, const std::string& prefix) {
-  std::span<const Step> all(Training1Steps());
-  int calls = 0;
-  for (const std::string& line : stages::TraceLines(all.first(n))) {
-    calls += line.rfind(prefix, 0) == 0 ? 1 : 0;
-  }
-  return calls;
+  const std::vector<std::string> lines = TraceOfSteps(Training1Steps(), 1, n);
+  return static_cast<int>(std::count_if(
+      lines.begin(), lines.end(),
+      [&](const std::string& line) { return line.starts_with(prefix); }));
 }
-
-// The stage's trace with "ERR\t3022" after the updates of the given steps.
-std::vector<std::string> TraceWithDuplicates(const std::vector<int>& steps) {
-  std::vector<std::string> lines = stages::TraceLines(Training1Steps());
-  // From the last step back, so earlier offsets stay valid.
-  std::vector<int> sorted = steps;
-  std::sort(sorted.rbegin(), sorted.rend());
-  for (int step : sorted) {
-    const size_t after = LinesThrough(step);
-    EXPECT_EQ(lines.at(after - 1), "UPDATE") << step;
-    lines.insert(lines.begin() + after, "ERR\t3022");
-  }
-  return lines;
-}
-
-// The rows the sample holds before the stage, as AllPrerequisites shows them.
-const std::vector<std::string> kSampleRows = {
-    "WF|FUMA|WF|S-481|ST|NATIONAL", "WF|FUMA|WF|S-290|ST|NATIONAL",
-    "RX|RXB2|WF|S-381|ST|NATIONAL", "WF|RXI1|WF|S-234|ST|NATIONAL",
-    "WF|AOBD|WF|S-481|ST|NATIONAL", "WF|HEB2|WF|S-381|ST|NATIONAL",
-    "WF|ICT3|WF|S-290|ST|NATIONAL", "WF|FFT2|WF|I-100|ST|NATIONAL"};
 
 // The distinct rows the stage's row steps write.
 std::vector<std::string> StageRows() {
@@ -99,15 +58,6 @@ class Training1StageDb : public DriverDatabaseTest {
   // Runs the stage with bFailed set beforehand; returns bFailed.
   static bool RunStage() { return RunWithFailedSet(UpdateMDB_Jobs_Training1); }
 };
-
-// On the sample only FIRB's repeated rows meet a key: the second RT-130 and
-// L-280 rows fail at their update with 3022, silently.
-TEST_F(Training1StageDb, TraceOnTheSampleIsTheStepTrace) {
-  TraceRecorder trace;
-  EXPECT_FALSE(RunStage());
-  EXPECT_EQ(trace.lines(), TraceWithDuplicates({kENGB + 23, kENGB + 25}));
-  EXPECT_THAT(boxes.boxes(), IsEmpty());
-}
 
 TEST_F(Training1StageDb, LeavesItsRowsAndTheCorrectedSampleRows) {
   EXPECT_FALSE(RunStage());
@@ -214,11 +164,13 @@ TEST_F(Training1StageDb, SecondRunChangesNothingAndShowsNothing) {
       every_row.push_back(n);
     }
   }
-  EXPECT_EQ(trace.lines(), TraceWithDuplicates(every_row));
+  EXPECT_EQ(trace.lines(),
+            TraceWithFaults(Training1Steps(), DuplicatesAt(Training1Steps(), every_row)));
 }
 
 // The error rule, one injected failure (or two) at a time, each on a fresh
-// sample.
+// sample: the stage goes on after each, to its last operation, GSUL's
+// update.
 TEST_F(Training1StageDb, ErrorRuleGoesOnAfterEveryFailure) {
   // What an operation on a recordset variable that holds none reports.
   std::string no_recordset;
@@ -226,146 +178,70 @@ TEST_F(Training1StageDb, ErrorRuleGoesOnAfterEveryFailure) {
     dao::Recordset().AddNew();
   } catch (const kav::Error& error) {
     ASSERT_EQ(error.number(), 91);
-    no_recordset = StageBox(error.number(), error.description());
+    no_recordset = error.description();
   }
-  // What an assignment or update without a new record reports.
-  const std::string no_add_prefix = StageBox(3020, "");
+  const std::vector<std::string> gsul_row =
+      RowTrace(kTable, {"WF", "GSUL", "WF", "S-355", "ST", "NATIONAL"});
 
   const int firb_s260_standard = CallsThrough(18, "SET") + 6;
-  const struct {
-    const char* name;
-    std::function<void(FaultInjector&)> inject;
-    // Boxes in order; an entry that ends in "  :  " matches any description.
-    std::vector<std::string> boxes;
-    bool bFailed;
-    // Every operation ran, in order: the trace without its ERR lines is the
-    // stage's trace.
-    bool every_operation;
+  struct Case {
+    FaultCase run;
     // Rows of one position afterwards.
     const char* job;
     std::vector<std::string> rows;
-  } cases[] = {
-      {"the first open fails: nothing to work on, each operation reports",
-       [](FaultInjector& f) {
-         f.FailNth(dao::CallKind::kOpenTable, 1, 3051, kTable,
-                   "Could not open the table");
-       },
-       {StageBox(3051, "Could not open the table"), no_recordset,
-        no_recordset, no_recordset, no_recordset, no_recordset, no_recordset,
-        no_recordset, no_recordset},
-       true,
-       false,
+  };
+  const std::vector<Case> cases = {
+      {{"the first open fails: nothing to work on, each operation reports",
+        {{std::string("OPEN\t") + kTable, 1, 3051, "Could not open the table"}},
+        true,
+        {{3051, "Could not open the table"}, {91, no_recordset}, {91, no_recordset},
+         {91, no_recordset}, {91, no_recordset}, {91, no_recordset},
+         {91, no_recordset}, {91, no_recordset}, {91, no_recordset}},
+        gsul_row,
+        /*whole_trace=*/false},
        "FEMO",
        {"RT-130|RT"}},
-      {"a later open fails: the row goes through the recordset before",
-       [](FaultInjector& f) {
-         f.FailNth(dao::CallKind::kOpenTable, 2, 3051, kTable);
-       },
-       {StageBox(3051, "Injected fault")},
-       true,
-       true,
+      {{"a later open fails: the row goes through the recordset before",
+        {{std::string("OPEN\t") + kTable, 2, 3051}},
+        true,
+        {{3051, "Injected fault"}}},
        "FEMO",
        {"RT-130|RT", "RX-310|ST"}},
-      {"an assignment fails: the later ones and the update run",
-       [=](FaultInjector& f) {
-         f.FailNth(dao::CallKind::kSetField, firb_s260_standard, 3163, "",
-                   "The field is too small");
-       },
-       {StageBox(3163, "The field is too small")},
-       true,
-       true,
+      {{"an assignment fails: the later ones and the update run",
+        {{"SET\t", firb_s260_standard, 3163, "The field is too small"}},
+        true,
+        {{3163, "The field is too small"}}},
        "FIRB",
-       {"I-200|ST", "L-280|ST", "RT-130|RT", "S-230|RT", "S-234|ST",
-        "S-260|ST", "S-270|ST", "S-290|RT"}},
-      {"an add fails: its assignments and update each report",
-       [](FaultInjector& f) { f.FailNth(dao::CallKind::kAddNew, 3, 3027); },
-       {StageBox(3027, "Injected fault"), no_add_prefix, no_add_prefix,
-        no_add_prefix, no_add_prefix, no_add_prefix, no_add_prefix,
-        no_add_prefix},
-       true,
-       true,
+       {"I-200|ST", "L-280|ST", "RT-130|RT", "S-230|RT", "S-234|ST", "S-260|ST",
+        "S-270|ST", "S-290|RT"}},
+      {{"an add fails: its assignments and update each report",
+        {{"ADDNEW", 3, 3027}},
+        true,
+        {{3027, "Injected fault"}, {3020, "*"}, {3020, "*"}, {3020, "*"},
+         {3020, "*"}, {3020, "*"}, {3020, "*"}, {3020, "*"}},
+        gsul_row,
+        /*whole_trace=*/false},
        "LTAN",
        {"NBHAV+|ST", "S-580|ST"}},
-      {"a duplicate key is silent",
-       [](FaultInjector& f) { f.FailNth(dao::CallKind::kUpdate, 1, 3022); },
-       {},
-       false,
-       true,
-       "FEMO",
-       {"RT-130|RT"}},
-      {"an execute fails: the next step runs; later duplicates stay silent",
-       [](FaultInjector& f) {
-         f.FailNth(dao::CallKind::kExecute, 1, 3078, TextOf(10),
-                   "The table does not exist");
-       },
-       {StageBox(3078, "The table does not exist")},
-       true,
-       true,
+      {{"an execute fails: the next step runs; later duplicates stay silent",
+        {{Exec(TextOf(10)), 1, 3078, "The table does not exist"}},
+        true,
+        {{3078, "The table does not exist"}}},
        "RXB2",
        {"L-380|ST", "RT-130|RT", "RX-341|ST", "S-381|ST"}},
-      {"two failures show two boxes in operation order",
-       [](FaultInjector& f) {
-         // Registered in the other order: the boxes follow the operations.
-         f.FailNth(dao::CallKind::kUpdate, 50, 3201, "",
-                   "You cannot add a record");
-         f.FailNth(dao::CallKind::kExecute, 1, -2147217900, TextOf(11),
-                   "Syntax error");
-       },
-       {StageBox(-2147217900, "Syntax error"),
-        StageBox(3201, "You cannot add a record")},
-       true,
-       true,
+      {{"two failures show two boxes in operation order",
+        // Given in the other order: the boxes follow the operations.
+        {{"UPDATE", 50, 3201, "You cannot add a record"},
+         {Exec(TextOf(11)), 1, -2147217900, "Syntax error"}},
+        true,
+        {{-2147217900, "Syntax error"}, {3201, "You cannot add a record"}}},
        "RXI1",
        {"S-234|ST"}},
-      {"the last operation fails: its box, then the stage returns",
-       [](FaultInjector& f) {
-         f.FailNth(dao::CallKind::kUpdate, 79, 3201, "");
-       },
-       {StageBox(3201, "")},
-       true,
-       true,
-       "GSUL",
-       {}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.run.name);
     Reopen();
-
-    std::vector<std::string> lines;
-    bool bFailed = false;
-    {
-      FaultInjector faults;
-      c.inject(faults);
-      bFailed = RunStage();
-      lines = faults.lines();
-    }
-    EXPECT_EQ(bFailed, c.bFailed);
-    const std::vector<std::string> shown = Shown(boxes.boxes());
-    ASSERT_EQ(shown.size(), c.boxes.size()) << ::testing::PrintToString(shown);
-    for (size_t i = 0; i < shown.size(); ++i) {
-      const std::string& want = c.boxes[i];
-      if (want.size() >= 5 && want.compare(want.size() - 5, 5, "  :  ") == 0) {
-        EXPECT_EQ(shown[i].rfind(want, 0), 0u) << shown[i];
-      } else {
-        EXPECT_EQ(shown[i], want);
-      }
-    }
-
-    // The stage went on to its last operation, GSUL's update.
-    std::vector<std::string> without_err;
-    for (const std::string& line : lines) {
-      if (line.rfind("ERR\t", 0) != 0) without_err.push_back(line);
-    }
-    ASSERT_GE(without_err.size(), 9u);
-    EXPECT_THAT(std::vector<std::string>(without_err.end() - 9,
-                                         without_err.end()),
-                ElementsAre(kOpen, "ADDNEW", "SET\t0\tT\tWF",
-                            "SET\t1\tT\tGSUL", "SET\t2\tT\tWF",
-                            "SET\t3\tT\tS-355", "SET\t4\tT\tST",
-                            "SET\t5\tT\tNATIONAL", "UPDATE"));
-    if (c.every_operation) {
-      EXPECT_EQ(without_err, stages::TraceLines(Training1Steps()));
-    }
+    ExpectFaultedRun(StageNamed("Training1"), c.run);
     EXPECT_EQ(PrerequisitesOf(gdbUpdate, c.job), c.rows) << c.job;
   }
 }
@@ -388,50 +264,6 @@ TEST_F(Training1StageDb, FailedAssignmentStoresTheRowWithoutThatValue) {
               ElementsAre("ST|"));
   EXPECT_THAT(Shown(boxes.boxes()),
               ElementsAre(StageBox(3163, "Injected fault")));
-}
-
-// The update end to end: a clean run, a run that fails in this stage, and a
-// rerun that completes.
-TEST_F(Training1StageDb, UpdateCompletesAndARerunAfterAFailureToo) {
-  CloseDriverDatabase();
-
-  // A failure in this stage: its box, then the driver's two boxes, and the
-  // version stays "v4.0".
-  {
-    FaultInjector faults;
-    faults.FailNth(dao::CallKind::kExecute, 1, 3078, TextOf(29),
-                   "The table does not exist");
-    RunDatabaseUpdate(mdb);
-  }
-  EXPECT_THAT(Shown(boxes.boxes()),
-              ElementsAre(StageBox(3078, "The table does not exist"),
-                          std::string("16|KAV Update|") + kFailure,
-                          "0|| 0  :  "));
-  EXPECT_EQ(DatabaseVersion(mdb), "v4.0");
-
-  boxes.Clear();
-  RunDatabaseUpdate(mdb);
-  EXPECT_THAT(Shown(boxes.boxes()),
-              ElementsAre("0||Database Update completed."));
-  EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
-
-  dao::Database db = OpenForCheck(mdb);
-  // The stage's rows are there; FIRB's repeated rows once each.
-  std::vector<std::string> all = AllPrerequisites(db);
-  EXPECT_THAT(all, IsSupersetOf({"RX|FEMO|RX|RX-310|ST|NATIONAL",
-                                 "WF|LTAN|WF|NBHAV+|ST|NATIONAL",
-                                 "WF|AOBD|WF|L-480|ST|NATIONAL",
-                                 "WF|COMT|WF|S-190|ST|NATIONAL",
-                                 "WF|FUM1|WF|M-581|RT|NATIONAL",
-                                 "WF|GSUL|WF|S-355|ST|NATIONAL"}));
-  EXPECT_EQ(std::count(all.begin(), all.end(),
-                       "WF|FIRB|WF|RT-130|RT|NATIONAL"),
-            1);
-  EXPECT_EQ(std::count(all.begin(), all.end(), "WF|FIRB|WF|L-280|ST|NATIONAL"),
-            1);
-  // The first run's list removal failed; the rerun's took AOBD's S-481.
-  EXPECT_THAT(PrerequisitesOf(db, "AOBD"), ElementsAre("L-480|ST"));
-  db.Close();
 }
 
 // A box of this stage that cannot be shown leaves the stage at once; the
@@ -467,7 +299,7 @@ TEST_F(Training1StageDb, FailingBoxReachesTheDriverAsAFailureOfTheStageCall) {
     }
     boxes.on_show = nullptr;
     EXPECT_THAT(Shown(boxes.boxes()),
-                ElementsAre(std::string("16|KAV Update|") + kFailure,
+                ElementsAre(std::string("16|KAV Update|") + kUpdateFailedText,
                             c.second_box));
     // Nothing of the stage ran after the failing execute.
     auto at = std::find(lines.begin(), lines.end(), "EXEC\t0\t" + TextOf(10));

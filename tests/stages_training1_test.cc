@@ -1,12 +1,11 @@
 // The first training stage as data: its counts, its statement texts, its
-// trace, the order and repeats of its rows; and the training stages' error
-// handler with scripted boxes.  Nothing here opens a database.
+// trace, the order and repeats of its rows; and the stage with no database
+// to work on.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <map>
 #include <regex>
 #include <set>
@@ -15,7 +14,6 @@
 #include <vector>
 
 #include "platform/dao/sql_parser.h"
-#include "platform/error.h"
 #include "platform/ui/scripted_message_boxes.h"
 #include "stages/stages.h"
 #include "tests/support/stage_checks.h"
@@ -23,9 +21,10 @@
 namespace kav::stages {
 namespace {
 
+using kav::testing::Exec;
+using kav::testing::Join;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using ::testing::IsEmpty;
 
 constexpr const char* kTable = "tbl_kav_jobs_prereq_training";
 constexpr const char* kTitle = "UpdateMDB_Jobs_Training";
@@ -204,28 +203,13 @@ TEST(Training1Data, RefresherRowsAndNineOthersAreTypedRT) {
 }
 
 // The nine trace lines of a row with the six values as given.
-std::vector<std::string> RowTrace(const std::array<const char*, 6>& values) {
-  std::vector<std::string> lines = {"OPEN\ttbl_kav_jobs_prereq_training",
-                                    "ADDNEW"};
-  for (int i = 0; i < 6; ++i) {
-    lines.push_back("SET\t" + std::to_string(i) + "\tT\t" + values[i]);
-  }
-  lines.push_back("UPDATE");
-  return lines;
+std::vector<std::string> RowTrace(const std::vector<std::string>& values) {
+  return kav::testing::RowTrace(kTable, values);
 }
 
 std::vector<std::string> WfRowTrace(const char* job, const char* course,
                                     const char* type) {
   return RowTrace({"WF", job, "WF", course, type, "NATIONAL"});
-}
-
-std::string ExecTrace(const std::string& sql) { return "EXEC\t0\t" + sql; }
-
-std::vector<std::string> Concat(
-    std::initializer_list<std::vector<std::string>> parts) {
-  std::vector<std::string> out;
-  for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
 }
 
 TEST(Training1Data, TraceOfFirstLastAndQuirkySteps) {
@@ -249,24 +233,24 @@ TEST(Training1Data, TraceOfFirstLastAndQuirkySteps) {
       // The first step, a row of an RX position for an RX course.
       {1, RowTrace({"RX", "FEMO", "RX", "RX-310", "ST", "NATIONAL"})},
       // RXB2's last row, its removal, then the clearance of RXI1.
-      {9, Concat({RowTrace({"RX", "RXB2", "WF", "RT-130", "RT", "NATIONAL"}),
-                  {ExecTrace(remove_s381 + "RXB2';"),
-                   ExecTrace("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
+      {9, Join({RowTrace({"RX", "RXB2", "WF", "RT-130", "RT", "NATIONAL"}),
+                  {Exec(remove_s381 + "RXB2';"),
+                   Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
                              "tbl_kav_jobs_prereq_training.jpt_job_code  = "
                              "'RXI1';")}})},
       // FIRB's two rows that are written again later.
-      {15, Concat({WfRowTrace("FIRB", "RT-130", "RT"),
+      {15, Join({WfRowTrace("FIRB", "RT-130", "RT"),
                    WfRowTrace("FIRB", "I-200", "ST"),
                    WfRowTrace("FIRB", "L-280", "ST")})},
       // AOBD's row, then the list removal, then AREP's removal before its
       // row.
-      {28, Concat({WfRowTrace("AOBD", "L-480", "ST"),
-                   {ExecTrace("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
+      {28, Join({WfRowTrace("AOBD", "L-480", "ST"),
+                   {Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
                               "tbl_kav_jobs_prereq_training.jpt_p_course_code "
                               " in ('S-481','S-481Old') AND "
                               "tbl_kav_jobs_prereq_training.jpt_job_code = "
                               "'AOBD';"),
-                    ExecTrace("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
+                    Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
                               "tbl_kav_jobs_prereq_training.jpt_p_course_code "
                               " = 'S-000' AND "
                               "tbl_kav_jobs_prereq_training.jpt_job_code = "
@@ -275,26 +259,26 @@ TEST(Training1Data, TraceOfFirstLastAndQuirkySteps) {
       // COML and COMP: the L-380 row before the replacements that would
       // meet it.
       {kAREP + 17,
-       Concat({WfRowTrace("COML", "L-380", "ST"),
-               {ExecTrace(remove_s381 + "COML';"),
-                ExecTrace("UPDATE tbl_kav_jobs_prereq_training SET "
+       Join({WfRowTrace("COML", "L-380", "ST"),
+               {Exec(remove_s381 + "COML';"),
+                Exec("UPDATE tbl_kav_jobs_prereq_training SET "
                           "tbl_kav_jobs_prereq_training.jpt_p_course_code  = "
                           "'S-358' WHERE "
                           "tbl_kav_jobs_prereq_training.jpt_p_course_code  = "
                           "'J-358' AND "
                           "tbl_kav_jobs_prereq_training.jpt_job_code = "
                           "'COML';"),
-                ExecTrace(replace_s381 + "COML';")},
+                Exec(replace_s381 + "COML';")},
                WfRowTrace("COMP", "L-380", "ST"),
-               {ExecTrace(replace_s381 + "COMP';")}})},
+               {Exec(replace_s381 + "COMP';")}})},
       // The last step of the middle run and the first of the last.
-      {kAREP + 45, Concat({WfRowTrace("EDSP", "A-207", "ST"),
+      {kAREP + 45, Join({WfRowTrace("EDSP", "A-207", "ST"),
                            WfRowTrace("ENGB", "RT-130", "RT")})},
       // FFT2's rows and the retyping; FIRB twice around FOBS.
       {kENGB + 20,
-       Concat({WfRowTrace("FFT2", "RT-130", "RT"),
+       Join({WfRowTrace("FFT2", "RT-130", "RT"),
                WfRowTrace("FFT2", "L-180", "RT"),
-               {ExecTrace("UPDATE tbl_kav_jobs_prereq_training SET "
+               {Exec("UPDATE tbl_kav_jobs_prereq_training SET "
                           "tbl_kav_jobs_prereq_training.jpt_p_type  = 'RT' "
                           "WHERE "
                           "tbl_kav_jobs_prereq_training.jpt_p_course_code  = "
@@ -306,7 +290,7 @@ TEST(Training1Data, TraceOfFirstLastAndQuirkySteps) {
                WfRowTrace("FIRB", "L-280", "ST")})},
       // FUM2 before FUM1, M-581 typed differently; GSUL's row ends the
       // stage.
-      {kENGB + 28, Concat({WfRowTrace("FUM2", "S-580", "RT"),
+      {kENGB + 28, Join({WfRowTrace("FUM2", "S-580", "RT"),
                            WfRowTrace("FUM2", "RT-130", "RT"),
                            WfRowTrace("FUM2", "M-581", "ST"),
                            WfRowTrace("FUM1", "S-580", "RT"),
@@ -467,76 +451,6 @@ TEST(Training1Data, EveryStatementParsesAndSelectsRows) {
   }
 }
 
-// HandleTrainingStageError on its own, with scripted boxes.
-
-TEST(TrainingStageError, DuplicateKeyIsSilentAndEveryOtherNumberIsShown) {
-  const struct {
-    const char* name;
-    long number;
-    std::string description;
-    bool failed_before;
-    std::vector<std::string> prompts;  // boxes shown
-    bool failed_after;
-  } cases[] = {
-      {"duplicate key", 3022, "The changes were not successful", false, {},
-       false},
-      {"duplicate key after a reported failure", 3022, "duplicate", true, {},
-       true},
-      {"engine error", 3078, "Table not found", false,
-       {" 3078  :  Table not found"}, true},
-      {"zero", 0, "none", false, {" 0  :  none"}, true},
-      {"negative number, no leading blank", -2147217900, "Syntax error",
-       false, {"-2147217900  :  Syntax error"}, true},
-      {"empty description ends in the separator", 3061, "", false,
-       {" 3061  :  "}, true},
-      {"already failed stays failed", 91, "Object variable not set", true,
-       {" 91  :  Object variable not set"}, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    ui::ScriptedMessageBoxes boxes;
-    bool bFailed = c.failed_before;
-    HandleTrainingStageError(c.number, c.description, bFailed);
-    EXPECT_EQ(bFailed, c.failed_after);
-    std::vector<ui::ShownBox> expected;
-    for (const std::string& prompt : c.prompts) {
-      expected.push_back({prompt, ui::vbOKOnly, kTitle, ui::vbDefault});
-    }
-    EXPECT_EQ(boxes.boxes(), expected);
-  }
-}
-
-TEST(TrainingStageError, FlagIsSetBeforeTheBoxAndAFailingBoxRaises) {
-  ui::ScriptedMessageBoxes boxes;
-  bool bFailed = false;
-  std::vector<bool> flag_while_shown;
-  boxes.on_show = [&](const ui::ShownBox&) {
-    flag_while_shown.push_back(bFailed);
-  };
-  HandleTrainingStageError(3201, "related record required", bFailed);
-  EXPECT_THAT(flag_while_shown, ElementsAre(true));
-
-  // A box that cannot be shown raises out of the handler, the flag already
-  // set.
-  boxes.on_show = [](const ui::ShownBox&) {
-    throw kav::Error(7, "Out of memory", "ui");
-  };
-  bFailed = false;
-  try {
-    HandleTrainingStageError(3078, "Table not found", bFailed);
-    ADD_FAILURE() << "the box's failure did not leave the handler";
-  } catch (const kav::Error& error) {
-    EXPECT_EQ(error.number(), 7);
-    EXPECT_EQ(error.description(), "Out of memory");
-  }
-  EXPECT_TRUE(bFailed);
-
-  // 3022 shows nothing, so nothing can fail.
-  bFailed = false;
-  EXPECT_NO_THROW(HandleTrainingStageError(3022, "duplicate", bFailed));
-  EXPECT_FALSE(bFailed);
-}
-
 // The stage with gdbUpdate holding no database: every operation but the
 // joins fails, each with its own box, and the stage still returns normally.
 TEST(TrainingStageError, StageWithNoDatabaseReportsEachOperationAndReturns) {
@@ -551,25 +465,6 @@ TEST(TrainingStageError, StageWithNoDatabaseReportsEachOperationAndReturns) {
     EXPECT_EQ(box.prompt.rfind(" ", 0), 0u) << box.prompt;
     EXPECT_NE(box.prompt.find("  :  "), std::string::npos) << box.prompt;
   }
-}
-
-TEST(TrainingStageError, BoxThatFailsLeavesTheStageWithTheFlagSet) {
-  ui::ScriptedMessageBoxes boxes;
-  int shown = 0;
-  boxes.on_show = [&](const ui::ShownBox&) {
-    ++shown;
-    throw kav::Error(-2147024882, "Not enough memory", "ui");
-  };
-  bool bFailed = false;
-  try {
-    // No database: the first open fails and its box fails in turn.
-    UpdateMDB_Jobs_Training1(bFailed);
-    ADD_FAILURE() << "the box's failure did not leave the stage";
-  } catch (const kav::Error& error) {
-    EXPECT_EQ(error.number(), -2147024882);
-  }
-  EXPECT_TRUE(bFailed);
-  EXPECT_EQ(shown, 1);  // no operation ran after the failing box
 }
 
 }  // namespace

@@ -1,15 +1,13 @@
-// The second training stage on the sample database: its trace, its error
-// rule operation by operation, the prerequisites it leaves, what its
-// corrections do to rows already in the table, a second run, and the update
-// end to end.
+// The second training stage on the sample database: its error rule
+// operation by operation, the prerequisites it leaves, what its corrections
+// do to rows already in the table, a second run, and a clean update end to
+// end.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <set>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -25,19 +23,12 @@
 namespace kav::testing {
 namespace {
 
-using stages::Step;
 using stages::Training2Steps;
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 using ::testing::IsSupersetOf;
 
 constexpr const char* kTable = "tbl_kav_jobs_prereq_training";
-constexpr const char* kTitle = "UpdateMDB_Jobs_Training";
-const char* const kFailure =
-    "This update failed. Please retry. If update continues to fail call your "
-    "KAV support person for help.  A second screen will appear showing error. "
-    "Please capture this error.";
 
 const std::string& TextOf(int step) { return SqlTextOf(Training2Steps(), step); }
 
@@ -46,26 +37,9 @@ std::vector<std::string> StepTrace(int first, int last) {
   return TraceOfSteps(Training2Steps(), first, last);
 }
 
-// The stage's trace on the sample: the step trace, with the one duplicate
-// key it meets there (step 71 adds step 67's INVF / FI-210 row again) after
-// that row's update.
-std::vector<std::string> SampleTrace() {
-  std::vector<std::string> lines = StepTrace(1, 165);
-  const size_t after_71 = StepTrace(1, 71).size();
-  EXPECT_EQ(lines.at(after_71 - 1), "UPDATE");
-  EXPECT_EQ(lines.at(after_71 - 4), "SET\t3\tT\tFI-210");
-  lines.insert(lines.begin() + after_71, "ERR\t3022");
-  return lines;
-}
-
 // The rows the stage's row steps write, as AllPrerequisites shows them.
 std::vector<std::string> StageRows() {
   return DistinctRowTexts(Training2Steps());
-}
-
-// The box the stage shows for an error, as Shown writes it.
-std::string StageBox(long number, const std::string& description) {
-  return ShownErrorBox(kTitle, number, description);
 }
 
 class Training2StageDb : public DriverDatabaseTest {
@@ -73,13 +47,6 @@ class Training2StageDb : public DriverDatabaseTest {
   // Runs the stage with bFailed set beforehand; returns bFailed.
   static bool RunStage() { return RunWithFailedSet(UpdateMDB_Jobs_Training2); }
 };
-
-TEST_F(Training2StageDb, TraceOnTheSampleIsTheStepTrace) {
-  TraceRecorder trace;
-  EXPECT_FALSE(RunStage());
-  EXPECT_EQ(trace.lines(), SampleTrace());
-  EXPECT_THAT(boxes.boxes(), IsEmpty());
-}
 
 TEST_F(Training2StageDb, LeavesItsRowsBesideTheSampleRows) {
   EXPECT_FALSE(RunStage());
@@ -191,182 +158,83 @@ TEST_F(Training2StageDb, SecondRunChangesNothingAndShowsNothing) {
   EXPECT_EQ(std::count(expected.begin(), expected.end(), "ERR\t3022"), 124);
 }
 
-// The error rule, one injected failure (or two) at a time.
+// The error rule, one injected failure (or two) at a time, each on a fresh
+// sample: the stage goes on after each, to its last step.
 TEST_F(Training2StageDb, ErrorRuleGoesOnAfterEveryFailure) {
   // What an operation on a recordset variable that holds none reports.
-  long none_number = 0;
-  std::string none_description;
+  std::string no_recordset;
   try {
     dao::Recordset().AddNew();
   } catch (const kav::Error& error) {
-    none_number = error.number();
-    none_description = error.description();
+    ASSERT_EQ(error.number(), 91);
+    no_recordset = error.description();
   }
-  ASSERT_EQ(none_number, 91);
-  const std::string no_recordset = StageBox(none_number, none_description);
+  const std::vector<std::string> last_step = StepTrace(165, 165);
 
-  const struct {
-    const char* name;
-    std::function<void(FaultInjector&)> inject;
-    std::vector<std::string> boxes;
-    bool bFailed;
-    // The first lines recorded from the failing call on, its ERR included.
-    std::vector<std::string> from_fault;
+  struct Case {
+    FaultCase run;
     // Rows of one position afterwards.
     const char* job;
     std::vector<std::string> rows;
-  } cases[] = {
-      {"the first open fails: its row fails operation by operation",
-       [](FaultInjector& f) {
-         f.FailNth(dao::CallKind::kOpenTable, 1, 3051, kTable,
-                   "Could not open the table");
-       },
-       {StageBox(3051, "Could not open the table"), no_recordset, no_recordset,
-        no_recordset, no_recordset, no_recordset, no_recordset, no_recordset,
-        no_recordset},
-       true,
-       {"OPEN\ttbl_kav_jobs_prereq_training", "ERR\t3051"},
+  };
+  const std::vector<Case> cases = {
+      {{"the first open fails: its row fails operation by operation",
+        {{std::string("OPEN\t") + kTable, 1, 3051, "Could not open the table"}},
+        true,
+        {{3051, "Could not open the table"}, {91, no_recordset}, {91, no_recordset},
+         {91, no_recordset}, {91, no_recordset}, {91, no_recordset},
+         {91, no_recordset}, {91, no_recordset}, {91, no_recordset}},
+        last_step,
+        /*whole_trace=*/false},
        "GSUL",
        {}},
-      {"a later open fails: the row goes through the recordset before",
-       [](FaultInjector& f) {
-         f.FailNth(dao::CallKind::kOpenTable, 2, 3051, kTable);
-       },
-       {StageBox(3051, "Injected fault")},
-       true,
-       {"OPEN\ttbl_kav_jobs_prereq_training", "ERR\t3051", "ADDNEW",
-        "SET\t0\tT\tWF", "SET\t1\tT\tHEB1"},
+      {{"a later open fails: the row goes through the recordset before",
+        {{std::string("OPEN\t") + kTable, 2, 3051}},
+        true,
+        {{3051, "Injected fault"}}},
        "HEB1",
        {"RT-130|RT"}},
-      {"a field assignment fails: the row is stored without it",
-       [](FaultInjector& f) {
-         f.FailNth(
-             [](const dao::Call& call) {
-               return call.kind == dao::CallKind::kSetField && call.index == 4;
-             },
-             1, 3163, "The field is too small");
-       },
-       {StageBox(3163, "The field is too small")},
-       true,
-       {"SET\t4\tT\tST", "ERR\t3163", "SET\t5\tT\tNATIONAL", "UPDATE",
-        "EXEC\t0\t" + TextOf(4)},
+      {{"a field assignment fails: the row is stored without it",
+        {{"SET\t4\t", 1, 3163, "The field is too small"}},
+        true,
+        {{3163, "The field is too small"}}},
        "GSUL",
        {"L-380|"}},
-      {"an add fails: its assignments and update still run",
-       [](FaultInjector& f) { f.FailNth(dao::CallKind::kAddNew, 1, 3027); },
-       // Without a new record each assignment and the update report 3020.
-       {StageBox(3027, "Injected fault"), StageBox(3020, "*"),
-        StageBox(3020, "*"), StageBox(3020, "*"), StageBox(3020, "*"),
-        StageBox(3020, "*"), StageBox(3020, "*"), StageBox(3020, "*")},
-       true,
-       {"ADDNEW", "ERR\t3027", "SET\t0\tT\tWF", "ERR\t3020"},
+      {{"an add fails: its assignments and update still run",
+        {{"ADDNEW", 1, 3027}},
+        true,
+        // Without a new record each assignment and the update report 3020.
+        {{3027, "Injected fault"}, {3020, "*"}, {3020, "*"}, {3020, "*"},
+         {3020, "*"}, {3020, "*"}, {3020, "*"}, {3020, "*"}},
+        last_step,
+        /*whole_trace=*/false},
        "GSUL",
        {}},
-      {"a duplicate key is silent",
-       [](FaultInjector& f) { f.FailNth(dao::CallKind::kUpdate, 1, 3022); },
-       {},
-       false,
-       {"UPDATE", "ERR\t3022", "EXEC\t0\t" + TextOf(4)},
-       "GSUL",
-       {}},
-      {"an execute fails: the next step runs",
-       [](FaultInjector& f) {
-         f.FailNth(dao::CallKind::kExecute, 1, 3075, TextOf(1),
-                   "Syntax error in query expression");
-       },
-       {StageBox(3075, "Syntax error in query expression")},
-       true,
-       {"EXEC\t0\t" + TextOf(1), "ERR\t3075", "EXEC\t0\t" + TextOf(2)},
+      {{"an execute fails: the next step runs",
+        {{Exec(TextOf(1)), 1, 3075, "Syntax error in query expression"}},
+        true,
+        {{3075, "Syntax error in query expression"}}},
        "GSUL",
        {"L-380|ST"}},
-      {"a duplicate key after a reported failure shows nothing more",
-       [](FaultInjector& f) {
-         f.FailNth(dao::CallKind::kExecute, 1, 3075, TextOf(1));
-         f.FailNth(dao::CallKind::kUpdate, 1, 3022);
-       },
-       {StageBox(3075, "Injected fault")},
-       true,
-       {"EXEC\t0\t" + TextOf(1), "ERR\t3075", "EXEC\t0\t" + TextOf(2)},
+      {{"a duplicate key after a reported failure shows nothing more",
+        {{Exec(TextOf(1)), 1, 3075}, {"UPDATE", 1, dao::kErrDuplicateKey}},
+        true,
+        {{3075, "Injected fault"}}},
        "GSUL",
        {}},
-      {"two failures show two boxes in order; the last operation fails too",
-       [](FaultInjector& f) {
-         f.FailNth(dao::CallKind::kExecute, 1, 3075, TextOf(4));
-         f.FailNth(dao::CallKind::kUpdate, 125, -2147467259, "", "");
-       },
-       {StageBox(3075, "Injected fault"), StageBox(-2147467259, "")},
-       true,
-       {"EXEC\t0\t" + TextOf(4), "ERR\t3075", "OPEN\t" + std::string(kTable)},
+      {{"two failures show two boxes in order; the last operation fails too",
+        {{Exec(TextOf(4)), 1, 3075}, {"UPDATE", 125, -2147467259, ""}},
+        true,
+        {{3075, "Injected fault"}, {-2147467259, ""}}},
        "TRPB",
        {"RT-130|RT"}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    // Each case on a fresh sample.
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.run.name);
     Reopen();
-
-    bool bFailed = !c.bFailed;  // the stage decides, whatever it was
-    {
-      FaultInjector faults;
-      c.inject(faults);
-      UpdateMDB_Jobs_Training2(bFailed);
-      EXPECT_EQ(bFailed, c.bFailed);
-
-      std::vector<std::string> shown = Shown(boxes.boxes());
-      ASSERT_EQ(shown.size(), c.boxes.size());
-      for (size_t i = 0; i < shown.size(); ++i) {
-        // "*" stands for whatever description the engine gives.
-        if (c.boxes[i].size() > 1 && c.boxes[i].ends_with("  :  *")) {
-          std::string prefix = c.boxes[i].substr(0, c.boxes[i].size() - 1);
-          EXPECT_EQ(shown[i].substr(0, prefix.size()), prefix) << i;
-        } else {
-          EXPECT_EQ(shown[i], c.boxes[i]) << i;
-        }
-      }
-
-      // The stage ran on after the fault, to its last step.
-      const std::vector<std::string>& lines = faults.lines();
-      auto err = std::find_if(lines.begin(), lines.end(), [](const auto& l) {
-        return l.starts_with("ERR\t");
-      });
-      ASSERT_NE(err, lines.end());
-      ASSERT_NE(err, lines.begin());
-      std::vector<std::string> from(err - 1, lines.end());
-      from.resize(std::min(from.size(), c.from_fault.size()));
-      EXPECT_EQ(from, c.from_fault);
-      const std::vector<std::string> last = StepTrace(165, 165);
-      ASSERT_GE(lines.size(), last.size());
-      EXPECT_EQ(lines.back() == "ERR\t-2147467259"
-                    ? std::vector<std::string>(lines.end() - last.size() - 1,
-                                               lines.end() - 1)
-                    : std::vector<std::string>(lines.end() - last.size(),
-                                               lines.end()),
-                last);
-    }
+    ExpectFaultedRun(StageNamed("Training2"), c.run);
     EXPECT_EQ(PrerequisitesOf(gdbUpdate, c.job), c.rows);
   }
-}
-
-// A box that cannot be shown is the one error that leaves the stage: no
-// further operation runs and the error reaches the caller.
-TEST_F(Training2StageDb, BoxThatCannotBeShownLeavesTheStage) {
-  FaultInjector faults;
-  faults.FailNth(dao::CallKind::kExecute, 1, 3075, TextOf(2));
-  boxes.on_show = [](const ui::ShownBox&) {
-    throw kav::Error(70, "Permission denied", "MsgBox");
-  };
-  bool bFailed = false;
-  try {
-    UpdateMDB_Jobs_Training2(bFailed);
-    ADD_FAILURE() << "the stage returned";
-  } catch (const kav::Error& error) {
-    EXPECT_EQ(error.number(), 70);
-  }
-  EXPECT_TRUE(bFailed);  // set before the box
-  EXPECT_EQ(faults.lines(),
-            (std::vector<std::string>{"EXEC\t0\t" + TextOf(1),
-                                      "EXEC\t0\t" + TextOf(2), "ERR\t3075"}));
-  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "GSUL"), IsEmpty());
 }
 
 // The whole update on the sample database.
@@ -380,55 +248,6 @@ TEST_F(Training2Update, CompletesAndLeavesTheStageRows) {
   EXPECT_THAT(AllPrerequisites(db), IsSupersetOf(StageRows()));
   db.Close();
   EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
-}
-
-TEST_F(Training2Update, RerunAfterAFailureInTheStageCompletes) {
-  {
-    FaultInjector faults;
-    faults.FailNth(dao::CallKind::kExecute, 1, 3075, TextOf(47));
-    RunDatabaseUpdate(mdb);
-    EXPECT_THAT(
-        Shown(boxes.boxes()),
-        ElementsAre(StageBox(3075, "Injected fault"),
-                    std::string("16|KAV Update|") + kFailure, "0|| 0  :  "));
-    // The stage ran to its end; no later stage ran.
-    const std::vector<std::string>& lines = faults.lines();
-    const std::vector<std::string> last = StepTrace(165, 165);
-    ASSERT_GE(lines.size(), last.size());
-    EXPECT_EQ(std::vector<std::string>(lines.end() - last.size(), lines.end()),
-              last);
-  }
-  EXPECT_EQ(DatabaseVersion(mdb), "v4.0");
-  if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
-
-  boxes.Clear();
-  RunDatabaseUpdate(mdb);
-  EXPECT_THAT(Shown(boxes.boxes()),
-              ElementsAre("0||Database Update completed."));
-  dao::Database db = OpenForCheck(mdb);
-  EXPECT_THAT(AllPrerequisites(db), IsSupersetOf(StageRows()));
-  EXPECT_THAT(PrerequisitesOf(db, "ICT2"),
-              ElementsAre("L-480|ST", "RT-130|RT"));
-  db.Close();
-  EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
-}
-
-// A box that cannot be shown in the stage is reported by the driver as the
-// failure of its stage call.
-TEST_F(Training2Update, DriverReportsABoxThatCannotBeShown) {
-  FaultInjector faults;
-  faults.FailNth(dao::CallKind::kExecute, 1, 3075, TextOf(1));
-  boxes.on_show = [](const ui::ShownBox& box) {
-    if (box.title == kTitle)
-      throw kav::Error(70, "Permission denied", "MsgBox");
-  };
-  RunDatabaseUpdate(mdb);
-  EXPECT_THAT(Shown(boxes.boxes()),
-              ElementsAre(std::string("16|KAV Update|") + kFailure,
-                          "0|| 70  :  Permission denied"));
-  EXPECT_EQ(faults.lines().back(), "ERR\t3075");
-  if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
-  EXPECT_EQ(DatabaseVersion(mdb), "v4.0");
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 namespace kav::stages {
 namespace {
 
+using kav::testing::Exec;
 using kav::testing::Join;
 using Pair = std::pair<std::string, std::string>;
 
@@ -44,29 +45,14 @@ std::vector<std::string> TraceOfSteps(int first, int last) {
   return kav::testing::TraceOfSteps(Steps(), first, last);
 }
 
-// The trace of one prerequisite row without its open, written out in full.
-std::vector<std::string> AddTrace(const std::string& job,
-                                  const std::string& course,
-                                  const std::string& type) {
-  return {"ADDNEW",
-          "SET\t0\tT\tWF",
-          "SET\t1\tT\t" + job,
-          "SET\t2\tT\tWF",
-          "SET\t3\tT\t" + course,
-          "SET\t4\tT\t" + type,
-          "SET\t5\tT\tNATIONAL",
-          "UPDATE"};
-}
-
+// The trace of one prerequisite row, written out in full; `opens` false for
+// the row that goes through the recordset of the row before.
 std::vector<std::string> RowTrace(const std::string& job,
                                   const std::string& course,
-                                  const std::string& type) {
-  return Join(
-      {{"OPEN\ttbl_kav_jobs_prereq_training"}, AddTrace(job, course, type)});
-}
-
-std::vector<std::string> Exec(const std::string& sql) {
-  return {"EXEC\t0\t" + sql};
+                                  const std::string& type, bool opens = true) {
+  return kav::testing::RowTrace("tbl_kav_jobs_prereq_training",
+                                {"WF", job, "WF", course, type, "NATIONAL"},
+                                opens);
 }
 
 // The five kinds of correction, told apart by how their texts begin.
@@ -290,20 +276,20 @@ TEST(Training2Steps, TraceOfTheFirstLastAndUnusualSteps) {
   } cases[] = {
       // The stage begins with GSUL: two deletions, then its L-380 row.
       {1, 3,
-       Join({Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
+       Join({{Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'J-355' "
-                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'GSUL';"),
-             Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
+                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'GSUL';")},
+             {Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-381' "
-                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'GSUL';"),
+                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'GSUL';")},
              RowTrace("GSUL", "L-380", "ST")})},
       // HEB2 changes its S-381 rows in place.
       {6, 7,
-       Join({Exec("UPDATE tbl_kav_jobs_prereq_training SET "
+       Join({{Exec("UPDATE tbl_kav_jobs_prereq_training SET "
                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'L-380' "
                   "WHERE tbl_kav_jobs_prereq_training.jpt_p_course_code  = "
                   "'S-381' AND tbl_kav_jobs_prereq_training.jpt_job_code = "
-                  "'HEB2';"),
+                  "'HEB2';")},
              RowTrace("HEB2", "RT-130", "RT")})},
       // GISS comes after HRSP.
       {24, 25,
@@ -315,43 +301,43 @@ TEST(Training2Steps, TraceOfTheFirstLastAndUnusualSteps) {
       // inserted again as ST.
       {51, 55,
        Join({RowTrace("ICT4", "S-200", "RT"),
-             Exec("UPDATE tbl_kav_jobs_prereq_training SET "
+             {Exec("UPDATE tbl_kav_jobs_prereq_training SET "
                   "tbl_kav_jobs_prereq_training.jpt_p_type  = 'RT' WHERE "
                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-200' "
-                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'ICT4';"),
+                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'ICT4';")},
              RowTrace("ICT4", "RT-130", "RT"),
-             Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
+             {Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-215' "
-                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'ICT4';"),
+                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'ICT4';")},
              RowTrace("ICT4", "S-215", "ST")})},
       // Step 68 adds through step 67's recordset; step 71 repeats step 67's
       // row; then the recoded PIO2 follows INVF.
       {67, 72,
-       Join({RowTrace("INVF", "FI-210", "RT"), AddTrace("INVF", "FI-110", "ST"),
+       Join({RowTrace("INVF", "FI-210", "RT"), RowTrace("INVF", "FI-110", "ST", false),
              RowTrace("INVF", "I-200", "ST"), RowTrace("INVF", "S-190", "ST"),
              RowTrace("INVF", "FI-210", "RT"),
-             Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
+             {Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  in "
                   "('S-481','S-481Old') AND "
-                  "tbl_kav_jobs_prereq_training.jpt_job_code = 'PIO2';")})},
+                  "tbl_kav_jobs_prereq_training.jpt_job_code = 'PIO2';")}})},
       // IRIN between PIOF and PROC; PROC's row before its deletion.
       {77, 79,
-       Join({Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
-                  "tbl_kav_jobs_prereq_training.jpt_job_code  = 'IRIN';"),
+       Join({{Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
+                  "tbl_kav_jobs_prereq_training.jpt_job_code  = 'IRIN';")},
              RowTrace("PROC", "L-380", "ST"),
-             Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
+             {Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-381' "
-                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'PROC';")})},
+                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'PROC';")}})},
       // OPBD's row between MEDL's row and MEDL's corrections.
       {82, 85,
        Join({RowTrace("MEDL", "L-380", "ST"), RowTrace("OPBD", "RT-130", "RT"),
-             Exec("UPDATE tbl_kav_jobs_prereq_training SET "
+             {Exec("UPDATE tbl_kav_jobs_prereq_training SET "
                   "tbl_kav_jobs_prereq_training.jpt_p_type  = 'RT' WHERE "
                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-359' "
-                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'MEDL';"),
-             Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
+                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'MEDL';")},
+             {Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-381' "
-                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'MEDL';")})},
+                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'MEDL';")}})},
       // SEMG's RT-273 is ST.
       {121, 122,
        Join({RowTrace("SEMG", "S-270", "RT"),
@@ -359,9 +345,9 @@ TEST(Training2Steps, TraceOfTheFirstLastAndUnusualSteps) {
       // SOF3 follows SOFR.
       {135, 138,
        Join({RowTrace("SOFR", "I-300", "ST"), RowTrace("SOFR", "RT-130", "RT"),
-             Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
+             {Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'I-300' "
-                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'SOF3';"),
+                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'SOF3';")},
              RowTrace("SPUL", "L-380", "ST")})},
       // The stage ends with TRPB's two rows.
       {164, 165,

@@ -24,10 +24,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-const char* const kFailure =
-    "This update failed. Please retry. If update continues to fail call your "
-    "KAV support person for help.  A second screen will appear showing error. "
-    "Please capture this error.";
+const char* const kFailure = kUpdateFailedText;
 
 ui::ShownBox Box(std::string prompt, int style = 0, std::string title = "",
                  int pointer = ui::vbDefault) {

@@ -14,6 +14,13 @@
 
 namespace kav::testing {
 
+// The first box of the update's failure path, as the records system words
+// it.
+inline constexpr const char* kUpdateFailedText =
+    "This update failed. Please retry. If update continues to fail call your "
+    "KAV support person for help.  A second screen will appear showing error. "
+    "Please capture this error.";
+
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes.
 class TempDir {

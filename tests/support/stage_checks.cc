@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <span>
+#include <stdexcept>
 
 #include "platform/error.h"
 #include "stages/globals.h"
+#include "stages/stages.h"
 #include "tests/support/harness.h"
 
 namespace kav::testing {
@@ -40,26 +42,13 @@ std::map<stages::OperationKind, int> CountByKind(
   return counts;
 }
 
-bool LineIsCall(const std::string& line, const Fault& fault) {
-  switch (fault.kind) {
-    case dao::CallKind::kOpenTable:
-      return line.rfind("OPEN\t", 0) == 0;
-    case dao::CallKind::kAddNew:
-      return line == "ADDNEW";
-    case dao::CallKind::kSetField:
-      return line.rfind("SET\t", 0) == 0;
-    case dao::CallKind::kUpdate:
-      return line == "UPDATE";
-    case dao::CallKind::kExecute:
-      return fault.text.empty() ? line.rfind("EXEC\t", 0) == 0
-                                : line == "EXEC\t0\t" + fault.text;
-    default:
-      return false;
-  }
+bool LineIsCall(const std::string& trace_line, const Fault& fault) {
+  return trace_line.starts_with(fault.line);
 }
 
 std::vector<std::string> TraceWithFaults(const std::vector<stages::Step>& steps,
-                                         const std::vector<Fault>& faults) {
+                                         const std::vector<Fault>& faults,
+                                         stages::Resume after_report) {
   std::vector<int> seen(faults.size(), 0);
   std::vector<std::string> out;
   for (const std::string& line : stages::TraceLines(steps)) {
@@ -67,20 +56,87 @@ std::vector<std::string> TraceWithFaults(const std::vector<stages::Step>& steps,
     for (size_t f = 0; f < faults.size(); ++f) {
       if (!LineIsCall(line, faults[f]) || ++seen[f] != faults[f].nth) continue;
       out.push_back("ERR\t" + std::to_string(faults[f].number));
-      if (faults[f].number != dao::kErrDuplicateKey) return out;
+      if (faults[f].number != dao::kErrDuplicateKey &&
+          after_report == stages::Resume::kLeaveStage) {
+        return out;
+      }
     }
   }
   return out;
+}
+
+std::vector<Fault> DuplicatesAt(const std::vector<stages::Step>& steps,
+                                const std::vector<int>& step_numbers) {
+  std::vector<Fault> faults;
+  for (int number : step_numbers) {
+    const std::vector<std::string> through = TraceOfSteps(steps, 1, number);
+    faults.push_back({"UPDATE",
+                      static_cast<int>(std::count(through.begin(), through.end(),
+                                                  "UPDATE")),
+                      dao::kErrDuplicateKey});
+  }
+  return faults;
 }
 
 FaultedRun RunWithFaults(const std::vector<Fault>& faults,
                          const std::function<bool()>& run) {
   FaultInjector injector;
   for (const Fault& f : faults) {
-    injector.FailNth(f.kind, f.nth, f.number, f.text, f.description);
+    const std::string line = f.line;
+    injector.FailNth(
+        [line](const dao::Call& call) { return TraceLine(call).starts_with(line); },
+        f.nth, f.number, f.description);
   }
   const bool failed = run();
   return {failed, injector.lines()};
+}
+
+std::vector<std::string> RowTrace(const std::string& table,
+                                  const std::vector<std::string>& values,
+                                  bool opens) {
+  std::vector<std::string> lines;
+  if (opens) lines.push_back("OPEN\t" + table);
+  lines.push_back("ADDNEW");
+  for (size_t i = 0; i < values.size(); ++i) {
+    lines.push_back("SET\t" + std::to_string(i) + "\tT\t" + values[i]);
+  }
+  lines.push_back("UPDATE");
+  return lines;
+}
+
+std::string Exec(const std::string& sql) { return "EXEC\t0\t" + sql; }
+
+void PrintTo(const StageUnderTest& stage, std::ostream* os) { *os << stage.name; }
+
+const std::vector<StageUnderTest>& SevenStages() {
+  using stages::Resume;
+  static const std::vector<StageUnderTest> stages = {
+      // IS-100 under AR, the seventh course row, is in the sample.
+      {"CourseChanges", UpdateMDB_CourseChanges, stages::CourseChangesSteps,
+       "UpdateMDB_CourseChanges", Resume::kLeaveStage, {13}},
+      // FIRB's RT-130 and L-280 rows come twice.
+      {"Training1", UpdateMDB_Jobs_Training1, stages::Training1Steps,
+       "UpdateMDB_Jobs_Training", Resume::kNextOperation, {97, 99}},
+      // INVF's FI-210 row comes twice.
+      {"Training2", UpdateMDB_Jobs_Training2, stages::Training2Steps,
+       "UpdateMDB_Jobs_Training", Resume::kNextOperation, {71}},
+      {"Experience1", UpdateMDB_Jobs_Experience1, stages::Experience1Steps,
+       "UpdateMDB_Jobs_Experience", Resume::kLeaveStage, {}},
+      {"Experience2", UpdateMDB_Jobs_Experience2, stages::Experience2Steps,
+       "UpdateMDB_Jobs_Experience", Resume::kLeaveStage, {}},
+      {"Experience3", UpdateMDB_Jobs_Experience3, stages::Experience3Steps,
+       "UpdateMDB_Jobs_Experience", Resume::kLeaveStage, {}},
+      {"Currency", UpdateMDB_Jobs_Currency, stages::CurrencySteps,
+       "UpdateMDB_Jobs_Currency", Resume::kLeaveStage, {}},
+  };
+  return stages;
+}
+
+const StageUnderTest& StageNamed(const std::string& name) {
+  for (const StageUnderTest& stage : SevenStages()) {
+    if (stage.name == name) return stage;
+  }
+  throw std::invalid_argument("no stage " + name);
 }
 
 void CloseDriverDatabase() {

@@ -1,7 +1,9 @@
 // Test support shared by the stage suites: step texts and trace slices of a
-// step list, the expected trace of a stage run with injected faults, closing
-// the driver's database, the rows a stage writes and stored rows added for it
-// to meet, the tables' rows read back, and boxes written as text.
+// step list (steps counted from 1), trace lines written by hand, the
+// expected trace of a stage run with injected faults, the seven stages as
+// the shared suite sees them, closing the driver's database, the rows a
+// stage writes and stored rows added for it to meet, the tables' rows read
+// back, and boxes written as text.
 
 #ifndef KAV_TESTS_SUPPORT_STAGE_CHECKS_H_
 #define KAV_TESTS_SUPPORT_STAGE_CHECKS_H_
@@ -9,6 +11,7 @@
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -40,24 +43,31 @@ std::vector<std::string> Join(
 std::map<stages::OperationKind, int> CountByKind(
     const std::vector<stages::Operation>& ops);
 
-// One fault to inject: the nth call of a kind (and, when `text` is not
-// empty, with that exact SQL), failing with a number.
+// One fault to inject: the nth call whose trace line starts with `line` (a
+// whole line, or the start of one such as "UPDATE", "SET\t" or "OPEN\t"),
+// failing with `number`.
 struct Fault {
-  dao::CallKind kind;
+  std::string line;
   int nth;
-  std::string text;  // empty: any
   long number;
   std::string description = "Injected fault";
 };
 
-// Whether `line` is the trace line of a call the fault counts.
-bool LineIsCall(const std::string& line, const Fault& fault);
+// Whether `trace_line` is a line the fault counts.
+bool LineIsCall(const std::string& trace_line, const Fault& fault);
 
 // The clean trace of `steps` with the faults raised where they strike: each
-// failing line is followed by its ERR line, and the trace ends after the
-// first fault that is not a duplicate key.
-std::vector<std::string> TraceWithFaults(const std::vector<stages::Step>& steps,
-                                         const std::vector<Fault>& faults);
+// failing line is followed by its ERR line.  Unless the stage goes on after
+// a reported error, the trace ends after the first fault that is not a
+// duplicate key.
+std::vector<std::string> TraceWithFaults(
+    const std::vector<stages::Step>& steps, const std::vector<Fault>& faults,
+    stages::Resume after_report = stages::Resume::kLeaveStage);
+
+// The duplicate key that the row of each given step (counted from 1) meets
+// at its update, as a fault of TraceWithFaults.
+std::vector<Fault> DuplicatesAt(const std::vector<stages::Step>& steps,
+                                const std::vector<int>& step_numbers);
 
 // What a stage run under injected faults did.
 struct FaultedRun {
@@ -68,6 +78,33 @@ struct FaultedRun {
 // the calls.
 FaultedRun RunWithFaults(const std::vector<Fault>& faults,
                          const std::function<bool()>& run);
+
+// The trace lines of one row: its open unless it goes through the recordset
+// of the row before, its add, one assignment per value as text at positions
+// 0, 1, 2, ..., its update.
+std::vector<std::string> RowTrace(const std::string& table,
+                                  const std::vector<std::string>& values,
+                                  bool opens = true);
+// The trace line of an executed statement.
+std::string Exec(const std::string& sql);
+
+// A stage procedure as the suites over all seven stages see it, with its
+// box title and its rule written here, apart from the product's.
+struct StageUnderTest {
+  const char* name;
+  void (*procedure)(bool&);
+  const std::vector<stages::Step>& (*steps)();
+  const char* title;
+  stages::Resume after_report;
+  // The steps (counted from 1) whose row meets a key the sample holds.
+  std::vector<int> sample_duplicates;
+};
+// Prints the stage's name, for the names of parameterised tests.
+void PrintTo(const StageUnderTest& stage, std::ostream* os);
+// The seven stages in the order the update runs them.
+const std::vector<StageUnderTest>& SevenStages();
+// One of them by its name: "CourseChanges", "Training1", ..., "Currency".
+const StageUnderTest& StageNamed(const std::string& name);
 
 // Closes gdbUpdate if it is open and drops gdbUpdate and gwsUpdate, leaving
 // the driver's globals as they are before it opens the database.

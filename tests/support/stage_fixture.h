@@ -1,7 +1,7 @@
 // Fixtures of the stage suites: a fresh sample database (for a test that runs
-// the update itself), or that sample opened as the driver opens it before its
-// first stage and closed again after the test; and the checks the stages'
-// error-rule tables share.
+// the update itself), or that sample opened as the driver leaves it before
+// its first stage and closed again after the test; and the checks the
+// stages' error-rule tables share.
 
 #ifndef KAV_TESTS_SUPPORT_STAGE_FIXTURE_H_
 #define KAV_TESTS_SUPPORT_STAGE_FIXTURE_H_
@@ -11,13 +11,24 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ui/scripted_message_boxes.h"
+#include "stages/globals.h"
 #include "tests/support/harness.h"
 #include "tests/support/stage_checks.h"
 
 namespace kav::testing {
+
+// Expects `lines` to end with `tail`.  Call it inside
+// ASSERT_NO_FATAL_FAILURE: a trace shorter than the tail stops the test.
+inline void ExpectTraceEndsWith(const std::vector<std::string>& lines,
+                                const std::vector<std::string>& tail) {
+  ASSERT_GE(lines.size(), tail.size());
+  EXPECT_EQ(std::vector<std::string>(lines.end() - tail.size(), lines.end()),
+            tail);
+}
 
 // A test on a fresh sample database, recording the boxes it shows.
 class SampleTest : public ::testing::Test {
@@ -33,8 +44,13 @@ class DriverDatabaseTest : public SampleTest {
   void TearDown() override { CloseDriverDatabase(); }
 
   // Opens the sample at `path` into gwsUpdate and gdbUpdate as the driver
-  // does; a suite whose stage needs more of the driver's preparation adds it.
-  virtual void OpenSample(const std::string& path) { OpenAsDriverDoes(path); }
+  // does, and appends course_refresher_period, as its schema phase does
+  // before the first stage runs.
+  void OpenSample(const std::string& path) {
+    OpenAsDriverDoes(path);
+    dao::TableDef td = gdbUpdate.TableDefs().Item("tbl_kav_courses");
+    td.Fields().Append(td.CreateField("course_refresher_period", dao::dbText, 3));
+  }
 
   // Closes the driver's database and opens a fresh sample in a directory of
   // its own (kept until the next Reopen or the end of the test, so it
@@ -46,17 +62,51 @@ class DriverDatabaseTest : public SampleTest {
     boxes.Clear();
   }
 
+  // One error-rule case of a stage, on a fresh sample.
+  struct FaultCase {
+    std::string name;
+    std::vector<Fault> faults;
+    bool failed;
+    // The boxes in order, each as its number and description under the
+    // stage's title; a description "*" stands for any.
+    std::vector<std::pair<long, std::string>> boxes;
+    // The end of the trace, written by hand.
+    std::vector<std::string> trace_tail = {};
+    // Whether the whole trace is the step trace with an ERR line after each
+    // fault and each of the sample's duplicates, up to the first reported
+    // error for a stage that leaves there.  Not so where an injected fault
+    // makes the engine fail the row's later operations too (a stage that
+    // goes on after a failed open or add); the executor's suite shows those.
+    bool whole_trace = true;
+  };
+
+  // Runs `stage` with bFailed set beforehand and the case's faults injected,
+  // and expects the case's flag, boxes and trace.
+  void ExpectFaultedRun(const StageUnderTest& stage, const FaultCase& c) {
+    const FaultedRun run = RunWithFaults(
+        c.faults, [&] { return RunWithFailedSet(stage.procedure); });
+    EXPECT_EQ(run.failed, c.failed);
+    const std::vector<std::string> shown = Shown(boxes.boxes());
+    ASSERT_EQ(shown.size(), c.boxes.size()) << ::testing::PrintToString(shown);
+    for (size_t i = 0; i < shown.size(); ++i) {
+      const auto& [number, description] = c.boxes[i];
+      if (description == "*") {
+        EXPECT_TRUE(shown[i].starts_with(ShownErrorBox(stage.title, number, "")))
+            << shown[i];
+      } else {
+        EXPECT_EQ(shown[i], ShownErrorBox(stage.title, number, description));
+      }
+    }
+    if (c.whole_trace) {
+      std::vector<Fault> faults = DuplicatesAt(stage.steps(), stage.sample_duplicates);
+      faults.insert(faults.end(), c.faults.begin(), c.faults.end());
+      EXPECT_EQ(run.lines, TraceWithFaults(stage.steps(), faults, stage.after_report));
+    }
+    ASSERT_NO_FATAL_FAILURE(ExpectTraceEndsWith(run.lines, c.trace_tail));
+  }
+
   std::unique_ptr<TempDir> case_dir;
 };
-
-// Expects `lines` to end with `tail`.  Call it inside
-// ASSERT_NO_FATAL_FAILURE: a trace shorter than the tail stops the test.
-inline void ExpectTraceEndsWith(const std::vector<std::string>& lines,
-                                const std::vector<std::string>& tail) {
-  ASSERT_GE(lines.size(), tail.size());
-  EXPECT_EQ(std::vector<std::string>(lines.end() - tail.size(), lines.end()),
-            tail);
-}
 
 // Expects each row of `present` in `table` exactly once and no row of
 // `absent` in it.

@@ -1,0 +1,103 @@
+// What the seven stage procedures share, each on the sample database opened
+// as the driver leaves it before its first stage: a clean run's trace is the
+// step trace, the error rule meets the faults every stage can meet (a
+// duplicate key, a failure at its first update, a failure at its last
+// operation), and a box that cannot be shown leaves the stage.  What a stage
+// does to its own rows is in that stage's suites.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/ui/scripted_message_boxes.h"
+#include "stages/stages.h"
+#include "tests/support/harness.h"
+#include "tests/support/stage_checks.h"
+#include "tests/support/stage_fixture.h"
+
+namespace kav::testing {
+namespace {
+
+using ::testing::IsEmpty;
+
+class StageTest : public DriverDatabaseTest,
+                  public ::testing::WithParamInterface<StageUnderTest> {
+ protected:
+  const StageUnderTest& stage = GetParam();
+  const std::vector<stages::Step>& steps = stage.steps();
+};
+
+TEST_P(StageTest, TraceOnTheSampleIsTheStepTrace) {
+  TraceRecorder trace;
+  EXPECT_FALSE(RunWithFailedSet(stage.procedure));
+  EXPECT_EQ(trace.lines(),
+            TraceWithFaults(steps, DuplicatesAt(steps, stage.sample_duplicates)));
+  EXPECT_THAT(boxes.boxes(), IsEmpty());
+}
+
+TEST_P(StageTest, ErrorRuleOnTheFaultsEveryStageMeets) {
+  // The last operation: an update, or the execute of a statement.
+  const std::vector<std::string> clean = stages::TraceLines(steps);
+  const std::string last = clean.back();
+  const int last_nth = static_cast<int>(std::count_if(
+      clean.begin(), clean.end(),
+      [&](const std::string& line) { return line.starts_with(last); }));
+  const FaultCase cases[] = {
+      {"a duplicate key at the first update passes in silence",
+       {{"UPDATE", 1, dao::kErrDuplicateKey}},
+       false,
+       {}},
+      {"a failure at the first update is shown; the stage goes on or leaves",
+       {{"UPDATE", 1, 3201, "Related record required"}},
+       true,
+       {{3201, "Related record required"}}},
+      {"a failure at the last operation, with an empty description",
+       {{last, last_nth, 3075, ""}},
+       true,
+       {{3075, ""}},
+       {last, "ERR\t3075"}},
+  };
+  for (const FaultCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reopen();
+    ExpectFaultedRun(stage, c);
+  }
+}
+
+TEST_P(StageTest, BoxThatCannotBeShownLeavesTheStageWithItsError) {
+  boxes.on_show = [](const ui::ShownBox&) {
+    throw kav::Error(70, "Permission denied", "MsgBox");
+  };
+  const Fault fault = {"UPDATE", 1, 3201};
+  bool bFailed = false;
+  std::vector<std::string> lines;
+  {
+    FaultInjector faults;
+    faults.FailNth([&](const dao::Call& call) { return LineIsCall(TraceLine(call), fault); },
+                   fault.nth, fault.number);
+    try {
+      stage.procedure(bFailed);
+      ADD_FAILURE() << "the box's error did not reach the caller";
+    } catch (const kav::Error& error) {
+      EXPECT_EQ(error.number(), 70);
+    }
+    lines = faults.lines();
+  }
+  EXPECT_TRUE(bFailed);  // set before the box
+  // Nothing ran after the failing operation.
+  std::vector<Fault> expected = DuplicatesAt(steps, stage.sample_duplicates);
+  expected.push_back(fault);
+  EXPECT_EQ(lines, TraceWithFaults(steps, expected, stages::Resume::kLeaveStage));
+}
+
+INSTANTIATE_TEST_SUITE_P(SevenStages, StageTest, ::testing::ValuesIn(SevenStages()),
+                         [](const ::testing::TestParamInfo<StageUnderTest>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace kav::testing
