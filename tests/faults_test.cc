@@ -340,26 +340,12 @@ FaultedUpdate RunWithFault(const std::string& mdb, int k) {
   return {boxes.boxes(), faults.lines()};
 }
 
-// The stage that runs a part, if it is one.
-const StageUnderTest* StageOf(Part part) {
-  switch (part) {
-    case Part::kCourseChanges:
-      return &StageNamed("CourseChanges");
-    case Part::kTraining1:
-      return &StageNamed("Training1");
-    case Part::kTraining2:
-      return &StageNamed("Training2");
-    case Part::kExperience1:
-      return &StageNamed("Experience1");
-    case Part::kExperience2:
-      return &StageNamed("Experience2");
-    case Part::kExperience3:
-      return &StageNamed("Experience3");
-    case Part::kCurrency:
-      return &StageNamed("Currency");
-    default:
-      return nullptr;
-  }
+// The stage that runs a part, if it is one.  The stage parts stand in the
+// order of SevenStages, with the corrections between the first two.
+const StageUnderTest* StageInPart(Part part) {
+  if (part == Part::kCourseChanges) return &SevenStages().front();
+  if (part < Part::kTraining1 || part > Part::kCurrency) return nullptr;
+  return &SevenStages().at(1 + static_cast<int>(part) - static_cast<int>(Part::kTraining1));
 }
 
 // The four columns the schema phase retypes, with their sizes as text
@@ -422,7 +408,7 @@ TEST_P(InjectedFaultTest, FailsThenRerunEndsWhereACleanRunEnds) {
   EXPECT_THAT(all, HasSubstr("Injected fault"));
   EXPECT_EQ(Version(mdb), "v4.0");
 
-  if (const StageUnderTest* stage = StageOf(point.part)) {
+  if (const StageUnderTest* stage = StageInPart(point.part)) {
     // The stage shows the error first, under the wait cursor, and every box
     // before the driver's two is its own: a stage that goes on may show
     // more.

@@ -28,10 +28,6 @@ std::span<const Step> FirstRun() { return AllSteps().subspan(0, 46); }
 std::span<const Step> SecondRun() { return AllSteps().subspan(46, 46); }
 std::span<const Step> ThirdRun() { return AllSteps().subspan(92); }
 
-std::map<OperationKind, int> CountByKind(std::span<const Step> steps) {
-  return kav::testing::CountByKind(ExpandOperations(steps));
-}
-
 TEST(CourseChangesData, RunsHaveTheStatedStepsAndOperations) {
   ASSERT_EQ(AllSteps().size(), 122u);
 
@@ -59,13 +55,9 @@ TEST(CourseChangesData, RunsHaveTheStatedStepsAndOperations) {
     EXPECT_EQ(statements, c.statements);
     EXPECT_EQ(ExpandOperations(c.steps).size(),
               static_cast<size_t>(c.operations));
-    std::map<OperationKind, int> kinds = CountByKind(c.steps);
-    EXPECT_EQ(kinds[OperationKind::kOpen], c.rows);
-    EXPECT_EQ(kinds[OperationKind::kAddNew], c.rows);
-    EXPECT_EQ(kinds[OperationKind::kSetField], c.assignments);
-    EXPECT_EQ(kinds[OperationKind::kUpdate], c.rows);
-    EXPECT_EQ(kinds[OperationKind::kJoin], c.statements);
-    EXPECT_EQ(kinds[OperationKind::kExecute], c.statements);
+    EXPECT_EQ(kav::testing::CountOperations(c.steps),
+              (kav::testing::OperationCounts{c.rows, c.rows, c.assignments, c.rows,
+                                             c.statements, c.statements}));
   }
   EXPECT_EQ(ExpandOperations(AllSteps()).size(), 276u + 208u + 195u);
 }
@@ -94,8 +86,8 @@ TEST(CourseChangesData, OnlyTheRefresherRowsWriteANumberAndNoRowSetsTheDates) {
 }
 
 // The text of step `number`, counted from 1.
-const std::string& TextOf(int number) {
-  return kav::testing::SqlTextOf(CourseChangesSteps(), number);
+std::string TextOf(int number) {
+  return kav::testing::NumberedSteps(CourseChangesSteps).TextOf(number);
 }
 
 TEST(CourseChangesData, StatementTextsMatchTheStoredExamples) {

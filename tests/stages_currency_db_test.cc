@@ -23,7 +23,6 @@ namespace kav::testing {
 namespace {
 
 using stages::CurrencySteps;
-using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 constexpr const char* kSelectAll =
@@ -40,7 +39,7 @@ Table CurrencyRows(dao::Database& db) {
 }
 
 // The text of step `number`, counted from 1.
-std::string TextOf(int number) { return SqlTextOf(CurrencySteps(), number); }
+std::string TextOf(int number) { return NumberedSteps(CurrencySteps).TextOf(number); }
 
 // The thirteen rows the stage inserts and its list deletions remove again.
 const std::set<std::string>& RemovedAgain() {
@@ -88,10 +87,7 @@ void AddStoredRow(const std::string& row) {
   AddTableRow(gdbUpdate, "tbl_kav_jobs_currency", row);
 }
 
-class CurrencyStageDb : public DriverDatabaseTest {
- protected:
-  static bool RunStage() { return RunWithFailedSet(UpdateMDB_Jobs_Currency); }
-};
+using CurrencyStageDb = OneStageTest<UpdateMDB_Jobs_Currency>;
 
 TEST_F(CurrencyStageDb, LeavesItsRowsAndTheSampleRowsReworked) {
   EXPECT_FALSE(RunStage());
@@ -296,20 +292,9 @@ TEST_F(CurrencyStageDb, ThirteenOwnRowsAreGoneAfterwardsAndAfterARerun) {
 
 class CurrencyEndToEnd : public SampleTest {};
 
-Table CurrencyRowsOf(const std::string& mdb) {
-  dao::Database db = OpenForCheck(mdb);
-  Table rows = CurrencyRows(db);
-  db.Close();
-  return rows;
-}
-
 TEST_F(CurrencyEndToEnd, UpdateCompletesWithTheStageRowsInPlace) {
-  RunDatabaseUpdate(mdb);
-  ASSERT_FALSE(boxes.boxes().empty());
-  EXPECT_EQ(boxes.boxes().back().prompt, "Database Update completed.");
-  EXPECT_EQ(boxes.boxes().size(), 1u);
-  EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
-  EXPECT_EQ(CurrencyRowsOf(mdb), SampleTableAfterStage());
+  RunCleanUpdate();
+  EXPECT_EQ(ReadDatabase(mdb, CurrencyRows), SampleTableAfterStage());
 }
 
 }  // namespace

@@ -21,22 +21,11 @@ namespace {
 
 using kav::testing::Exec;
 using kav::testing::Join;
+using kav::testing::NumberedSteps;
 using Pair = std::pair<std::string, std::string>;
 
-const std::vector<Step>& Steps() { return CurrencySteps(); }
+constexpr NumberedSteps kSteps(CurrencySteps);
 
-// Step `number`, counted from 1 as the stage counts its steps.
-const Step& StepAt(int number) { return Steps().at(number - 1); }
-
-std::string TextOf(int number) {
-  return kav::testing::StepTextOf(Steps(), number);
-}
-
-// The trace lines of steps first..last.  Each step's lines depend on that
-// step alone, so this is the matching slice of the whole stage's trace.
-std::vector<std::string> TraceOfSteps(int first, int last) {
-  return kav::testing::TraceOfSteps(Steps(), first, last);
-}
 
 // The trace of one requirement row, written out in full.
 std::vector<std::string> RowTrace(const std::string& risk,
@@ -51,7 +40,7 @@ std::vector<std::string> RowTrace(const std::string& risk,
 // The pair (field 1, field 3) of every row step, in step order.
 std::vector<Pair> RowPairs() {
   std::vector<Pair> pairs;
-  for (const Step& step : Steps()) {
+  for (const Step& step : kSteps.all()) {
     if (const auto* row = std::get_if<RowStep>(&step)) {
       pairs.emplace_back(row->fields.at(1).value.AsText(),
                          row->fields.at(3).value.AsText());
@@ -100,16 +89,16 @@ std::vector<Pair> PairsNamedBy(const std::string& text) {
 }
 
 TEST(CurrencySteps, CountsOfStepsOperationsAndKinds) {
-  const std::vector<Step>& steps = Steps();
+  const std::vector<Step>& steps = kSteps.all();
   ASSERT_EQ(steps.size(), 381u);
 
   int rows = 0, re_pointings = 0, standards = 0;
   for (int n = 1; n <= 101; ++n) {
-    if (std::holds_alternative<RowStep>(StepAt(n))) {
+    if (std::holds_alternative<RowStep>(kSteps.At(n))) {
       ++rows;
       continue;
     }
-    const std::string text = TextOf(n);
+    const std::string text = kSteps.TextOf(n);
     if (text.find("SET tbl_kav_jobs_currency.jc_c_job_code ") !=
         std::string::npos) {
       ++re_pointings;
@@ -124,7 +113,7 @@ TEST(CurrencySteps, CountsOfStepsOperationsAndKinds) {
 
   int pair_deletions = 0, position_deletions = 0;
   for (int n = 102; n <= 291; ++n) {
-    const std::string text = TextOf(n);
+    const std::string text = kSteps.TextOf(n);
     ASSERT_EQ(text.rfind("DELETE from tbl_kav_jobs_currency ", 0), 0u) << n;
     if (text.find("jc_c_job_code") != std::string::npos) {
       ++pair_deletions;
@@ -137,7 +126,7 @@ TEST(CurrencySteps, CountsOfStepsOperationsAndKinds) {
 
   int form1 = 0, form2 = 0, form3 = 0;
   for (int n = 292; n <= 381; ++n) {
-    const std::string text = TextOf(n);
+    const std::string text = kSteps.TextOf(n);
     ASSERT_EQ(text.rfind("DELETE from tbl_kav_jobs_currency ", 0), 0u) << n;
     if (text.find("jc_job_code IN (") != std::string::npos) {
       ++form1;
@@ -157,13 +146,8 @@ TEST(CurrencySteps, CountsOfStepsOperationsAndKinds) {
   // Eight operations a row (open, add, five fields, update), two a statement.
   std::vector<Operation> ops = ExpandOperations(steps);
   EXPECT_EQ(ops.size(), 86u * 8 + 295u * 2);
-  std::map<OperationKind, int> per_kind = kav::testing::CountByKind(ops);
-  EXPECT_EQ(per_kind[OperationKind::kOpen], 86);
-  EXPECT_EQ(per_kind[OperationKind::kAddNew], 86);
-  EXPECT_EQ(per_kind[OperationKind::kSetField], 86 * 5);
-  EXPECT_EQ(per_kind[OperationKind::kUpdate], 86);
-  EXPECT_EQ(per_kind[OperationKind::kJoin], 295);
-  EXPECT_EQ(per_kind[OperationKind::kExecute], 295);
+  EXPECT_EQ(kav::testing::CountOperations(steps),
+            (kav::testing::OperationCounts{86, 86, 86 * 5, 86, 295, 295}));
   // The last operation of the stage executes step 381.
   EXPECT_EQ(ops.back().kind, OperationKind::kExecute);
   EXPECT_EQ(ops.back().step, &steps.back());
@@ -171,7 +155,7 @@ TEST(CurrencySteps, CountsOfStepsOperationsAndKinds) {
 
 TEST(CurrencySteps, RowsFollowTheLayoutAndAreDistinctPairs) {
   std::set<Pair> rescue;
-  for (const Step& step : Steps()) {
+  for (const Step& step : kSteps.all()) {
     const auto* row = std::get_if<RowStep>(&step);
     if (!row) continue;
     EXPECT_EQ(row->table, "tbl_kav_jobs_currency");
@@ -242,7 +226,7 @@ TEST(CurrencySteps, TextsMatchTheStoredStatements) {
        "tbl_kav_jobs_currency.jc_c_job_code = 'SOFR';"},
   };
   for (const auto& [number, text] : cases) {
-    EXPECT_EQ(TextOf(number), text) << "step " << number;
+    EXPECT_EQ(kSteps.TextOf(number), text) << "step " << number;
   }
 }
 
@@ -252,7 +236,7 @@ TEST(CurrencySteps, TextsMatchTheStoredStatements) {
 TEST(CurrencySteps, BlanksInsideListsStandOnlyWhereMarked) {
   int blanks = 0;
   for (int n = 102; n <= 381; ++n) {
-    const std::string text = TextOf(n);
+    const std::string text = kSteps.TextOf(n);
     const int here = Occurrences(text, ", '");
     if (n < 354) {
       EXPECT_EQ(here, 0) << n;
@@ -290,7 +274,7 @@ TEST(CurrencySteps, BlanksInsideListsStandOnlyWhereMarked) {
        "tbl_kav_jobs_currency.jc_c_job_code = 'ABRO';"},
   };
   for (const auto& [number, text] : cases) {
-    EXPECT_EQ(TextOf(number), text) << "step " << number;
+    EXPECT_EQ(kSteps.TextOf(number), text) << "step " << number;
   }
 }
 
@@ -423,11 +407,11 @@ TEST(CurrencySteps, TraceOfFirstLastAndUnusualSteps) {
              "'SOFR','TFLD');")}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(TraceOfSteps(c.first, c.last), c.expected)
+    EXPECT_EQ(kSteps.Trace(c.first, c.last), c.expected)
         << "steps " << c.first << " to " << c.last;
   }
   // The slices add up to the whole trace: 8 lines a row, 1 a statement.
-  EXPECT_EQ(TraceLines(Steps()).size(), 86u * 8 + 295u);
+  EXPECT_EQ(TraceLines(kSteps.all()).size(), 86u * 8 + 295u);
 }
 
 // What the statements name, read off their texts: on an empty table the
@@ -446,8 +430,8 @@ TEST(CurrencySteps, DeletionsNameOnlyTheIntendedRowsOfTheStage) {
       R"(WHERE tbl_kav_jobs_currency\.jc_job_code  = '([A-Z0-9]+)' AND )"
       R"(tbl_kav_jobs_currency\.jc_c_job_code = '([A-Z0-9]+)';$)");
   for (int n = 1; n <= 381; ++n) {
-    if (std::holds_alternative<RowStep>(StepAt(n))) continue;
-    const std::string text = TextOf(n);
+    if (std::holds_alternative<RowStep>(kSteps.At(n))) continue;
+    const std::string text = kSteps.TextOf(n);
     std::smatch m;
     if (std::regex_search(text, m, pair_update)) {
       ASSERT_LE(n, 101);
@@ -535,7 +519,7 @@ TEST(CurrencySteps, DeletionsNameOnlyTheIntendedRowsOfTheStage) {
 // acts on the stage's table.
 TEST(CurrencyStepsParse, EveryTextParses) {
   for (int n = 1; n <= 381; ++n) {
-    const auto* sql = std::get_if<SqlStep>(&StepAt(n));
+    const auto* sql = std::get_if<SqlStep>(&kSteps.At(n));
     if (!sql) continue;
     dao::sql::Statement statement;
     try {

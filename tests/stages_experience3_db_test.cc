@@ -28,7 +28,7 @@ using ::testing::IsEmpty;
 using Table = std::multiset<std::string>;
 
 // The text of step `number`, counted from 1.
-std::string TextOf(int number) { return SqlTextOf(Experience3Steps(), number); }
+std::string TextOf(int number) { return NumberedSteps(Experience3Steps).TextOf(number); }
 
 // Every row the stage's row steps write, as Rows shows it: the group number
 // comes back as the number the column stores.
@@ -43,12 +43,7 @@ int ErrLines(const std::vector<std::string>& lines) {
       [](const std::string& l) { return l.rfind("ERR", 0) == 0; }));
 }
 
-class Experience3StageDb : public DriverDatabaseTest {
- protected:
-  static bool RunStage() {
-    return RunWithFailedSet(UpdateMDB_Jobs_Experience3);
-  }
-};
+using Experience3StageDb = OneStageTest<UpdateMDB_Jobs_Experience3>;
 
 TEST_F(Experience3StageDb, AddsItsRowsBesideTheStoredOnes) {
   Table expected = ExperienceRows(gdbUpdate);
@@ -288,42 +283,23 @@ TEST_F(Experience3StageDb, StoredRowsAreSkippedSilentlyAndARerunChangesNothing) 
 
 class Experience3EndToEnd : public SampleTest {};
 
-Table ExperienceRowsOf(const std::string& mdb) {
-  dao::Database db = OpenForCheck(mdb);
-  Table rows = ExperienceRows(db);
-  db.Close();
-  return rows;
-}
-
-// Stored rows that only this stage's corrections remove.
-const std::vector<std::string> kRemovedByTheStage = {
-    "WF|IOF2|WF|IOF2|TRN|1|NATIONAL",
-    "WF|RXI2|WF|RXI2|TRN|1|NATIONAL",
-    "WF|LTAN|WF|RXI1|JOB|2|NATIONAL",
-};
-
-void StoreRemovedRows(const std::string& mdb) {
-  dao::Database db = OpenForCheck(mdb);
-  for (const std::string& row : kRemovedByTheStage) AddExperienceRow(db, row);
-  db.Close();
-}
-
-// Each of the stage's rows is in the table once, and the rows its
-// corrections remove are gone.
-void ExpectStageDone(const Table& table) {
-  const Table inserted = InsertedRows();
-  ExpectRowsPresentAndAbsent(table, {inserted.begin(), inserted.end()},
-                             kRemovedByTheStage);
-}
-
 TEST_F(Experience3EndToEnd, UpdateCompletesWithTheStageRowsInPlace) {
-  StoreRemovedRows(mdb);
-  RunDatabaseUpdate(mdb);
-  EXPECT_THAT(boxes.boxes(),
-              ::testing::ElementsAre(ui::ShownBox{"Database Update completed.",
-                                                  0, "", ui::vbDefault}));
-  EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
-  ExpectStageDone(ExperienceRowsOf(mdb));
+  // Stored rows that only this stage's corrections remove.
+  const std::vector<std::string> removed = {
+      "WF|IOF2|WF|IOF2|TRN|1|NATIONAL",
+      "WF|RXI2|WF|RXI2|TRN|1|NATIONAL",
+      "WF|LTAN|WF|RXI1|JOB|2|NATIONAL",
+  };
+  ReadDatabase(mdb, [&](dao::Database& db) {
+    for (const std::string& row : removed) AddExperienceRow(db, row);
+    return true;
+  });
+  RunCleanUpdate();
+  // Each of the stage's rows is in the table once, and the rows its
+  // corrections remove are gone.
+  const Table inserted = InsertedRows();
+  ExpectRowsPresentAndAbsent(ReadDatabase(mdb, ExperienceRows),
+                             {inserted.begin(), inserted.end()}, removed);
 }
 
 }  // namespace

@@ -21,20 +21,9 @@ namespace {
 
 using kav::testing::Exec;
 using kav::testing::Join;
-const std::vector<Step>& Steps() { return Experience3Steps(); }
+using kav::testing::NumberedSteps;
+constexpr NumberedSteps kSteps(Experience3Steps);
 
-// Step `number`, counted from 1 as the stage counts its steps.
-const Step& StepAt(int number) { return Steps().at(number - 1); }
-
-std::string TextOf(int number) {
-  return kav::testing::StepTextOf(Steps(), number);
-}
-
-// The trace lines of steps first..last.  Each step's lines depend on that
-// step alone, so this is the matching slice of the whole stage's trace.
-std::vector<std::string> TraceOfSteps(int first, int last) {
-  return kav::testing::TraceOfSteps(Steps(), first, last);
-}
 
 // The trace of one experience row, written out in full.
 std::vector<std::string> RowTrace(const std::string& risk,
@@ -79,13 +68,13 @@ std::vector<std::string> ValuesOf(const RowStep& row) {
 }
 
 TEST(Experience3Steps, CountsOfStepsOperationsAndKinds) {
-  const std::vector<Step>& steps = Steps();
+  const std::vector<Step>& steps = kSteps.all();
   ASSERT_EQ(steps.size(), 59u);
 
   std::set<int> sql_steps;
   int rows = 0;
   for (int n = 1; n <= 59; ++n) {
-    if (std::holds_alternative<RowStep>(StepAt(n))) {
+    if (std::holds_alternative<RowStep>(kSteps.At(n))) {
       ++rows;
     } else {
       sql_steps.insert(n);
@@ -98,13 +87,8 @@ TEST(Experience3Steps, CountsOfStepsOperationsAndKinds) {
   // Ten operations a row (open, add, seven fields, update), two a statement.
   std::vector<Operation> ops = ExpandOperations(steps);
   EXPECT_EQ(ops.size(), 48u * 10 + 11u * 2);
-  std::map<OperationKind, int> per_kind = kav::testing::CountByKind(ops);
-  EXPECT_EQ(per_kind[OperationKind::kOpen], 48);
-  EXPECT_EQ(per_kind[OperationKind::kAddNew], 48);
-  EXPECT_EQ(per_kind[OperationKind::kSetField], 48 * 7);
-  EXPECT_EQ(per_kind[OperationKind::kUpdate], 48);
-  EXPECT_EQ(per_kind[OperationKind::kJoin], 11);
-  EXPECT_EQ(per_kind[OperationKind::kExecute], 11);
+  EXPECT_EQ(kav::testing::CountOperations(steps),
+            (kav::testing::OperationCounts{48, 48, 48 * 7, 48, 11, 11}));
   // The stage's last operation is the update of step 59.
   EXPECT_EQ(ops.back().kind, OperationKind::kUpdate);
   EXPECT_EQ(ops.back().step, &steps.back());
@@ -115,7 +99,7 @@ TEST(Experience3Steps, CountsOfStepsOperationsAndKinds) {
 
 TEST(Experience3Steps, CorrectionsRunTheStoredTextsByteForByte) {
   for (const auto& [number, text] : Corrections()) {
-    EXPECT_EQ(TextOf(number), text) << "step " << number;
+    EXPECT_EQ(kSteps.TextOf(number), text) << "step " << number;
   }
 
   // The re-pointing has exactly the form of the first experience stage's
@@ -126,11 +110,11 @@ TEST(Experience3Steps, CorrectionsRunTheStoredTextsByteForByte) {
            {"'HELM'", "'FFT2'"}, {"'HEB2'", "'ICT5'"}, {"'HEMG'", "'FFT1'"}}) {
     heb2.replace(heb2.find(from), from.size(), to);
   }
-  EXPECT_EQ(TextOf(1), heb2);
+  EXPECT_EQ(kSteps.TextOf(1), heb2);
 
   // Step 14 is the only text without a blank before its "and".
   for (const auto& [number, text] : Corrections()) {
-    EXPECT_EQ(TextOf(number).find("'and") != std::string::npos, number == 14)
+    EXPECT_EQ(kSteps.TextOf(number).find("'and") != std::string::npos, number == 14)
         << "step " << number;
   }
 }
@@ -138,7 +122,7 @@ TEST(Experience3Steps, CorrectionsRunTheStoredTextsByteForByte) {
 TEST(Experience3Steps, TraceOfTheFirstLastAndUnusualSteps) {
   // Steps 1 to 4: the first re-pointing, the lower-case "in" list, the first
   // row of the stage.
-  EXPECT_EQ(TraceOfSteps(1, 4),
+  EXPECT_EQ(kSteps.Trace(1, 4),
             Join({{Exec(Corrections().at(1))}, {Exec(Corrections().at(2))},
                   {Exec(Corrections().at(3))},
                   RowTrace("WF", "PIO1", "WF", "PIO1", "TRN", "1")}));
@@ -147,7 +131,7 @@ TEST(Experience3Steps, TraceOfTheFirstLastAndUnusualSteps) {
   // deletions with bare group numbers, EMT, the one row of risk type RX and
   // the text without a blank before "and".
   EXPECT_EQ(
-      TraceOfSteps(8, 14),
+      kSteps.Trace(8, 14),
       Join({RowTrace("WF", "LTAN", "WF", "FIRB", "JOB", "2"),
             {Exec("DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'LTAN' and tbl_kav_jobs_prereq_experiences.jpe_exp_group_no = 3;")},
             {Exec("DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'LTAN' and tbl_kav_jobs_prereq_experiences.jpe_p_job_code = 'RXI1' and tbl_kav_jobs_prereq_experiences.jpe_exp_group_no = 2;")},
@@ -158,18 +142,18 @@ TEST(Experience3Steps, TraceOfTheFirstLastAndUnusualSteps) {
 
   // Steps 16 and 17: the last whole-position deletion, then SITL's first
   // row with a two-digit group.
-  EXPECT_EQ(TraceOfSteps(16, 17),
+  EXPECT_EQ(kSteps.Trace(16, 17),
             Join({{Exec("DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'RXI2';")},
                   RowTrace("WF", "SITL", "WF", "SITL", "TRN", "12")}));
 
   // Steps 32 to 34: a correction between two runs of rows.
-  EXPECT_EQ(TraceOfSteps(32, 34),
+  EXPECT_EQ(kSteps.Trace(32, 34),
             Join({RowTrace("WF", "SITL", "WF", "TRPB", "JOB", "15"),
                   {Exec("DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'TFLD' and tbl_kav_jobs_prereq_experiences.jpe_p_job_code = 'FIRB' and tbl_kav_jobs_prereq_experiences.jpe_exp_group_no = 3;")},
                   RowTrace("WF", "TFLD", "WF", "TFLD", "TRN", "14")}));
 
   // Steps 57 to 59, the last of the stage.
-  EXPECT_EQ(TraceOfSteps(57, 59),
+  EXPECT_EQ(kSteps.Trace(57, 59),
             Join({RowTrace("WF", "IBA1", "WF", "IBA2", "JOB", "1"),
                   RowTrace("WF", "IBA2", "WF", "IBA2", "TRN", "1"),
                   RowTrace("WF", "SEMG", "WF", "SEMG", "TRN", "1")}));
@@ -177,7 +161,7 @@ TEST(Experience3Steps, TraceOfTheFirstLastAndUnusualSteps) {
 
 TEST(Experience3Steps, RowsKeepTheLayoutOfTheTable) {
   for (int n = 1; n <= 59; ++n) {
-    const auto* row = std::get_if<RowStep>(&StepAt(n));
+    const auto* row = std::get_if<RowStep>(&kSteps.At(n));
     if (!row) continue;
     SCOPED_TRACE("step " + std::to_string(n));
     EXPECT_EQ(row->table, "tbl_kav_jobs_prereq_experiences");
@@ -207,7 +191,7 @@ TEST(Experience3Steps, GroupsAreWrittenWholeWithTheirTrainingRowFirst) {
   std::set<std::tuple<std::string, std::string, std::string>> seen;
   int trn_rows = 0, job_rows = 0;
   Group last;
-  for (const Step& step : Steps()) {
+  for (const Step& step : kSteps.all()) {
     const auto* row = std::get_if<RowStep>(&step);
     if (!row) continue;
     const std::vector<std::string> v = ValuesOf(*row);
@@ -282,14 +266,14 @@ bool Selects(const std::vector<dao::sql::Condition>& where,
 
 TEST(Experience3Steps, EveryTextParsesAndTouchesNoneOfTheStageRows) {
   std::vector<std::vector<std::string>> rows;
-  for (const Step& step : Steps()) {
+  for (const Step& step : kSteps.all()) {
     if (const auto* row = std::get_if<RowStep>(&step)) {
       rows.push_back(ValuesOf(*row));
     }
   }
   for (const auto& [number, text] : Corrections()) {
     SCOPED_TRACE("step " + std::to_string(number));
-    dao::sql::Statement statement = dao::sql::Parse(TextOf(number));
+    dao::sql::Statement statement = dao::sql::Parse(kSteps.TextOf(number));
     std::vector<dao::sql::Condition> where;
     if (const auto* update = std::get_if<dao::sql::UpdateStatement>(&statement)) {
       EXPECT_EQ(update->table, "tbl_kav_jobs_prereq_experiences");

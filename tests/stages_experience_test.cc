@@ -181,13 +181,8 @@ TEST(Experience1Steps, CountsOrderAndOperations) {
 
   std::vector<Operation> ops = ExpandOperations(steps);
   EXPECT_EQ(ops.size(), 738u);
-  std::map<OperationKind, int> per_kind = kav::testing::CountByKind(ops);
-  EXPECT_EQ(per_kind[OperationKind::kOpen], 71);
-  EXPECT_EQ(per_kind[OperationKind::kAddNew], 73);
-  EXPECT_EQ(per_kind[OperationKind::kSetField], 73 * 7);
-  EXPECT_EQ(per_kind[OperationKind::kUpdate], 73);
-  EXPECT_EQ(per_kind[OperationKind::kJoin], 5);
-  EXPECT_EQ(per_kind[OperationKind::kExecute], 5);
+  EXPECT_EQ(kav::testing::CountOperations(steps),
+            (kav::testing::OperationCounts{71, 73, 73 * 7, 73, 5, 5}));
   // The first operation joins correction 1; the last updates row 73.
   EXPECT_EQ(ops.front().kind, OperationKind::kJoin);
   EXPECT_EQ(ops.back().kind, OperationKind::kUpdate);
@@ -205,13 +200,8 @@ TEST(Experience2Steps, CountsAndOperations) {
   }
   std::vector<Operation> ops = ExpandOperations(steps);
   EXPECT_EQ(ops.size(), 870u);
-  std::map<OperationKind, int> per_kind = kav::testing::CountByKind(ops);
-  EXPECT_EQ(per_kind[OperationKind::kOpen], 87);
-  EXPECT_EQ(per_kind[OperationKind::kAddNew], 87);
-  EXPECT_EQ(per_kind[OperationKind::kSetField], 87 * 7);
-  EXPECT_EQ(per_kind[OperationKind::kUpdate], 87);
-  EXPECT_EQ(per_kind[OperationKind::kJoin], 0);
-  EXPECT_EQ(per_kind[OperationKind::kExecute], 0);
+  EXPECT_EQ(kav::testing::CountOperations(steps),
+            (kav::testing::OperationCounts{87, 87, 87 * 7, 87, 0, 0}));
 }
 
 // The second stage's rows by the rule its groups follow, written apart from

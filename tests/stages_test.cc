@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "platform/error.h"
@@ -40,12 +42,39 @@ TEST_P(StageTest, TraceOnTheSampleIsTheStepTrace) {
 }
 
 TEST_P(StageTest, ErrorRuleOnTheFaultsEveryStageMeets) {
-  // The last operation: an update, or the execute of a statement.
+  const bool goes_on = stage.after_report == stages::Resume::kNextOperation;
   const std::vector<std::string> clean = stages::TraceLines(steps);
+  // The last operation: an update, or the execute of a statement.
   const std::string last = clean.back();
   const int last_nth = static_cast<int>(std::count_if(
       clean.begin(), clean.end(),
       [&](const std::string& line) { return line.starts_with(last); }));
+  const std::vector<std::string> last_step =
+      TraceOfSteps(steps, static_cast<int>(steps.size()), static_cast<int>(steps.size()));
+  // The first row: after its open or its add fails, a stage that goes on
+  // runs its other operations, and each of them fails in turn.
+  const auto first_row = std::find_if(steps.begin(), steps.end(), [](const stages::Step& s) {
+    return std::holds_alternative<stages::RowStep>(s);
+  });
+  ASSERT_NE(first_row, steps.end());
+  const int fields = static_cast<int>(std::get<stages::RowStep>(*first_row).fields.size());
+  // What an operation on a recordset variable that holds none reports.
+  std::string no_recordset;
+  try {
+    dao::Recordset().AddNew();
+  } catch (const kav::Error& error) {
+    ASSERT_EQ(error.number(), dao::kErrObjectNotSet);
+    no_recordset = error.description();
+  }
+  // The injected box first, then, where the stage goes on, `count` boxes
+  // of what follows.
+  auto boxes_then = [&](std::pair<long, std::string> first, int count,
+                        std::pair<long, std::string> then) {
+    std::vector<std::pair<long, std::string>> out = {first};
+    if (goes_on) out.insert(out.end(), count, then);
+    return out;
+  };
+
   const FaultCase cases[] = {
       {"a duplicate key at the first update passes in silence",
        {{"UPDATE", 1, dao::kErrDuplicateKey}},
@@ -60,6 +89,26 @@ TEST_P(StageTest, ErrorRuleOnTheFaultsEveryStageMeets) {
        true,
        {{3075, ""}},
        {last, "ERR\t3075"}},
+      {"the first open fails: with no recordset each later operation of the row "
+       "reports 91",
+       {{"OPEN\t", 1, 3051, "Could not open the table"}},
+       true,
+       boxes_then({3051, "Could not open the table"}, fields + 2,
+                  {dao::kErrObjectNotSet, no_recordset}),
+       goes_on ? last_step : std::vector<std::string>{},
+       !goes_on},
+      {"the second open fails: a stage that goes on writes that row through "
+       "the recordset of the row before",
+       {{"OPEN\t", 2, 3051}},
+       true,
+       {{3051, "Injected fault"}}},
+      {"an add fails: without a new record each assignment and the update "
+       "report 3020",
+       {{"ADDNEW", 1, 3027}},
+       true,
+       boxes_then({3027, "Injected fault"}, fields + 1, {3020, "*"}),
+       goes_on ? last_step : std::vector<std::string>{},
+       !goes_on},
   };
   for (const FaultCase& c : cases) {
     SCOPED_TRACE(c.name);

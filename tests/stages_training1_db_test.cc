@@ -29,11 +29,10 @@ using stages::Training1Steps;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-constexpr const char* kTable = "tbl_kav_jobs_prereq_training";
 constexpr const char* kTitle = "UpdateMDB_Jobs_Training";
 constexpr const char* kOpen = "OPEN\ttbl_kav_jobs_prereq_training";
 
-const std::string& TextOf(int step) { return SqlTextOf(Training1Steps(), step); }
+std::string TextOf(int number) { return NumberedSteps(Training1Steps).TextOf(number); }
 
 // The number of calls of `kind` among steps 1..n, to aim a fault.
 int CallsThrough(int n, const std::string& prefix) {
@@ -53,11 +52,7 @@ std::string StageBox(long number, const std::string& description) {
   return ShownErrorBox(kTitle, number, description);
 }
 
-class Training1StageDb : public DriverDatabaseTest {
- protected:
-  // Runs the stage with bFailed set beforehand; returns bFailed.
-  static bool RunStage() { return RunWithFailedSet(UpdateMDB_Jobs_Training1); }
-};
+using Training1StageDb = OneStageTest<UpdateMDB_Jobs_Training1>;
 
 TEST_F(Training1StageDb, LeavesItsRowsAndTheCorrectedSampleRows) {
   EXPECT_FALSE(RunStage());
@@ -105,11 +100,7 @@ TEST_F(Training1StageDb, LeavesItsRowsAndTheCorrectedSampleRows) {
 // Rows a v4.0 database may hold for the positions the corrections name, and
 // what each position holds after the stage.
 TEST_F(Training1StageDb, CorrectionsActOnTheRowsAlreadyThere) {
-  const struct {
-    const char* job;
-    std::vector<std::vector<std::string>> before;  // course, type
-    std::vector<std::string> after;
-  } cases[] = {
+  ExpectPrerequisitesAfterStage({
       // The list removal takes the old course under both codes.
       {"AOBD", {{"S-481Old", "RT"}, {"S-290", "ST"}},
        {"L-480|ST", "S-290|ST"}},
@@ -137,76 +128,28 @@ TEST_F(Training1StageDb, CorrectionsActOnTheRowsAlreadyThere) {
       {"FDUL", {{"J-357", "ST"}, {"S-381", "ST"}},
        {"I-300|ST", "L-380|ST", "S-357|RT"}},
       {"FSC2", {{"J-460", "ST"}}, {"L-480|ST", "S-460|ST"}},
-  };
-  for (const auto& c : cases) {
-    for (const auto& row : c.before) AddPrerequisite(c.job, row[0], row[1]);
-  }
-  EXPECT_FALSE(RunStage());
-  EXPECT_THAT(boxes.boxes(), IsEmpty());
-  for (const auto& c : cases) {
-    EXPECT_EQ(PrerequisitesOf(gdbUpdate, c.job), c.after) << c.job;
-  }
+  });
 }
 
 // A second run: every row meets its key, the corrections find nothing, and
 // nothing is shown.
 TEST_F(Training1StageDb, SecondRunChangesNothingAndShowsNothing) {
-  EXPECT_FALSE(RunStage());
-  const std::vector<std::string> first = AllPrerequisites(gdbUpdate);
-
-  TraceRecorder trace;
-  EXPECT_FALSE(RunStage());
-  EXPECT_THAT(boxes.boxes(), IsEmpty());
-  EXPECT_EQ(AllPrerequisites(gdbUpdate), first);
+  const std::vector<std::string> trace = SecondRunTrace(AllPrerequisites);
   std::vector<int> every_row;
   for (int n = 1; n <= 108; ++n) {
     if (std::holds_alternative<RowStep>(Training1Steps()[n - 1])) {
       every_row.push_back(n);
     }
   }
-  EXPECT_EQ(trace.lines(),
-            TraceWithFaults(Training1Steps(), DuplicatesAt(Training1Steps(), every_row)));
+  EXPECT_EQ(trace, TraceWithFaults(Training1Steps(), DuplicatesAt(Training1Steps(), every_row)));
 }
 
 // The error rule, one injected failure (or two) at a time, each on a fresh
 // sample: the stage goes on after each, to its last operation, GSUL's
 // update.
 TEST_F(Training1StageDb, ErrorRuleGoesOnAfterEveryFailure) {
-  // What an operation on a recordset variable that holds none reports.
-  std::string no_recordset;
-  try {
-    dao::Recordset().AddNew();
-  } catch (const kav::Error& error) {
-    ASSERT_EQ(error.number(), 91);
-    no_recordset = error.description();
-  }
-  const std::vector<std::string> gsul_row =
-      RowTrace(kTable, {"WF", "GSUL", "WF", "S-355", "ST", "NATIONAL"});
-
   const int firb_s260_standard = CallsThrough(18, "SET") + 6;
-  struct Case {
-    FaultCase run;
-    // Rows of one position afterwards.
-    const char* job;
-    std::vector<std::string> rows;
-  };
-  const std::vector<Case> cases = {
-      {{"the first open fails: nothing to work on, each operation reports",
-        {{std::string("OPEN\t") + kTable, 1, 3051, "Could not open the table"}},
-        true,
-        {{3051, "Could not open the table"}, {91, no_recordset}, {91, no_recordset},
-         {91, no_recordset}, {91, no_recordset}, {91, no_recordset},
-         {91, no_recordset}, {91, no_recordset}, {91, no_recordset}},
-        gsul_row,
-        /*whole_trace=*/false},
-       "FEMO",
-       {"RT-130|RT"}},
-      {{"a later open fails: the row goes through the recordset before",
-        {{std::string("OPEN\t") + kTable, 2, 3051}},
-        true,
-        {{3051, "Injected fault"}}},
-       "FEMO",
-       {"RT-130|RT", "RX-310|ST"}},
+  ExpectTrainingFaultCases({
       {{"an assignment fails: the later ones and the update run",
         {{"SET\t", firb_s260_standard, 3163, "The field is too small"}},
         true,
@@ -214,15 +157,6 @@ TEST_F(Training1StageDb, ErrorRuleGoesOnAfterEveryFailure) {
        "FIRB",
        {"I-200|ST", "L-280|ST", "RT-130|RT", "S-230|RT", "S-234|ST", "S-260|ST",
         "S-270|ST", "S-290|RT"}},
-      {{"an add fails: its assignments and update each report",
-        {{"ADDNEW", 3, 3027}},
-        true,
-        {{3027, "Injected fault"}, {3020, "*"}, {3020, "*"}, {3020, "*"},
-         {3020, "*"}, {3020, "*"}, {3020, "*"}, {3020, "*"}},
-        gsul_row,
-        /*whole_trace=*/false},
-       "LTAN",
-       {"NBHAV+|ST", "S-580|ST"}},
       {{"an execute fails: the next step runs; later duplicates stay silent",
         {{Exec(TextOf(10)), 1, 3078, "The table does not exist"}},
         true,
@@ -237,13 +171,7 @@ TEST_F(Training1StageDb, ErrorRuleGoesOnAfterEveryFailure) {
         {{-2147217900, "Syntax error"}, {3201, "You cannot add a record"}}},
        "RXI1",
        {"S-234|ST"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.run.name);
-    Reopen();
-    ExpectFaultedRun(StageNamed("Training1"), c.run);
-    EXPECT_EQ(PrerequisitesOf(gdbUpdate, c.job), c.rows) << c.job;
-  }
+  });
 }
 
 // The assignment case again, on the row itself: the failed field stays

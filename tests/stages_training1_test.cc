@@ -23,6 +23,7 @@ namespace {
 
 using kav::testing::Exec;
 using kav::testing::Join;
+using kav::testing::NumberedSteps;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
@@ -34,11 +35,7 @@ constexpr const char* kTitle = "UpdateMDB_Jobs_Training";
 constexpr int kAREP = 29;  // add a step number of the middle run
 constexpr int kENGB = 74;  // add a step number of the last run
 
-const Step& StepAt(int number) { return Training1Steps().at(number - 1); }
-
-const std::string& TextOf(int number) {
-  return kav::testing::SqlTextOf(Training1Steps(), number);
-}
+constexpr NumberedSteps kSteps(Training1Steps);
 
 // A row's values joined by '|'.
 std::string Joined(const RowStep& row) { return kav::testing::RowText(row); }
@@ -67,7 +64,7 @@ TEST(Training1Data, CountsOfStepsRowsStatementsAndOperations) {
   auto count_rows = [&](int first, int last) {
     int rows = 0;
     for (int n = first; n <= last; ++n) {
-      rows += std::holds_alternative<RowStep>(StepAt(n)) ? 1 : 0;
+      rows += std::holds_alternative<RowStep>(kSteps.At(n)) ? 1 : 0;
     }
     return rows;
   };
@@ -110,16 +107,9 @@ TEST(Training1Data, CountsOfStepsRowsStatementsAndOperations) {
   EXPECT_EQ(course_risk, (std::map<std::string, int>{{"WF", 77}, {"RX", 2}}));
   EXPECT_EQ(type, (std::map<std::string, int>{{"ST", 47}, {"RT", 32}}));
 
-  std::map<OperationKind, int> kinds;
-  std::vector<Operation> ops = ExpandOperations(steps);
-  for (const Operation& op : ops) ++kinds[op.kind];
-  EXPECT_EQ(ops.size(), 769u);
-  EXPECT_EQ(kinds, (std::map<OperationKind, int>{{OperationKind::kOpen, 79},
-                                                 {OperationKind::kAddNew, 79},
-                                                 {OperationKind::kSetField, 474},
-                                                 {OperationKind::kUpdate, 79},
-                                                 {OperationKind::kJoin, 29},
-                                                 {OperationKind::kExecute, 29}}));
+  EXPECT_EQ(ExpandOperations(steps).size(), 769u);
+  EXPECT_EQ(kav::testing::CountOperations(steps),
+            (kav::testing::OperationCounts{79, 79, 474, 79, 29, 29}));
 }
 
 TEST(Training1Data, StatementsReadExactlyAsStored) {
@@ -169,8 +159,8 @@ TEST(Training1Data, StatementsReadExactlyAsStored) {
        "tbl_kav_jobs_prereq_training.jpt_job_code = 'FFT2';"},
   };
   for (const auto& c : cases) {
-    ASSERT_TRUE(std::holds_alternative<SqlStep>(StepAt(c.step))) << c.step;
-    EXPECT_EQ(TextOf(c.step), c.text) << "step " << c.step;
+    ASSERT_TRUE(std::holds_alternative<SqlStep>(kSteps.At(c.step))) << c.step;
+    EXPECT_EQ(kSteps.TextOf(c.step), c.text) << "step " << c.step;
   }
 }
 
@@ -346,7 +336,7 @@ TEST(Training1Data, PositionBlocksRunInTheStoredOrder) {
 TEST(Training1Data, OnlyFirbsTwoRowsAreWrittenTwice) {
   std::map<std::string, std::vector<int>> steps_of_row;
   for (int n = 1; n <= 108; ++n) {
-    if (const auto* row = std::get_if<RowStep>(&StepAt(n))) {
+    if (const auto* row = std::get_if<RowStep>(&kSteps.At(n))) {
       steps_of_row[Joined(*row)].push_back(n);
     }
   }
@@ -361,7 +351,7 @@ TEST(Training1Data, OnlyFirbsTwoRowsAreWrittenTwice) {
   // Any other pair of one position and one course is written once.
   std::set<std::string> pairs;
   for (const auto& [row, steps] : steps_of_row) {
-    const RowStep& step = std::get<RowStep>(StepAt(steps[0]));
+    const RowStep& step = std::get<RowStep>(kSteps.At(steps[0]));
     EXPECT_TRUE(pairs
                     .insert(step.fields[1].value.AsText() + "/" +
                             step.fields[3].value.AsText())

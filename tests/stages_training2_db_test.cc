@@ -28,9 +28,8 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::IsSupersetOf;
 
-constexpr const char* kTable = "tbl_kav_jobs_prereq_training";
 
-const std::string& TextOf(int step) { return SqlTextOf(Training2Steps(), step); }
+std::string TextOf(int number) { return NumberedSteps(Training2Steps).TextOf(number); }
 
 // The trace lines of steps first..last.
 std::vector<std::string> StepTrace(int first, int last) {
@@ -42,11 +41,7 @@ std::vector<std::string> StageRows() {
   return DistinctRowTexts(Training2Steps());
 }
 
-class Training2StageDb : public DriverDatabaseTest {
- protected:
-  // Runs the stage with bFailed set beforehand; returns bFailed.
-  static bool RunStage() { return RunWithFailedSet(UpdateMDB_Jobs_Training2); }
-};
+using Training2StageDb = OneStageTest<UpdateMDB_Jobs_Training2>;
 
 TEST_F(Training2StageDb, LeavesItsRowsBesideTheSampleRows) {
   EXPECT_FALSE(RunStage());
@@ -82,11 +77,7 @@ TEST_F(Training2StageDb, LeavesItsRowsBesideTheSampleRows) {
 // Rows a v4.0 database may hold for the positions the corrections name, and
 // what each position holds after the stage.
 TEST_F(Training2StageDb, CorrectionsActOnTheRowsAlreadyThere) {
-  const struct {
-    const char* job;
-    std::vector<std::vector<std::string>> before;  // course, type
-    std::vector<std::string> after;
-  } cases[] = {
+  ExpectPrerequisitesAfterStage({
       // Steps 1-3: J-355 and S-381 go, L-380 comes; the first stage's S-355
       // stays.
       {"GSUL",
@@ -118,15 +109,7 @@ TEST_F(Training2StageDb, CorrectionsActOnTheRowsAlreadyThere) {
       {"TNSP", {{"S-381", "ST"}}, {"L-180|ST"}},
       // Step 90: OSC2 loses S-481Old.
       {"OSC2", {{"S-481Old", "ST"}}, {"L-480|ST", "RT-130|RT"}},
-  };
-  for (const auto& c : cases) {
-    for (const auto& row : c.before) AddPrerequisite(c.job, row[0], row[1]);
-  }
-  EXPECT_FALSE(RunStage());
-  EXPECT_THAT(boxes.boxes(), IsEmpty());
-  for (const auto& c : cases) {
-    EXPECT_EQ(PrerequisitesOf(gdbUpdate, c.job), c.after) << c.job;
-  }
+  });
   // The sample's HEB2 / S-381 row is changed in place, with its type.
   EXPECT_THAT(PrerequisitesOf(gdbUpdate, "HEB2"),
               ElementsAre("L-380|ST", "RT-130|RT"));
@@ -136,13 +119,7 @@ TEST_F(Training2StageDb, CorrectionsActOnTheRowsAlreadyThere) {
 // every row meets its key but ICT4 / S-215, which step 54 deletes and step
 // 55 inserts again; nothing is shown and the table ends the same.
 TEST_F(Training2StageDb, SecondRunChangesNothingAndShowsNothing) {
-  EXPECT_FALSE(RunStage());
-  const std::vector<std::string> first = AllPrerequisites(gdbUpdate);
-
-  TraceRecorder trace;
-  EXPECT_FALSE(RunStage());
-  EXPECT_THAT(boxes.boxes(), IsEmpty());
-  EXPECT_EQ(AllPrerequisites(gdbUpdate), first);
+  const std::vector<std::string> trace = SecondRunTrace(AllPrerequisites);
 
   // ERR 3022 after every UPDATE but step 55's.
   std::vector<std::string> expected;
@@ -154,62 +131,20 @@ TEST_F(Training2StageDb, SecondRunChangesNothingAndShowsNothing) {
       expected.push_back("ERR\t3022");
     }
   }
-  EXPECT_EQ(trace.lines(), expected);
+  EXPECT_EQ(trace, expected);
   EXPECT_EQ(std::count(expected.begin(), expected.end(), "ERR\t3022"), 124);
 }
 
 // The error rule, one injected failure (or two) at a time, each on a fresh
 // sample: the stage goes on after each, to its last step.
 TEST_F(Training2StageDb, ErrorRuleGoesOnAfterEveryFailure) {
-  // What an operation on a recordset variable that holds none reports.
-  std::string no_recordset;
-  try {
-    dao::Recordset().AddNew();
-  } catch (const kav::Error& error) {
-    ASSERT_EQ(error.number(), 91);
-    no_recordset = error.description();
-  }
-  const std::vector<std::string> last_step = StepTrace(165, 165);
-
-  struct Case {
-    FaultCase run;
-    // Rows of one position afterwards.
-    const char* job;
-    std::vector<std::string> rows;
-  };
-  const std::vector<Case> cases = {
-      {{"the first open fails: its row fails operation by operation",
-        {{std::string("OPEN\t") + kTable, 1, 3051, "Could not open the table"}},
-        true,
-        {{3051, "Could not open the table"}, {91, no_recordset}, {91, no_recordset},
-         {91, no_recordset}, {91, no_recordset}, {91, no_recordset},
-         {91, no_recordset}, {91, no_recordset}, {91, no_recordset}},
-        last_step,
-        /*whole_trace=*/false},
-       "GSUL",
-       {}},
-      {{"a later open fails: the row goes through the recordset before",
-        {{std::string("OPEN\t") + kTable, 2, 3051}},
-        true,
-        {{3051, "Injected fault"}}},
-       "HEB1",
-       {"RT-130|RT"}},
+  ExpectTrainingFaultCases({
       {{"a field assignment fails: the row is stored without it",
         {{"SET\t4\t", 1, 3163, "The field is too small"}},
         true,
         {{3163, "The field is too small"}}},
        "GSUL",
        {"L-380|"}},
-      {{"an add fails: its assignments and update still run",
-        {{"ADDNEW", 1, 3027}},
-        true,
-        // Without a new record each assignment and the update report 3020.
-        {{3027, "Injected fault"}, {3020, "*"}, {3020, "*"}, {3020, "*"},
-         {3020, "*"}, {3020, "*"}, {3020, "*"}, {3020, "*"}},
-        last_step,
-        /*whole_trace=*/false},
-       "GSUL",
-       {}},
       {{"an execute fails: the next step runs",
         {{Exec(TextOf(1)), 1, 3075, "Syntax error in query expression"}},
         true,
@@ -228,26 +163,15 @@ TEST_F(Training2StageDb, ErrorRuleGoesOnAfterEveryFailure) {
         {{3075, "Injected fault"}, {-2147467259, ""}}},
        "TRPB",
        {"RT-130|RT"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.run.name);
-    Reopen();
-    ExpectFaultedRun(StageNamed("Training2"), c.run);
-    EXPECT_EQ(PrerequisitesOf(gdbUpdate, c.job), c.rows);
-  }
+  });
 }
 
 // The whole update on the sample database.
 class Training2Update : public SampleTest {};
 
 TEST_F(Training2Update, CompletesAndLeavesTheStageRows) {
-  RunDatabaseUpdate(mdb);
-  EXPECT_THAT(Shown(boxes.boxes()),
-              ElementsAre("0||Database Update completed."));
-  dao::Database db = OpenForCheck(mdb);
-  EXPECT_THAT(AllPrerequisites(db), IsSupersetOf(StageRows()));
-  db.Close();
-  EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
+  RunCleanUpdate();
+  EXPECT_THAT(ReadDatabase(mdb, AllPrerequisites), IsSupersetOf(StageRows()));
 }
 
 }  // namespace

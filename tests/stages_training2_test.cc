@@ -20,29 +20,13 @@ namespace {
 
 using kav::testing::Exec;
 using kav::testing::Join;
+using kav::testing::NumberedSteps;
 using Pair = std::pair<std::string, std::string>;
 
-const std::vector<Step>& Steps() { return Training2Steps(); }
-
-// Step `number`, counted from 1 as the stage counts its steps.
-const Step& StepAt(int number) { return Steps().at(number - 1); }
-
-const RowStep* RowOf(int number) {
-  return std::get_if<RowStep>(&StepAt(number));
-}
-
-std::string TextOf(int number) {
-  return kav::testing::StepTextOf(Steps(), number);
-}
+constexpr NumberedSteps kSteps(Training2Steps);
 
 std::string Field(const RowStep& row, int i) {
   return row.fields.at(i).value.AsText();
-}
-
-// The trace lines of steps first..last.  Each step's lines depend on that
-// step alone, so this is the matching slice of the whole stage's trace.
-std::vector<std::string> TraceOfSteps(int first, int last) {
-  return kav::testing::TraceOfSteps(Steps(), first, last);
 }
 
 // The trace of one prerequisite row, written out in full; `opens` false for
@@ -104,7 +88,7 @@ std::string CourseOf(const std::string& text) {
 }
 
 TEST(Training2Steps, CountsOfStepsOperationsAndKinds) {
-  const std::vector<Step>& steps = Steps();
+  const std::vector<Step>& steps = kSteps.all();
   ASSERT_EQ(steps.size(), 165u);
 
   // Per half of the step table: rows by type and statements by kind.
@@ -134,13 +118,13 @@ TEST(Training2Steps, CountsOfStepsOperationsAndKinds) {
     int st = 0, rt = 0;
     std::map<Correction, int> corrections;
     for (int n = half.first; n <= half.last; ++n) {
-      if (const RowStep* row = RowOf(n)) {
+      if (const RowStep* row = kSteps.RowAt(n)) {
         ++rows;
         (Field(*row, 4) == "ST" ? st : rt) += 1;
       } else {
         ++statements;
-        Correction kind = KindOf(TextOf(n));
-        EXPECT_NE(kind, Correction::kUnknown) << n << ": " << TextOf(n);
+        Correction kind = KindOf(kSteps.TextOf(n));
+        EXPECT_NE(kind, Correction::kUnknown) << n << ": " << kSteps.TextOf(n);
         ++corrections[kind];
       }
     }
@@ -154,23 +138,18 @@ TEST(Training2Steps, CountsOfStepsOperationsAndKinds) {
   // Step 68 alone goes through the recordset of the step before.
   std::vector<int> through_previous;
   for (int n = 1; n <= 165; ++n) {
-    if (const RowStep* row = RowOf(n); row && row->through_previous_recordset) {
+    if (const RowStep* row = kSteps.RowAt(n); row && row->through_previous_recordset) {
       through_previous.push_back(n);
     }
   }
   EXPECT_EQ(through_previous, std::vector<int>{68});
-  ASSERT_NE(RowOf(67), nullptr);
+  ASSERT_NE(kSteps.RowAt(67), nullptr);
 
   // 124 rows of nine operations, one of eight, 40 statements of two.
   std::vector<Operation> ops = ExpandOperations(steps);
   EXPECT_EQ(ops.size(), 1204u);
-  std::map<OperationKind, int> per_kind = kav::testing::CountByKind(ops);
-  EXPECT_EQ(per_kind[OperationKind::kOpen], 124);
-  EXPECT_EQ(per_kind[OperationKind::kAddNew], 125);
-  EXPECT_EQ(per_kind[OperationKind::kSetField], 125 * 6);
-  EXPECT_EQ(per_kind[OperationKind::kUpdate], 125);
-  EXPECT_EQ(per_kind[OperationKind::kJoin], 40);
-  EXPECT_EQ(per_kind[OperationKind::kExecute], 40);
+  EXPECT_EQ(kav::testing::CountOperations(steps),
+            (kav::testing::OperationCounts{124, 125, 125 * 6, 125, 40, 40}));
   // The stage's last operation is the update of the row of step 165.
   EXPECT_EQ(ops.back().kind, OperationKind::kUpdate);
   EXPECT_EQ(ops.back().step, &steps.back());
@@ -180,7 +159,7 @@ TEST(Training2Steps, CountsOfStepsOperationsAndKinds) {
 
 TEST(Training2Steps, EveryRowIsAPrerequisiteOfSixTextValues) {
   for (int n = 1; n <= 165; ++n) {
-    const RowStep* row = RowOf(n);
+    const RowStep* row = kSteps.RowAt(n);
     if (!row) continue;
     EXPECT_EQ(row->table, "tbl_kav_jobs_prereq_training") << n;
     ASSERT_EQ(row->fields.size(), 6u) << n;
@@ -226,7 +205,7 @@ TEST(Training2Steps, StatementTextsMatchTheStoredTexts) {
        "tbl_kav_jobs_prereq_training.jpt_job_code = 'HEB2';"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(TextOf(c.step), c.text) << c.step;
+    EXPECT_EQ(kSteps.TextOf(c.step), c.text) << c.step;
   }
 }
 
@@ -258,7 +237,7 @@ TEST(Training2Steps, CorrectionsNameTheirPositionAndCourse) {
       {163, Correction::kDeleteCourse, "TNSP", "S-381"},
   };
   for (const auto& c : cases) {
-    const std::string text = TextOf(c.step);
+    const std::string text = kSteps.TextOf(c.step);
     EXPECT_EQ(KindOf(text), c.kind) << c.step;
     EXPECT_EQ(JobOf(text), c.job) << c.step;
     EXPECT_EQ(CourseOf(text), c.course) << c.step;
@@ -355,14 +334,14 @@ TEST(Training2Steps, TraceOfTheFirstLastAndUnusualSteps) {
              RowTrace("TRPB", "L-280", "ST")})},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(TraceOfSteps(c.first, c.last), c.expected)
+    EXPECT_EQ(kSteps.Trace(c.first, c.last), c.expected)
         << "steps " << c.first << "-" << c.last;
   }
   // The slices line up with the whole trace: it begins with step 1 and ends
   // with step 165.
-  std::vector<std::string> whole = TraceLines(Steps());
+  std::vector<std::string> whole = TraceLines(kSteps.all());
   ASSERT_GE(whole.size(), 18u);
-  EXPECT_EQ(whole.front(), TraceOfSteps(1, 1).front());
+  EXPECT_EQ(whole.front(), kSteps.Trace(1, 1).front());
   EXPECT_EQ(std::vector<std::string>(whole.end() - 9, whole.end()),
             RowTrace("TRPB", "L-280", "ST"));
 }
@@ -373,8 +352,8 @@ TEST(Training2Steps, PositionsOutOfAlphabeticalOrderAreExactlyTheListedOnes) {
   std::vector<int> out_of_order;
   std::string previous;
   for (int n = 1; n <= 165; ++n) {
-    const RowStep* row = RowOf(n);
-    std::string job = row ? Field(*row, 1) : JobOf(TextOf(n));
+    const RowStep* row = kSteps.RowAt(n);
+    std::string job = row ? Field(*row, 1) : JobOf(kSteps.TextOf(n));
     if (job < previous) out_of_order.push_back(n);
     previous = job;
   }
@@ -386,7 +365,7 @@ TEST(Training2Steps, PositionsOutOfAlphabeticalOrderAreExactlyTheListedOnes) {
 TEST(Training2Steps, RowsAreDistinctButForTheRepeatedInvfRow) {
   std::map<Pair, std::vector<int>> steps_of;
   for (int n = 1; n <= 165; ++n) {
-    if (const RowStep* row = RowOf(n)) {
+    if (const RowStep* row = kSteps.RowAt(n)) {
       steps_of[{Field(*row, 1), Field(*row, 3)}].push_back(n);
     }
   }
@@ -405,7 +384,7 @@ TEST(Training2Steps, TypesStayAsListedPerRow) {
   std::set<int> rt_of_st_courses;  // rows of I-100, L-180, S-130, S-190 as RT
   std::vector<int> rt_course_as_st;
   for (int n = 1; n <= 165; ++n) {
-    const RowStep* row = RowOf(n);
+    const RowStep* row = kSteps.RowAt(n);
     if (!row) continue;
     const std::string course = Field(*row, 3);
     const std::string type = Field(*row, 4);
@@ -421,7 +400,7 @@ TEST(Training2Steps, TypesStayAsListedPerRow) {
     }
   }
   EXPECT_EQ(rt_course_as_st, std::vector<int>{122});
-  EXPECT_EQ(Field(*RowOf(122), 1), "SEMG");
+  EXPECT_EQ(Field(*kSteps.RowAt(122), 1), "SEMG");
   EXPECT_EQ(rt_of_st_courses, (std::set<int>{29, 30, 31, 32}));
 
   const struct {
@@ -437,7 +416,7 @@ TEST(Training2Steps, TypesStayAsListedPerRow) {
       {154, "TFLD", "S-215", "RT"}, {158, "TFLD", "S-330", "RT"},
   };
   for (const auto& c : cases) {
-    const RowStep* row = RowOf(c.step);
+    const RowStep* row = kSteps.RowAt(c.step);
     ASSERT_NE(row, nullptr) << c.step;
     EXPECT_EQ(Field(*row, 1), c.job) << c.step;
     EXPECT_EQ(Field(*row, 3), c.course) << c.step;
@@ -453,12 +432,12 @@ TEST(Training2Steps, OnlyStep52ReachesARowInsertedBeforeIt) {
   std::set<std::string> jobs_inserted;
   std::vector<int> reaching;
   for (int n = 1; n <= 165; ++n) {
-    if (const RowStep* row = RowOf(n)) {
+    if (const RowStep* row = kSteps.RowAt(n)) {
       inserted.insert({Field(*row, 1), Field(*row, 3)});
       jobs_inserted.insert(Field(*row, 1));
       continue;
     }
-    const std::string text = TextOf(n);
+    const std::string text = kSteps.TextOf(n);
     const std::string job = JobOf(text);
     bool reaches = false;
     switch (KindOf(text)) {
@@ -482,8 +461,8 @@ TEST(Training2Steps, OnlyStep52ReachesARowInsertedBeforeIt) {
 // prerequisite table, with every column qualified by the table's name.
 TEST(Training2StepsParse, EveryStatementParses) {
   for (int n = 1; n <= 165; ++n) {
-    if (RowOf(n)) continue;
-    const std::string text = TextOf(n);
+    if (kSteps.RowAt(n)) continue;
+    const std::string text = kSteps.TextOf(n);
     dao::sql::Statement statement;
     ASSERT_NO_THROW(statement = dao::sql::Parse(text)) << n << ": " << text;
     std::vector<dao::sql::Condition> where;
@@ -513,7 +492,7 @@ TEST(Training2StepsParse, EveryStatementParses) {
 
   // The list deletion selects the two codes of the old S-481 course.
   const auto list =
-      std::get<dao::sql::DeleteStatement>(dao::sql::Parse(TextOf(47)));
+      std::get<dao::sql::DeleteStatement>(dao::sql::Parse(kSteps.TextOf(47)));
   ASSERT_EQ(list.where.size(), 2u);
   EXPECT_EQ(list.where[0].column.column, "jpt_p_course_code");
   EXPECT_EQ(list.where[0].op, dao::sql::Condition::Op::kIn);

@@ -12,14 +12,17 @@
 
 namespace kav::testing {
 
-const std::string& SqlTextOf(const std::vector<stages::Step>& steps,
-                             int number) {
-  return std::get<stages::SqlStep>(steps.at(number - 1)).text;
+const stages::RowStep* NumberedSteps::RowAt(int number) const {
+  return std::get_if<stages::RowStep>(&At(number));
 }
 
-std::string StepTextOf(const std::vector<stages::Step>& steps, int number) {
-  const auto* sql = std::get_if<stages::SqlStep>(&steps.at(number - 1));
+std::string NumberedSteps::TextOf(int number) const {
+  const auto* sql = std::get_if<stages::SqlStep>(&At(number));
   return sql ? sql->text : "<row step>";
+}
+
+std::vector<std::string> NumberedSteps::Trace(int first, int last) const {
+  return TraceOfSteps(all(), first, last);
 }
 
 std::vector<std::string> TraceOfSteps(const std::vector<stages::Step>& steps,
@@ -35,11 +38,25 @@ std::vector<std::string> Join(
   return out;
 }
 
-std::map<stages::OperationKind, int> CountByKind(
-    const std::vector<stages::Operation>& ops) {
-  std::map<stages::OperationKind, int> counts;
-  for (const stages::Operation& op : ops) ++counts[op.kind];
+OperationCounts CountOperations(std::span<const stages::Step> steps) {
+  OperationCounts counts{};
+  for (const stages::Operation& op : stages::ExpandOperations(steps)) {
+    switch (op.kind) {
+      case stages::OperationKind::kOpen: ++counts.open; break;
+      case stages::OperationKind::kAddNew: ++counts.add_new; break;
+      case stages::OperationKind::kSetField: ++counts.set_field; break;
+      case stages::OperationKind::kUpdate: ++counts.update; break;
+      case stages::OperationKind::kJoin: ++counts.join; break;
+      case stages::OperationKind::kExecute: ++counts.execute; break;
+    }
+  }
   return counts;
+}
+
+void PrintTo(const OperationCounts& c, std::ostream* os) {
+  *os << "{open " << c.open << ", add " << c.add_new << ", set " << c.set_field
+      << ", update " << c.update << ", join " << c.join << ", execute "
+      << c.execute << "}";
 }
 
 bool LineIsCall(const std::string& trace_line, const Fault& fault) {
@@ -137,6 +154,13 @@ const StageUnderTest& StageNamed(const std::string& name) {
     if (stage.name == name) return stage;
   }
   throw std::invalid_argument("no stage " + name);
+}
+
+const StageUnderTest& StageOf(void (*procedure)(bool&)) {
+  for (const StageUnderTest& stage : SevenStages()) {
+    if (stage.procedure == procedure) return stage;
+  }
+  throw std::invalid_argument("not a stage procedure");
 }
 
 void CloseDriverDatabase() {

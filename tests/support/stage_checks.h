@@ -10,9 +10,9 @@
 
 #include <functional>
 #include <initializer_list>
-#include <map>
 #include <ostream>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -23,15 +23,29 @@
 
 namespace kav::testing {
 
-// The text of SQL step `number` (counted from 1) of `steps`; a row step
-// there throws std::bad_variant_access.
-const std::string& SqlTextOf(const std::vector<stages::Step>& steps,
-                             int number);
-// The text of step `number` (from 1), or "<row step>" when it is a row step.
-std::string StepTextOf(const std::vector<stages::Step>& steps, int number);
+// A stage's step list with its steps counted from 1, as the stages' step
+// tables count them.  It holds the function that gives the list, so it can
+// stand as a constant before the list is built.
+class NumberedSteps {
+ public:
+  using StepList = const std::vector<stages::Step>& (*)();
+  constexpr explicit NumberedSteps(StepList steps) : steps_(steps) {}
+  const std::vector<stages::Step>& all() const { return steps_(); }
+  int size() const { return static_cast<int>(all().size()); }
+  const stages::Step& At(int number) const { return all().at(number - 1); }
+  // Step `number` if it is a row, else nullptr.
+  const stages::RowStep* RowAt(int number) const;
+  // The text of step `number`, or "<row step>" when it is a row.
+  std::string TextOf(int number) const;
+  // The trace lines of steps first..last.  Each step's lines depend on that
+  // step alone, so this is that slice of the stage's trace.
+  std::vector<std::string> Trace(int first, int last) const;
 
-// The trace lines of steps first..last (counted from 1).  Each step's lines
-// depend on that step alone, so this is that slice of the stage's trace.
+ private:
+  StepList steps_;
+};
+
+// The trace lines of steps first..last (counted from 1) of `steps`.
 std::vector<std::string> TraceOfSteps(const std::vector<stages::Step>& steps,
                                       int first, int last);
 
@@ -39,9 +53,13 @@ std::vector<std::string> TraceOfSteps(const std::vector<stages::Step>& steps,
 std::vector<std::string> Join(
     std::initializer_list<std::vector<std::string>> parts);
 
-// How many of `ops` there are of each kind.
-std::map<stages::OperationKind, int> CountByKind(
-    const std::vector<stages::Operation>& ops);
+// How many single operations of each kind a step list expands to.
+struct OperationCounts {
+  int open, add_new, set_field, update, join, execute;
+  bool operator==(const OperationCounts&) const = default;
+};
+OperationCounts CountOperations(std::span<const stages::Step> steps);
+void PrintTo(const OperationCounts& counts, std::ostream* os);
 
 // One fault to inject: the nth call whose trace line starts with `line` (a
 // whole line, or the start of one such as "UPDATE", "SET\t" or "OPEN\t"),
@@ -105,6 +123,8 @@ void PrintTo(const StageUnderTest& stage, std::ostream* os);
 const std::vector<StageUnderTest>& SevenStages();
 // One of them by its name: "CourseChanges", "Training1", ..., "Currency".
 const StageUnderTest& StageNamed(const std::string& name);
+// The one whose procedure is `procedure`.
+const StageUnderTest& StageOf(void (*procedure)(bool&));
 
 // Closes gdbUpdate if it is open and drops gdbUpdate and gwsUpdate, leaving
 // the driver's globals as they are before it opens the database.

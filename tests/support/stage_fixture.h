@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -18,6 +19,7 @@
 #include "stages/globals.h"
 #include "tests/support/harness.h"
 #include "tests/support/stage_checks.h"
+#include "update/update.h"
 
 namespace kav::testing {
 
@@ -30,9 +32,28 @@ inline void ExpectTraceEndsWith(const std::vector<std::string>& lines,
             tail);
 }
 
+// What `read` finds in the database file `mdb`, opened for checks and
+// closed again.
+template <typename Read>
+auto ReadDatabase(const std::string& mdb, Read read) {
+  dao::Database db = OpenForCheck(mdb);
+  auto result = read(db);
+  db.Close();
+  return result;
+}
+
 // A test on a fresh sample database, recording the boxes it shows.
 class SampleTest : public ::testing::Test {
  protected:
+  // Runs the whole update on the sample and expects it to complete: its one
+  // box, and the version "v5.0".
+  void RunCleanUpdate() {
+    RunDatabaseUpdate(mdb);
+    EXPECT_EQ(Shown(boxes.boxes()),
+              std::vector<std::string>{"0||Database Update completed."});
+    EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
+  }
+
   TempDir dir;
   std::string mdb = MakeSample(dir);
   ui::ScriptedMessageBoxes boxes;
@@ -121,6 +142,70 @@ inline void ExpectRowsPresentAndAbsent(
     EXPECT_EQ(table.count(row), 0u) << "unexpected " << row;
   }
 }
+
+// One position's rows in the training-prerequisite table before a training
+// stage runs (course and type) and after it ("course|type", sorted).
+struct PositionRows {
+  const char* job;
+  std::vector<std::pair<std::string, std::string>> before;
+  std::vector<std::string> after;
+};
+
+// The suite of one stage on the driver's database.
+template <void (*procedure)(bool&)>
+class OneStageTest : public DriverDatabaseTest {
+ protected:
+  // Runs the stage with bFailed set beforehand, which the stage must clear;
+  // returns bFailed.
+  static bool RunStage() { return RunWithFailedSet(procedure); }
+
+  // Runs the stage twice, and expects the second run to show nothing and to
+  // leave the rows `table` reads as the first run left them.  Returns the
+  // second run's trace.
+  std::vector<std::string> SecondRunTrace(
+      const std::function<std::vector<std::string>(dao::Database&)>& table) {
+    EXPECT_FALSE(RunStage());
+    const std::vector<std::string> after_first = table(gdbUpdate);
+    TraceRecorder trace;
+    EXPECT_FALSE(RunStage());
+    EXPECT_TRUE(boxes.boxes().empty());
+    EXPECT_EQ(table(gdbUpdate), after_first);
+    return trace.lines();
+  }
+
+  // An error-rule case of a training stage, with the rows one position of
+  // the training-prerequisite table holds afterwards ("course|type",
+  // sorted).
+  struct TrainingFaultCase {
+    FaultCase run;
+    const char* job;
+    std::vector<std::string> rows;
+  };
+
+  // Runs each case on a fresh sample, as ExpectFaultedRun does, and expects
+  // its position's rows afterwards.
+  void ExpectTrainingFaultCases(const std::vector<TrainingFaultCase>& cases) {
+    for (const TrainingFaultCase& c : cases) {
+      SCOPED_TRACE(c.run.name);
+      Reopen();
+      ExpectFaultedRun(StageOf(procedure), c.run);
+      EXPECT_EQ(PrerequisitesOf(gdbUpdate, c.job), c.rows) << c.job;
+    }
+  }
+
+  // Adds each position's rows to the training-prerequisite table, runs the
+  // stage, and expects no box and each position's rows after it.
+  void ExpectPrerequisitesAfterStage(const std::vector<PositionRows>& positions) {
+    for (const PositionRows& p : positions) {
+      for (const auto& [course, type] : p.before) AddPrerequisite(p.job, course, type);
+    }
+    EXPECT_FALSE(RunStage());
+    EXPECT_TRUE(boxes.boxes().empty());
+    for (const PositionRows& p : positions) {
+      EXPECT_EQ(PrerequisitesOf(gdbUpdate, p.job), p.after) << p.job;
+    }
+  }
+};
 
 }  // namespace kav::testing
 
