@@ -126,6 +126,7 @@ void RunDatabaseUpdate(std::string path) {
   using kav::update::RunUnder;
   using kav::update::SkipDuplicateKey;
   using kav::update::SkipExistingField;
+  using kav::update::StepHandler;
   namespace stages = kav::stages;
 
   stages::StepLocals locals;  // rs and sSQL, shared by every phase
@@ -205,11 +206,11 @@ void RunDatabaseUpdate(std::string path) {
 
     // Data phase.
     stages::RunSteps(gdbUpdate, kav::update::RegistrationSteps(), locals,
-                     kav::update::StepHandler(SkipDuplicateKey), bFailed);
+                     StepHandler(SkipDuplicateKey), bFailed);
     bool stages_ok = kav::update::CallStage(UpdateMDB_CourseChanges, bFailed);
     if (stages_ok) {
       stages::RunSteps(gdbUpdate, kav::update::CorrectionSteps(), locals,
-                       kav::update::StepHandler(SkipDuplicateKey), bFailed);
+                       StepHandler(SkipDuplicateKey), bFailed);
       for (void (*stage)(bool&) :
            {UpdateMDB_Jobs_Training1, UpdateMDB_Jobs_Training2,
             UpdateMDB_Jobs_Experience1, UpdateMDB_Jobs_Experience2,
