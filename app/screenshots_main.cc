@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
   QDir dir(QDir(argv[1]).absolutePath());
   QMessageBox question;
   question.setWindowTitle("KAV");
+  question.setTextFormat(Qt::PlainText);
   question.setText(
       "This program will update KAV databases (KAV.MDB) from version 4.0. to 5.0  Make "
       "sure you have backed up any KAV.MDB and KAV.MDW files you are using.\n\nDo you "

@@ -24,22 +24,12 @@
 #include "app/kav_main.h"
 #include "platform/ui/scripted_message_boxes.h"
 #include "tests/support/harness.h"
+#include "tests/support/offscreen_app.h"
 
 namespace kav::testing {
 namespace {
 
 using ::testing::ElementsAre;
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "app_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    return new QApplication(argc, argv);
-  }();
-  return *app;
-}
 
 // Runs `action` once the next modal window is up (the event loop of its
 // exec), then closes that window unless the action did.
@@ -251,8 +241,10 @@ TEST_F(SelectionTest, ChoosingAFileEnablesSelectAndHoldsTheFullPath) {
 }
 
 TEST_F(SelectionTest, RootDirectoryGetsOneSeparator) {
+  // The fixture folder's four .mdb files, until the root opens.
+  ASSERT_EQ(form.filFiles.ListCount(), 4);
   form.dirDirectories.SetPath("/");
-  ASSERT_GT(form.filFiles.ListCount(), -1);
+  ASSERT_EQ(form.filFiles.Path(), "/");
   form.filFiles.SetPattern("*");
   if (form.filFiles.ListCount() == 0) GTEST_SKIP() << "no file in the root directory";
   Choose(form.filFiles.List(0));
@@ -286,9 +278,13 @@ TEST_F(SelectionTest, NamesEndingInKavMdbRunTheUpdate) {
   }
 }
 
-TEST_F(SelectionTest, DriveGotFocusReturnsFromANetworkPath) {
-  // Away from a network path the focus changes nothing; choosing a drive
-  // opens its root.
+// The network branch of drvDrives_GotFocus cannot be reached here: the
+// directory list normalises a path that starts with "//" (on this platform
+// the same directory as with one "/"), so its path never starts with two
+// separators.
+TEST_F(SelectionTest, DriveFocusKeepsTheDirectoryAndChoosingADriveOpensItsRoot) {
+  form.dirDirectories.SetPath("//" + files.path());
+  EXPECT_EQ(form.dirDirectories.Path(), files.path());
   form.drvDrives_GotFocus();
   EXPECT_EQ(form.dirDirectories.Path(), files.path());
   form.drvDrives.SetDrive("/");
