@@ -4,10 +4,14 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,6 +26,7 @@
 #include "app/frm_import.h"
 #include "app/frm_start.h"
 #include "app/kav_main.h"
+#include "platform/ui/qt/qt_message_boxes.h"
 #include "platform/ui/scripted_message_boxes.h"
 #include "tests/support/harness.h"
 #include "tests/support/offscreen_app.h"
@@ -278,6 +283,17 @@ TEST_F(SelectionTest, NamesEndingInKavMdbRunTheUpdate) {
   }
 }
 
+TEST_F(SelectionTest, AClickOnTheOpenDirectoryReadsItsFilesAgain) {
+  std::ofstream(files.File("NEWKAV.MDB")) << "x";
+  ASSERT_EQ(form.filFiles.ListCount(), 4);
+  auto* list = static_cast<QListWidget*>(form.dirDirectories.widget());
+  ASSERT_EQ(list->selectedItems().size(), 1);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                    list->visualItemRect(list->selectedItems().front()).center());
+  EXPECT_EQ(form.filFiles.ListCount(), 5);
+  EXPECT_EQ(form.dirDirectories.Path(), files.path());
+}
+
 // The network branch of drvDrives_GotFocus cannot be reached here: the
 // directory list normalises a path that starts with "//" (on this platform
 // the same directory as with one "/"), so its path never starts with two
@@ -306,6 +322,53 @@ TEST_F(WindowsTest, FullRunThroughTheWindowsOnTheSample) {
   QTest::mouseClick(form.cmdSelect.widget(), Qt::LeftButton);
   ASSERT_FALSE(boxes.boxes().empty());
   EXPECT_EQ(boxes.boxes().back().prompt, "Database Update completed.");
+}
+
+// The set-up scripts/run makes for a first run: the sample that
+// kav-make-sample writes, its Wine prefix as WINEPREFIX, its folder as the
+// starting directory, and no registration in the home folder.
+TEST_F(WindowsTest, AFirstRunOnTheSampleOpensTheSelectionWindowOnIt) {
+  TempDir home;
+  const std::string sample = prefix.File("sample");
+  const std::string make = std::string(KAV_MAKE_SAMPLE) + " '" + sample + "' >/dev/null";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  const char* saved_home = std::getenv("HOME");
+  const std::string home_before = saved_home != nullptr ? saved_home : "";
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  setenv("HOME", home.path().c_str(), 1);
+  setenv("WINEPREFIX", (sample + "/wine").c_str(), 1);
+  std::filesystem::current_path(sample);
+  ui::QtMessageBoxes real_boxes;
+  std::vector<std::string> listed;
+  std::string folder_shown;
+  WhenModal([&](QWidget* question) {
+    WhenModal([&](QWidget* start) {
+      ASSERT_EQ(start->windowTitle().toStdString(), "KAV Version 4.0 Database Update ");
+      WhenModal([&](QWidget* selection) {
+        ASSERT_EQ(selection->windowTitle().toStdString(), "KAV Update - Manual Selection");
+        auto* files_list = selection->findChildren<QListWidget*>().value(1);
+        ASSERT_NE(files_list, nullptr);
+        for (int i = 0; i < files_list->count(); ++i) {
+          listed.push_back(files_list->item(i)->text().toStdString());
+        }
+        for (QLabel* label : selection->findChildren<QLabel*>()) {
+          if (!label->text().isEmpty()) folder_shown = label->text().toStdString();
+        }
+      });
+      QTest::mouseClick(start->findChild<QPushButton*>(), Qt::LeftButton);
+    });
+    static_cast<QMessageBox*>(question)->button(QMessageBox::Yes)->click();
+  });
+  Main();
+  std::filesystem::current_path(cwd);
+  if (saved_home != nullptr) {
+    setenv("HOME", home_before.c_str(), 1);
+  } else {
+    unsetenv("HOME");
+  }
+  EXPECT_THAT(listed, ElementsAre("KAV.MDB"));
+  EXPECT_EQ(folder_shown, sample);
+  EXPECT_TRUE(boxes.boxes().empty());
 }
 
 }  // namespace

@@ -7,12 +7,10 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -253,21 +251,6 @@ TEST_F(WindowsTest, KeysInTheDirectoryListMoveTheHighlightAndOnlyEnterOpens) {
   }
 }
 
-TEST_F(WindowsTest, AClickOnTheOpenDirectoryReadsItsFilesAgain) {
-  frmImport form;
-  Show(form, [&](QWidget*) {
-    EXPECT_EQ(form.filFiles.ListCount(), 0);
-    Files({"KAV.MDB"});
-    const std::vector<int> open = Highlighted(form.dirDirectories);
-    ASSERT_EQ(open.size(), 1u);
-    QListWidget* list = ListOf(form.dirDirectories);
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(list->item(open.front())).center());
-    EXPECT_EQ(form.filFiles.ListCount(), 1);
-    EXPECT_EQ(form.dirDirectories.Path(), folder.path());
-  });
-}
-
 TEST_F(WindowsTest, FocusOpensOnTheLowestTabIndexAndTabFollowsTheIndexes) {
   Files({"KAV.MDB"});
   struct Case {
@@ -319,8 +302,6 @@ TEST_F(WindowsTest, EnterAndSpacePressTheFocusedButtonAndEscapeDoesNothing) {
     bool open;  // the selection window afterwards
   };
   const std::vector<Case> cases = {
-      {"Enter on Select with no file highlighted", {{Qt::Key_Return}}, true},
-      {"Space on Select with no file highlighted", {{Qt::Key_Space}}, true},
       {"Enter on Cancel", {{Qt::Key_Tab}, {Qt::Key_Return}}, false},
       {"keypad Enter on Cancel", {{Qt::Key_Tab}, {Qt::Key_Enter, Qt::KeypadModifier}}, false},
       {"Space on Cancel", {{Qt::Key_Tab}, {Qt::Key_Space}}, false},
@@ -356,7 +337,6 @@ TEST_F(WindowsTest, KeysOnTheStartWindow) {
   const std::vector<Case> cases = {
       {"Enter", {Qt::Key_Return}, true},
       {"keypad Enter", {Qt::Key_Enter, Qt::KeypadModifier}, true},
-      {"Space", {Qt::Key_Space}, true},
       {"Escape", {Qt::Key_Escape}, false},
   };
   for (const Case& c : cases) {
@@ -441,48 +421,6 @@ TEST_F(WindowsTest, AFolderNameThatIsNotUtf8OpensAndUpdates) {
   });
   EXPECT_THAT(Prompts(boxes), ElementsAre(kCompleted));
   EXPECT_EQ(Version(latin1 + "/KAV.MDB"), "v5.0");
-}
-
-// The set-up of a first run: the sample written by kav-make-sample, its
-// Wine prefix as WINEPREFIX, its folder as the starting directory, and no
-// registration anywhere else.
-TEST_F(WindowsTest, AFirstRunOnTheSampleOpensTheSelectionWindowOnIt) {
-  const std::string sample = folder.File("sample");
-  const std::string make = std::string(KAV_MAKE_SAMPLE) + " '" + sample + "' >/dev/null";
-  ASSERT_EQ(std::system(make.c_str()), 0);
-  fs::create_directory(folder.File("home"));
-  const char* home = std::getenv("HOME");
-  const std::string saved_home = home != nullptr ? home : "";
-  setenv("HOME", folder.File("home").c_str(), 1);
-  setenv("WINEPREFIX", (sample + "/wine").c_str(), 1);
-  fs::current_path(sample);
-  ui::QtMessageBoxes real_boxes;
-  std::vector<std::string> listed;
-  std::string folder_shown;
-  WhenModal("KAV", [&](QWidget* box) {
-    WhenModal(kStartCaption, [&](QWidget*) {
-      WhenModal(kSelectionCaption, [&](QWidget* selection) {
-        for (QListWidget* list : selection->findChildren<QListWidget*>()) {
-          for (int i = 0; i < list->count(); ++i) listed.push_back(list->item(i)->text().toStdString());
-        }
-        for (QLabel* label : selection->findChildren<QLabel*>()) {
-          if (!label->text().isEmpty()) folder_shown = label->text().toStdString();
-        }
-      });
-      Press({{Qt::Key_Return}});  // UPDATE
-    });
-    static_cast<QMessageBox*>(box)->button(QMessageBox::Yes)->click();
-  });
-  Main();
-  if (home != nullptr) {
-    setenv("HOME", saved_home.c_str(), 1);
-  } else {
-    unsetenv("HOME");
-  }
-  unsetenv("WINEPREFIX");
-  EXPECT_THAT(listed, ::testing::Contains("KAV.MDB"));
-  EXPECT_EQ(folder_shown, sample);
-  EXPECT_TRUE(boxes.boxes().empty());
 }
 
 }  // namespace
