@@ -42,11 +42,12 @@ int main(int argc, char** argv) {
   question.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
   Save(&question, dir.filePath("startup-question.png"));
   frmStart start;
+  start.Load();
   Save(start.widget(), dir.filePath("start-window.png"));
   // The selection window as it opens in a folder that holds a database.
   if (argc == 3) QDir::setCurrent(argv[2]);
   frmImport import;
-  import.lblFilePath.SetCaption(import.filFiles.Path());
+  import.Load();
   Save(import.widget(), dir.filePath("selection-window.png"));
   return 0;
 }

@@ -394,10 +394,8 @@ void Form::SetClientSize(int width, int height) {
   dialog_->setFixedSize(Pixels(width), Pixels(height));
 }
 
-void Form::ShowModal() {
+void Form::Load() {
   RaiseEvent([this] { Form_Load(); });
-  // Tab goes through the controls that take the focus, by tab index, and
-  // the window opens with the focus on the first of them.
   std::vector<Control*> ordered;
   for (Control* control : controls_) {
     if (control->widget()->focusPolicy() & Qt::TabFocus) ordered.push_back(control);
@@ -413,6 +411,10 @@ void Form::ShowModal() {
       break;
     }
   }
+}
+
+void Form::ShowModal() {
+  Load();
   dialog_->exec();
 }
 

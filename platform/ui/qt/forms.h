@@ -168,9 +168,12 @@ class Form {
   std::string Caption() const;
   void SetClientSize(int width, int height);  // twips
 
-  // Loads the window (Form_Load runs), puts the focus on the control of the
-  // lowest tab index that can take it, shows the window modally and returns
-  // when it is unloaded or closed.
+  // Loads the window: Form_Load runs, Tab is set to go through the
+  // controls by tab index, and the focus goes to the control of the lowest
+  // tab index that can take it.
+  void Load();
+  // Loads the window, shows it modally and returns when it is unloaded or
+  // closed.
   void ShowModal();
   // Closes the window; ShowModal returns.
   void Unload();
