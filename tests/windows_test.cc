@@ -219,18 +219,25 @@ TEST_F(WindowsTest, KeysInTheDirectoryListMoveTheHighlightAndOnlyEnterOpens) {
   fs::create_directory(folder.File("alpha"));
   fs::create_directory(folder.File("beta"));
   const std::string parent = fs::path(folder.path()).parent_path().string();
+  const std::string alpha = folder.File("alpha");
+  const std::string beta = folder.File("beta");
   struct Case {
     const char* name;
     std::vector<Key> keys;
     int clicks;
-    std::string path;  // the open directory afterwards
+    std::string highlighted;  // the entry highlighted afterwards, "" for none
+    std::string path;         // the open directory afterwards
   };
   const std::vector<Case> cases = {
-      {"Down highlights a subdirectory", {{Qt::Key_Down}}, 1, folder.path()},
-      {"Up highlights the parent", {{Qt::Key_Up}}, 1, folder.path()},
-      {"End highlights the last subdirectory", {{Qt::Key_End}}, 1, folder.path()},
-      {"Down then Enter opens it", {{Qt::Key_Down}, {Qt::Key_Return}}, 1, folder.File("alpha")},
-      {"Up then Enter opens the parent", {{Qt::Key_Up}, {Qt::Key_Return}}, 1, parent},
+      {"Down highlights a subdirectory", {{Qt::Key_Down}}, 1, alpha, folder.path()},
+      {"Up highlights the parent", {{Qt::Key_Up}}, 1, parent, folder.path()},
+      {"End highlights the last subdirectory", {{Qt::Key_End}}, 1, beta, folder.path()},
+      {"typing a name highlights its entry", {{Qt::Key_B}}, 1, beta, folder.path()},
+      {"Down then Enter opens it", {{Qt::Key_Down}, {Qt::Key_Return}}, 1, alpha, alpha},
+      {"Up then Enter opens the parent", {{Qt::Key_Up}, {Qt::Key_Return}}, 1, parent, parent},
+      {"Enter opens nothing once the highlight is taken off",
+       {{Qt::Key_Down}, {Qt::Key_Space, Qt::ControlModifier}, {Qt::Key_Return}}, 2, "",
+       folder.path()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -245,6 +252,12 @@ TEST_F(WindowsTest, KeysInTheDirectoryListMoveTheHighlightAndOnlyEnterOpens) {
       TabTo(form.dirDirectories);
       Press(c.keys);
       EXPECT_EQ(clicks, c.clicks);
+      std::vector<std::string> highlighted;
+      for (int row : Highlighted(form.dirDirectories)) {
+        highlighted.push_back(form.dirDirectories.Entries()[row]);
+      }
+      EXPECT_EQ(highlighted, c.highlighted.empty() ? std::vector<std::string>{}
+                                                   : std::vector<std::string>{c.highlighted});
       EXPECT_EQ(form.dirDirectories.Path(), c.path);
       EXPECT_EQ(form.filFiles.Path(), c.path);
     });
@@ -284,6 +297,9 @@ TEST_F(WindowsTest, FocusOpensOnTheLowestTabIndexAndTabFollowsTheIndexes) {
         if (QApplication::focusWidget() == widget) focused = name;
       }
       EXPECT_EQ(focused, c.control);
+      // The focus passing through the lists changes nothing.
+      EXPECT_EQ(form.dirDirectories.Path(), folder.path());
+      EXPECT_EQ(form.filFiles.ListIndex(), -1);
     });
   }
   frmStart start;

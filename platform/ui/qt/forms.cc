@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStorageInfo>
+#include <QStyledItemDelegate>
 #include <QTextDocument>
 
 #include <algorithm>
@@ -87,6 +88,22 @@ class HighlightList : public QListWidget {
 
  private:
   bool pressed_highlighted_ = false;
+};
+
+// Draws the directory list's entries indented by their depth, kept in
+// kDepthRole; the entries' texts are the bare names, so that typing a name
+// finds its entry.
+constexpr int kDepthRole = Qt::UserRole;
+class IndentedEntries : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyleOptionViewItem indented(option);
+    indented.rect.setLeft(option.rect.left() + index.data(kDepthRole).toInt() *
+                                                   option.fontMetrics.horizontalAdvance("  "));
+    QStyledItemDelegate::paint(painter, indented, index);
+  }
 };
 
 // A button that Enter presses when it has the focus, as Space does.
@@ -255,6 +272,7 @@ DirListBox::DirListBox(Form& form, int left, int top, int width, int height,
                        int tab_index)
     : Control(form, new HighlightList(&Click), left, top, width, height, tab_index),
       list_(static_cast<QListWidget*>(widget())) {
+  list_->setItemDelegate(new IndentedEntries(list_));
   QObject::connect(list_, &QListWidget::itemActivated, [this](QListWidgetItem* item) {
     // Enter acts on the current entry, which need not be the highlighted
     // one; only the highlighted entry opens.
@@ -291,17 +309,18 @@ void DirListBox::Fill() {
     if (p == "/") break;
   }
   std::reverse(ancestors.begin(), ancestors.end());
+  auto add = [this](const QString& name, int depth, const std::string& entry) {
+    auto* item = new QListWidgetItem(name, list_);
+    item->setData(kDepthRole, depth);
+    entries_.push_back(entry);
+  };
   int depth = 0;
   for (const std::string& a : ancestors) {
-    QString name = a == "/" ? QString("/") : Shown(fs::path(a).filename().string());
-    list_->addItem(QString(depth * 2, ' ') + name);
-    entries_.push_back(a);
-    ++depth;
+    add(a == "/" ? QString("/") : Shown(fs::path(a).filename().string()), depth++, a);
   }
   list_->setCurrentRow(depth - 1);
   for (const std::string& sub : Names(path_, true)) {
-    list_->addItem(QString(depth * 2, ' ') + Shown(sub));
-    entries_.push_back(path_ == "/" ? "/" + sub : path_ + "/" + sub);
+    add(Shown(sub), depth, path_ == "/" ? "/" + sub : path_ + "/" + sub);
   }
 }
 
