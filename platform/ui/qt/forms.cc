@@ -404,7 +404,7 @@ Form::Form() : dialog_(new Window) {
   dialog_->setFont(font);
 }
 
-Form::~Form() { delete dialog_; }
+Form::~Form() = default;
 
 void Form::SetCaption(const std::string& caption) { dialog_->setWindowTitle(Q(caption)); }
 std::string Form::Caption() const { return S(dialog_->windowTitle()); }
@@ -441,6 +441,6 @@ void Form::Unload() { dialog_->done(0); }
 
 bool Form::Visible() const { return dialog_->isVisible(); }
 
-QWidget* Form::widget() const { return dialog_; }
+QWidget* Form::widget() const { return dialog_.get(); }
 
 }  // namespace ui

@@ -18,6 +18,7 @@
 #define KAV_PLATFORM_UI_QT_FORMS_H_
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -186,7 +187,7 @@ class Form {
 
  private:
   friend class Control;
-  QDialog* dialog_;
+  std::unique_ptr<QDialog> dialog_;  // owns the controls' widgets
   std::vector<Control*> controls_;  // as they were made
 };
 
