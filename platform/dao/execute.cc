@@ -11,6 +11,7 @@
 // without dbFailOnError the other rows change, with it the savepoint is
 // rolled back and the row's error raised.
 
+#include <utility>
 #include <variant>
 
 #include "platform/dao/internal/engine.h"
@@ -108,6 +109,18 @@ struct Assignment {
   int source = -1;  // field index of a column-to-column assignment
 };
 
+// Writes one row of a statement.  Without dbFailOnError the row's write is
+// whole by itself (WriteWholeRow); with it, any failure rolls the whole
+// statement back, so a savepoint of the row's own would add nothing.
+template <class F>
+void WriteStatementRow(DatabaseImpl& db, bool fail_on_error, F&& write) {
+  if (fail_on_error) {
+    write();
+  } else {
+    WriteWholeRow(db, std::forward<F>(write));
+  }
+}
+
 // A statement's changes, one row at a time, in a savepoint.
 template <class ChangeRow>
 void ChangeRows(DatabaseImpl& db, const std::vector<int64_t>& rows, bool fail_on_error,
@@ -176,7 +189,7 @@ void RunUpdate(DatabaseImpl& db, const sql::UpdateStatement& u, bool fail_on_err
     Statement st(db.conn, db.Cached(sql));
     for (size_t i = 0; i < values.size(); ++i) st.BindValue(static_cast<int>(i + 1), values[i]);
     st.Bind(static_cast<int>(values.size() + 1), rowid);
-    WriteWholeRow(db, [&] {
+    WriteStatementRow(db, fail_on_error, [&] {
       st.Run();
       // The row was read just now, so only a trigger can have skipped it.
       if (sqlite3_changes(db.conn) == 0) RaiseRowIgnored(t);
@@ -197,7 +210,7 @@ void RunDelete(DatabaseImpl& db, const sql::DeleteStatement& d, bool fail_on_err
     st.Bind(1, rowid);
     // A row deleted already by the cascade of an earlier one is no error.
     bool deleted = false;
-    WriteWholeRow(db, [&] {
+    WriteStatementRow(db, fail_on_error, [&] {
       st.Run();
       deleted = sqlite3_changes(db.conn) > 0;
     });
