@@ -195,6 +195,8 @@ TEST_F(OtherProgramTest, RefusedWriteLeavesTheFileAsItWas) {
       {"FAIL after a statement's delete",
        trigger("AFTER DELETE", "OLD", "FAIL, 'refused by rule'"),
        Execute("DELETE FROM jobs WHERE jobs.code = 'CRWB';", 0), 0},
+      {"IGNORE before a statement's delete", trigger("BEFORE DELETE", "OLD", "IGNORE"),
+       Execute("DELETE FROM jobs WHERE jobs.code = 'CRWB';", dao::dbFailOnError), 3000},
       {"FAIL in the middle of a cascade",
        "CREATE TRIGGER rule BEFORE DELETE ON people WHEN OLD.id = 2 BEGIN "
        "SELECT RAISE(FAIL, 'refused by rule'); END;",

@@ -205,14 +205,20 @@ void RunDelete(DatabaseImpl& db, const sql::DeleteStatement& d, bool fail_on_err
   const Where where = BuildWhere(t, d.where, now);
   const std::vector<int64_t> rows = MatchingRows(db, t, where);
   const std::string sql = "DELETE FROM " + QuoteName(t.name) + " WHERE rowid = ?";
+  const std::string still_there = "SELECT 1 FROM " + QuoteName(t.name) + " WHERE rowid = ?";
   ChangeRows(db, rows, fail_on_error, [&](int64_t rowid) {
     Statement st(db.conn, db.Cached(sql));
     st.Bind(1, rowid);
-    // A row deleted already by the cascade of an earlier one is no error.
     bool deleted = false;
     WriteStatementRow(db, fail_on_error, [&] {
       st.Run();
       deleted = sqlite3_changes(db.conn) > 0;
+      if (deleted) return;
+      // Gone already (the cascade of an earlier row deleted it) is no
+      // error; still there, a trigger skipped it.
+      Statement row(db.conn, db.Cached(still_there));
+      row.Bind(1, rowid);
+      if (row.Step()) RaiseRowIgnored(t);
     });
     return deleted;
   });
