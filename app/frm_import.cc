@@ -21,8 +21,6 @@ frmImport::frmImport()
   lblFilePath.SetFont("MS Sans Serif", 8.25, true);
   cmdSelect.SetCaption("&Select KAV.MDB and Begin Update");
   cmdCancel.SetCaption("&Cancel and Return to Main Menu");
-  ApplyTabOrder({&drvDrives, &dirDirectories, &filFiles, &lblFilePath, &cmdSelect,
-                 &cmdCancel, &lblCounter});
 
   // The lists start in the process's current directory; the pattern is set
   // as the window is designed, before any handler is listening.

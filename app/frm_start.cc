@@ -12,7 +12,6 @@ frmStart::frmStart()
       "the path to the KAV.mdb file you want to update.  Close the window to exit.");
   Command2.SetCaption("UPDATE");
   Command2.Click = [this] { Command2_Click(); };
-  ApplyTabOrder({&Command2, &Label1});
 }
 
 void frmStart::Form_Load() {

@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
   QDir dir(QDir(argv[1]).absolutePath());
   QMessageBox question;
   question.setWindowTitle("KAV");
+  question.setTextFormat(Qt::PlainText);
   question.setText(
       "This program will update KAV databases (KAV.MDB) from version 4.0. to 5.0  Make "
       "sure you have backed up any KAV.MDB and KAV.MDW files you are using.\n\nDo you "
@@ -41,11 +42,12 @@ int main(int argc, char** argv) {
   question.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
   Save(&question, dir.filePath("startup-question.png"));
   frmStart start;
+  start.Load();
   Save(start.widget(), dir.filePath("start-window.png"));
   // The selection window as it opens in a folder that holds a database.
   if (argc == 3) QDir::setCurrent(argv[2]);
   frmImport import;
-  import.lblFilePath.SetCaption(import.filFiles.Path());
+  import.Load();
   Save(import.widget(), dir.filePath("selection-window.png"));
   return 0;
 }

@@ -149,6 +149,7 @@ bool RunSteps(dao::Database& db, std::span<const Step> steps,
       RunOperation(db, op, locals);
       return true;
     } catch (const kav::Error& error) {
+      // kav::Error only: out of memory leaves without the box, never re-running a stale sSQL.
       // The handler runs outside the capture of operation failures: an
       // error it raises itself leaves the steps.
       return handler(error, bFailed) == Resume::kNextOperation;

@@ -4,10 +4,14 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,24 +26,15 @@
 #include "app/frm_import.h"
 #include "app/frm_start.h"
 #include "app/kav_main.h"
+#include "platform/ui/qt/qt_message_boxes.h"
 #include "platform/ui/scripted_message_boxes.h"
 #include "tests/support/harness.h"
+#include "tests/support/offscreen_app.h"
 
 namespace kav::testing {
 namespace {
 
 using ::testing::ElementsAre;
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "app_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    return new QApplication(argc, argv);
-  }();
-  return *app;
-}
 
 // Runs `action` once the next modal window is up (the event loop of its
 // exec), then closes that window unless the action did.
@@ -251,8 +246,10 @@ TEST_F(SelectionTest, ChoosingAFileEnablesSelectAndHoldsTheFullPath) {
 }
 
 TEST_F(SelectionTest, RootDirectoryGetsOneSeparator) {
+  // The fixture folder's four .mdb files, until the root opens.
+  ASSERT_EQ(form.filFiles.ListCount(), 4);
   form.dirDirectories.SetPath("/");
-  ASSERT_GT(form.filFiles.ListCount(), -1);
+  ASSERT_EQ(form.filFiles.Path(), "/");
   form.filFiles.SetPattern("*");
   if (form.filFiles.ListCount() == 0) GTEST_SKIP() << "no file in the root directory";
   Choose(form.filFiles.List(0));
@@ -286,9 +283,24 @@ TEST_F(SelectionTest, NamesEndingInKavMdbRunTheUpdate) {
   }
 }
 
-TEST_F(SelectionTest, DriveGotFocusReturnsFromANetworkPath) {
-  // Away from a network path the focus changes nothing; choosing a drive
-  // opens its root.
+TEST_F(SelectionTest, AClickOnTheOpenDirectoryReadsItsFilesAgain) {
+  std::ofstream(files.File("NEWKAV.MDB")) << "x";
+  ASSERT_EQ(form.filFiles.ListCount(), 4);
+  auto* list = static_cast<QListWidget*>(form.dirDirectories.widget());
+  ASSERT_EQ(list->selectedItems().size(), 1);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                    list->visualItemRect(list->selectedItems().front()).center());
+  EXPECT_EQ(form.filFiles.ListCount(), 5);
+  EXPECT_EQ(form.dirDirectories.Path(), files.path());
+}
+
+// The network branch of drvDrives_GotFocus cannot be reached here: the
+// directory list normalises a path that starts with "//" (on this platform
+// the same directory as with one "/"), so its path never starts with two
+// separators.
+TEST_F(SelectionTest, DriveFocusKeepsTheDirectoryAndChoosingADriveOpensItsRoot) {
+  form.dirDirectories.SetPath("//" + files.path());
+  EXPECT_EQ(form.dirDirectories.Path(), files.path());
   form.drvDrives_GotFocus();
   EXPECT_EQ(form.dirDirectories.Path(), files.path());
   form.drvDrives.SetDrive("/");
@@ -310,6 +322,53 @@ TEST_F(WindowsTest, FullRunThroughTheWindowsOnTheSample) {
   QTest::mouseClick(form.cmdSelect.widget(), Qt::LeftButton);
   ASSERT_FALSE(boxes.boxes().empty());
   EXPECT_EQ(boxes.boxes().back().prompt, "Database Update completed.");
+}
+
+// The set-up scripts/run makes for a first run: the sample that
+// kav-make-sample writes, its Wine prefix as WINEPREFIX, its folder as the
+// starting directory, and no registration in the home folder.
+TEST_F(WindowsTest, AFirstRunOnTheSampleOpensTheSelectionWindowOnIt) {
+  TempDir home;
+  const std::string sample = prefix.File("sample");
+  const std::string make = std::string(KAV_MAKE_SAMPLE) + " '" + sample + "' >/dev/null";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  const char* saved_home = std::getenv("HOME");
+  const std::string home_before = saved_home != nullptr ? saved_home : "";
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  setenv("HOME", home.path().c_str(), 1);
+  setenv("WINEPREFIX", (sample + "/wine").c_str(), 1);
+  std::filesystem::current_path(sample);
+  ui::QtMessageBoxes real_boxes;
+  std::vector<std::string> listed;
+  std::string folder_shown;
+  WhenModal([&](QWidget* question) {
+    WhenModal([&](QWidget* start) {
+      ASSERT_EQ(start->windowTitle().toStdString(), "KAV Version 4.0 Database Update ");
+      WhenModal([&](QWidget* selection) {
+        ASSERT_EQ(selection->windowTitle().toStdString(), "KAV Update - Manual Selection");
+        auto* files_list = selection->findChildren<QListWidget*>().value(1);
+        ASSERT_NE(files_list, nullptr);
+        for (int i = 0; i < files_list->count(); ++i) {
+          listed.push_back(files_list->item(i)->text().toStdString());
+        }
+        for (QLabel* label : selection->findChildren<QLabel*>()) {
+          if (!label->text().isEmpty()) folder_shown = label->text().toStdString();
+        }
+      });
+      QTest::mouseClick(start->findChild<QPushButton*>(), Qt::LeftButton);
+    });
+    static_cast<QMessageBox*>(question)->button(QMessageBox::Yes)->click();
+  });
+  Main();
+  std::filesystem::current_path(cwd);
+  if (saved_home != nullptr) {
+    setenv("HOME", home_before.c_str(), 1);
+  } else {
+    unsetenv("HOME");
+  }
+  EXPECT_THAT(listed, ElementsAre("KAV.MDB"));
+  EXPECT_EQ(folder_shown, sample);
+  EXPECT_TRUE(boxes.boxes().empty());
 }
 
 }  // namespace

@@ -68,6 +68,18 @@ void WriteForeignSqlite(const std::string& path) {
   sqlite3_close(db);
 }
 
+// Runs `sql` on the file as another SQLite program (a database browser)
+// would.
+void ChangeWithSqlite(const std::string& mdb, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(mdb.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  char* error = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+      << (error ? error : "");
+  sqlite3_free(error);
+  sqlite3_close(db);
+}
+
 void Change(const std::string& mdb, const std::function<void(dao::Database&)>& change) {
   dao::Database db = OpenForCheck(mdb);
   change(db);
@@ -159,6 +171,22 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
          return mdb;
        },
        {kFailure, " 3021  :  "}},
+      {"currency table rebuilt with a conflict clause, without its unique index",
+       [](const TempDir& dir) {
+         const std::string mdb = MakeSample(dir, Small());
+         ChangeWithSqlite(
+             mdb,
+             "CREATE TABLE rebuilt (jc_risk_type TEXT, jc_job_code TEXT, "
+             "jc_c_risk_type TEXT, jc_c_job_code TEXT, jc_standard TEXT, "
+             "UNIQUE (jc_risk_type, jc_job_code, jc_c_risk_type, jc_c_job_code) "
+             "ON CONFLICT REPLACE);"
+             "INSERT INTO rebuilt SELECT * FROM tbl_kav_jobs_currency;"
+             "DROP TABLE tbl_kav_jobs_currency;"
+             "ALTER TABLE rebuilt RENAME TO tbl_kav_jobs_currency;"
+             "INSERT INTO tbl_kav_jobs_currency VALUES ('WF', 'ABRO', 'WF', 'RADO', 'LOCAL');");
+         return mdb;
+       },
+       {kFailure, " 3343  :  "}},
       {"blanks, quotes and non-ASCII letters in the path",
        [](const TempDir& dir) {
          const std::string sub = dir.File("Équipe d'été \"Nord\" – Zürich 2006");
@@ -217,6 +245,59 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
     if (!content_before.empty()) {
       EXPECT_EQ(DumpDifference(content_before, DumpDatabase(mdb)), "");
     }
+  }
+}
+
+// A rule of the user's own on the currency table refuses a row of the
+// stage: the stage shows the refusal in its box and the update fails, and
+// nothing of the refused row stays in the file.
+TEST(BadInputTest, UserTriggerThatRefusesAStageRowFailsTheStage) {
+  struct TriggerCase {
+    const char* name;
+    const char* trigger;
+    const char* refused_row;
+    const char* box;
+  };
+  const TriggerCase cases[] = {
+      {"FAIL after the insert",
+       "CREATE TRIGGER rule AFTER INSERT ON tbl_kav_jobs_currency "
+       "WHEN NEW.jc_job_code = 'ACDR' BEGIN SELECT RAISE(FAIL, 'ACDR is closed'); END;",
+       "WF|ACDR|WF|ICT1|NATIONAL", " 3000  :  Database engine error: ACDR is closed"},
+      {"ABORT with the engine's tag inside its message",
+       "CREATE TRIGGER rule BEFORE INSERT ON tbl_kav_jobs_currency "
+       "WHEN NEW.jc_job_code = 'ABRO' BEGIN "
+       "SELECT RAISE(ABORT, 'audit rule daosys:3022:x'); END;",
+       "WF|ABRO|WF|RADO|NATIONAL", " 3000  :  Database engine error: audit rule daosys:3022:x"},
+  };
+  for (const TriggerCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string mdb = MakeSample(dir, Small());
+    ChangeWithSqlite(mdb, c.trigger);
+    std::vector<std::string> prompts;
+    {
+      ui::ScriptedMessageBoxes boxes;
+      RunDatabaseUpdate(mdb);
+      for (const ui::ShownBox& box : boxes.boxes()) prompts.push_back(box.prompt);
+      ASSERT_FALSE(boxes.boxes().empty());
+      EXPECT_EQ(boxes.boxes()[0].title, "UpdateMDB_Jobs_Currency");
+    }
+    if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
+    gdbUpdate = dao::Database();
+    gwsUpdate = dao::Workspace();
+    EXPECT_THAT(prompts, ElementsAre(c.box, kFailure, " 0  :  "));
+    dao::Database db = OpenForCheck(mdb);
+    const std::string job = std::string(c.refused_row).substr(3, 4);
+    EXPECT_THAT(Rows(db, "SELECT tbl_kav_jobs_currency.jc_risk_type, "
+                         "tbl_kav_jobs_currency.jc_job_code, tbl_kav_jobs_currency.jc_c_risk_type, "
+                         "tbl_kav_jobs_currency.jc_c_job_code, tbl_kav_jobs_currency.jc_standard "
+                         "FROM tbl_kav_jobs_currency WHERE tbl_kav_jobs_currency.jc_job_code = '" +
+                             job + "';"),
+                ::testing::Not(::testing::Contains(c.refused_row)));
+    EXPECT_THAT(Rows(db, "Select tbl_kav_version_info.kav_database_version from "
+                         "tbl_kav_version_info;"),
+                ElementsAre("v4.0"));
+    db.Close();
   }
 }
 

@@ -164,6 +164,21 @@ TEST_F(RecordsetTest, EveryCallIsNotifiedOnceBeforeItRuns) {
             (Strings{"ADDNEW", "SET\t0\tT\t1", "UPDATE", "ERR\t3022"}));
 }
 
+// A look-up is no call of its own in the trace, but its failure is: the
+// trace shows which operation failed.
+TEST_F(RecordsetTest, FailingFieldLookUpShowsAsItsError) {
+  Recorder recorder;
+  dao::Recordset rs = db.OpenRecordset("t", dao::dbOpenTable);
+  rs.AddNew();
+  EXPECT_EQ(ErrorOf([&] { rs.Fields(2).SetValue("x"); }), dao::kErrItemNotFound);
+  EXPECT_EQ(ErrorOf([&] { rs.Fields("gone").SetValue("x"); }), dao::kErrItemNotFound);
+  rs.Fields(0).SetValue("a");
+  EXPECT_EQ(recorder.lines,
+            (Strings{"OPEN\tt", "ADDNEW", "ERR\t3265", "ERR\t3265", "SET\t0\tT\ta"}));
+  ASSERT_EQ(dao::DBEngine::Instance().Errors().size(), 1u);
+  EXPECT_EQ(dao::DBEngine::Instance().Errors()[0].source(), "DAO.Recordset");
+}
+
 TEST_F(RecordsetTest, ObserverFailureFailsTheCallAsAnEngineError) {
   Recorder recorder;
   recorder.fail_at = 2;  // the AddNew

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -510,26 +511,38 @@ TEST(TrainingFieldFaultTest, RowStoredWithoutTheFieldStaysSoAfterRerun) {
 // ---------------------------------------------------------------------------
 // A killed process.
 
+// In a child process that failed to start `program`: says so on its
+// standard output, where the test reads it, and ends with status 127.
+[[noreturn]] void ExecFailed(const char* program) {
+  const std::string text =
+      std::string("<cannot run ") + program + ": " + std::strerror(errno) + ">\n";
+  (void)!write(STDOUT_FILENO, text.data(), text.size());
+  _exit(127);
+}
+
 // Runs the headless runner with --trace on `mdb` in a child on a pseudo
 // terminal (so its output is line-buffered and it cannot run far ahead of
 // the reader) and kills it with SIGKILL after its `lines`-th output line.
-// Returns true when the child died of that signal.
-bool RunAndKillAfter(const std::string& mdb, size_t lines) {
+// Returns an empty text when the child died of that signal, else what
+// happened and the end of the child's output.
+std::string RunAndKillAfter(const std::string& mdb, size_t lines) {
   int master = -1;
   const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-  if (pid < 0) return false;
+  if (pid < 0) return "<no pseudo terminal>";
   if (pid == 0) {
     execl(KAV_RUN_UPDATE, KAV_RUN_UPDATE, "--trace", mdb.c_str(),
           static_cast<char*>(nullptr));
-    _exit(127);
+    ExecFailed(KAV_RUN_UPDATE);
   }
   size_t seen = 0;
   char buffer[4096];
   bool killed = false;
+  std::string output;
   while (!killed) {
     const ssize_t n = read(master, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;  // the child closed its terminal: it ended
+    output.append(buffer, static_cast<size_t>(n));
     for (ssize_t i = 0; i < n && !killed; ++i) {
       if (buffer[i] == '\n' && ++seen == lines) {
         kill(pid, SIGKILL);
@@ -541,7 +554,9 @@ bool RunAndKillAfter(const std::string& mdb, size_t lines) {
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   close(master);
-  return killed && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+  if (killed && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return {};
+  return "<exit status " + std::to_string(status) + " after " + std::to_string(seen) +
+         " lines> " + output.substr(output.size() - std::min<size_t>(output.size(), 500));
 }
 
 std::string IntegrityCheck(const std::string& path) {
@@ -581,7 +596,7 @@ TEST_P(KilledProcessTest, FileStaysIntactAndRerunCompletes) {
 
   TempDir dir;
   const std::string mdb = MakeSample(dir, Small());
-  ASSERT_TRUE(RunAndKillAfter(mdb, at)) << "the runner was not killed at line " << at;
+  ASSERT_EQ(RunAndKillAfter(mdb, at), "") << "the runner was not killed at line " << at;
   EXPECT_EQ(IntegrityCheck(mdb), "ok");
   EXPECT_EQ(Version(mdb), "v4.0");
 
@@ -683,9 +698,51 @@ TEST(LockedDatabaseTest, UpdateFailsClearlyAndLosesNothing) {
   }
 }
 
+// Copies `file` into `dir` with the permission bits `mode` and returns the
+// copy's path.
+std::string CopyInto(const TempDir& dir, const std::string& file, std::filesystem::perms mode) {
+  const std::string copy = dir.File(std::filesystem::path(file).filename());
+  std::filesystem::copy_file(file, copy, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::permissions(copy, mode);
+  return copy;
+}
+
+// This process's environment for a child that runs as another user, with
+// each sanitizer's suppressions file copied into `dir`: the checkout that
+// holds it may lie where that user cannot enter.
+std::vector<std::string> EnvironmentFor(const TempDir& dir) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string var = *e;
+    const size_t at = var.find("suppressions=");
+    if (var.find("SAN_OPTIONS=") != std::string::npos && at != std::string::npos) {
+      const size_t from = at + std::strlen("suppressions=");
+      const size_t size = var.find(':', from) == std::string::npos
+                              ? std::string::npos
+                              : var.find(':', from) - from;
+      const std::string file = var.substr(from, size);
+      var.replace(from, file.size(), CopyInto(dir, file, std::filesystem::perms(0644)));
+    }
+    env.push_back(var);
+  }
+  return env;
+}
+
 // Runs the headless runner as the unprivileged user "nobody" and returns
-// the prompts of the boxes it printed.
+// the prompts of the boxes it printed.  The runner runs from a copy in a
+// folder of its own that every user may enter, so that the test does not
+// depend on where the checkout lies (a folder of mode 0700 under /root, or
+// one made by mktemp -d).
 std::vector<std::string> RunAsNobody(const std::string& mdb) {
+  TempDir bin;
+  std::filesystem::permissions(bin.path(), std::filesystem::perms(0755));
+  const std::string runner = CopyInto(bin, KAV_RUN_UPDATE, std::filesystem::perms(0755));
+  const std::vector<std::string> env = EnvironmentFor(bin);
+  std::vector<char*> envp;
+  for (const std::string& var : env) envp.push_back(const_cast<char*>(var.c_str()));
+  envp.push_back(nullptr);
+  char* const argv[] = {const_cast<char*>(runner.c_str()), const_cast<char*>(mdb.c_str()),
+                        nullptr};
   int out[2];
   if (pipe(out) != 0) return {"<no pipe>"};
   const pid_t pid = fork();
@@ -693,9 +750,9 @@ std::vector<std::string> RunAsNobody(const std::string& mdb) {
     dup2(out[1], STDOUT_FILENO);
     close(out[0]);
     close(out[1]);
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
-    execl(KAV_RUN_UPDATE, KAV_RUN_UPDATE, mdb.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
+    if (setgid(65534) != 0 || setuid(65534) != 0) ExecFailed("anything as nobody");
+    execve(runner.c_str(), argv, envp.data());
+    ExecFailed(runner.c_str());
   }
   close(out[1]);
   std::string text;
@@ -706,15 +763,19 @@ std::vector<std::string> RunAsNobody(const std::string& mdb) {
   int status = 0;
   waitpid(pid, &status, 0);
   std::vector<std::string> prompts;
-  size_t at = 0;
-  while ((at = text.find("MSGBOX\t", at)) != std::string::npos) {
-    size_t end = text.find('\n', at);
-    std::string line = text.substr(at, end - at);
-    prompts.push_back(line.substr(line.rfind('\t') + 1));
-    at = end;
+  std::string other;  // what the runner printed besides its boxes
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = std::min(text.find('\n', at), text.size());
+    const std::string line = text.substr(at, end - at);
+    if (line.rfind("MSGBOX\t", 0) == 0) {
+      prompts.push_back(line.substr(line.rfind('\t') + 1));
+    } else {
+      other += line + "\n";
+    }
+    at = end + 1;
   }
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    prompts.push_back("<exit status " + std::to_string(status) + ">");
+    prompts.push_back("<exit status " + std::to_string(status) + "> " + other);
   }
   return prompts;
 }

@@ -2,6 +2,7 @@
 // workgroup file, the phases and their error rules, the version stamp.
 
 #include <algorithm>
+#include <clocale>
 #include <ctime>
 #include <optional>
 #include <filesystem>
@@ -430,6 +431,10 @@ TEST(WorkgroupFile, PathWithoutMdbLooksInTheCurrentDirectory) {
 }
 
 TEST(UpdateNote, GeneralDateOfTheLocale) {
+  // The C locale, which every machine has: month/day/year and a 24-hour
+  // time; at midnight the time is left out.
+  const std::string saved = std::setlocale(LC_TIME, nullptr);
+  ASSERT_NE(std::setlocale(LC_TIME, "C"), nullptr);
   std::tm afternoon{};
   afternoon.tm_year = 106;
   afternoon.tm_mon = 2;
@@ -437,15 +442,14 @@ TEST(UpdateNote, GeneralDateOfTheLocale) {
   afternoon.tm_hour = 14;
   afternoon.tm_min = 5;
   afternoon.tm_sec = 9;
-  char expected[64];
-  std::strftime(expected, sizeof expected, "%x %X", &afternoon);
-  EXPECT_EQ(update::UpdateNote(afternoon),
-            std::string("Updated ") + expected + "(davodo5.0.exe) ");
   std::tm midnight = afternoon;
   midnight.tm_hour = midnight.tm_min = midnight.tm_sec = 0;
-  std::strftime(expected, sizeof expected, "%x", &midnight);
-  EXPECT_EQ(update::UpdateNote(midnight),
-            std::string("Updated ") + expected + "(davodo5.0.exe) ");
+  std::tm second_past = midnight;
+  second_past.tm_sec = 1;
+  EXPECT_EQ(update::UpdateNote(afternoon), "Updated 03/15/06 14:05:09(davodo5.0.exe) ");
+  EXPECT_EQ(update::UpdateNote(midnight), "Updated 03/15/06(davodo5.0.exe) ");
+  EXPECT_EQ(update::UpdateNote(second_past), "Updated 03/15/06 00:00:01(davodo5.0.exe) ");
+  std::setlocale(LC_TIME, saved.c_str());
 }
 
 }  // namespace

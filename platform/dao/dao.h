@@ -356,7 +356,11 @@ class Recordset {
   void Edit();  // the current row; 3021 when there is none
   // Writes the new or edited record.  3022 when it collides with a unique
   // index, 3314 when a required field is Null, 3201 when a relation refuses
-  // it, 3020 without AddNew or Edit, 3027 on a forward-only recordset.
+  // it, 3020 without AddNew or Edit, 3027 on a forward-only recordset.  A
+  // refused record leaves the file exactly as it was, also where another
+  // program has given the table a conflict clause (it never replaces a
+  // stored row or drops the record) or triggers of its own (one that
+  // refuses or skips the record raises 3000 with SQLite's text).
   void Update(int type = dbUpdateRegular, bool force = false);
   void CancelUpdate();
   void Close();
@@ -391,11 +395,11 @@ class Database {
   // Runs an UPDATE or DELETE in the engine's SQL dialect.  The WHERE clause
   // is evaluated on the rows as they were before the statement.  Without
   // dbFailOnError, a row the engine cannot change (a key collision, a value
-  // its column refuses, a relation) is left exactly as it was, without an
-  // error, and the other rows change.  With dbFailOnError such a row fails
-  // the whole statement, which is undone, and its error is raised.  A fault
-  // of the statement as a whole (syntax, unknown table or column) always
-  // raises.
+  // its column refuses, a relation, a trigger of the table that refuses or
+  // skips it) is left exactly as it was, without an error, and the other
+  // rows change.  With dbFailOnError such a row fails the whole statement,
+  // which is undone, and its error is raised.  A fault of the statement as
+  // a whole (syntax, unknown table or column) always raises.
   void Execute(const std::string& sql, int options = 0);
   long RecordsAffected() const;
 
@@ -434,9 +438,11 @@ class Workspace {
   std::string UserName() const;
 
   // Opens shared and read-write.  3024 when the file does not exist, 3343
-  // when it is not a database of this engine, 3033 when it belongs to
-  // another workgroup or another owner.  A refused open writes nothing to
-  // the file.  The same file may be open more than once at a time.
+  // when it is not a database of this engine or is damaged (a column, an
+  // index or a relation's rule that its catalog names is not in the file),
+  // 3033 when it belongs to another workgroup or another owner.  A refused
+  // open writes nothing to the file.  The same file may be open more than
+  // once at a time.
   Database OpenDatabase(const std::string& path);
   // A new, empty database owned by this workspace's workgroup and user.
   Database CreateDatabase(const std::string& path);

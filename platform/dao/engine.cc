@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <iterator>
 
 #include "platform/dao/internal/engine.h"
 #include "platform/text.h"
@@ -128,15 +130,45 @@ const char* StorageType(int type) {
 // ---------------------------------------------------------------------------
 // SQLite.
 
+namespace {
+
+// The engine's own triggers raise "daosys:<number>:<description>".
+constexpr char kTriggerTag[] = "daosys:";
+constexpr size_t kTriggerTagSize = sizeof kTriggerTag - 1;
+
+// The number of a message raised by one of the engine's own triggers, or 0.
+//
+// Anyone who opens the file with another SQLite program may add triggers of
+// their own, with any text in their RAISE, the tag included.  So a message
+// counts as the engine's only when SQLite reports it as a trigger's RAISE,
+// it begins with the tag, and the tag is followed by a number that the
+// engine's triggers raise (the relation errors 3200 and 3201) and ':'.  A
+// message that carries the tag anywhere else keeps SQLite's own mapping;
+// and a message copied from the engine's triggers word for word can at most
+// raise a relation error, which every caller reports as a failure: no
+// trigger text can make a refused write pass for a duplicate key (3022)
+// that callers skip without a word.
+long EngineTriggerNumber(int rc, const std::string& message) {
+  if (rc != SQLITE_CONSTRAINT_TRIGGER || message.compare(0, kTriggerTagSize, kTriggerTag) != 0) {
+    return 0;
+  }
+  for (long number : {long{kErrRelatedRecordsExist}, long{kErrRelatedRecordRequired}}) {
+    const std::string prefix = std::to_string(number) + ":";
+    if (message.compare(kTriggerTagSize, prefix.size(), prefix) == 0) return number;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string TriggerMessage(long number, const std::string& description) {
+  return kTriggerTag + std::to_string(number) + ":" + description;
+}
+
 void RaiseSqlite(sqlite3* db, int rc) {
   const std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  // Relation triggers carry our own number: "daosys:3201:description".
-  const size_t tag = message.find("daosys:");
-  if (tag != std::string::npos) {
-    const size_t colon = message.find(':', tag + 7);
-    if (colon != std::string::npos) {
-      Raise(std::atol(message.c_str() + tag + 7), message.substr(colon + 1));
-    }
+  if (const long number = EngineTriggerNumber(rc, message)) {
+    Raise(number, message.substr(message.find(':', kTriggerTagSize) + 1));
   }
   switch (rc) {
     case SQLITE_CONSTRAINT_UNIQUE:
@@ -524,9 +556,33 @@ sqlite3_stmt* DatabaseImpl::Cached(const std::string& sql) {
   return stmt;
 }
 
+void DatabaseImpl::BeginRow() {
+  if (row_savepoint_[0] == nullptr) {
+    // All three are prepared before the first write, so that the rollback
+    // never has to prepare anything.
+    row_savepoint_[0] = Cached("SAVEPOINT daosys_row");
+    row_savepoint_[1] = Cached("RELEASE daosys_row");
+    row_savepoint_[2] = Cached("ROLLBACK TO daosys_row");
+  }
+  Statement(conn, row_savepoint_[0]).Run();
+}
+
+void DatabaseImpl::ReleaseRow() { Statement(conn, row_savepoint_[1]).Run(); }
+
+void DatabaseImpl::RollBackRow() {
+  // Errors are ignored: the error of the write is the one raised, and a
+  // savepoint already gone (a trigger's RAISE(ROLLBACK) ends the whole
+  // transaction) leaves nothing to undo here.
+  for (sqlite3_stmt* stmt : {row_savepoint_[2], row_savepoint_[1]}) {
+    sqlite3_step(stmt);
+    sqlite3_reset(stmt);
+  }
+}
+
 void DatabaseImpl::CloseConnection() {
   for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
   statements_.clear();
+  std::fill(std::begin(row_savepoint_), std::end(row_savepoint_), nullptr);
   schema_.reset();
   if (conn != nullptr) {
     sqlite3_close_v2(conn);
@@ -660,6 +716,23 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
     Raise(kErrNoPermission,
           "You do not have permission to open '" + path +
               "': it belongs to another workgroup or another owner.");
+  }
+  // The keys and rules the catalog names must be in the file: a table
+  // rebuilt by another program may have lost the unique index that refuses
+  // duplicates, and no update may run on keys it cannot trust.
+  std::string missing;
+  try {
+    missing = MissingFromFile(db->conn, *LoadSchema(db->conn));
+  } catch (const kav::Error& error) {
+    if (error.number() == kErrLocked) {
+      db->CloseConnection();
+      throw;
+    }
+    missing = "its catalog cannot be read (" + error.description() + ")";
+  }
+  if (!missing.empty()) {
+    db->CloseConnection();
+    Raise(kErrUnrecognizedFormat, "The database '" + path + "' is damaged: " + missing + ".");
   }
   if (!read_only) SetConnectionModes(db->conn);
   return db;

@@ -5,11 +5,13 @@
 // columns' types; only bound parameters and our own quoted names reach
 // SQLite.  UPDATE and DELETE first select the rowids that the WHERE clause
 // matches, so it sees the rows as they were before the statement, then
-// change the rows one by one inside one savepoint.  A row that cannot change
-// (a key collision, a refused value, a relation) stays as it was; without
-// dbFailOnError the other rows change, with it the savepoint is rolled back
-// and the row's error raised.
+// change the rows one by one inside one savepoint, each row whole or not at
+// all (WriteWholeRow).  A row that cannot change (a key collision, a refused
+// value, a relation, a trigger that refuses or skips it) stays as it was;
+// without dbFailOnError the other rows change, with it the savepoint is
+// rolled back and the row's error raised.
 
+#include <utility>
 #include <variant>
 
 #include "platform/dao/internal/engine.h"
@@ -107,6 +109,18 @@ struct Assignment {
   int source = -1;  // field index of a column-to-column assignment
 };
 
+// Writes one row of a statement.  Without dbFailOnError the row's write is
+// whole by itself (WriteWholeRow); with it, any failure rolls the whole
+// statement back, so a savepoint of the row's own would add nothing.
+template <class F>
+void WriteStatementRow(DatabaseImpl& db, bool fail_on_error, F&& write) {
+  if (fail_on_error) {
+    write();
+  } else {
+    WriteWholeRow(db, std::forward<F>(write));
+  }
+}
+
 // A statement's changes, one row at a time, in a savepoint.
 template <class ChangeRow>
 void ChangeRows(DatabaseImpl& db, const std::vector<int64_t>& rows, bool fail_on_error,
@@ -119,8 +133,8 @@ void ChangeRows(DatabaseImpl& db, const std::vector<int64_t>& rows, bool fail_on
         if (change_row(rowid)) ++affected;
       } catch (const kav::Error&) {
         if (fail_on_error) throw;
-        // Without dbFailOnError the row stays as it was; a failed single-row
-        // statement has undone itself.
+        // Without dbFailOnError the row stays as it was: its write has
+        // been rolled back whole.
       }
     }
     Exec(db.conn, "RELEASE daosys_exec");
@@ -156,7 +170,7 @@ void RunUpdate(DatabaseImpl& db, const sql::UpdateStatement& u, bool fail_on_err
     sets += QuoteName(t.fields[a.target].name) + " = ?";
   }
   const std::string sql =
-      "UPDATE " + QuoteName(t.name) + " SET " + sets + " WHERE rowid = ?";
+      "UPDATE OR ABORT " + QuoteName(t.name) + " SET " + sets + " WHERE rowid = ?";
   ChangeRows(db, rows, fail_on_error, [&](int64_t rowid) {
     std::vector<Value> old_row = ReadRowValues(db, t, rowid);
     std::vector<Value> values;
@@ -175,8 +189,12 @@ void RunUpdate(DatabaseImpl& db, const sql::UpdateStatement& u, bool fail_on_err
     Statement st(db.conn, db.Cached(sql));
     for (size_t i = 0; i < values.size(); ++i) st.BindValue(static_cast<int>(i + 1), values[i]);
     st.Bind(static_cast<int>(values.size() + 1), rowid);
-    st.Run();
-    return sqlite3_changes(db.conn) > 0;
+    WriteStatementRow(db, fail_on_error, [&] {
+      st.Run();
+      // The row was read just now, so only a trigger can have skipped it.
+      if (sqlite3_changes(db.conn) == 0) RaiseRowIgnored(t);
+    });
+    return true;
   });
 }
 
@@ -187,11 +205,22 @@ void RunDelete(DatabaseImpl& db, const sql::DeleteStatement& d, bool fail_on_err
   const Where where = BuildWhere(t, d.where, now);
   const std::vector<int64_t> rows = MatchingRows(db, t, where);
   const std::string sql = "DELETE FROM " + QuoteName(t.name) + " WHERE rowid = ?";
+  const std::string still_there = "SELECT 1 FROM " + QuoteName(t.name) + " WHERE rowid = ?";
   ChangeRows(db, rows, fail_on_error, [&](int64_t rowid) {
     Statement st(db.conn, db.Cached(sql));
     st.Bind(1, rowid);
-    st.Run();
-    return sqlite3_changes(db.conn) > 0;
+    bool deleted = false;
+    WriteStatementRow(db, fail_on_error, [&] {
+      st.Run();
+      deleted = sqlite3_changes(db.conn) > 0;
+      if (deleted) return;
+      // Gone already (the cascade of an earlier row deleted it) is no
+      // error; still there, a trigger skipped it.
+      Statement row(db.conn, db.Cached(still_there));
+      row.Bind(1, rowid);
+      if (row.Step()) RaiseRowIgnored(t);
+    });
+    return deleted;
   });
 }
 

@@ -31,6 +31,9 @@ std::string TraceLine(const Call& call) {
       return "UPDATE";
     case CallKind::kExecute:
       return "EXEC\t" + std::to_string(call.options) + "\t" + EscapeLineBreaks(call.text);
+    case CallKind::kFieldLookup:
+      return "FIELD\t" + (call.index >= 0 ? std::to_string(call.index)
+                                           : EscapeLineBreaks(call.text));
     case CallKind::kOther:
       break;
   }

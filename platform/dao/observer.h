@@ -21,13 +21,17 @@ enum class CallKind {
   kSetField,   // Fields(index).Value = value
   kUpdate,
   kExecute,    // Execute(text, options)
+  // Fields(index) or Fields(text) of a recordset: the observer hears of it
+  // only when it fails (OnError without OnCall), so that a failing look-up
+  // shows in a trace while a clean trace holds no line for look-ups.
+  kFieldLookup,
   kOther,      // everything else; text names the call ("CreateWorkspace", ...)
 };
 
 struct Call {
   CallKind kind = CallKind::kOther;
   std::string text;   // table, SQL text, or the name of another call
-  int index = -1;     // field ordinal of kSetField
+  int index = -1;     // field ordinal of kSetField and kFieldLookup
   Value value;        // value of kSetField, as the caller passed it
   int options = 0;    // options of kExecute
 };
@@ -39,7 +43,7 @@ class CallObserver {
   // makes the call fail with that error, exactly as if the engine had raised
   // it (it reaches the engine's Errors list and OnError).
   virtual void OnCall(const Call& call) = 0;
-  // Called when `call` fails, after OnCall.
+  // Called when `call` fails, after OnCall (a kFieldLookup has none).
   virtual void OnError(const Call& call, const kav::Error& error) {
     (void)call;
     (void)error;
@@ -51,7 +55,7 @@ CallObserver* SetCallObserver(CallObserver* observer);
 
 // The call as one line of a trace, fields separated by one TAB:
 //   OPEN table | ADDNEW | EDIT | SET i T|I value | UPDATE | EXEC options sql
-//   | CALL name
+//   | FIELD i|name | CALL name
 // ("I" marks a value written as a 16-bit integer).  Line feeds and carriage
 // returns are written as \n and \r.
 std::string TraceLine(const Call& call);

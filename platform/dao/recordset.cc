@@ -180,12 +180,15 @@ void Recordset::Update(int type, bool force) {
     if (rs.mode == RecordsetImpl::Mode::kAddNew) {
       std::string marks;
       for (size_t i = 0; i < t->fields.size(); ++i) marks += i == 0 ? "?" : ", ?";
-      Statement st(db.conn, db.Cached("INSERT INTO " + QuoteName(t->name) + " (" +
+      Statement st(db.conn, db.Cached("INSERT OR ABORT INTO " + QuoteName(t->name) + " (" +
                                       ColumnList(*t) + ") VALUES (" + marks + ")"));
       for (size_t i = 0; i < rs.buffer.size(); ++i) {
         st.BindValue(static_cast<int>(i + 1), rs.buffer[i]);
       }
-      st.Run();
+      WriteWholeRow(db, [&] {
+        st.Run();
+        if (sqlite3_changes(db.conn) == 0) RaiseRowIgnored(*t);
+      });
     } else {
       if (!rs.current) NoCurrentRecord();
       std::string sets;
@@ -193,14 +196,16 @@ void Recordset::Update(int type, bool force) {
         if (!sets.empty()) sets += ", ";
         sets += QuoteName(f.name) + " = ?";
       }
-      Statement st(db.conn, db.Cached("UPDATE " + QuoteName(t->name) + " SET " + sets +
-                                      " WHERE rowid = ?"));
+      Statement st(db.conn, db.Cached("UPDATE OR ABORT " + QuoteName(t->name) + " SET " +
+                                      sets + " WHERE rowid = ?"));
       for (size_t i = 0; i < rs.buffer.size(); ++i) {
         st.BindValue(static_cast<int>(i + 1), rs.buffer[i]);
       }
       st.Bind(static_cast<int>(rs.buffer.size() + 1), *rs.current);
-      st.Run();
-      if (sqlite3_changes(db.conn) == 0) RecordDeleted();
+      WriteWholeRow(db, [&] {
+        st.Run();
+        if (sqlite3_changes(db.conn) == 0) RecordDeleted();
+      });
     }
     rs.mode = RecordsetImpl::Mode::kNone;
     rs.buffer.clear();
@@ -226,7 +231,10 @@ void Recordset::Close() {
 }
 
 RecordsetField Recordset::Fields(int index) const {
-  return RunQuiet("DAO.Recordset", [&] {
+  Call call;
+  call.kind = CallKind::kFieldLookup;
+  call.index = index;
+  return RunLookup(call, "DAO.Recordset", [&] {
     RecordsetImpl& rs = Open(impl_);
     size_t count = rs.columns.size();
     if (rs.table_type) {
@@ -243,7 +251,10 @@ RecordsetField Recordset::Fields(int index) const {
 }
 
 RecordsetField Recordset::Fields(const std::string& name) const {
-  return RunQuiet("DAO.Recordset", [&] {
+  Call call;
+  call.kind = CallKind::kFieldLookup;
+  call.text = name;
+  return RunLookup(call, "DAO.Recordset", [&] {
     RecordsetImpl& rs = Open(impl_);
     if (rs.table_type) {
       const TableSchema* t = nullptr;

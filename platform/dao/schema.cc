@@ -78,15 +78,19 @@ std::shared_ptr<FieldImpl> AttachedTableField(const std::shared_ptr<DatabaseImpl
 // ---------------------------------------------------------------------------
 // Building indexes and relations.
 
+std::string PhysicalIndexName(int64_t id) { return "daosys_ix_" + std::to_string(id); }
+
+// Unique keys ignore letter case, as the records system's stored keys
+// expect: 'fuma' collides with 'FUMA'.  Other types keep SQLite's own.
+bool FoldsCase(const FieldDef& f) { return f.type == dbText; }
+
 std::string IndexColumns(const TableSchema& table, const std::vector<IndexFieldDef>& fields) {
   std::string out;
   for (const IndexFieldDef& x : fields) {
     const FieldDef& f = FieldOf(table, x.field_id);
     if (!out.empty()) out += ", ";
     out += QuoteName(f.name);
-    // Unique keys ignore letter case, as the records system's stored keys
-    // expect: 'fuma' collides with 'FUMA'.
-    if (f.type == dbText) out += " COLLATE NOCASE";
+    if (FoldsCase(f)) out += " COLLATE NOCASE";
     if (x.attributes & dbDescending) out += " DESC";
   }
   return out;
@@ -95,7 +99,7 @@ std::string IndexColumns(const TableSchema& table, const std::vector<IndexFieldD
 void CreatePhysicalIndex(DatabaseImpl& db, const TableSchema& table, int64_t id,
                          bool unique, const std::vector<IndexFieldDef>& fields) {
   Exec(db.conn, std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX " +
-                    QuoteName("daosys_ix_" + std::to_string(id)) + " ON " +
+                    QuoteName(PhysicalIndexName(id)) + " ON " +
                     QuoteName(table.name) + " (" + IndexColumns(table, fields) + ")");
 }
 
@@ -166,7 +170,7 @@ int64_t AddIndex(DatabaseImpl& db, int64_t table_id, const IndexDef& def) {
 }
 
 void RemoveIndex(DatabaseImpl& db, int64_t id) {
-  Exec(db.conn, "DROP INDEX IF EXISTS " + QuoteName("daosys_ix_" + std::to_string(id)));
+  Exec(db.conn, "DROP INDEX IF EXISTS " + QuoteName(PhysicalIndexName(id)));
   Statement a(db.conn, "DELETE FROM daosys_index_fields WHERE index_id = ?");
   a.Bind(1, id).Run();
   Statement b(db.conn, "DELETE FROM daosys_indexes WHERE id = ?");
@@ -222,6 +226,12 @@ std::string MatchCondition(const TableSchema& primary, const TableSchema& foreig
   return out;
 }
 
+// The name of a relation trigger: on the foreign table "fi" (insert) and
+// "fu" (update), on the primary table "pd" (delete) and "pu" (update).
+std::string RelationTriggerName(int64_t relation_id, const char* what) {
+  return "daosys_rel_" + std::to_string(relation_id) + "_" + what;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -247,7 +257,7 @@ void CreateRelationTriggers(DatabaseImpl& db) {
     const TableSchema& p = TableOf(*schema, r.table_id);
     const TableSchema& f = TableOf(*schema, r.foreign_table_id);
     const std::string P = QuoteName(p.name), F = QuoteName(f.name);
-    const std::string prefix = "daosys_rel_" + std::to_string(r.id) + "_";
+    auto name = [&](const char* what) { return QuoteName(RelationTriggerName(r.id, what)); };
     std::string any_new, foreign_cols, primary_cols, old_differs, set_new;
     for (const auto& [pid, fid] : r.fields) {
       const std::string pn = QuoteName(FieldOf(p, pid).name);
@@ -263,41 +273,113 @@ void CreateRelationTriggers(DatabaseImpl& db) {
            "OLD." + pn + " IS NOT NEW." + pn + KeyCollation(FieldOf(p, pid)));
       join(set_new, ", ", fn + " = NEW." + pn);
     }
-    const std::string required = QuoteText(
-        "daosys:3201:You cannot add or change a record because a related record is "
-        "required in table '" + p.name + "' (relation '" + r.name + "').");
-    const std::string related = QuoteText(
-        "daosys:3200:The record cannot be deleted or changed because table '" + f.name +
-        "' includes related records (relation '" + r.name + "').");
+    const std::string required = QuoteText(TriggerMessage(
+        kErrRelatedRecordRequired,
+        "You cannot add or change a record because a related record is required in table '" +
+            p.name + "' (relation '" + r.name + "')."));
+    const std::string related = QuoteText(TriggerMessage(
+        kErrRelatedRecordsExist, "The record cannot be deleted or changed because table '" +
+                                     f.name + "' includes related records (relation '" +
+                                     r.name + "')."));
     const std::string unmatched = "(" + any_new + ") AND NOT EXISTS (SELECT 1 FROM " + P +
                                   " WHERE " + MatchCondition(p, f, r, P + ".", "NEW.") + ")";
-    Exec(db.conn, "CREATE TRIGGER " + QuoteName(prefix + "fi") + " BEFORE INSERT ON " + F +
+    Exec(db.conn, "CREATE TRIGGER " + name("fi") + " BEFORE INSERT ON " + F +
                       " WHEN " + unmatched + " BEGIN SELECT RAISE(ABORT, " + required +
                       "); END");
-    Exec(db.conn, "CREATE TRIGGER " + QuoteName(prefix + "fu") + " BEFORE UPDATE OF " +
+    Exec(db.conn, "CREATE TRIGGER " + name("fu") + " BEFORE UPDATE OF " +
                       foreign_cols + " ON " + F + " WHEN " + unmatched +
                       " BEGIN SELECT RAISE(ABORT, " + required + "); END");
     const std::string referenced = MatchCondition(p, f, r, "OLD.", F + ".");
     if (r.attributes & dbRelationDeleteCascade) {
-      Exec(db.conn, "CREATE TRIGGER " + QuoteName(prefix + "pd") + " AFTER DELETE ON " + P +
+      Exec(db.conn, "CREATE TRIGGER " + name("pd") + " AFTER DELETE ON " + P +
                         " BEGIN DELETE FROM " + F + " WHERE " + referenced + "; END");
     } else {
-      Exec(db.conn, "CREATE TRIGGER " + QuoteName(prefix + "pd") + " BEFORE DELETE ON " + P +
+      Exec(db.conn, "CREATE TRIGGER " + name("pd") + " BEFORE DELETE ON " + P +
                         " WHEN EXISTS (SELECT 1 FROM " + F + " WHERE " + referenced +
                         ") BEGIN SELECT RAISE(ABORT, " + related + "); END");
     }
     if (r.attributes & dbRelationUpdateCascade) {
-      Exec(db.conn, "CREATE TRIGGER " + QuoteName(prefix + "pu") + " AFTER UPDATE OF " +
+      Exec(db.conn, "CREATE TRIGGER " + name("pu") + " AFTER UPDATE OF " +
                         primary_cols + " ON " + P + " WHEN " + old_differs +
                         " BEGIN UPDATE " + F + " SET " + set_new + " WHERE " + referenced +
                         "; END");
     } else {
-      Exec(db.conn, "CREATE TRIGGER " + QuoteName(prefix + "pu") + " BEFORE UPDATE OF " +
+      Exec(db.conn, "CREATE TRIGGER " + name("pu") + " BEFORE UPDATE OF " +
                         primary_cols + " ON " + P + " WHEN (" + old_differs +
                         ") AND EXISTS (SELECT 1 FROM " + F + " WHERE " + referenced +
                         ") BEGIN SELECT RAISE(ABORT, " + related + "); END");
     }
   }
+}
+
+// ---------------------------------------------------------------------------
+// The catalog against the file.  Another SQLite program can change the file
+// behind the catalog's back (a table rebuilt without its indexes, a trigger
+// dropped), and then the engine would no longer refuse what it promises to.
+
+std::string MissingFromFile(sqlite3* conn, const Schema& schema) {
+  Statement columns(conn, "SELECT name FROM pragma_table_info(?)");
+  Statement index(conn, "SELECT \"unique\", partial FROM pragma_index_list(?) WHERE name = ?");
+  Statement keys(conn,
+                 "SELECT name, \"desc\", coll FROM pragma_index_xinfo(?) WHERE key "
+                 "ORDER BY seqno");
+  Statement trigger(conn,
+                    "SELECT 1 FROM sqlite_master WHERE type = 'trigger' AND name = ? AND "
+                    "tbl_name = ? COLLATE NOCASE");
+  for (const TableSchema& t : schema.tables) {
+    const std::string of_table = " of table '" + t.name + "'";
+    std::vector<std::string> names;
+    columns.Reset();
+    columns.Bind(1, t.name);
+    while (columns.Step()) names.push_back(columns.Text(0));
+    for (const FieldDef& f : t.fields) {
+      if (std::none_of(names.begin(), names.end(),
+                       [&](const std::string& n) { return SameName(n, f.name); })) {
+        return "the column of field '" + f.name + "'" + of_table + " is missing";
+      }
+    }
+    for (const IndexDef& i : t.indexes) {
+      const std::string physical = PhysicalIndexName(i.id);
+      const std::string wrong = "the index '" + i.name + "'" + of_table +
+                                " is missing or not as its catalog describes it";
+      index.Reset();
+      index.Bind(1, t.name).Bind(2, physical);
+      if (!index.Step() || (index.Int(0) != 0) != (i.unique || i.primary) || index.Int(1) != 0) {
+        return wrong;
+      }
+      keys.Reset();
+      keys.Bind(1, physical);
+      for (const IndexFieldDef& x : i.fields) {
+        const FieldDef* f = t.FieldById(x.field_id);
+        if (f == nullptr || !keys.Step() || !SameName(keys.Text(0), f->name) ||
+            (keys.Int(1) != 0) != ((x.attributes & dbDescending) != 0) ||
+            !SameName(keys.Text(2), FoldsCase(*f) ? "NOCASE" : "BINARY")) {
+          return wrong;
+        }
+      }
+      if (i.fields.empty() || keys.Step()) return wrong;
+    }
+  }
+  for (const RelationDef& r : schema.relations) {
+    const TableSchema* p = schema.TableById(r.table_id);
+    const TableSchema* f = schema.TableById(r.foreign_table_id);
+    const bool fields_there =
+        p != nullptr && f != nullptr && !r.fields.empty() &&
+        std::all_of(r.fields.begin(), r.fields.end(), [&](const auto& pair) {
+          return p->FieldById(pair.first) != nullptr && f->FieldById(pair.second) != nullptr;
+        });
+    if (!fields_there) return "the tables or fields of relation '" + r.name + "' are missing";
+    if (r.attributes & dbRelationDontEnforce) continue;
+    for (const auto& [what, table] : {std::pair{"fi", f}, {"fu", f}, {"pd", p}, {"pu", p}}) {
+      trigger.Reset();
+      trigger.Bind(1, RelationTriggerName(r.id, what)).Bind(2, table->name);
+      if (!trigger.Step()) {
+        return "the rules of relation '" + r.name + "' are missing (trigger '" +
+               RelationTriggerName(r.id, what) + "')";
+      }
+    }
+  }
+  return {};
 }
 
 // ---------------------------------------------------------------------------
@@ -337,6 +419,11 @@ void CheckRowBeforeWrite(const TableSchema& table, const std::vector<Value>& row
       }
     }
   }
+}
+
+void RaiseRowIgnored(const TableSchema& table) {
+  Raise(kErrGeneric, "The record was not written: a trigger of table '" + table.name +
+                         "' skipped it.");
 }
 
 // ---------------------------------------------------------------------------

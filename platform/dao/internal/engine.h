@@ -92,15 +92,21 @@ class CallFrame {
 };
 
 template <class F>
-auto RunCall(const Call& call, const char* source, F&& body) -> decltype(body()) {
-  CallFrame frame(&call, source);
+auto RunFrame(const Call* call, bool notify, const char* source, F&& body)
+    -> decltype(body()) {
+  CallFrame frame(call, source);
   try {
-    frame.Notify();
+    if (notify) frame.Notify();
     return body();
   } catch (const kav::Error& error) {
     frame.Failed(error);
     throw;
   }
+}
+
+template <class F>
+auto RunCall(const Call& call, const char* source, F&& body) -> decltype(body()) {
+  return RunFrame(&call, true, source, std::forward<F>(body));
 }
 
 // A call of kind kOther named `name`.
@@ -115,13 +121,14 @@ auto RunOther(const char* name, const char* source, F&& body) -> decltype(body()
 // A property getter: not notified, but a failure fills the error list.
 template <class F>
 auto RunQuiet(const char* source, F&& body) -> decltype(body()) {
-  CallFrame frame(nullptr, source);
-  try {
-    return body();
-  } catch (const kav::Error& error) {
-    frame.Failed(error);
-    throw;
-  }
+  return RunFrame(nullptr, false, source, std::forward<F>(body));
+}
+
+// A look-up the observer hears of only when it fails: a failure fills the
+// error list and is told to the observer as the failure of `call`.
+template <class F>
+auto RunLookup(const Call& call, const char* source, F&& body) -> decltype(body()) {
+  return RunFrame(&call, false, source, std::forward<F>(body));
 }
 
 [[noreturn]] void RaiseNothing();  // 91
@@ -139,6 +146,9 @@ long CharacterCount(const std::string& utf8);
 // SQLite.
 
 [[noreturn]] void RaiseSqlite(sqlite3* db, int rc);
+// The text of a RAISE in the engine's own triggers, which RaiseSqlite turns
+// back into `number` and `description`.
+std::string TriggerMessage(long number, const std::string& description);
 void Exec(sqlite3* db, const std::string& sql);
 
 // A prepared statement, reset (never left running) when it goes.
@@ -259,6 +269,11 @@ struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
   sqlite3_stmt* Cached(const std::string& sql);
   void CloseConnection();
 
+  // The savepoint around one row's write (WriteWholeRow).
+  void BeginRow();
+  void ReleaseRow();
+  void RollBackRow();  // never raises
+
   // Raises 3420 once the database is closed.
   void CheckOpen() const;
 
@@ -266,7 +281,26 @@ struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
   std::shared_ptr<Schema> schema_;
   int64_t schema_data_version_ = -1;
   std::unordered_map<std::string, sqlite3_stmt*> statements_;
+  // SAVEPOINT, RELEASE and ROLLBACK TO of the row savepoint, of the cache.
+  sqlite3_stmt* row_savepoint_[3] = {};
 };
+
+// Runs `write`, the change of one row, so that it takes effect whole or
+// leaves the file exactly as it was: in a savepoint that is rolled back on
+// any error, so that neither a trigger's RAISE(FAIL) nor any other partial
+// change stays.  Its statement says OR ABORT, so that no conflict clause of
+// the table can replace a stored row or ignore the written one.
+template <class F>
+void WriteWholeRow(DatabaseImpl& db, F&& write) {
+  db.BeginRow();
+  try {
+    write();
+    db.ReleaseRow();
+  } catch (...) {
+    db.RollBackRow();
+    throw;
+  }
+}
 
 // What a workspace is, shared by its handles and its databases.
 struct WorkspaceCore {
@@ -377,6 +411,11 @@ void ExecuteStatement(DatabaseImpl& db, const std::string& text, int options);
 void DropRelationTriggers(DatabaseImpl& db);
 void CreateRelationTriggers(DatabaseImpl& db);
 
+// What the catalog `schema` promises and the file `conn` lacks (a table's
+// column; an index with its columns, order, collation and uniqueness; a
+// relation's tables, fields and triggers), in words; empty when nothing.
+std::string MissingFromFile(sqlite3* conn, const Schema& schema);
+
 // Logs `user` on to the workgroup file at `path`: returns the workgroup's
 // id and sets `stored_user` to the account's name as stored.  3028 for a
 // file that is missing or no workgroup file, 3029 for a refused account.
@@ -396,6 +435,9 @@ Value ValueForField(const Value& value, const FieldDef& field);
 // Required fields and required or primary index fields of a row (3314,
 // 3058) before it is written.
 void CheckRowBeforeWrite(const TableSchema& table, const std::vector<Value>& row);
+// A write of one row that changed nothing although the row was there: a
+// trigger of the table skipped it (RAISE(IGNORE)).  Raises 3000.
+[[noreturn]] void RaiseRowIgnored(const TableSchema& table);
 
 // Access to the private parts of the public classes.
 struct Access {

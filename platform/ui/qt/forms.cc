@@ -3,18 +3,23 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
-#include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QFocusEvent>
 #include <QFont>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStorageInfo>
+#include <QStyledItemDelegate>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/error.h"
 #include "platform/ui/message_box.h"
@@ -23,8 +28,12 @@ namespace ui {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
+// A file system name as it is drawn; the name itself stays in bytes.
+QString Shown(const std::string& name) { return QFile::decodeName(QByteArray::fromStdString(name)); }
 
 int Pixels(int twips) { return twips / kTwipsPerPixel; }
 
@@ -41,9 +50,109 @@ class FocusComboBox : public QComboBox {
   }
 };
 
+// A list whose highlight is its selection.  When it gets the focus with
+// nothing highlighted, Qt would make the first entry current without
+// highlighting it, and the keys would then move on from there; the list
+// keeps no current entry instead, so the first key highlights the entry it
+// names: End the last one, the others the first.
+class HighlightList : public QListWidget {
+ public:
+  // `click` runs when the highlight changes, by the mouse or the keyboard,
+  // and when the mouse clicks the entry that is highlighted already.
+  explicit HighlightList(Event* click) {
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(this, &QListWidget::itemSelectionChanged, [click] { RaiseEvent(*click); });
+    connect(this, &QListWidget::itemClicked, [this, click] {
+      if (pressed_highlighted_) RaiseEvent(*click);
+    });
+  }
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override {
+    QListWidgetItem* pressed = itemAt(event->position().toPoint());
+    pressed_highlighted_ = pressed != nullptr && pressed->isSelected();
+    QListWidget::mousePressEvent(event);
+  }
+  void focusInEvent(QFocusEvent* event) override {
+    QListWidget::focusInEvent(event);
+    if (selectedItems().isEmpty()) {
+      selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    }
+  }
+  QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override {
+    if (action == MoveEnd && !currentIndex().isValid() && count() > 0) {
+      return indexFromItem(item(count() - 1));
+    }
+    return QListWidget::moveCursor(action, modifiers);
+  }
+
+ private:
+  bool pressed_highlighted_ = false;
+};
+
+// Draws the directory list's entries indented by their depth, kept in
+// kDepthRole; the entries' texts are the bare names, so that typing a name
+// finds its entry.
+constexpr int kDepthRole = Qt::UserRole;
+class IndentedEntries : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyleOptionViewItem indented(option);
+    indented.rect.setLeft(option.rect.left() + index.data(kDepthRole).toInt() *
+                                                   option.fontMetrics.horizontalAdvance("  "));
+    QStyledItemDelegate::paint(painter, indented, index);
+  }
+};
+
+// A button that Enter presses when it has the focus, as Space does.
+class EnterButton : public QPushButton {
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+      if (!event->isAutoRepeat()) click();
+      return;
+    }
+    QPushButton::keyPressEvent(event);
+  }
+};
+
+// A window that Escape does not close: none of its buttons is a cancel
+// button.
+class Window : public QDialog {
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->matches(QKeySequence::Cancel)) return;
+    QDialog::keyPressEvent(event);
+  }
+};
+
 std::string Normalized(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path.empty() ? "/" : path;
+}
+
+// The names in `dir` of the visible entries that are directories (or
+// files), in the order the lists show them: by name without regard to
+// letter case.  A directory that cannot be read has none.
+std::vector<std::string> Names(const std::string& dir, bool directories) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+    std::string name = it->path().filename().string();
+    if (name.starts_with('.')) continue;  // hidden
+    std::error_code type_error;
+    if (directories ? it->is_directory(type_error) : it->is_regular_file(type_error)) {
+      names.push_back(name);
+    }
+  }
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    int order = Shown(a).compare(Shown(b), Qt::CaseInsensitive);
+    return order != 0 ? order < 0 : a < b;
+  });
+  return names;
 }
 
 }  // namespace
@@ -72,18 +181,25 @@ void RaiseEvent(const Event& handler) {
 Control::Control(Form& form, QWidget* widget, int left, int top, int width,
                  int height, int tab_index)
     : widget_(widget), tab_index_(tab_index) {
+  form.controls_.push_back(this);
   widget_->setParent(form.widget());
   widget_->setGeometry(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
 }
 
-void Control::SetToolTipText(const std::string& text) { widget_->setToolTip(Q(text)); }
-std::string Control::ToolTipText() const { return S(widget_->toolTip()); }
+void Control::SetToolTipText(const std::string& text) {
+  tool_tip_ = text;
+  // Qt draws a tooltip that looks like markup as rich text; such a text is
+  // escaped, blanks included, so that it shows character for character.
+  QString shown = Q(text);
+  widget_->setToolTip(Qt::mightBeRichText(shown) ? Qt::convertFromPlainText(shown) : shown);
+}
 void Control::SetEnabled(bool enabled) { widget_->setEnabled(enabled); }
 bool Control::Enabled() const { return widget_->isEnabled(); }
 
 Label::Label(Form& form, int left, int top, int width, int height, int tab_index)
     : Control(form, new QLabel, left, top, width, height, tab_index),
       label_(static_cast<QLabel*>(widget())) {
+  label_->setTextFormat(Qt::PlainText);
   label_->setWordWrap(true);
   label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
@@ -100,8 +216,9 @@ void Label::SetFont(const std::string& family, double points, bool bold) {
 
 CommandButton::CommandButton(Form& form, int left, int top, int width, int height,
                              int tab_index)
-    : Control(form, new QPushButton, left, top, width, height, tab_index),
+    : Control(form, new EnterButton, left, top, width, height, tab_index),
       button_(static_cast<QPushButton*>(widget())) {
+  // No button is a default button: Enter presses only the focused one.
   button_->setAutoDefault(false);
   QObject::connect(button_, &QPushButton::clicked, [this] { RaiseEvent(Click); });
 }
@@ -153,52 +270,57 @@ std::vector<std::string> DriveListBox::Drives() const {
 
 DirListBox::DirListBox(Form& form, int left, int top, int width, int height,
                        int tab_index)
-    : Control(form, new QListWidget, left, top, width, height, tab_index),
+    : Control(form, new HighlightList(&Click), left, top, width, height, tab_index),
       list_(static_cast<QListWidget*>(widget())) {
-  QObject::connect(list_, &QListWidget::itemClicked, [this](QListWidgetItem*) { RaiseEvent(Click); });
+  list_->setItemDelegate(new IndentedEntries(list_));
   QObject::connect(list_, &QListWidget::itemActivated, [this](QListWidgetItem* item) {
+    // Enter acts on the current entry, which need not be the highlighted
+    // one; only the highlighted entry opens.
     int row = list_->row(item);
-    if (row >= 0 && row < static_cast<int>(entries_.size())) {
+    if (item->isSelected() && row >= 0 && row < static_cast<int>(entries_.size())) {
       std::string target = entries_[row];
       RaiseEvent([this, target] { SetPath(target); });
     }
   });
-  SetPath(S(QDir::currentPath()));
+  SetPath(fs::current_path().string());
 }
 
 void DirListBox::SetPath(const std::string& path) {
-  QFileInfo info(Q(path));
-  if (!info.isDir()) {
+  std::error_code error;
+  fs::path absolute = path.empty() ? fs::path() : fs::absolute(path, error);
+  if (absolute.empty() || error || !fs::is_directory(absolute, error)) {
     throw kav::Error(76, "Path not found: " + path, "DirListBox");
   }
-  path_ = Normalized(S(info.absoluteFilePath()));
+  // "." and ".." are resolved and repeated separators dropped, so a path
+  // starting with "//" becomes one starting with "/".
+  path_ = Normalized(absolute.lexically_normal().string());
   Fill();
   RaiseEvent(Change);
 }
 
 void DirListBox::Fill() {
+  QSignalBlocker block(list_);
   list_->clear();
   entries_.clear();
   // The ancestors from the root down, then the subdirectories.
   std::vector<std::string> ancestors;
-  for (std::string p = path_;; p = Normalized(S(QFileInfo(Q(p)).path()))) {
+  for (std::string p = path_;; p = Normalized(fs::path(p).parent_path().string())) {
     ancestors.push_back(p);
     if (p == "/") break;
   }
   std::reverse(ancestors.begin(), ancestors.end());
+  auto add = [this](const QString& name, int depth, const std::string& entry) {
+    auto* item = new QListWidgetItem(name, list_);
+    item->setData(kDepthRole, depth);
+    entries_.push_back(entry);
+  };
   int depth = 0;
   for (const std::string& a : ancestors) {
-    QString name = a == "/" ? QString("/") : QFileInfo(Q(a)).fileName();
-    list_->addItem(QString(depth * 2, ' ') + name);
-    entries_.push_back(a);
-    ++depth;
+    add(a == "/" ? QString("/") : Shown(fs::path(a).filename().string()), depth++, a);
   }
   list_->setCurrentRow(depth - 1);
-  QDir dir(Q(path_));
-  for (const QString& sub : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot,
-                                          QDir::Name | QDir::IgnoreCase)) {
-    list_->addItem(QString(depth * 2, ' ') + sub);
-    entries_.push_back(Normalized(path_ == "/" ? "/" + S(sub) : path_ + "/" + S(sub)));
+  for (const std::string& sub : Names(path_, true)) {
+    add(Shown(sub), depth, path_ == "/" ? "/" + sub : path_ + "/" + sub);
   }
 }
 
@@ -206,15 +328,11 @@ void DirListBox::Fill() {
 
 FileListBox::FileListBox(Form& form, int left, int top, int width, int height,
                          int tab_index)
-    : Control(form, new QListWidget, left, top, width, height, tab_index),
+    : Control(form, new HighlightList(&Click), left, top, width, height, tab_index),
       list_(static_cast<QListWidget*>(widget())) {
-  list_->setSelectionMode(QAbstractItemView::SingleSelection);
-  QObject::connect(list_, &QListWidget::currentRowChanged, [this](int row) {
-    if (row >= 0) RaiseEvent(Click);
-  });
   QObject::connect(list_, &QListWidget::itemDoubleClicked,
                    [this](QListWidgetItem*) { RaiseEvent(DblClick); });
-  path_ = Normalized(S(QDir::currentPath()));
+  path_ = Normalized(fs::current_path().string());
   Fill();
 }
 
@@ -231,46 +349,43 @@ void FileListBox::SetPattern(const std::string& pattern) {
 }
 
 int FileListBox::ListIndex() const {
-  return list_->currentRow();
+  const QList<QListWidgetItem*> selected = list_->selectedItems();
+  return selected.isEmpty() ? -1 : list_->row(selected.front());
 }
 
-std::string FileListBox::FileName() const {
-  int index = ListIndex();
-  return index < 0 ? std::string() : S(list_->item(index)->text());
-}
+std::string FileListBox::FileName() const { return List(ListIndex()); }
 
-int FileListBox::ListCount() const { return list_->count(); }
 std::string FileListBox::List(int index) const {
-  QListWidgetItem* item = list_->item(index);
-  return item != nullptr ? S(item->text()) : std::string();
+  return index >= 0 && index < ListCount() ? names_[index] : std::string();
 }
 
 void FileListBox::Refresh() {
   std::string selected = FileName();
   Fill();
   // The file chosen before stays chosen when it is still there.
-  QList<QListWidgetItem*> same = list_->findItems(Q(selected), Qt::MatchExactly);
-  if (!selected.empty() && !same.isEmpty()) {
+  auto same = std::find(names_.begin(), names_.end(), selected);
+  if (!selected.empty() && same != names_.end()) {
     QSignalBlocker block(list_);
-    list_->setCurrentItem(same.front());
+    list_->setCurrentRow(static_cast<int>(same - names_.begin()),
+                         QItemSelectionModel::ClearAndSelect);
   }
 }
 
 void FileListBox::Fill() {
   QSignalBlocker block(list_);
   list_->clear();
+  names_.clear();
   QList<QRegularExpression> patterns;
   for (const QString& p : Q(pattern_).split(';', Qt::SkipEmptyParts)) {
     patterns << QRegularExpression(
         QRegularExpression::wildcardToRegularExpression(p.trimmed()),
         QRegularExpression::CaseInsensitiveOption);
   }
-  QDir dir(Q(path_));
-  for (const QString& name :
-       dir.entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase)) {
+  for (const std::string& name : Names(path_, false)) {
     for (const QRegularExpression& re : patterns) {
-      if (re.match(name).hasMatch()) {
-        list_->addItem(name);
+      if (re.match(Shown(name)).hasMatch()) {
+        list_->addItem(Shown(name));
+        names_.push_back(name);
         break;
       }
     }
@@ -281,7 +396,7 @@ void FileListBox::Fill() {
 
 // --- Form ------------------------------------------------------------------
 
-Form::Form() : dialog_(new QDialog) {
+Form::Form() : dialog_(new Window) {
   dialog_->setModal(true);
   // The windows are laid out in twips for an 8-point system font.
   QFont font = dialog_->font();
@@ -289,7 +404,7 @@ Form::Form() : dialog_(new QDialog) {
   dialog_->setFont(font);
 }
 
-Form::~Form() { delete dialog_; }
+Form::~Form() = default;
 
 void Form::SetCaption(const std::string& caption) { dialog_->setWindowTitle(Q(caption)); }
 std::string Form::Caption() const { return S(dialog_->windowTitle()); }
@@ -298,8 +413,27 @@ void Form::SetClientSize(int width, int height) {
   dialog_->setFixedSize(Pixels(width), Pixels(height));
 }
 
-void Form::ShowModal() {
+void Form::Load() {
   RaiseEvent([this] { Form_Load(); });
+  std::vector<Control*> ordered;
+  for (Control* control : controls_) {
+    if (control->widget()->focusPolicy() & Qt::TabFocus) ordered.push_back(control);
+  }
+  std::stable_sort(ordered.begin(), ordered.end(),
+                   [](Control* a, Control* b) { return a->TabIndex() < b->TabIndex(); });
+  for (size_t i = 1; i < ordered.size(); ++i) {
+    QWidget::setTabOrder(ordered[i - 1]->widget(), ordered[i]->widget());
+  }
+  for (Control* control : ordered) {
+    if (control->Enabled()) {
+      control->widget()->setFocus(Qt::OtherFocusReason);
+      break;
+    }
+  }
+}
+
+void Form::ShowModal() {
+  Load();
   dialog_->exec();
 }
 
@@ -307,15 +441,6 @@ void Form::Unload() { dialog_->done(0); }
 
 bool Form::Visible() const { return dialog_->isVisible(); }
 
-QWidget* Form::widget() const { return dialog_; }
-
-void Form::ApplyTabOrder(const std::vector<Control*>& controls) {
-  std::vector<Control*> ordered = controls;
-  std::sort(ordered.begin(), ordered.end(),
-            [](Control* a, Control* b) { return a->TabIndex() < b->TabIndex(); });
-  for (size_t i = 1; i < ordered.size(); ++i) {
-    QWidget::setTabOrder(ordered[i - 1]->widget(), ordered[i]->widget());
-  }
-}
+QWidget* Form::widget() const { return dialog_.get(); }
 
 }  // namespace ui

@@ -2,15 +2,23 @@
 // windows rely on: modal forms, labels, command buttons, drive, directory
 // and file lists with their events, tooltips and tab order.
 //
-// Sizes and positions are in twips, 15 to the pixel.  Texts are UTF-8.
+// Sizes and positions are in twips, 15 to the pixel.  Texts are UTF-8 and
+// are shown as plain text, character for character, never as markup.  File
+// and directory names are kept as the file system's bytes, so a name that
+// is not valid UTF-8 still opens; only what is drawn is decoded.
 // Events are plain callbacks set by the window's code.  An error that an
 // event handler raises is shown in a message box with its description and
 // the window stays open, since a Qt event loop cannot carry an exception.
+//
+// Keyboard: a window opens with the focus on its control of the lowest tab
+// index, Tab follows the tab indexes, Enter and Space press the focused
+// button, and Escape does nothing (no button is a cancel button).
 
 #ifndef KAV_PLATFORM_UI_QT_FORMS_H_
 #define KAV_PLATFORM_UI_QT_FORMS_H_
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,8 +43,9 @@ class Form;
 class Control {
  public:
   virtual ~Control() = default;
+  // The text is kept as given and read back unchanged.
   void SetToolTipText(const std::string& text);
-  std::string ToolTipText() const;
+  std::string ToolTipText() const { return tool_tip_; }
   void SetEnabled(bool enabled);
   bool Enabled() const;
   int TabIndex() const { return tab_index_; }
@@ -49,6 +58,7 @@ class Control {
  private:
   QWidget* widget_;
   int tab_index_;
+  std::string tool_tip_;
 };
 
 class Label : public Control {
@@ -89,9 +99,11 @@ class DriveListBox : public Control {
   QComboBox* combo_;
 };
 
-// Shows the open directory's ancestors and its subdirectories.  Opening an
-// entry (double-click or Enter) makes it the Path; setting Path raises
-// Change; choosing an entry raises Click.
+// Shows the open directory's ancestors and its subdirectories, the open
+// directory highlighted.  Moving the highlight, with the mouse or the
+// keyboard, raises Click and leaves Path alone, and so does a click on the
+// highlighted entry; opening the highlighted entry (double-click or Enter)
+// makes it the Path; setting Path raises Change.
 class DirListBox : public Control {
  public:
   DirListBox(Form& form, int left, int top, int width, int height, int tab_index);
@@ -111,8 +123,10 @@ class DirListBox : public Control {
 
 // The files of Path whose names match Pattern.  The pattern matches without
 // regard to letter case, so "*.mdb" lists "KAV.MDB"; several patterns are
-// separated by ";".  Choosing an entry with the mouse or the keyboard raises
-// Click; a double-click raises Click, then DblClick.
+// separated by ";".  The selected entry is the highlighted one: getting the
+// focus selects nothing.  Every change of the highlight, by the mouse or the
+// keyboard (arrows, Home, End, typing a name), raises Click, and so does a
+// click on the highlighted entry; a double-click raises Click, then DblClick.
 class FileListBox : public Control {
  public:
   FileListBox(Form& form, int left, int top, int width, int height, int tab_index);
@@ -120,11 +134,11 @@ class FileListBox : public Control {
   void SetPath(const std::string& path);  // raises PathChange
   std::string Pattern() const { return pattern_; }
   void SetPattern(const std::string& pattern);  // raises PatternChange
-  // The selected entry's index, -1 when none is selected.
+  // The highlighted entry's index, -1 when none is highlighted.
   int ListIndex() const;
-  // The selected entry's text, "" when none is selected.
+  // The highlighted entry's name, "" when none is highlighted.
   std::string FileName() const;
-  int ListCount() const;
+  int ListCount() const { return static_cast<int>(names_.size()); }
   std::string List(int index) const;
   // Re-reads the directory.
   void Refresh();
@@ -139,6 +153,7 @@ class FileListBox : public Control {
   QListWidget* list_;
   std::string path_;
   std::string pattern_ = "*.*";
+  std::vector<std::string> names_;  // the entries' names, row by row
 };
 
 // A window, shown modally.  Subclasses build their controls in their
@@ -154,22 +169,26 @@ class Form {
   std::string Caption() const;
   void SetClientSize(int width, int height);  // twips
 
-  // Loads the window (Form_Load runs), shows it modally and returns when it
-  // is unloaded or closed.
+  // Loads the window: Form_Load runs, Tab is set to go through the
+  // controls by tab index, and the focus goes to the control of the lowest
+  // tab index that can take it.
+  void Load();
+  // Loads the window, shows it modally and returns when it is unloaded or
+  // closed.
   void ShowModal();
   // Closes the window; ShowModal returns.
   void Unload();
   bool Visible() const;
 
   QWidget* widget() const;
-  // Sets the tab order of the controls by their tab index.
-  void ApplyTabOrder(const std::vector<Control*>& controls);
 
  protected:
   virtual void Form_Load() {}
 
  private:
-  QDialog* dialog_;
+  friend class Control;
+  std::unique_ptr<QDialog> dialog_;  // owns the controls' widgets
+  std::vector<Control*> controls_;  // as they were made
 };
 
 }  // namespace ui

@@ -17,6 +17,8 @@ int QtMessageBoxes::Show(const std::string& prompt, int style, const std::string
   // A box without a title of its own shows the application's name.
   box.setWindowTitle(title.empty() ? QApplication::applicationName()
                                    : QString::fromStdString(title));
+  // The text is shown as it is, even where it looks like markup.
+  box.setTextFormat(Qt::PlainText);
   box.setText(QString::fromStdString(prompt));
   switch (style & 0xF0) {
     case vbCritical: box.setIcon(QMessageBox::Critical); break;

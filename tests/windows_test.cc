@@ -1,0 +1,443 @@
+// The windows as a person uses them: the real Qt widgets on the offscreen
+// platform, driven with key and mouse events.
+
+#include <stdlib.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QTest>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "app/frm_import.h"
+#include "app/frm_start.h"
+#include "app/kav_main.h"
+#include "platform/ui/qt/qt_message_boxes.h"
+#include "platform/ui/scripted_message_boxes.h"
+#include "tests/support/harness.h"
+#include "tests/support/offscreen_app.h"
+
+namespace kav::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+
+const char* const kSelectionCaption = "KAV Update - Manual Selection";
+const char* const kStartCaption = "KAV Version 4.0 Database Update ";
+const char* const kCompleted = "Database Update completed.";
+
+struct Key {
+  Qt::Key key;
+  Qt::KeyboardModifiers modifiers = Qt::NoModifier;
+};
+
+// Sends each key to the widget that has the focus, as a keyboard does.
+void Press(const std::vector<Key>& keys) {
+  for (const Key& k : keys) {
+    QWidget* target = QApplication::focusWidget();
+    ASSERT_NE(target, nullptr);
+    QTest::keyClick(target, k.key, k.modifiers);
+  }
+}
+
+// Presses Alt+S, the access key of cmdSelect, and waits for the button's
+// animated press to end.
+void PressAltS(frmImport& form) {
+  Press({{Qt::Key_S, Qt::AltModifier}});
+  auto* button = static_cast<QAbstractButton*>(form.cmdSelect.widget());
+  EXPECT_TRUE(QTest::qWaitFor([button] { return !button->isDown(); }));
+}
+
+// Tabs from the control that has the focus until `target` has it.
+void TabTo(const ui::Control& target) {
+  for (int i = 0; i < 10 && QApplication::focusWidget() != target.widget(); ++i) {
+    Press({{Qt::Key_Tab}});
+  }
+  ASSERT_EQ(QApplication::focusWidget(), target.widget());
+}
+
+QListWidget* ListOf(const ui::Control& control) {
+  return static_cast<QListWidget*>(control.widget());
+}
+
+// The rows the user sees highlighted.
+std::vector<int> Highlighted(const ui::Control& control) {
+  QListWidget* list = ListOf(control);
+  std::vector<int> rows;
+  for (QListWidgetItem* item : list->selectedItems()) rows.push_back(list->row(item));
+  return rows;
+}
+
+void DoubleClickRow(const ui::Control& control, int row) {
+  QListWidget* list = ListOf(control);
+  ASSERT_GE(row, 0);
+  QPoint at = list->visualItemRect(list->item(row)).center();
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+}
+
+// The text a tooltip shows: Qt draws a tooltip that looks like markup as
+// rich text.
+std::string ShownToolTip(const ui::Control& control) {
+  QString tip = control.widget()->toolTip();
+  if (!Qt::mightBeRichText(tip)) return tip.toStdString();
+  QTextDocument document;
+  document.setHtml(tip);
+  return document.toPlainText().toStdString();
+}
+
+std::vector<std::string> Prompts(const ui::ScriptedMessageBoxes& boxes) {
+  std::vector<std::string> prompts;
+  for (const ui::ShownBox& box : boxes.boxes()) prompts.push_back(box.prompt);
+  return prompts;
+}
+
+std::string Version(const std::string& mdb) {
+  dao::Database db = OpenForCheck(mdb);
+  std::vector<std::string> rows = Rows(db, "SELECT kav_database_version FROM tbl_kav_version_info");
+  return rows.empty() ? std::string() : rows.front();
+}
+
+// Each test runs in a folder of its own, the current directory, in which
+// the selection window opens.
+class WindowsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::current_path(folder.path()); }
+  void TearDown() override { fs::current_path(cwd); }
+
+  // Runs `action` on the modal window titled `title` once it is up and
+  // active (inside the event loop of its exec), then closes it unless the
+  // action did.  Until that window is up, the check is made again at each
+  // turn of the event loop; a check still waiting when the test ends is
+  // dropped with it.
+  void WhenModal(const std::string& title, std::function<void(QWidget*)> action,
+                 int turns = 1000) {
+    QTimer::singleShot(0, &checks, [=, this] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal == nullptr || modal->windowTitle().toStdString() != title) {
+        if (turns > 0) WhenModal(title, action, turns - 1);
+        return;
+      }
+      EXPECT_TRUE(QTest::qWaitForWindowActive(modal));
+      action(modal);
+      if (modal->isVisible()) modal->close();
+    });
+  }
+
+  // Shows `form` modally and runs `action` once it is up.
+  void Show(ui::Form& form, std::function<void(QWidget*)> action) {
+    WhenModal(form.Caption(), std::move(action));
+    form.ShowModal();
+  }
+
+  void Files(std::initializer_list<const char*> names) {
+    for (const char* name : names) std::ofstream(folder.File(name)) << "x";
+  }
+
+  QApplication& app = App();
+  QObject checks;  // owns the pending checks of WhenModal
+  fs::path cwd = fs::current_path();
+  TempDir folder;
+  ui::ScriptedMessageBoxes boxes;
+};
+
+TEST_F(WindowsTest, OnlyTheFileTheUserHighlightsIsUpdated) {
+  // Two databases; the one that sorts first must not be touched.
+  MakeSample(folder);
+  fs::copy_file(folder.File("KAV.MDB"), folder.File("AKAV.MDB"));
+  fs::copy_file(folder.File("KAV.mdw"), folder.File("AKAV.mdw"));
+  frmImport form;
+  ASSERT_THAT(form.filFiles.List(0), "AKAV.MDB");
+  Show(form, [&](QWidget*) {
+    // The focus in the file list highlights nothing, so Select does nothing.
+    TabTo(form.filFiles);
+    EXPECT_EQ(form.filFiles.ListIndex(), -1);
+    EXPECT_TRUE(Highlighted(form.filFiles).empty());
+    PressAltS(form);
+    EXPECT_TRUE(boxes.boxes().empty());
+    // A double-click on a file updates that file, once.
+    DoubleClickRow(form.filFiles, 1);
+  });
+  EXPECT_THAT(Prompts(boxes), ElementsAre(kCompleted));
+  EXPECT_EQ(Version(folder.File("KAV.MDB")), "v5.0");
+  EXPECT_EQ(Version(folder.File("AKAV.MDB")), "v4.0");
+}
+
+TEST_F(WindowsTest, KeysInTheFileListHighlightAnEntryAndRaiseClick) {
+  Files({"AKAV.MDB", "KAV.MDB", "notes.mdb", "other.mdb", "readme.txt"});
+  struct Case {
+    const char* name;
+    std::vector<Key> keys;
+    std::vector<int> clicks;  // the highlighted row at each Click
+  };
+  const std::vector<Case> cases = {
+      {"Down highlights the first entry", {{Qt::Key_Down}}, {0}},
+      {"Up highlights the first entry", {{Qt::Key_Up}}, {0}},
+      {"Down twice", {{Qt::Key_Down}, {Qt::Key_Down}}, {0, 1}},
+      {"Home", {{Qt::Key_Home}}, {0}},
+      {"End", {{Qt::Key_End}}, {3}},
+      {"End then Up", {{Qt::Key_End}, {Qt::Key_Up}}, {3, 2}},
+      {"typing a name's first letter", {{Qt::Key_O}}, {3}},
+      {"typing another", {{Qt::Key_N}}, {2}},
+  };
+  const std::vector<std::string> names = {"AKAV.MDB", "KAV.MDB", "notes.mdb", "other.mdb"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    frmImport form;
+    std::vector<int> clicks;
+    ui::Event handler = form.filFiles.Click;
+    form.filFiles.Click = [&, handler] {
+      clicks.push_back(form.filFiles.ListIndex());
+      handler();
+    };
+    Show(form, [&](QWidget*) {
+      TabTo(form.filFiles);
+      Press(c.keys);
+      EXPECT_EQ(clicks, c.clicks);
+      const int row = c.clicks.back();
+      EXPECT_THAT(Highlighted(form.filFiles), ElementsAre(row));
+      EXPECT_EQ(form.filFiles.FileName(), names[row]);
+      EXPECT_EQ(form.filFiles.ToolTipText(), folder.File(names[row]));
+      EXPECT_TRUE(form.cmdSelect.Enabled());
+    });
+  }
+}
+
+TEST_F(WindowsTest, KeysInTheDirectoryListMoveTheHighlightAndOnlyEnterOpens) {
+  fs::create_directory(folder.File("alpha"));
+  fs::create_directory(folder.File("beta"));
+  const std::string parent = fs::path(folder.path()).parent_path().string();
+  const std::string alpha = folder.File("alpha");
+  const std::string beta = folder.File("beta");
+  struct Case {
+    const char* name;
+    std::vector<Key> keys;
+    int clicks;
+    std::string highlighted;  // the entry highlighted afterwards, "" for none
+    std::string path;         // the open directory afterwards
+  };
+  const std::vector<Case> cases = {
+      {"Down highlights a subdirectory", {{Qt::Key_Down}}, 1, alpha, folder.path()},
+      {"Up highlights the parent", {{Qt::Key_Up}}, 1, parent, folder.path()},
+      {"End highlights the last subdirectory", {{Qt::Key_End}}, 1, beta, folder.path()},
+      {"typing a name highlights its entry", {{Qt::Key_B}}, 1, beta, folder.path()},
+      {"Down then Enter opens it", {{Qt::Key_Down}, {Qt::Key_Return}}, 1, alpha, alpha},
+      {"Up then Enter opens the parent", {{Qt::Key_Up}, {Qt::Key_Return}}, 1, parent, parent},
+      {"Enter opens nothing once the highlight is taken off",
+       {{Qt::Key_Down}, {Qt::Key_Space, Qt::ControlModifier}, {Qt::Key_Return}}, 2, "",
+       folder.path()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    frmImport form;
+    int clicks = 0;
+    ui::Event handler = form.dirDirectories.Click;
+    form.dirDirectories.Click = [&, handler] {
+      ++clicks;
+      handler();
+    };
+    Show(form, [&](QWidget*) {
+      TabTo(form.dirDirectories);
+      Press(c.keys);
+      EXPECT_EQ(clicks, c.clicks);
+      std::vector<std::string> highlighted;
+      for (int row : Highlighted(form.dirDirectories)) {
+        highlighted.push_back(form.dirDirectories.Entries()[row]);
+      }
+      EXPECT_EQ(highlighted, c.highlighted.empty() ? std::vector<std::string>{}
+                                                   : std::vector<std::string>{c.highlighted});
+      EXPECT_EQ(form.dirDirectories.Path(), c.path);
+      EXPECT_EQ(form.filFiles.Path(), c.path);
+    });
+  }
+}
+
+TEST_F(WindowsTest, FocusOpensOnTheLowestTabIndexAndTabFollowsTheIndexes) {
+  Files({"KAV.MDB"});
+  struct Case {
+    const char* name;
+    std::vector<Key> keys;
+    const char* control;
+  };
+  const std::vector<Case> cases = {
+      {"at open", {}, "cmdSelect"},
+      {"Tab", {{Qt::Key_Tab}}, "cmdCancel"},
+      {"Tab twice", {{Qt::Key_Tab}, {Qt::Key_Tab}}, "drvDrives"},
+      {"Tab three times", {{Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}}, "filFiles"},
+      {"Tab four times", {{Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}},
+       "dirDirectories"},
+      {"Tab five times",
+       {{Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}},
+       "cmdSelect"},
+      {"Shift+Tab", {{Qt::Key_Backtab, Qt::ShiftModifier}}, "dirDirectories"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    frmImport form;
+    const std::vector<std::pair<std::string, QWidget*>> controls = {
+        {"cmdSelect", form.cmdSelect.widget()},   {"cmdCancel", form.cmdCancel.widget()},
+        {"drvDrives", form.drvDrives.widget()},   {"filFiles", form.filFiles.widget()},
+        {"dirDirectories", form.dirDirectories.widget()}};
+    Show(form, [&](QWidget*) {
+      Press(c.keys);
+      std::string focused = "(none)";
+      for (const auto& [name, widget] : controls) {
+        if (QApplication::focusWidget() == widget) focused = name;
+      }
+      EXPECT_EQ(focused, c.control);
+      // The focus passing through the lists changes nothing.
+      EXPECT_EQ(form.dirDirectories.Path(), folder.path());
+      EXPECT_EQ(form.filFiles.ListIndex(), -1);
+    });
+  }
+  frmStart start;
+  Show(start, [&](QWidget*) {
+    EXPECT_EQ(QApplication::focusWidget(), start.Command2.widget());
+    Press({{Qt::Key_Tab}});
+    EXPECT_EQ(QApplication::focusWidget(), start.Command2.widget());
+  });
+}
+
+TEST_F(WindowsTest, EnterAndSpacePressTheFocusedButtonAndEscapeDoesNothing) {
+  Files({"KAV.MDB"});
+  struct Case {
+    const char* name;
+    std::vector<Key> keys;
+    bool open;  // the selection window afterwards
+  };
+  const std::vector<Case> cases = {
+      {"Enter on Cancel", {{Qt::Key_Tab}, {Qt::Key_Return}}, false},
+      {"keypad Enter on Cancel", {{Qt::Key_Tab}, {Qt::Key_Enter, Qt::KeypadModifier}}, false},
+      {"Space on Cancel", {{Qt::Key_Tab}, {Qt::Key_Space}}, false},
+      {"Escape", {{Qt::Key_Escape}}, true},
+      {"Escape in the file list", {{Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Escape}},
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    frmImport form;
+    bool open = false;
+    Show(form, [&](QWidget* window) {
+      Press(c.keys);
+      open = window->isVisible();
+    });
+    EXPECT_EQ(open, c.open);
+    EXPECT_TRUE(boxes.boxes().empty());
+  }
+}
+
+TEST_F(WindowsTest, KeysOnTheStartWindow) {
+  TempDir prefix;
+  setenv("WINEPREFIX", prefix.path().c_str(), 1);
+  std::ofstream(prefix.File("system.reg"))
+      << "WINE REGISTRY Version 2\n\n"
+      << "[Software\\\\Classes\\\\Access.Application.11\\\\shell\\\\open\\\\command] 1\n"
+      << "@=\"\\\"C:\\\\O\\\\MSACCESS.EXE\\\"\"\n";
+  struct Case {
+    const char* name;
+    Key key;
+    bool selection;  // the selection window opens
+  };
+  const std::vector<Case> cases = {
+      {"Enter", {Qt::Key_Return}, true},
+      {"keypad Enter", {Qt::Key_Enter, Qt::KeypadModifier}, true},
+      {"Escape", {Qt::Key_Escape}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    boxes.Clear();
+    std::vector<std::string> seen;
+    bool start_open = false;
+    WhenModal(kStartCaption, [&](QWidget* start) {
+      if (c.selection) {
+        WhenModal(kSelectionCaption, [&](QWidget*) { seen.push_back(kSelectionCaption); });
+      }
+      Press({c.key});
+      start_open = start->isVisible();
+    });
+    Main();  // answers Yes to the start-up question
+    EXPECT_TRUE(start_open);
+    EXPECT_EQ(seen.size(), c.selection ? 1u : 0u);
+    EXPECT_EQ(boxes.boxes().size(), 1u);
+  }
+  unsetenv("WINEPREFIX");
+}
+
+TEST_F(WindowsTest, BoxTextsAreShownAsPlainText) {
+  ui::QtMessageBoxes real_boxes;
+  for (const std::string text : {" 3022  :  <i>bad</i>    here",
+                                 "The database reads <b>v3.9</b> &amp; not v4.0."}) {
+    SCOPED_TRACE(text);
+    QLabel* label = nullptr;
+    std::string shown;
+    Qt::TextFormat format = Qt::AutoText;
+    WhenModal("KAV", [&](QWidget* box) {
+      label = box->findChild<QLabel*>("qt_msgbox_label");
+      ASSERT_NE(label, nullptr);
+      shown = label->text().toStdString();
+      format = label->textFormat();
+    });
+    ui::MsgBox(text, ui::vbOKOnly, "KAV");
+    EXPECT_EQ(shown, text);
+    EXPECT_EQ(format, Qt::PlainText);
+  }
+}
+
+TEST_F(WindowsTest, CaptionsAndToolTipsAreShownAsPlainText) {
+  const std::string odd = folder.File("<b>kav  two");
+  fs::create_directory(odd);
+  WriteSampleDatabase(odd, {});
+  fs::current_path(odd);
+  frmImport form;
+  Show(form, [&](QWidget*) {
+    auto* label = static_cast<QLabel*>(form.lblFilePath.widget());
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    EXPECT_EQ(label->text().toStdString(), odd);
+    EXPECT_EQ(ShownToolTip(form.lblFilePath), odd);
+    TabTo(form.filFiles);
+    Press({{Qt::Key_Down}});
+    // The program reads the file list's tooltip back as the path to update.
+    EXPECT_EQ(form.filFiles.ToolTipText(), odd + "/KAV.MDB");
+    EXPECT_EQ(ShownToolTip(form.filFiles), odd + "/KAV.MDB");
+    PressAltS(form);
+  });
+  EXPECT_THAT(Prompts(boxes), ElementsAre(kCompleted));
+  EXPECT_EQ(Version(odd + "/KAV.MDB"), "v5.0");
+}
+
+TEST_F(WindowsTest, AFolderNameThatIsNotUtf8OpensAndUpdates) {
+  const std::string latin1 = folder.File("caf\xe9");
+  fs::create_directory(latin1);
+  WriteSampleDatabase(latin1, {});
+  frmImport form;
+  Show(form, [&](QWidget*) {
+    const std::vector<std::string> entries = form.dirDirectories.Entries();
+    auto entry = std::find(entries.begin(), entries.end(), latin1);
+    ASSERT_NE(entry, entries.end());
+    DoubleClickRow(form.dirDirectories, static_cast<int>(entry - entries.begin()));
+    EXPECT_EQ(form.dirDirectories.Path(), latin1);
+    EXPECT_EQ(form.lblFilePath.ToolTipText(), latin1);
+    ASSERT_EQ(form.filFiles.ListCount(), 1);
+    TabTo(form.filFiles);
+    Press({{Qt::Key_Down}});
+    EXPECT_EQ(form.filFiles.ToolTipText(), latin1 + "/KAV.MDB");
+    PressAltS(form);
+  });
+  EXPECT_THAT(Prompts(boxes), ElementsAre(kCompleted));
+  EXPECT_EQ(Version(latin1 + "/KAV.MDB"), "v5.0");
+}
+
+}  // namespace
+}  // namespace kav::testing
