@@ -82,11 +82,12 @@ TEST_F(ExecutorTest, PromisedBehaviours) {
        "OPEN\tsecond", Handler::kGoOn, {3999}, true,
        Join({row1, {statement, "OPEN\tsecond", "ERR\t3999"}, row3_without_open}),
        {"A1|y", "B1|z"}, {}},
-      // The assignments fail on the field look-up, before any engine call.
+      // The assignments fail on the field look-up, which shows as an error
+      // line without a call line.
       {"with no recordset ever opened each operation of the row fails with 91",
        "OPEN\tfirst", Handler::kGoOn, {3999, 91, 91, 91, 91}, true,
-       Join({{"OPEN\tfirst", "ERR\t3999", "ADDNEW", "ERR\t91", "UPDATE", "ERR\t91",
-              statement, "OPEN\tsecond"},
+       Join({{"OPEN\tfirst", "ERR\t3999", "ADDNEW", "ERR\t91", "ERR\t91", "ERR\t91",
+              "UPDATE", "ERR\t91", statement, "OPEN\tsecond"},
              row3_without_open}),
        {}, {"B1|z"}},
       {"after a failed add the row's assignments and update fail too, each handed on",
