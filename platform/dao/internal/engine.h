@@ -249,7 +249,12 @@ const char* StorageType(int type);
 struct WorkspaceCore;
 
 struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
+  DatabaseImpl() = default;
   ~DatabaseImpl();
+  // It owns its connection and the statements cached on it: a copy would
+  // close them twice.
+  DatabaseImpl(const DatabaseImpl&) = delete;
+  DatabaseImpl& operator=(const DatabaseImpl&) = delete;
 
   sqlite3* conn = nullptr;
   std::string path;

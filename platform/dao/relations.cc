@@ -1,0 +1,482 @@
+// Relations: the triggers that enforce them, Relation, the fields of a
+// relation, RelationCollection, and the database's schema calls
+// (TableDefs, Relations, CreateTableDef, CreateRelation).
+
+#include <set>
+
+#include "platform/dao/internal/schema.h"
+
+namespace dao {
+namespace internal {
+
+// ---------------------------------------------------------------------------
+// Relation triggers.  The relations are enforced by triggers made from the
+// catalog after every schema change, so a renamed or replaced column is
+// always the one they name.  Their RAISE texts carry our error number.
+
+namespace {
+
+// Related text compares without regard to case, as the keys do; other types
+// compare as they are, so that their indexes serve the relation's look-ups.
+std::string KeyCollation(const FieldDef& field) {
+  return field.type == dbText ? " COLLATE NOCASE" : "";
+}
+
+std::string MatchCondition(const TableSchema& primary, const TableSchema& foreign,
+                           const RelationDef& r, const std::string& primary_ref,
+                           const std::string& foreign_ref) {
+  std::string out;
+  for (const auto& [p, f] : r.fields) {
+    if (!out.empty()) out += " AND ";
+    out += primary_ref + QuoteName(FieldOf(primary, p).name) + " = " + foreign_ref +
+           QuoteName(FieldOf(foreign, f).name) + KeyCollation(FieldOf(primary, p));
+  }
+  return out;
+}
+
+}  // namespace
+
+// The name of a relation trigger: on the foreign table "fi" (insert) and
+// "fu" (update), on the primary table "pd" (delete) and "pu" (update).
+std::string RelationTriggerName(int64_t relation_id, const char* what) {
+  return "daosys_rel_" + std::to_string(relation_id) + "_" + what;
+}
+
+void DropRelationTriggers(DatabaseImpl& db) {
+  std::vector<std::string> names;
+  {
+    Statement st(db.conn,
+                 "SELECT name FROM sqlite_master WHERE type = 'trigger' AND "
+                 "name LIKE 'daosys\\_rel\\_%' ESCAPE '\\'");
+    while (st.Step()) names.push_back(st.Text(0));
+  }
+  for (const std::string& n : names) Exec(db.conn, "DROP TRIGGER " + QuoteName(n));
+}
+
+void CreateRelationTriggers(DatabaseImpl& db) {
+  std::shared_ptr<const Schema> schema = db.CurrentSchema();
+  for (const RelationDef& r : schema->relations) {
+    if (r.attributes & dbRelationDontEnforce) continue;
+    const TableSchema& p = TableOf(*schema, r.table_id);
+    const TableSchema& f = TableOf(*schema, r.foreign_table_id);
+    const std::string P = QuoteName(p.name), F = QuoteName(f.name);
+    auto name = [&](const char* what) { return QuoteName(RelationTriggerName(r.id, what)); };
+    std::string any_new, foreign_cols, primary_cols, old_differs, set_new;
+    for (const auto& [pid, fid] : r.fields) {
+      const std::string pn = QuoteName(FieldOf(p, pid).name);
+      const std::string fn = QuoteName(FieldOf(f, fid).name);
+      auto join = [](std::string& s, const char* sep, const std::string& part) {
+        if (!s.empty()) s += sep;
+        s += part;
+      };
+      join(any_new, " OR ", "NEW." + fn + " IS NOT NULL");
+      join(foreign_cols, ", ", fn);
+      join(primary_cols, ", ", pn);
+      join(old_differs, " OR ",
+           "OLD." + pn + " IS NOT NEW." + pn + KeyCollation(FieldOf(p, pid)));
+      join(set_new, ", ", fn + " = NEW." + pn);
+    }
+    const std::string required = QuoteText(TriggerMessage(
+        kErrRelatedRecordRequired,
+        "You cannot add or change a record because a related record is required in table '" +
+            p.name + "' (relation '" + r.name + "')."));
+    const std::string related = QuoteText(TriggerMessage(
+        kErrRelatedRecordsExist, "The record cannot be deleted or changed because table '" +
+                                     f.name + "' includes related records (relation '" +
+                                     r.name + "')."));
+    const std::string unmatched = "(" + any_new + ") AND NOT EXISTS (SELECT 1 FROM " + P +
+                                  " WHERE " + MatchCondition(p, f, r, P + ".", "NEW.") + ")";
+    Exec(db.conn, "CREATE TRIGGER " + name("fi") + " BEFORE INSERT ON " + F +
+                      " WHEN " + unmatched + " BEGIN SELECT RAISE(ABORT, " + required +
+                      "); END");
+    Exec(db.conn, "CREATE TRIGGER " + name("fu") + " BEFORE UPDATE OF " +
+                      foreign_cols + " ON " + F + " WHEN " + unmatched +
+                      " BEGIN SELECT RAISE(ABORT, " + required + "); END");
+    const std::string referenced = MatchCondition(p, f, r, "OLD.", F + ".");
+    if (r.attributes & dbRelationDeleteCascade) {
+      Exec(db.conn, "CREATE TRIGGER " + name("pd") + " AFTER DELETE ON " + P +
+                        " BEGIN DELETE FROM " + F + " WHERE " + referenced + "; END");
+    } else {
+      Exec(db.conn, "CREATE TRIGGER " + name("pd") + " BEFORE DELETE ON " + P +
+                        " WHEN EXISTS (SELECT 1 FROM " + F + " WHERE " + referenced +
+                        ") BEGIN SELECT RAISE(ABORT, " + related + "); END");
+    }
+    if (r.attributes & dbRelationUpdateCascade) {
+      Exec(db.conn, "CREATE TRIGGER " + name("pu") + " AFTER UPDATE OF " +
+                        primary_cols + " ON " + P + " WHEN " + old_differs +
+                        " BEGIN UPDATE " + F + " SET " + set_new + " WHERE " + referenced +
+                        "; END");
+    } else {
+      Exec(db.conn, "CREATE TRIGGER " + name("pu") + " BEFORE UPDATE OF " +
+                        primary_cols + " ON " + P + " WHEN (" + old_differs +
+                        ") AND EXISTS (SELECT 1 FROM " + F + " WHERE " + referenced +
+                        ") BEGIN SELECT RAISE(ABORT, " + related + "); END");
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The fields of a relation.
+
+namespace {
+
+struct RelationFields : FieldOwner {
+  explicit RelationFields(std::shared_ptr<RelationImpl> r) : rel(std::move(r)) {}
+  std::shared_ptr<RelationImpl> rel;
+
+  bool Appended() const { return rel->id != 0; }
+  const RelationDef& Def(const Schema& s) const {
+    const RelationDef* d = s.RelationById(rel->id);
+    if (d == nullptr) Gone("relation");
+    return *d;
+  }
+  Field Attached(int position) {
+    auto f = std::make_shared<FieldImpl>();
+    f->home = FieldImpl::Home::kRelation;
+    f->db = rel->db;
+    f->owner_id = rel->id;
+    f->position = position;
+    return Access::MakeField(f);
+  }
+  int Count() override {
+    if (!Appended()) return static_cast<int>(rel->fields.size());
+    return static_cast<int>(Def(*rel->db->CurrentSchema()).fields.size());
+  }
+  Field Item(int i) override {
+    if (i < 0 || i >= Count()) NotFound("field " + std::to_string(i) + " of the relation");
+    if (!Appended()) return Access::MakeField(rel->fields[i]);
+    return Attached(i);
+  }
+  Field Item(const std::string& name) override {
+    if (!Appended()) {
+      int i = FindLocal(rel->fields, name);
+      if (i < 0) NotFound("field '" + name + "' of the relation");
+      return Access::MakeField(rel->fields[i]);
+    }
+    std::shared_ptr<const Schema> s = rel->db->CurrentSchema();
+    const RelationDef& d = Def(*s);
+    const TableSchema& t = TableOf(*s, d.table_id);
+    for (size_t i = 0; i < d.fields.size(); ++i) {
+      if (SameName(FieldOf(t, d.fields[i].first).name, name)) {
+        return Attached(static_cast<int>(i));
+      }
+    }
+    NotFound("field '" + name + "' of relation '" + d.name + "'");
+  }
+  void Append(const Field& field) override {
+    if (Appended()) Fixed();
+    std::shared_ptr<FieldImpl> f = StandaloneOf(field);
+    CheckName(f->def.name, "field");
+    if (FindLocal(rel->fields, f->def.name) >= 0) {
+      Raise(kErrFieldExists, "The relation already has the field '" + f->def.name + "'.");
+    }
+    rel->fields.push_back(f);
+  }
+  void Delete(const std::string& name) override {
+    if (Appended()) Fixed();
+    int i = FindLocal(rel->fields, name);
+    if (i < 0) NotFound("field '" + name + "' of the relation");
+    rel->fields.erase(rel->fields.begin() + i);
+  }
+};
+
+}  // namespace
+}  // namespace internal
+
+using namespace internal;
+
+// ---------------------------------------------------------------------------
+// Relation.
+
+namespace {
+
+RelationImpl& RelationOrNothing(const std::shared_ptr<RelationImpl>& r) {
+  if (!r) RaiseNothing();
+  return *r;
+}
+
+// name, table, foreign table, attributes as they are now.
+RelationImpl CurrentRelation(const RelationImpl& r) {
+  if (r.id == 0) return r;
+  std::shared_ptr<const Schema> s = r.db->CurrentSchema();
+  const RelationDef* d = s->RelationById(r.id);
+  if (d == nullptr) Gone("relation");
+  RelationImpl out;
+  out.name = d->name;
+  out.table = TableOf(*s, d->table_id).name;
+  out.foreign_table = TableOf(*s, d->foreign_table_id).name;
+  out.attributes = d->attributes;
+  return out;
+}
+
+template <class F>
+void SetRelationProperty(const std::shared_ptr<RelationImpl>& impl, const char* name, F set) {
+  RunOther(name, "DAO.Relation", [&] {
+    RelationImpl& r = RelationOrNothing(impl);
+    if (r.id != 0) Fixed();
+    set(r);
+  });
+}
+
+}  // namespace
+
+std::string Relation::Name() const {
+  return RunQuiet("DAO.Relation", [&] { return CurrentRelation(RelationOrNothing(impl_)).name; });
+}
+std::string Relation::Table() const {
+  return RunQuiet("DAO.Relation", [&] { return CurrentRelation(RelationOrNothing(impl_)).table; });
+}
+std::string Relation::ForeignTable() const {
+  return RunQuiet("DAO.Relation",
+                  [&] { return CurrentRelation(RelationOrNothing(impl_)).foreign_table; });
+}
+long Relation::Attributes() const {
+  return RunQuiet("DAO.Relation",
+                  [&] { return CurrentRelation(RelationOrNothing(impl_)).attributes; });
+}
+void Relation::SetName(const std::string& name) {
+  SetRelationProperty(impl_, "Relation.Name", [&](RelationImpl& r) { r.name = name; });
+}
+void Relation::SetTable(const std::string& table) {
+  SetRelationProperty(impl_, "Relation.Table", [&](RelationImpl& r) { r.table = table; });
+}
+void Relation::SetForeignTable(const std::string& table) {
+  SetRelationProperty(impl_, "Relation.ForeignTable",
+                      [&](RelationImpl& r) { r.foreign_table = table; });
+}
+void Relation::SetAttributes(long attributes) {
+  SetRelationProperty(impl_, "Relation.Attributes",
+                      [&](RelationImpl& r) { r.attributes = attributes; });
+}
+
+FieldCollection Relation::Fields() const {
+  return RunQuiet("DAO.Relation", [&] {
+    RelationOrNothing(impl_);
+    return FieldOwner::Make(std::make_shared<RelationFields>(impl_));
+  });
+}
+
+Field Relation::CreateField(const std::string& name) {
+  return RunOther("Relation.CreateField", "DAO.Relation", [&] {
+    RelationOrNothing(impl_);
+    auto f = std::make_shared<FieldImpl>();
+    f->def = NewFieldDef(name, dbText, 0);
+    f->def.attributes = 0;
+    return Access::MakeField(f);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// RelationCollection and the database's schema calls.
+
+int RelationCollection::Count() const {
+  return RunQuiet("DAO.Relations", [&] {
+    return static_cast<int>(OpenDatabaseOrNothing(db_).CurrentSchema()->relations.size());
+  });
+}
+
+namespace {
+Relation AttachedRelation(const std::shared_ptr<DatabaseImpl>& db, const RelationDef& d) {
+  auto r = std::make_shared<RelationImpl>();
+  r->db = db;
+  r->id = d.id;
+  r->name = d.name;
+  return Access::MakeRelation(r);
+}
+
+void CheckRelatedTypes(const FieldDef& p, const FieldDef& f, const std::string& relation) {
+  // Text fields of different sizes may be related: a retyping widens one
+  // side before the other.
+  if (p.type != f.type) {
+    Raise(kErrRelationInvalid, "The relation '" + relation + "' relates fields '" + p.name +
+                                   "' and '" + f.name + "' of different data types.");
+  }
+}
+}  // namespace
+
+Relation RelationCollection::Item(int index) const {
+  return RunOther("Relations.Item", "DAO.Relations", [&] {
+    std::shared_ptr<const Schema> s = OpenDatabaseOrNothing(db_).CurrentSchema();
+    if (index < 0 || index >= static_cast<int>(s->relations.size())) {
+      NotFound("relation " + std::to_string(index));
+    }
+    return AttachedRelation(db_, s->relations[index]);
+  });
+}
+
+Relation RelationCollection::Item(const std::string& name) const {
+  return RunOther("Relations.Item", "DAO.Relations", [&] {
+    std::shared_ptr<const Schema> s = OpenDatabaseOrNothing(db_).CurrentSchema();
+    const RelationDef* d = s->FindRelation(name);
+    if (d == nullptr) NotFound("relation '" + name + "'");
+    return AttachedRelation(db_, *d);
+  });
+}
+
+void RelationCollection::Append(const Relation& relation) {
+  RunOther("Relations.Append", "DAO.Relations", [&] {
+    DatabaseImpl& db = OpenDatabaseOrNothing(db_);
+    const std::shared_ptr<RelationImpl>& rel = Access::ImplOf(relation);
+    if (!rel) RaiseNothing();
+    if (rel->id != 0) {
+      Raise(kErrInvalidOperation, "The relation '" + rel->name + "' is already appended.");
+    }
+    CheckName(rel->name, "relation");
+    if (rel->fields.empty()) {
+      Raise(kErrNoFields, "The relation '" + rel->name + "' has no fields.");
+    }
+    int64_t id = 0;
+    ChangeSchema(db, [&] {
+      std::shared_ptr<const Schema> s = db.CurrentSchema();
+      if (s->FindRelation(rel->name) != nullptr) {
+        Raise(kErrIndexExists, "The relation '" + rel->name + "' already exists.");
+      }
+      const TableSchema* p = s->FindTable(rel->table);
+      if (p == nullptr) NotFound("table '" + rel->table + "' of relation '" + rel->name + "'");
+      const TableSchema* f = s->FindTable(rel->foreign_table);
+      if (f == nullptr) {
+        NotFound("table '" + rel->foreign_table + "' of relation '" + rel->name + "'");
+      }
+      RelationDef def;
+      def.name = rel->name;
+      def.table_id = p->id;
+      def.foreign_table_id = f->id;
+      def.attributes = rel->attributes;
+      std::set<int64_t> primary_ids;
+      for (const auto& field : rel->fields) {
+        const FieldDef* pf = p->FindField(field->def.name);
+        if (pf == nullptr) NotFound("field '" + field->def.name + "' in table '" + p->name + "'");
+        const std::string foreign_name =
+            field->foreign_name.empty() ? field->def.name : field->foreign_name;
+        const FieldDef* ff = f->FindField(foreign_name);
+        if (ff == nullptr) NotFound("field '" + foreign_name + "' in table '" + f->name + "'");
+        CheckRelatedTypes(*pf, *ff, rel->name);
+        def.fields.emplace_back(pf->id, ff->id);
+        primary_ids.insert(pf->id);
+      }
+      const bool enforced = !(def.attributes & dbRelationDontEnforce);
+      if (enforced) {
+        bool keyed = false;
+        for (const IndexDef& i : p->indexes) {
+          if (i.foreign || !(i.unique || i.primary)) continue;
+          std::set<int64_t> ids;
+          for (const IndexFieldDef& x : i.fields) ids.insert(x.field_id);
+          keyed = keyed || ids == primary_ids;
+        }
+        if (!keyed) {
+          Raise(kErrRelationInvalid, "The relation '" + rel->name +
+                                         "' needs a unique index on its fields in table '" +
+                                         p->name + "'.");
+        }
+        std::string any, match;
+        for (const auto& [pid, fid] : def.fields) {
+          const std::string fn = "x." + QuoteName(FieldOf(*f, fid).name);
+          if (!any.empty()) any += " OR ", match += " AND ";
+          any += fn + " IS NOT NULL";
+          match += "y." + QuoteName(FieldOf(*p, pid).name) + " = " + fn +
+                   KeyCollation(FieldOf(*p, pid));
+        }
+        Statement orphans(db.conn, "SELECT 1 FROM " + QuoteName(f->name) + " x WHERE (" + any +
+                                       ") AND NOT EXISTS (SELECT 1 FROM " + QuoteName(p->name) +
+                                       " y WHERE " + match + ") LIMIT 1");
+        if (orphans.Step()) {
+          Raise(kErrRelatedRecordRequired,
+                "The relation '" + rel->name + "' cannot be made: rows of table '" + f->name +
+                    "' have no related record in table '" + p->name + "'.");
+        }
+      }
+      Statement add(db.conn,
+                    "INSERT INTO daosys_relations(name, table_id, foreign_table_id, attributes) "
+                    "VALUES (?, ?, ?, ?)");
+      add.Bind(1, def.name).Bind(2, def.table_id).Bind(3, def.foreign_table_id);
+      add.Bind(4, static_cast<int64_t>(def.attributes)).Run();
+      id = LastId(db);
+      for (size_t i = 0; i < def.fields.size(); ++i) {
+        Statement x(db.conn,
+                    "INSERT INTO daosys_relation_fields(relation_id, position, field_id, "
+                    "foreign_field_id) VALUES (?, ?, ?, ?)");
+        x.Bind(1, id).Bind(2, static_cast<int64_t>(i)).Bind(3, def.fields[i].first);
+        x.Bind(4, def.fields[i].second).Run();
+      }
+      // The index that stands for the foreign key, named after the relation.
+      IndexDef foreign_index;
+      foreign_index.name = def.name;
+      foreign_index.foreign = true;
+      foreign_index.unique = (def.attributes & dbRelationUnique) != 0;
+      for (const auto& [pid, fid] : def.fields) foreign_index.fields.push_back({fid, 0});
+      db.SchemaChanged();
+      AddIndex(db, f->id, foreign_index);
+    });
+    rel->db = db_;
+    rel->id = id;
+    for (size_t i = 0; i < rel->fields.size(); ++i) {
+      FieldImpl& f = *rel->fields[i];
+      f.home = FieldImpl::Home::kRelation;
+      f.db = db_;
+      f.owner_id = id;
+      f.position = static_cast<int>(i);
+    }
+  });
+}
+
+void RelationCollection::Delete(const std::string& name) {
+  RunOther("Relations.Delete", "DAO.Relations", [&] {
+    DatabaseImpl& db = OpenDatabaseOrNothing(db_);
+    ChangeSchema(db, [&] {
+      std::shared_ptr<const Schema> s = db.CurrentSchema();
+      const RelationDef* d = s->FindRelation(name);
+      if (d == nullptr) NotFound("relation '" + name + "'");
+      const TableSchema& f = TableOf(*s, d->foreign_table_id);
+      for (const IndexDef& i : f.indexes) {
+        if (i.foreign && SameName(i.name, d->name)) RemoveIndex(db, i.id);
+      }
+      Statement a(db.conn, "DELETE FROM daosys_relation_fields WHERE relation_id = ?");
+      a.Bind(1, d->id).Run();
+      Statement b(db.conn, "DELETE FROM daosys_relations WHERE id = ?");
+      b.Bind(1, d->id).Run();
+    });
+  });
+}
+
+void RelationCollection::Refresh() {
+  RunOther("Relations.Refresh", "DAO.Relations", [&] { OpenDatabaseOrNothing(db_); });
+}
+
+TableDefCollection Database::TableDefs() const {
+  return RunQuiet("DAO.Database", [&] {
+    OpenDatabaseOrNothing(impl_);
+    return TableDefCollection(impl_);
+  });
+}
+
+RelationCollection Database::Relations() const {
+  return RunQuiet("DAO.Database", [&] {
+    OpenDatabaseOrNothing(impl_);
+    return RelationCollection(impl_);
+  });
+}
+
+TableDef Database::CreateTableDef(const std::string& name) {
+  return RunOther("CreateTableDef", "DAO.Database", [&] {
+    OpenDatabaseOrNothing(impl_);
+    auto td = std::make_shared<TableDefImpl>();
+    td->name = name;
+    td->db = impl_;
+    return Access::MakeTableDef(td);
+  });
+}
+
+Relation Database::CreateRelation(const std::string& name, const std::string& table,
+                                  const std::string& foreign_table, long attributes) {
+  return RunOther("CreateRelation", "DAO.Database", [&] {
+    OpenDatabaseOrNothing(impl_);
+    auto r = std::make_shared<RelationImpl>();
+    r->name = name;
+    r->table = table;
+    r->foreign_table = foreign_table;
+    r->attributes = attributes;
+    return Access::MakeRelation(r);
+  });
+}
+
+}  // namespace dao
