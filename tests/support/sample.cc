@@ -1,5 +1,7 @@
 #include "tests/support/sample.h"
 
+#include <sqlite3.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -282,53 +284,100 @@ const char* const kJetPorts[][2] = {
     {"FAT", "Fresno"}, {"SAC", "Sacramento"},
 };
 
-// Persons with five held qualifications each and one scheduled course,
-// inserted in one transaction.
-void FillPersons(dao::Workspace& ws, dao::Database& db, int persons) {
-  for (const auto& port : kJetPorts) AddRow(db, "tbl_kav_jet_ports", {port[0], port[1]});
+// A plain SQLite connection to the sample file and its prepared statements,
+// all closed when it goes.  A transaction still open then is rolled back.
+class BulkConnection {
+ public:
+  explicit BulkConnection(const std::string& path) {
+    Check(sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr));
+  }
+  ~BulkConnection() {
+    for (sqlite3_stmt* stmt : statements_) sqlite3_finalize(stmt);
+    sqlite3_close_v2(db_);
+  }
+  BulkConnection(const BulkConnection&) = delete;
+  BulkConnection& operator=(const BulkConnection&) = delete;
+
+  void Exec(const char* sql) { Check(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr)); }
+  sqlite3_stmt* Prepare(const char* sql) {
+    sqlite3_stmt* stmt = nullptr;
+    Check(sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr));
+    statements_.push_back(stmt);
+    return stmt;
+  }
+  // Binds `values` by position, each as the engine stores it (Null, whole
+  // number or text), and writes the row.
+  void Insert(sqlite3_stmt* insert, std::initializer_list<dao::Value> values) {
+    int position = 1;
+    for (const dao::Value& v : values) {
+      if (v.IsNull()) {
+        sqlite3_bind_null(insert, position);
+      } else if (v.kind() == dao::Value::Kind::kLong) {
+        sqlite3_bind_int64(insert, position, v.AsLong());
+      } else {
+        sqlite3_bind_text(insert, position, v.AsText().data(),
+                          static_cast<int>(v.AsText().size()), SQLITE_TRANSIENT);
+      }
+      ++position;
+    }
+    Check(sqlite3_step(insert), SQLITE_DONE);
+    sqlite3_reset(insert);
+  }
+
+ private:
+  void Check(int rc, int expected = SQLITE_OK) {
+    if (rc != expected) {
+      throw kav::Error(3000, std::string("sample bulk rows: ") + sqlite3_errmsg(db_),
+                       "WriteSampleDatabase");
+    }
+  }
+
+  sqlite3* db_ = nullptr;
+  std::vector<sqlite3_stmt*> statements_;
+};
+
+// A date as the engine stores it.
+std::string StoredDate(const char* text) {
+  return dao::ConvertToFieldType(dao::Value(text), dbDate).AsDate().ToIso();
+}
+
+// Persons with five held qualifications each and one scheduled course: the
+// bulk rows.  They go into the file the engine made, by position and in the
+// form the engine stores, in one plain SQLite transaction: through the
+// engine's recordsets a million persons took a minute and more.  The file's
+// relation triggers check every row as they check the engine's writes.
+// Statement journals stay in memory; in a temporary file they cost a system
+// call per changed page of every row.
+void FillPersons(const std::string& mdb, int persons) {
   const char* quals[][2] = {
       {"EMTB", "WF"}, {"HEMG", "WF"}, {"HCWN", "WF"}, {"IRIN", "WF"},
       {"IRIN", "RX"}, {"FFT2", "WF"}, {"FUMA", "RX"}, {"RXI1", "WF"},
   };
   const char* last_names[] = {"Lopez", "Smith", "Nguyen", "Okafor", "Berg",
                               "Young", "Haddad", "Kowalski"};
-  ws.BeginTrans();
-  dao::Recordset people = db.OpenRecordset("tbl_kav_persons", dao::dbOpenTable);
-  dao::Recordset held = db.OpenRecordset("tbl_kav_persons_quals", dao::dbOpenTable);
-  dao::Recordset scheduled =
-      db.OpenRecordset("tbl_kav_training_scheduled", dao::dbOpenTable);
+  const std::string expires = StoredDate("12/31/2009");
+  const std::string starts = StoredDate("6/1/2006");
+  BulkConnection db(mdb);
+  db.Exec("PRAGMA temp_store=MEMORY; BEGIN");
+  sqlite3_stmt* people = db.Prepare("INSERT INTO tbl_kav_persons VALUES (?, ?, ?, ?, ?, ?)");
+  sqlite3_stmt* held = db.Prepare("INSERT INTO tbl_kav_persons_quals VALUES (?, ?, ?, ?, ?, ?)");
+  sqlite3_stmt* scheduled =
+      db.Prepare("INSERT INTO tbl_kav_training_scheduled VALUES (?, ?, ?, ?, ?)");
   int32_t qual_id = 1;
   for (int32_t p = 1; p <= persons; ++p) {
-    people.AddNew();
-    people.Fields(0).SetValue(p);
-    people.Fields(1).SetValue(last_names[p % 8]);
-    people.Fields(2).SetValue("Person " + std::to_string(p));
-    people.Fields(3).SetValue("BLM");
-    people.Fields(4).SetValue(kJetPorts[p % 5][0]);
     // Every third person has no second jet port.
-    people.Fields(5).SetValue(p % 3 == 0 ? dao::Value() : dao::Value(kJetPorts[(p + 2) % 5][0]));
-    people.Update();
+    db.Insert(people, {p, last_names[p % 8], "Person " + std::to_string(p), "BLM",
+                       kJetPorts[p % 5][0],
+                       p % 3 == 0 ? dao::Value() : dao::Value(kJetPorts[(p + 2) % 5][0])});
     for (int q = 0; q < 5; ++q) {
       const auto& qual = quals[(p + q) % 8];
-      held.AddNew();
-      held.Fields(0).SetValue(qual_id++);
-      held.Fields(1).SetValue(p);
-      held.Fields(2).SetValue(qual[0]);
-      held.Fields(3).SetValue(qual[1]);
-      held.Fields(4).SetValue("12/31/2009");
-      held.Fields(5).SetValue(dao::Value());
-      held.Update();
+      db.Insert(held, {qual_id++, p, qual[0], qual[1], expires, dao::Value()});
     }
-    scheduled.AddNew();
-    scheduled.Fields(0).SetValue(p);
-    scheduled.Fields(1).SetValue("WF");
-    scheduled.Fields(2).SetValue(p % 2 ? "S-290" : "S-130");
-    scheduled.Fields(3).SetValue("6/1/2006");
-    scheduled.Fields(4).SetValue(p % 4 == 0 ? dao::Value()
-                                            : dao::Value("Confirmed by the dispatch office"));
-    scheduled.Update();
+    db.Insert(scheduled,
+              {p, "WF", p % 2 ? "S-290" : "S-130", starts,
+               p % 4 == 0 ? dao::Value() : dao::Value("Confirmed by the dispatch office")});
   }
-  ws.CommitTrans();
+  db.Exec("COMMIT");
 }
 
 }  // namespace
@@ -349,9 +398,10 @@ void WriteSampleDatabase(const std::string& dir, const SampleOptions& options) {
   dao::Database db = ws.CreateDatabase(mdb);
   CreateSchema(db);
   FillReferenceData(db, options.version);
-  FillPersons(ws, db, options.persons);
+  for (const auto& port : kJetPorts) AddRow(db, "tbl_kav_jet_ports", {port[0], port[1]});
   db.Close();
   ws.Close();
+  FillPersons(mdb, options.persons);
 }
 
 }  // namespace kav::testing

@@ -18,7 +18,10 @@ struct SampleOptions {
 };
 
 // Writes `dir`/KAV.MDB and `dir`/KAV.mdw (account "KAVOwner", password
-// "TelvoRm"), through the engine layer only.  Raises kav::Error on failure.
+// "TelvoRm").  Schema and reference rows go through the engine layer; the
+// bulk rows (persons, their held qualifications and scheduled courses) are
+// written in the engine's stored form by one plain SQLite transaction.
+// Raises kav::Error on failure.
 void WriteSampleDatabase(const std::string& dir, const SampleOptions& options);
 
 }  // namespace kav::testing
