@@ -284,63 +284,6 @@ const char* const kJetPorts[][2] = {
     {"FAT", "Fresno"}, {"SAC", "Sacramento"},
 };
 
-// A plain SQLite connection to the sample file and its prepared statements,
-// all closed when it goes.  A transaction still open then is rolled back.
-class BulkConnection {
- public:
-  explicit BulkConnection(const std::string& path) {
-    Check(sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr));
-  }
-  ~BulkConnection() {
-    for (sqlite3_stmt* stmt : statements_) sqlite3_finalize(stmt);
-    sqlite3_close_v2(db_);
-  }
-  BulkConnection(const BulkConnection&) = delete;
-  BulkConnection& operator=(const BulkConnection&) = delete;
-
-  void Exec(const char* sql) { Check(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr)); }
-  sqlite3_stmt* Prepare(const char* sql) {
-    sqlite3_stmt* stmt = nullptr;
-    Check(sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr));
-    statements_.push_back(stmt);
-    return stmt;
-  }
-  // Binds `values` by position, each as the engine stores it (Null, whole
-  // number or text), and writes the row.
-  void Insert(sqlite3_stmt* insert, std::initializer_list<dao::Value> values) {
-    int position = 1;
-    for (const dao::Value& v : values) {
-      if (v.IsNull()) {
-        sqlite3_bind_null(insert, position);
-      } else if (v.kind() == dao::Value::Kind::kLong) {
-        sqlite3_bind_int64(insert, position, v.AsLong());
-      } else {
-        sqlite3_bind_text(insert, position, v.AsText().data(),
-                          static_cast<int>(v.AsText().size()), SQLITE_TRANSIENT);
-      }
-      ++position;
-    }
-    Check(sqlite3_step(insert), SQLITE_DONE);
-    sqlite3_reset(insert);
-  }
-
- private:
-  void Check(int rc, int expected = SQLITE_OK) {
-    if (rc != expected) {
-      throw kav::Error(3000, std::string("sample bulk rows: ") + sqlite3_errmsg(db_),
-                       "WriteSampleDatabase");
-    }
-  }
-
-  sqlite3* db_ = nullptr;
-  std::vector<sqlite3_stmt*> statements_;
-};
-
-// A date as the engine stores it.
-std::string StoredDate(const char* text) {
-  return dao::ConvertToFieldType(dao::Value(text), dbDate).AsDate().ToIso();
-}
-
 // Persons with five held qualifications each and one scheduled course: the
 // bulk rows.  They go into the file the engine made, by position and in the
 // form the engine stores, in one plain SQLite transaction: through the
@@ -355,9 +298,9 @@ void FillPersons(const std::string& mdb, int persons) {
   };
   const char* last_names[] = {"Lopez", "Smith", "Nguyen", "Okafor", "Berg",
                               "Young", "Haddad", "Kowalski"};
-  const std::string expires = StoredDate("12/31/2009");
-  const std::string starts = StoredDate("6/1/2006");
-  BulkConnection db(mdb);
+  const dao::Value expires = dao::ConvertToFieldType("12/31/2009", dbDate);
+  const dao::Value starts = dao::ConvertToFieldType("6/1/2006", dbDate);
+  PlainDatabase db(mdb);
   db.Exec("PRAGMA temp_store=MEMORY; BEGIN");
   sqlite3_stmt* people = db.Prepare("INSERT INTO tbl_kav_persons VALUES (?, ?, ?, ?, ?, ?)");
   sqlite3_stmt* held = db.Prepare("INSERT INTO tbl_kav_persons_quals VALUES (?, ?, ?, ?, ?, ?)");
@@ -366,16 +309,16 @@ void FillPersons(const std::string& mdb, int persons) {
   int32_t qual_id = 1;
   for (int32_t p = 1; p <= persons; ++p) {
     // Every third person has no second jet port.
-    db.Insert(people, {p, last_names[p % 8], "Person " + std::to_string(p), "BLM",
-                       kJetPorts[p % 5][0],
-                       p % 3 == 0 ? dao::Value() : dao::Value(kJetPorts[(p + 2) % 5][0])});
+    db.Write(people, {p, last_names[p % 8], "Person " + std::to_string(p), "BLM",
+                      kJetPorts[p % 5][0],
+                      p % 3 == 0 ? dao::Value() : dao::Value(kJetPorts[(p + 2) % 5][0])});
     for (int q = 0; q < 5; ++q) {
       const auto& qual = quals[(p + q) % 8];
-      db.Insert(held, {qual_id++, p, qual[0], qual[1], expires, dao::Value()});
+      db.Write(held, {qual_id++, p, qual[0], qual[1], expires, dao::Value()});
     }
-    db.Insert(scheduled,
-              {p, "WF", p % 2 ? "S-290" : "S-130", starts,
-               p % 4 == 0 ? dao::Value() : dao::Value("Confirmed by the dispatch office")});
+    db.Write(scheduled,
+             {p, "WF", p % 2 ? "S-290" : "S-130", starts,
+              p % 4 == 0 ? dao::Value() : dao::Value("Confirmed by the dispatch office")});
   }
   db.Exec("COMMIT");
 }
@@ -402,6 +345,95 @@ void WriteSampleDatabase(const std::string& dir, const SampleOptions& options) {
   db.Close();
   ws.Close();
   FillPersons(mdb, options.persons);
+}
+
+PlainDatabase::PlainDatabase(const std::string& path) {
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    const std::string message = sqlite3_errmsg(db_);
+    sqlite3_close_v2(db_);
+    throw kav::Error(3000, "plain SQLite: " + message, "PlainDatabase");
+  }
+  sqlite3_extended_result_codes(db_, 1);
+}
+
+PlainDatabase::~PlainDatabase() {
+  for (sqlite3_stmt* stmt : statements_) sqlite3_finalize(stmt);
+  sqlite3_close_v2(db_);
+}
+
+void PlainDatabase::Fail() const {
+  throw kav::Error(3000, std::string("plain SQLite: ") + sqlite3_errmsg(db_), "PlainDatabase");
+}
+
+void PlainDatabase::Exec(const std::string& sql) {
+  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) Fail();
+}
+
+sqlite3_stmt* PlainDatabase::Prepare(const std::string& sql) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) Fail();
+  statements_.push_back(stmt);
+  return stmt;
+}
+
+int PlainDatabase::Step(sqlite3_stmt* stmt, const std::vector<dao::Value>& values) {
+  int position = 1;
+  for (const dao::Value& v : values) {
+    switch (v.kind()) {
+      case dao::Value::Kind::kNull:
+        sqlite3_bind_null(stmt, position);
+        break;
+      case dao::Value::Kind::kBoolean:
+        sqlite3_bind_int64(stmt, position, v.AsBoolean() ? 1 : 0);
+        break;
+      case dao::Value::Kind::kInteger:
+        sqlite3_bind_int64(stmt, position, v.AsInteger());
+        break;
+      case dao::Value::Kind::kLong:
+        sqlite3_bind_int64(stmt, position, v.AsLong());
+        break;
+      case dao::Value::Kind::kDouble:
+        sqlite3_bind_double(stmt, position, v.AsDouble());
+        break;
+      case dao::Value::Kind::kText:
+        sqlite3_bind_text(stmt, position, v.AsText().data(),
+                          static_cast<int>(v.AsText().size()), SQLITE_TRANSIENT);
+        break;
+      case dao::Value::Kind::kDate: {
+        const std::string iso = v.AsDate().ToIso();
+        sqlite3_bind_text(stmt, position, iso.data(), static_cast<int>(iso.size()),
+                          SQLITE_TRANSIENT);
+        break;
+      }
+    }
+    ++position;
+  }
+  int rc = sqlite3_step(stmt);
+  while (rc == SQLITE_ROW) rc = sqlite3_step(stmt);
+  sqlite3_reset(stmt);
+  return rc;
+}
+
+void PlainDatabase::Write(sqlite3_stmt* stmt, const std::vector<dao::Value>& values) {
+  if (Step(stmt, values) != SQLITE_DONE) Fail();
+}
+
+std::vector<std::vector<std::string>> PlainDatabase::Query(const std::string& sql) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) Fail();
+  std::vector<std::vector<std::string>> rows;
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    std::vector<std::string> row;
+    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+      const unsigned char* text = sqlite3_column_text(stmt, i);
+      row.emplace_back(text ? reinterpret_cast<const char*>(text) : "");
+    }
+    rows.push_back(std::move(row));
+  }
+  sqlite3_finalize(stmt);
+  if (rc != SQLITE_DONE) Fail();
+  return rows;
 }
 
 }  // namespace kav::testing
