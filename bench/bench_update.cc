@@ -48,7 +48,6 @@
 #include "platform/dao/dao.h"
 #include "platform/dao/sql_parser.h"
 #include "platform/text.h"
-#include "tests/support/dump.h"
 #include "tests/support/harness.h"
 #include "tests/support/sample.h"
 
@@ -530,41 +529,61 @@ void RunFloor(PlainDatabase& db, const std::vector<Work>& plan) {
   }
 }
 
-// Every data row of every table, each as "table: column=value, ..." with
-// the columns in name order; a date-time between `from` and `to` (the
-// current time a run wrote) reads "<now>".
-std::vector<std::string> DataRows(PlainDatabase& db, const dao::DateTime& from,
-                                  const dao::DateTime& to) {
-  std::vector<std::string> out;
-  for (const auto& table : db.Query("SELECT name FROM sqlite_master WHERE type = 'table' AND "
-                                    "name NOT LIKE 'daosys\\_%' ESCAPE '\\' AND "
-                                    "name NOT LIKE 'sqlite\\_%' ESCAPE '\\'")) {
-    std::vector<std::string> columns;
-    for (const auto& row :
-         db.Query("SELECT name FROM pragma_table_info(" + QuotedText(table[0]) + ")")) {
-      columns.push_back(row[0]);
-    }
-    std::sort(columns.begin(), columns.end());
-    std::vector<std::string> quoted;
-    for (const std::string& c : columns) quoted.push_back("quote(" + Quoted(c) + ")");
-    out.push_back(table[0] + " columns: " + Joined(columns, ", "));
-    for (const auto& row : db.Query("SELECT " + Joined(quoted, ", ") + " FROM " +
-                                    Quoted(table[0]))) {
-      std::string line = table[0] + ":";
-      for (size_t i = 0; i < row.size(); ++i) {
-        std::string value = row[i];
-        if (value.size() > 2 && value.front() == '\'') {
-          const std::optional<dao::DateTime> d =
-              dao::DateTime::FromIso(value.substr(1, value.size() - 2));
-          if (d && from <= *d && *d <= to) value = "<now>";
-        }
-        line += " " + columns[i] + "=" + value;
+// The user tables of a database ("main" or an attached one) and their
+// columns in name order.
+std::map<std::string, std::vector<std::string>> DataTables(PlainDatabase& db,
+                                                          const std::string& schema) {
+  std::map<std::string, std::vector<std::string>> tables;
+  for (const auto& row : db.Query(
+           "SELECT lower(m.name), p.name FROM " + schema + ".sqlite_master m, "
+           "pragma_table_info(m.name, " + QuotedText(schema) + ") p WHERE m.type = 'table' AND "
+           "m.name NOT LIKE 'daosys\\_%' ESCAPE '\\' AND m.name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+           "ORDER BY 1, lower(p.name)")) {
+    tables[row[0]].push_back(row[1]);
+  }
+  return tables;
+}
+
+// The rows of `table` in `schema` as a multiset (each distinct row with its
+// count), where text holding a date-time from `from` to `to` (the current
+// time its run wrote) reads '<now>'.
+std::string CountedRows(const std::string& schema, const std::string& table,
+                        const std::vector<std::string>& columns, const dao::DateTime& from,
+                        const dao::DateTime& to) {
+  std::vector<std::string> values, positions;
+  for (const std::string& c : columns) {
+    values.push_back("CASE WHEN typeof(" + Quoted(c) + ") = 'text' AND " + Quoted(c) +
+                     " BETWEEN " + QuotedText(from.ToIso()) + " AND " + QuotedText(to.ToIso()) +
+                     " THEN '<now>' ELSE " + Quoted(c) + " END");
+    positions.push_back(std::to_string(positions.size() + 1));
+  }
+  return "SELECT " + Joined(values, ", ") + ", count(*) FROM " + schema + "." + Quoted(table) +
+         " GROUP BY " + Joined(positions, ", ");
+}
+
+// Fails unless every table of the floor's database holds the columns and the
+// data rows of the updated one, each run's current time aside.
+void CheckSameRows(PlainDatabase& floor, const std::string& updated_path, const UpdateRun& run,
+                   const dao::DateTime& floor_from, const dao::DateTime& floor_to) {
+  floor.Exec("ATTACH DATABASE " + QuotedText(updated_path) + " AS updated");
+  const auto tables = DataTables(floor, "updated");
+  if (DataTables(floor, "main") != tables) Die("the floor's tables or columns differ");
+  std::string difference;
+  for (const auto& [table, columns] : tables) {
+    const std::string update_rows = CountedRows("updated", table, columns, run.started,
+                                                run.finished);
+    const std::string floor_rows = CountedRows("main", table, columns, floor_from, floor_to);
+    for (const auto& [sign, query] : {std::pair{"- ", update_rows + " EXCEPT " + floor_rows},
+                                      std::pair{"+ ", floor_rows + " EXCEPT " + update_rows}}) {
+      for (const auto& row : floor.Query("SELECT * FROM (" + query + ") LIMIT 10")) {
+        difference += sign + table + ": " + Joined(row, "|") + "\n";
       }
-      out.push_back(line);
     }
   }
-  std::sort(out.begin(), out.end());
-  return out;
+  if (!difference.empty()) {
+    Die("the floor's rows differ from the update's (- update only, + floor only; the last "
+        "value counts the row):\n" + difference);
+  }
 }
 
 struct SizeResult {
@@ -599,14 +618,7 @@ SizeResult Measure(int persons) {
   result.floor_seconds = Seconds(start);
   const dao::DateTime floor_finished = dao::DateTime::Now();
 
-  PlainDatabase update_db(updated + "/KAV.MDB");
-  const std::string difference =
-      kav::testing::DumpDifference(DataRows(update_db, run.started, run.finished),
-                                   DataRows(db, floor_started, floor_finished));
-  if (!difference.empty()) {
-    Die("the floor's rows differ from the update's at " + std::to_string(persons) +
-        " persons (- update, + floor):\n" + difference);
-  }
+  CheckSameRows(db, updated + "/KAV.MDB", run, floor_started, floor_finished);
   return result;
 }
 
