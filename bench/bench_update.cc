@@ -32,15 +32,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdint>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <optional>
-#include <set>
 #include <string>
 #include <variant>
 #include <vector>
