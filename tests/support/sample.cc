@@ -1,5 +1,7 @@
 #include "tests/support/sample.h"
 
+#include <sqlite3.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -282,53 +284,46 @@ const char* const kJetPorts[][2] = {
     {"FAT", "Fresno"}, {"SAC", "Sacramento"},
 };
 
-// Persons with five held qualifications each and one scheduled course,
-// inserted in one transaction.
-void FillPersons(dao::Workspace& ws, dao::Database& db, int persons) {
-  for (const auto& port : kJetPorts) AddRow(db, "tbl_kav_jet_ports", {port[0], port[1]});
+// Persons with five held qualifications each and one scheduled course: the
+// bulk rows.  They go into the file the engine made, by position and in the
+// form the engine stores, in one plain SQLite transaction: through the
+// engine's recordsets a million persons took a minute and more.  The file's
+// relation triggers check every row as they check the engine's writes.
+// The transaction runs without a journal: the file is new and a failure
+// leaves it to be written again (WriteSampleDatabase raises), while a
+// statement journal for each row, which the relation triggers call for,
+// would cost as much as the rows.  The file then returns to the engine's
+// WAL mode.
+void FillPersons(const std::string& mdb, int persons) {
   const char* quals[][2] = {
       {"EMTB", "WF"}, {"HEMG", "WF"}, {"HCWN", "WF"}, {"IRIN", "WF"},
       {"IRIN", "RX"}, {"FFT2", "WF"}, {"FUMA", "RX"}, {"RXI1", "WF"},
   };
   const char* last_names[] = {"Lopez", "Smith", "Nguyen", "Okafor", "Berg",
                               "Young", "Haddad", "Kowalski"};
-  ws.BeginTrans();
-  dao::Recordset people = db.OpenRecordset("tbl_kav_persons", dao::dbOpenTable);
-  dao::Recordset held = db.OpenRecordset("tbl_kav_persons_quals", dao::dbOpenTable);
-  dao::Recordset scheduled =
-      db.OpenRecordset("tbl_kav_training_scheduled", dao::dbOpenTable);
+  const dao::Value expires = dao::ConvertToFieldType("12/31/2009", dbDate);
+  const dao::Value starts = dao::ConvertToFieldType("6/1/2006", dbDate);
+  PlainDatabase db(mdb);
+  db.Exec("PRAGMA journal_mode=OFF; BEGIN");
+  sqlite3_stmt* people = db.Prepare("INSERT INTO tbl_kav_persons VALUES (?, ?, ?, ?, ?, ?)");
+  sqlite3_stmt* held = db.Prepare("INSERT INTO tbl_kav_persons_quals VALUES (?, ?, ?, ?, ?, ?)");
+  sqlite3_stmt* scheduled =
+      db.Prepare("INSERT INTO tbl_kav_training_scheduled VALUES (?, ?, ?, ?, ?)");
   int32_t qual_id = 1;
   for (int32_t p = 1; p <= persons; ++p) {
-    people.AddNew();
-    people.Fields(0).SetValue(p);
-    people.Fields(1).SetValue(last_names[p % 8]);
-    people.Fields(2).SetValue("Person " + std::to_string(p));
-    people.Fields(3).SetValue("BLM");
-    people.Fields(4).SetValue(kJetPorts[p % 5][0]);
     // Every third person has no second jet port.
-    people.Fields(5).SetValue(p % 3 == 0 ? dao::Value() : dao::Value(kJetPorts[(p + 2) % 5][0]));
-    people.Update();
+    db.Write(people, {p, last_names[p % 8], "Person " + std::to_string(p), "BLM",
+                      kJetPorts[p % 5][0],
+                      p % 3 == 0 ? dao::Value() : dao::Value(kJetPorts[(p + 2) % 5][0])});
     for (int q = 0; q < 5; ++q) {
       const auto& qual = quals[(p + q) % 8];
-      held.AddNew();
-      held.Fields(0).SetValue(qual_id++);
-      held.Fields(1).SetValue(p);
-      held.Fields(2).SetValue(qual[0]);
-      held.Fields(3).SetValue(qual[1]);
-      held.Fields(4).SetValue("12/31/2009");
-      held.Fields(5).SetValue(dao::Value());
-      held.Update();
+      db.Write(held, {qual_id++, p, qual[0], qual[1], expires, dao::Value()});
     }
-    scheduled.AddNew();
-    scheduled.Fields(0).SetValue(p);
-    scheduled.Fields(1).SetValue("WF");
-    scheduled.Fields(2).SetValue(p % 2 ? "S-290" : "S-130");
-    scheduled.Fields(3).SetValue("6/1/2006");
-    scheduled.Fields(4).SetValue(p % 4 == 0 ? dao::Value()
-                                            : dao::Value("Confirmed by the dispatch office"));
-    scheduled.Update();
+    db.Write(scheduled,
+             {p, "WF", p % 2 ? "S-290" : "S-130", starts,
+              p % 4 == 0 ? dao::Value() : dao::Value("Confirmed by the dispatch office")});
   }
-  ws.CommitTrans();
+  db.Exec("COMMIT; PRAGMA journal_mode=WAL");
 }
 
 }  // namespace
@@ -349,9 +344,99 @@ void WriteSampleDatabase(const std::string& dir, const SampleOptions& options) {
   dao::Database db = ws.CreateDatabase(mdb);
   CreateSchema(db);
   FillReferenceData(db, options.version);
-  FillPersons(ws, db, options.persons);
+  for (const auto& port : kJetPorts) AddRow(db, "tbl_kav_jet_ports", {port[0], port[1]});
   db.Close();
   ws.Close();
+  FillPersons(mdb, options.persons);
+}
+
+PlainDatabase::PlainDatabase(const std::string& path) {
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    const std::string message = sqlite3_errmsg(db_);
+    sqlite3_close_v2(db_);
+    throw kav::Error(3000, "plain SQLite: " + message, "PlainDatabase");
+  }
+  sqlite3_extended_result_codes(db_, 1);
+}
+
+PlainDatabase::~PlainDatabase() {
+  for (sqlite3_stmt* stmt : statements_) sqlite3_finalize(stmt);
+  sqlite3_close_v2(db_);
+}
+
+void PlainDatabase::Fail() const {
+  throw kav::Error(3000, std::string("plain SQLite: ") + sqlite3_errmsg(db_), "PlainDatabase");
+}
+
+void PlainDatabase::Exec(const std::string& sql) {
+  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) Fail();
+}
+
+sqlite3_stmt* PlainDatabase::Prepare(const std::string& sql) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) Fail();
+  statements_.push_back(stmt);
+  return stmt;
+}
+
+int PlainDatabase::Step(sqlite3_stmt* stmt, const std::vector<dao::Value>& values) {
+  int position = 1;
+  for (const dao::Value& v : values) {
+    switch (v.kind()) {
+      case dao::Value::Kind::kNull:
+        sqlite3_bind_null(stmt, position);
+        break;
+      case dao::Value::Kind::kBoolean:
+        sqlite3_bind_int64(stmt, position, v.AsBoolean() ? 1 : 0);
+        break;
+      case dao::Value::Kind::kInteger:
+        sqlite3_bind_int64(stmt, position, v.AsInteger());
+        break;
+      case dao::Value::Kind::kLong:
+        sqlite3_bind_int64(stmt, position, v.AsLong());
+        break;
+      case dao::Value::Kind::kDouble:
+        sqlite3_bind_double(stmt, position, v.AsDouble());
+        break;
+      case dao::Value::Kind::kText:
+        sqlite3_bind_text(stmt, position, v.AsText().data(),
+                          static_cast<int>(v.AsText().size()), SQLITE_TRANSIENT);
+        break;
+      case dao::Value::Kind::kDate: {
+        const std::string iso = v.AsDate().ToIso();
+        sqlite3_bind_text(stmt, position, iso.data(), static_cast<int>(iso.size()),
+                          SQLITE_TRANSIENT);
+        break;
+      }
+    }
+    ++position;
+  }
+  int rc = sqlite3_step(stmt);
+  while (rc == SQLITE_ROW) rc = sqlite3_step(stmt);
+  sqlite3_reset(stmt);
+  return rc;
+}
+
+void PlainDatabase::Write(sqlite3_stmt* stmt, const std::vector<dao::Value>& values) {
+  if (Step(stmt, values) != SQLITE_DONE) Fail();
+}
+
+std::vector<std::vector<std::string>> PlainDatabase::Query(const std::string& sql) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) Fail();
+  std::vector<std::vector<std::string>> rows;
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    std::vector<std::string> row;
+    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+      const unsigned char* text = sqlite3_column_text(stmt, i);
+      row.emplace_back(text ? reinterpret_cast<const char*>(text) : "");
+    }
+    rows.push_back(std::move(row));
+  }
+  sqlite3_finalize(stmt);
+  if (rc != SQLITE_DONE) Fail();
+  return rows;
 }
 
 }  // namespace kav::testing

@@ -6,8 +6,13 @@
 #define KAV_TESTS_SUPPORT_SAMPLE_H_
 
 #include <string>
+#include <vector>
 
+#include "platform/dao/value.h"
 #include "platform/dao/workgroup.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
 
 namespace kav::testing {
 
@@ -18,8 +23,40 @@ struct SampleOptions {
 };
 
 // Writes `dir`/KAV.MDB and `dir`/KAV.mdw (account "KAVOwner", password
-// "TelvoRm"), through the engine layer only.  Raises kav::Error on failure.
+// "TelvoRm").  Schema and reference rows go through the engine layer; the
+// bulk rows (persons, their held qualifications and scheduled courses) are
+// written in the engine's stored form by one plain SQLite transaction.
+// Raises kav::Error on failure.
 void WriteSampleDatabase(const std::string& dir, const SampleOptions& options);
+
+// A plain SQLite connection to a database file of the engine, past the
+// engine: the sample's bulk rows and the benchmark's floor are written
+// through it.  Every failure raises kav::Error 3000 with SQLite's message.
+class PlainDatabase {
+ public:
+  explicit PlainDatabase(const std::string& path);
+  ~PlainDatabase();  // finalizes the statements; an open transaction is rolled back
+  PlainDatabase(const PlainDatabase&) = delete;
+  PlainDatabase& operator=(const PlainDatabase&) = delete;
+
+  void Exec(const std::string& sql);
+  // A statement kept until the connection goes.
+  sqlite3_stmt* Prepare(const std::string& sql);
+  // Binds `values` by position, each in the form the engine stores it (whole
+  // numbers, floating point, text, dates as ISO text), steps once and
+  // resets.  Returns SQLite's extended result code, SQLITE_DONE on success.
+  int Step(sqlite3_stmt* stmt, const std::vector<dao::Value>& values);
+  // Step that raises unless the statement ran to its end.
+  void Write(sqlite3_stmt* stmt, const std::vector<dao::Value>& values);
+  // Every row of `sql`, each column as SQLite's text ("" for Null).
+  std::vector<std::vector<std::string>> Query(const std::string& sql);
+
+ private:
+  [[noreturn]] void Fail() const;
+
+  sqlite3* db_ = nullptr;
+  std::vector<sqlite3_stmt*> statements_;
+};
 
 }  // namespace kav::testing
 
