@@ -1,11 +1,13 @@
 // A small fixture for the engine layer's suites: a workgroup with one fast
 // account, a database in it, and helpers that build tables, indexes and
-// relations and read rows back.
+// relations and read rows back, through the engine or as another SQLite
+// program would.
 
 #ifndef KAV_TESTS_DAO_FIXTURE_H_
 #define KAV_TESTS_DAO_FIXTURE_H_
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <fstream>
 #include <functional>
@@ -39,6 +41,56 @@ inline long ErrorOf(const std::function<void()>& body) {
 inline std::string FileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The rows of `sql` on the file at `path`, read through a plain SQLite
+// connection, each row's values joined by '|'.
+inline std::vector<std::string> Query(const std::string& path, const std::string& sql) {
+  sqlite3* raw = nullptr;
+  sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* st = nullptr;
+  std::vector<std::string> rows;
+  if (sqlite3_prepare_v2(raw, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+    rows.push_back(std::string("<") + sqlite3_errmsg(raw) + ">");
+  }
+  while (st != nullptr && sqlite3_step(st) == SQLITE_ROW) {
+    std::string row;
+    for (int i = 0; i < sqlite3_column_count(st); ++i) {
+      if (i > 0) row += "|";
+      const unsigned char* text = sqlite3_column_text(st, i);
+      row += text ? reinterpret_cast<const char*>(text) : "<null>";
+    }
+    rows.push_back(row);
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(raw);
+  return rows;
+}
+
+// Runs `sql` on the file at `path` as another program would.
+inline void Sqlite(const std::string& path, const std::string& sql) {
+  sqlite3* raw = nullptr;
+  sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  char* error = nullptr;
+  EXPECT_EQ(sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+      << (error ? error : "") << "\n" << sql;
+  sqlite3_free(error);
+  sqlite3_close(raw);
+}
+
+// Every table of the file at `path` with every row (rowid first), and the
+// schema.
+inline std::vector<std::string> FileState(const std::string& path) {
+  std::vector<std::string> out =
+      Query(path, "SELECT type, name, sql FROM sqlite_master ORDER BY name");
+  for (const std::string& table :
+       Query(path, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")) {
+    out.push_back("table " + table);
+    for (const std::string& row : Query(path, "SELECT rowid, * FROM \"" + table + "\"")) {
+      out.push_back(row);
+    }
+  }
+  return out;
 }
 
 class DaoTest : public ::testing::Test {

@@ -5,8 +5,6 @@
 // from the engine's own rules, and a file whose catalog names what is not
 // there is refused at open.
 
-#include <sqlite3.h>
-
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -24,41 +22,6 @@ namespace {
 
 using Strings = std::vector<std::string>;
 using ::testing::HasSubstr;
-
-// The rows of `sql` on the file at `path`, read through a plain SQLite
-// connection, each row's values joined by '|'.
-Strings Query(const std::string& path, const std::string& sql) {
-  sqlite3* raw = nullptr;
-  sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* st = nullptr;
-  Strings rows;
-  if (sqlite3_prepare_v2(raw, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
-    rows.push_back(std::string("<") + sqlite3_errmsg(raw) + ">");
-  }
-  while (st != nullptr && sqlite3_step(st) == SQLITE_ROW) {
-    std::string row;
-    for (int i = 0; i < sqlite3_column_count(st); ++i) {
-      if (i > 0) row += "|";
-      const unsigned char* text = sqlite3_column_text(st, i);
-      row += text ? reinterpret_cast<const char*>(text) : "<null>";
-    }
-    rows.push_back(row);
-  }
-  sqlite3_finalize(st);
-  sqlite3_close(raw);
-  return rows;
-}
-
-// Runs `sql` on the file at `path` as another program would.
-void Sqlite(const std::string& path, const std::string& sql) {
-  sqlite3* raw = nullptr;
-  sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  char* error = nullptr;
-  EXPECT_EQ(sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
-      << (error ? error : "") << "\n" << sql;
-  sqlite3_free(error);
-  sqlite3_close(raw);
-}
 
 // Replaces {ix} with the physical name of the primary key of jobs and {rel}
 // with the id of the relation portspeople.
@@ -111,18 +74,7 @@ class OtherProgramTest : public DaoTest {
     Sqlite(mdb, WithNames(sql, mdb));
   }
 
-  // Every table of the file with every row, and the schema.
-  Strings State() {
-    Strings out = Query(mdb, "SELECT type, name, sql FROM sqlite_master ORDER BY name");
-    for (const std::string& table :
-         Query(mdb, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name")) {
-      out.push_back("table " + table);
-      for (const std::string& row : Query(mdb, "SELECT rowid, * FROM \"" + table + "\"")) {
-        out.push_back(row);
-      }
-    }
-    return out;
-  }
+  Strings State() { return FileState(mdb); }
 
   void AddJob() {
     dao::Recordset rs = db.OpenRecordset("jobs", dao::dbOpenTable);
