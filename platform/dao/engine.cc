@@ -273,11 +273,17 @@ void Statement::Reset() {
   sqlite3_clear_bindings(stmt_);
 }
 
+void Statement::Rewind() { sqlite3_reset(stmt_); }
+
+int Statement::StoredType(int column) const { return sqlite3_column_type(stmt_, column); }
+
 bool Statement::IsNull(int column) const {
   return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
 }
 
 int64_t Statement::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+
+double Statement::Real(int column) const { return sqlite3_column_double(stmt_, column); }
 
 std::string Statement::Text(int column) const {
   const unsigned char* text = sqlite3_column_text(stmt_, column);
@@ -297,7 +303,7 @@ Value Statement::ReadValue(int column, int type) const {
     case dbLong:
       return Value(static_cast<int32_t>(Int(column)));
     case dbDouble:
-      return Value(sqlite3_column_double(stmt_, column));
+      return Value(Real(column));
     case dbDate: {
       std::optional<DateTime> d = DateTime::FromIso(Text(column));
       if (d) return Value(*d);

@@ -10,7 +10,16 @@
 // value, a relation, a trigger that refuses or skips it) stays as it was;
 // without dbFailOnError the other rows change, with it the savepoint is
 // rolled back and the row's error raised.
+//
+// An UPDATE whose rows cannot depend on one another, nor be watched by a
+// trigger, and none of which would be refused, is written instead by one
+// set-based UPDATE with the same WHERE, which leaves exactly what the rows
+// one by one leave (UpdateSetBased says why); as soon as SQLite refuses a
+// row there, it is undone and the rows go one by one after all.
 
+#include <algorithm>
+#include <cstring>
+#include <optional>
 #include <utility>
 #include <variant>
 
@@ -104,9 +113,12 @@ std::vector<int64_t> MatchingRows(DatabaseImpl& db, const TableSchema& t, const 
 }
 
 struct Assignment {
-  int target = 0;  // field index
-  std::optional<Value> literal;
+  int target = 0;   // field index
   int source = -1;  // field index of a column-to-column assignment
+  // A literal, converted and checked for its field once: the same for every
+  // row, and so is its refusal.
+  Value value;
+  std::optional<kav::Error> refused;
 };
 
 // Writes one row of a statement.  Without dbFailOnError the row's write is
@@ -147,6 +159,308 @@ void ChangeRows(DatabaseImpl& db, const std::vector<int64_t>& rows, bool fail_on
   db.records_affected = affected;
 }
 
+// Whether every trigger of the file is one that the engine made for the
+// catalog's relations, word for word.  Those triggers only refuse a row or
+// pass a key change on by an UPDATE (a cascading delete needs a DELETE), so
+// during an UPDATE statement no row can vanish or be skipped; a trigger of
+// anyone else's may do anything, watch the order of the rows included.
+bool OnlyRelationTriggers(DatabaseImpl& db, const Schema& schema) {
+  std::vector<RelationTrigger> ours;
+  try {
+    ours = RelationTriggers(schema);
+  } catch (const kav::Error&) {
+    return false;  // a catalog that names what is gone vouches for nothing
+  }
+  Statement st(db.conn, db.Cached("SELECT name, sql FROM sqlite_master WHERE type = 'trigger'"));
+  while (st.Step()) {
+    const std::string name = st.Text(0), sql = st.Text(1);
+    if (std::none_of(ours.begin(), ours.end(), [&](const RelationTrigger& t) {
+          return t.name == name && t.sql == sql;
+        })) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Whether the rows of an UPDATE of `t` may be written by one set-based
+// statement with the row-by-row result, as far as the file's schema goes;
+// `quiet` tells OnlyRelationTriggers.  It may when no trigger fires on the
+// statement and no row's write depends on another row's:
+//   - the file holds no trigger but the engine's, and no enforced relation
+//     of the table holds an assigned field, so none of them fires;
+//   - no unique index (nor primary key) of the table holds an assigned
+//     column or an expression, or covers only some rows, so no row can meet
+//     a duplicate that another row's earlier or later write made or removed;
+//   - the table is a plain rowid table of SQLite without generated columns
+//     and without a column that hides the rowid, in UTF-8, so that the
+//     WHERE matches the rows that the row-by-row path selects by rowid and
+//     a copied text is stored as the row-by-row path binds it.
+// What is left to refuse a row depends on that row alone (a CHECK, NOT
+// NULL): the set-based statement then fails as the row-by-row path would
+// refuse, and the caller falls back to it.
+bool SetBasedSchema(DatabaseImpl& db, const Schema& schema, const TableSchema& t,
+                    const std::vector<Assignment>& assignments, bool quiet) {
+  if (!quiet) return false;
+  auto assigned_id = [&](int64_t field_id) {
+    return std::any_of(assignments.begin(), assignments.end(),
+                       [&](const Assignment& a) { return t.fields[a.target].id == field_id; });
+  };
+  auto assigned_name = [&](const std::string& column) {
+    return std::any_of(assignments.begin(), assignments.end(), [&](const Assignment& a) {
+      return SameName(t.fields[a.target].name, column);
+    });
+  };
+  for (const RelationDef& r : schema.relations) {
+    if (r.attributes & dbRelationDontEnforce) continue;
+    for (const auto& [primary, foreign] : r.fields) {
+      if ((r.table_id == t.id && assigned_id(primary)) ||
+          (r.foreign_table_id == t.id && assigned_id(foreign))) {
+        return false;
+      }
+    }
+  }
+  Statement table(db.conn, db.Cached("SELECT sql FROM sqlite_master WHERE type = 'table' "
+                                     "AND name = ? COLLATE NOCASE"));
+  table.Bind(1, t.name);
+  if (!table.Step() || SameName(table.Text(0).substr(0, 14), "CREATE VIRTUAL")) return false;
+  Statement encoding(db.conn, db.Cached("PRAGMA encoding"));
+  if (!encoding.Step() || encoding.Text(0) != "UTF-8") return false;
+  Statement columns(db.conn, db.Cached("SELECT name, pk, hidden FROM pragma_table_xinfo(?)"));
+  columns.Bind(1, t.name);
+  while (columns.Step()) {
+    const std::string name = columns.Text(0);
+    if (columns.Int(1) != 0 || columns.Int(2) != 0 || SameName(name, "rowid") ||
+        SameName(name, "oid") || SameName(name, "_rowid_")) {
+      return false;
+    }
+  }
+  Statement indexes(db.conn, db.Cached("SELECT name, partial FROM pragma_index_list(?) "
+                                       "WHERE \"unique\""));
+  Statement keys(db.conn, db.Cached("SELECT cid, name FROM pragma_index_xinfo(?) WHERE key"));
+  indexes.Bind(1, t.name);
+  while (indexes.Step()) {
+    if (indexes.Int(1) != 0) return false;
+    keys.Reset();
+    keys.Bind(1, indexes.Text(0));
+    while (keys.Step()) {
+      if (keys.Int(0) < 0 || assigned_name(keys.Text(1))) return false;
+    }
+  }
+  return true;
+}
+
+// Whether `value`, bound into a statement, is exactly the value stored in
+// column `column` of `st`'s row, whose stored class was `stored` before it
+// was read.
+bool BindsAsStored(const Statement& st, int column, int stored, const Value& value) {
+  switch (value.kind()) {
+    case Value::Kind::kNull:
+      return stored == SQLITE_NULL;
+    case Value::Kind::kBoolean:
+      return stored == SQLITE_INTEGER && st.Int(column) == (value.AsBoolean() ? 1 : 0);
+    case Value::Kind::kInteger:
+      return stored == SQLITE_INTEGER && st.Int(column) == value.AsInteger();
+    case Value::Kind::kLong:
+      return stored == SQLITE_INTEGER && st.Int(column) == value.AsLong();
+    case Value::Kind::kDouble: {
+      const double read = st.Real(column), bound = value.AsDouble();
+      return stored == SQLITE_FLOAT && std::memcmp(&read, &bound, sizeof read) == 0;
+    }
+    case Value::Kind::kText:
+      return stored == SQLITE_TEXT && st.Text(column) == value.AsText();
+    case Value::Kind::kDate:
+      return stored == SQLITE_TEXT && st.Text(column) == value.AsDate().ToIso();
+  }
+  return false;
+}
+
+// Whether every row the statement matches would be written by the
+// row-by-row path as it stands: each copied value passes ValueForField, each
+// row passes CheckRowBeforeWrite, and each copied value binds to exactly the
+// value stored in its source column, so that SQLite copying the column
+// stores what the row-by-row path would bind.  Literals are not refused
+// here (the caller has seen to that).
+bool CopiesPass(DatabaseImpl& db, const TableSchema& t, const std::vector<Assignment>& assignments,
+                const Where& where) {
+  std::string sources;
+  for (const Assignment& a : assignments) {
+    if (a.source < 0) continue;
+    if (!sources.empty()) sources += ", ";
+    sources += QuoteName(t.fields[a.source].name);
+  }
+  Statement scan(db.conn, "SELECT " + sources + " FROM " + QuoteName(t.name) + where.sql);
+  for (size_t i = 0; i < where.values.size(); ++i) {
+    scan.BindValue(static_cast<int>(i + 1), where.values[i]);
+  }
+  std::vector<Value> check(t.fields.size(), Value(true));
+  try {
+    while (scan.Step()) {
+      int column = 0;
+      for (const Assignment& a : assignments) {
+        if (a.source < 0) {
+          check[a.target] = a.value;
+          continue;
+        }
+        const int stored = scan.StoredType(column);
+        Value v = ValueForField(scan.ReadValue(column, t.fields[a.source].type),
+                                t.fields[a.target]);
+        if (!BindsAsStored(scan, column, stored, v)) return false;
+        check[a.target] = std::move(v);
+        ++column;
+      }
+      CheckRowBeforeWrite(t, check);
+    }
+  } catch (const kav::Error&) {
+    return false;  // a row that the row-by-row path refuses
+  }
+  return true;
+}
+
+// Writes the statement's rows with one UPDATE OR ABORT with the same WHERE
+// and returns the number changed, or none when a row would be refused, or
+// SQLite refused one: its changes are then the caller's to roll back.
+//
+// Its result equals the row-by-row path's: SetBasedSchema has ruled out
+// every trigger and every rule that makes one row's write depend on
+// another's, so each row is written or refused on its own values alone,
+// whatever the order; the literals were checked once for all rows, the
+// copies by CopiesPass, and so the row-by-row path would refuse no row that
+// SQLite writes.  It stores the same values (the literals as the same bound
+// values, the copies as their source's value that binds the same) and
+// changes the same rows, so RecordsAffected is SQLite's count of changes
+// (no trigger adds to it).
+std::optional<long> UpdateSetBased(DatabaseImpl& db, const TableSchema& t,
+                                   const std::vector<Assignment>& assignments,
+                                   const Where& where) {
+  try {
+    if (std::any_of(assignments.begin(), assignments.end(),
+                    [](const Assignment& a) { return a.source >= 0; }) &&
+        !CopiesPass(db, t, assignments, where)) {
+      return std::nullopt;
+    }
+    std::string sets;
+    for (const Assignment& a : assignments) {
+      if (!sets.empty()) sets += ", ";
+      sets += QuoteName(t.fields[a.target].name) + " = " +
+              (a.source < 0 ? "?" : QuoteName(t.fields[a.source].name));
+    }
+    Statement st(db.conn, "UPDATE OR ABORT " + QuoteName(t.name) + " SET " + sets + where.sql);
+    int parameter = 0;
+    for (const Assignment& a : assignments) {
+      if (a.source < 0) st.BindValue(++parameter, a.value);
+    }
+    for (const Value& v : where.values) st.BindValue(++parameter, v);
+    st.Run();
+  } catch (const kav::Error&) {
+    return std::nullopt;
+  }
+  ++SetBasedStatementWrites().statements;
+  return sqlite3_changes(db.conn);
+}
+
+// Tries UpdateSetBased in a savepoint: true when it wrote the statement,
+// false when a row would be refused and nothing of it stays.
+bool WroteSetBased(DatabaseImpl& db, const TableSchema& t,
+                   const std::vector<Assignment>& assignments, const Where& where) {
+  Exec(db.conn, "SAVEPOINT daosys_exec");
+  std::optional<long> changed;
+  try {
+    changed = UpdateSetBased(db, t, assignments, where);
+    if (changed) Exec(db.conn, "RELEASE daosys_exec");
+  } catch (...) {
+    sqlite3_exec(db.conn, "ROLLBACK TO daosys_exec; RELEASE daosys_exec", nullptr, nullptr,
+                 nullptr);
+    db.records_affected = 0;
+    throw;
+  }
+  if (changed) {
+    db.records_affected = *changed;
+    return true;
+  }
+  Exec(db.conn, "ROLLBACK TO daosys_exec; RELEASE daosys_exec");
+  ++SetBasedStatementWrites().fell_back;
+  return false;
+}
+
+// The rows of an UPDATE one by one.  The literals are bound once; per row
+// only the rowid, the copied columns (read only where an assignment copies
+// one) and the write itself.  Where a trigger of another program might
+// have deleted a row by now (not `quiet`), the row is looked for first, as
+// reading it would.  `refused`: with literals alone, the refusal of every
+// row, found once.
+void UpdateRowByRow(DatabaseImpl& db, const TableSchema& t,
+                    const std::vector<Assignment>& assignments, const Where& where,
+                    const std::optional<kav::Error>& refused, bool quiet, bool fail_on_error) {
+  const std::vector<int64_t> rows = MatchingRows(db, t, where);
+  std::string sets, sources;
+  for (const Assignment& a : assignments) {
+    if (!sets.empty()) sets += ", ";
+    sets += QuoteName(t.fields[a.target].name) + " = ?";
+    if (a.source < 0) continue;
+    if (!sources.empty()) sources += ", ";
+    sources += QuoteName(t.fields[a.source].name);
+  }
+  Statement write(db.conn, db.Cached("UPDATE OR ABORT " + QuoteName(t.name) + " SET " + sets +
+                                     " WHERE rowid = ?"));
+  for (size_t i = 0; i < assignments.size(); ++i) {
+    if (assignments[i].source < 0) write.BindValue(static_cast<int>(i + 1), assignments[i].value);
+  }
+  const int rowid_parameter = static_cast<int>(assignments.size() + 1);
+  const bool copies = !sources.empty();
+  std::optional<Statement> old_row;
+  if (copies || !quiet) {
+    old_row.emplace(db.conn, db.Cached("SELECT " + (copies ? sources : std::string("1")) +
+                                       " FROM " + QuoteName(t.name) + " WHERE rowid = ?"));
+  }
+  std::vector<Value> copied;  // the copied columns of the row, as read
+  // Only the assigned fields are checked: a row that broke a rule before
+  // the statement is not refused for a field the statement leaves alone.
+  std::vector<Value> check(t.fields.size(), Value(true));
+  ChangeRows(db, rows, fail_on_error, [&](int64_t rowid) {
+    if (old_row) {
+      old_row->Bind(1, rowid);
+      const bool there = old_row->Step();
+      copied.clear();
+      for (const Assignment& a : assignments) {
+        if (there && a.source >= 0) {
+          copied.push_back(
+              old_row->ReadValue(static_cast<int>(copied.size()), t.fields[a.source].type));
+        }
+      }
+      // No statement stays open across the row's write and its rollback.
+      old_row->Rewind();
+      if (!there) RaiseRecordDeleted();
+    }
+    if (refused) throw *refused;
+    if (copies) {
+      auto value = copied.begin();
+      for (size_t i = 0; i < assignments.size(); ++i) {
+        const Assignment& a = assignments[i];
+        if (a.source < 0) {
+          if (a.refused) throw *a.refused;
+          check[a.target] = a.value;
+          continue;
+        }
+        Value v = ValueForField(*value++, t.fields[a.target]);
+        write.BindValue(static_cast<int>(i + 1), v);
+        check[a.target] = std::move(v);
+      }
+      CheckRowBeforeWrite(t, check);
+    }
+    write.Bind(rowid_parameter, rowid);
+    WriteStatementRow(db, fail_on_error, [&] {
+      write.Run();
+      const int changed = sqlite3_changes(db.conn);
+      write.Rewind();
+      // The row is there (it was read, or nothing can have deleted it), so
+      // only a trigger can have skipped it.
+      if (changed == 0) RaiseRowIgnored(t);
+    });
+    return true;
+  });
+}
+
 void RunUpdate(DatabaseImpl& db, const sql::UpdateStatement& u, bool fail_on_error) {
   const DateTime now = DateTime::Now();
   std::shared_ptr<const Schema> schema = db.CurrentSchema();
@@ -156,46 +470,51 @@ void RunUpdate(DatabaseImpl& db, const sql::UpdateStatement& u, bool fail_on_err
     Assignment x;
     x.target = t.FieldIndexById(FindColumn(t, a.column).id);
     if (const auto* literal = std::get_if<sql::Literal>(&a.value)) {
-      x.literal = LiteralValue(*literal, now);
+      x.value = LiteralValue(*literal, now);
     } else {
       x.source = t.FieldIndexById(FindColumn(t, std::get<sql::ColumnRef>(a.value)).id);
     }
     assignments.push_back(std::move(x));
   }
   const Where where = BuildWhere(t, u.where, now);
-  const std::vector<int64_t> rows = MatchingRows(db, t, where);
-  std::string sets;
-  for (const Assignment& a : assignments) {
-    if (!sets.empty()) sets += ", ";
-    sets += QuoteName(t.fields[a.target].name) + " = ?";
-  }
-  const std::string sql =
-      "UPDATE OR ABORT " + QuoteName(t.name) + " SET " + sets + " WHERE rowid = ?";
-  ChangeRows(db, rows, fail_on_error, [&](int64_t rowid) {
-    std::vector<Value> old_row = ReadRowValues(db, t, rowid);
-    std::vector<Value> values;
-    for (const Assignment& a : assignments) {
-      const FieldDef& f = t.fields[a.target];
-      Value v = ValueForField(a.literal ? *a.literal : old_row[a.source], f);
-      values.push_back(v);
+
+  // Each literal is converted and checked once, as every row would.  With
+  // literals alone the row check is the same for every row too, and the
+  // first refusal, of a literal or of the check, is every row's.
+  bool copies = false, literal_refused = false;
+  for (Assignment& a : assignments) {
+    if (a.source >= 0) {
+      copies = true;
+      continue;
     }
-    std::vector<Value> new_row = old_row;
-    for (size_t i = 0; i < assignments.size(); ++i) new_row[assignments[i].target] = values[i];
-    // Only the assigned fields are checked: a row that broke a rule before
-    // the statement is not refused for a field the statement leaves alone.
+    try {
+      a.value = ValueForField(a.value, t.fields[a.target]);
+    } catch (const kav::Error& error) {
+      a.refused = error;
+      literal_refused = true;
+    }
+  }
+  std::optional<kav::Error> refused;
+  if (!copies) {
     std::vector<Value> check(t.fields.size(), Value(true));
-    for (const Assignment& a : assignments) check[a.target] = new_row[a.target];
-    CheckRowBeforeWrite(t, check);
-    Statement st(db.conn, db.Cached(sql));
-    for (size_t i = 0; i < values.size(); ++i) st.BindValue(static_cast<int>(i + 1), values[i]);
-    st.Bind(static_cast<int>(values.size() + 1), rowid);
-    WriteStatementRow(db, fail_on_error, [&] {
-      st.Run();
-      // The row was read just now, so only a trigger can have skipped it.
-      if (sqlite3_changes(db.conn) == 0) RaiseRowIgnored(t);
-    });
-    return true;
-  });
+    for (const Assignment& a : assignments) {
+      if (a.refused && !refused) refused = a.refused;
+      check[a.target] = a.value;
+    }
+    try {
+      if (!refused) CheckRowBeforeWrite(t, check);
+    } catch (const kav::Error& error) {
+      refused = error;
+    }
+  }
+
+  const bool quiet = OnlyRelationTriggers(db, *schema);
+  if (SetBasedStatementWrites().allowed && !literal_refused && !refused &&
+      SetBasedSchema(db, *schema, t, assignments, quiet) &&
+      WroteSetBased(db, t, assignments, where)) {
+    return;
+  }
+  UpdateRowByRow(db, t, assignments, where, refused, quiet, fail_on_error);
 }
 
 void RunDelete(DatabaseImpl& db, const sql::DeleteStatement& d, bool fail_on_error) {
@@ -204,21 +523,23 @@ void RunDelete(DatabaseImpl& db, const sql::DeleteStatement& d, bool fail_on_err
   const TableSchema& t = FindStatementTable(*schema, d.table);
   const Where where = BuildWhere(t, d.where, now);
   const std::vector<int64_t> rows = MatchingRows(db, t, where);
-  const std::string sql = "DELETE FROM " + QuoteName(t.name) + " WHERE rowid = ?";
-  const std::string still_there = "SELECT 1 FROM " + QuoteName(t.name) + " WHERE rowid = ?";
+  Statement remove(db.conn, db.Cached("DELETE FROM " + QuoteName(t.name) + " WHERE rowid = ?"));
+  Statement still_there(db.conn,
+                        db.Cached("SELECT 1 FROM " + QuoteName(t.name) + " WHERE rowid = ?"));
   ChangeRows(db, rows, fail_on_error, [&](int64_t rowid) {
-    Statement st(db.conn, db.Cached(sql));
-    st.Bind(1, rowid);
+    remove.Bind(1, rowid);
     bool deleted = false;
     WriteStatementRow(db, fail_on_error, [&] {
-      st.Run();
+      remove.Run();
       deleted = sqlite3_changes(db.conn) > 0;
+      remove.Rewind();
       if (deleted) return;
       // Gone already (the cascade of an earlier row deleted it) is no
       // error; still there, a trigger skipped it.
-      Statement row(db.conn, db.Cached(still_there));
-      row.Bind(1, rowid);
-      if (row.Step()) RaiseRowIgnored(t);
+      still_there.Bind(1, rowid);
+      const bool there = still_there.Step();
+      still_there.Rewind();
+      if (there) RaiseRowIgnored(t);
     });
     return deleted;
   });
@@ -255,6 +576,11 @@ std::shared_ptr<RecordsetImpl> ReadRows(const std::shared_ptr<DatabaseImpl>& db,
 }
 
 }  // namespace
+
+SetBasedWrites& SetBasedStatementWrites() {
+  static SetBasedWrites writes;
+  return writes;
+}
 
 std::shared_ptr<RecordsetImpl> OpenAllRows(const std::shared_ptr<DatabaseImpl>& db,
                                            const TableSchema& table) {

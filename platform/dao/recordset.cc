@@ -73,17 +73,15 @@ std::optional<std::vector<Value>> ReadRow(DatabaseImpl& db, const TableSchema& t
   return row;
 }
 
-[[noreturn]] void RecordDeleted() {
-  Raise(kErrRecordDeleted, "The current record has been deleted.");
-}
-
 [[noreturn]] void NoCurrentRecord() { Raise(kErrNoCurrentRecord, "No current record."); }
 
 }  // namespace
 
+void RaiseRecordDeleted() { Raise(kErrRecordDeleted, "The current record has been deleted."); }
+
 std::vector<Value> ReadRowValues(DatabaseImpl& db, const TableSchema& t, int64_t rowid) {
   std::optional<std::vector<Value>> row = ReadRow(db, t, rowid);
-  if (!row) RecordDeleted();
+  if (!row) RaiseRecordDeleted();
   return *row;
 }
 
@@ -204,7 +202,7 @@ void Recordset::Update(int type, bool force) {
       st.Bind(static_cast<int>(rs.buffer.size() + 1), *rs.current);
       WriteWholeRow(db, [&] {
         st.Run();
-        if (sqlite3_changes(db.conn) == 0) RecordDeleted();
+        if (sqlite3_changes(db.conn) == 0) RaiseRecordDeleted();
       });
     }
     rs.mode = RecordsetImpl::Mode::kNone;

@@ -53,14 +53,19 @@ void DropRelationTriggers(DatabaseImpl& db) {
   for (const std::string& n : names) Exec(db.conn, "DROP TRIGGER " + QuoteName(n));
 }
 
-void CreateRelationTriggers(DatabaseImpl& db) {
-  std::shared_ptr<const Schema> schema = db.CurrentSchema();
-  for (const RelationDef& r : schema->relations) {
+std::vector<RelationTrigger> RelationTriggers(const Schema& schema) {
+  std::vector<RelationTrigger> triggers;
+  for (const RelationDef& r : schema.relations) {
     if (r.attributes & dbRelationDontEnforce) continue;
-    const TableSchema& p = TableOf(*schema, r.table_id);
-    const TableSchema& f = TableOf(*schema, r.foreign_table_id);
+    const TableSchema& p = TableOf(schema, r.table_id);
+    const TableSchema& f = TableOf(schema, r.foreign_table_id);
     const std::string P = QuoteName(p.name), F = QuoteName(f.name);
-    auto name = [&](const char* what) { return QuoteName(RelationTriggerName(r.id, what)); };
+    // Each trigger's text is kept with its name, so that a trigger of that
+    // name with any other text is known for one that is not the engine's.
+    auto add = [&](const char* what, const std::string& rest) {
+      const std::string name = RelationTriggerName(r.id, what);
+      triggers.push_back({name, "CREATE TRIGGER " + QuoteName(name) + rest});
+    };
     std::string any_new, foreign_cols, primary_cols, old_differs, set_new;
     for (const auto& [pid, fid] : r.fields) {
       const std::string pn = QuoteName(FieldOf(p, pid).name);
@@ -86,33 +91,32 @@ void CreateRelationTriggers(DatabaseImpl& db) {
                                      r.name + "')."));
     const std::string unmatched = "(" + any_new + ") AND NOT EXISTS (SELECT 1 FROM " + P +
                                   " WHERE " + MatchCondition(p, f, r, P + ".", "NEW.") + ")";
-    Exec(db.conn, "CREATE TRIGGER " + name("fi") + " BEFORE INSERT ON " + F +
-                      " WHEN " + unmatched + " BEGIN SELECT RAISE(ABORT, " + required +
-                      "); END");
-    Exec(db.conn, "CREATE TRIGGER " + name("fu") + " BEFORE UPDATE OF " +
-                      foreign_cols + " ON " + F + " WHEN " + unmatched +
-                      " BEGIN SELECT RAISE(ABORT, " + required + "); END");
+    add("fi", " BEFORE INSERT ON " + F + " WHEN " + unmatched + " BEGIN SELECT RAISE(ABORT, " +
+                  required + "); END");
+    add("fu", " BEFORE UPDATE OF " + foreign_cols + " ON " + F + " WHEN " + unmatched +
+                  " BEGIN SELECT RAISE(ABORT, " + required + "); END");
     const std::string referenced = MatchCondition(p, f, r, "OLD.", F + ".");
     if (r.attributes & dbRelationDeleteCascade) {
-      Exec(db.conn, "CREATE TRIGGER " + name("pd") + " AFTER DELETE ON " + P +
-                        " BEGIN DELETE FROM " + F + " WHERE " + referenced + "; END");
+      add("pd", " AFTER DELETE ON " + P + " BEGIN DELETE FROM " + F + " WHERE " + referenced +
+                    "; END");
     } else {
-      Exec(db.conn, "CREATE TRIGGER " + name("pd") + " BEFORE DELETE ON " + P +
-                        " WHEN EXISTS (SELECT 1 FROM " + F + " WHERE " + referenced +
-                        ") BEGIN SELECT RAISE(ABORT, " + related + "); END");
+      add("pd", " BEFORE DELETE ON " + P + " WHEN EXISTS (SELECT 1 FROM " + F + " WHERE " +
+                    referenced + ") BEGIN SELECT RAISE(ABORT, " + related + "); END");
     }
     if (r.attributes & dbRelationUpdateCascade) {
-      Exec(db.conn, "CREATE TRIGGER " + name("pu") + " AFTER UPDATE OF " +
-                        primary_cols + " ON " + P + " WHEN " + old_differs +
-                        " BEGIN UPDATE " + F + " SET " + set_new + " WHERE " + referenced +
-                        "; END");
+      add("pu", " AFTER UPDATE OF " + primary_cols + " ON " + P + " WHEN " + old_differs +
+                    " BEGIN UPDATE " + F + " SET " + set_new + " WHERE " + referenced + "; END");
     } else {
-      Exec(db.conn, "CREATE TRIGGER " + name("pu") + " BEFORE UPDATE OF " +
-                        primary_cols + " ON " + P + " WHEN (" + old_differs +
-                        ") AND EXISTS (SELECT 1 FROM " + F + " WHERE " + referenced +
-                        ") BEGIN SELECT RAISE(ABORT, " + related + "); END");
+      add("pu", " BEFORE UPDATE OF " + primary_cols + " ON " + P + " WHEN (" + old_differs +
+                    ") AND EXISTS (SELECT 1 FROM " + F + " WHERE " + referenced +
+                    ") BEGIN SELECT RAISE(ABORT, " + related + "); END");
     }
   }
+  return triggers;
+}
+
+void CreateRelationTriggers(DatabaseImpl& db) {
+  for (const RelationTrigger& t : RelationTriggers(*db.CurrentSchema())) Exec(db.conn, t.sql);
 }
 
 // ---------------------------------------------------------------------------

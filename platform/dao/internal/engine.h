@@ -169,9 +169,16 @@ class Statement {
   bool Step();  // true while a row is there
   void Run();   // steps to the end
   void Reset();
+  // Makes the statement ready to run again with the values bound so far.
+  void Rewind();
+
+  // The stored class of a column (SQLITE_INTEGER ...), before any reading
+  // converts it.
+  int StoredType(int column) const;
 
   bool IsNull(int column) const;
   int64_t Int(int column) const;
+  double Real(int column) const;
   std::string Text(int column) const;
   // The stored value read as a field of type `type`.
   Value ReadValue(int column, int type) const;
@@ -410,11 +417,29 @@ std::shared_ptr<RecordsetImpl> OpenAllRows(const std::shared_ptr<DatabaseImpl>& 
                                            const TableSchema& table);
 // The values of a row in field order; 3167 when it is gone.
 std::vector<Value> ReadRowValues(DatabaseImpl& db, const TableSchema& t, int64_t rowid);
+[[noreturn]] void RaiseRecordDeleted();  // 3167
 void ExecuteStatement(DatabaseImpl& db, const std::string& text, int options);
+// Whether ExecuteStatement may write an UPDATE's rows with one set-based
+// statement where that gives the row-by-row result by construction
+// (execute.cc), how many statements it has written so, and how many it
+// tried to but wrote row by row because a row would be refused.  Tests turn
+// it off to hold the two ways against each other.
+struct SetBasedWrites {
+  bool allowed = true;
+  long statements = 0;
+  long fell_back = 0;
+};
+SetBasedWrites& SetBasedStatementWrites();
 
 // Makes the relation triggers of the whole database from the catalog.
 void DropRelationTriggers(DatabaseImpl& db);
 void CreateRelationTriggers(DatabaseImpl& db);
+// A trigger that enforces a relation: its name and the statement that makes it.
+struct RelationTrigger {
+  std::string name, sql;
+};
+// The triggers of the catalog's enforced relations, in the order they are made.
+std::vector<RelationTrigger> RelationTriggers(const Schema& schema);
 
 // What the catalog `schema` promises and the file `conn` lacks (a table's
 // column; an index with its columns, order, collation and uniqueness; a
