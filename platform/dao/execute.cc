@@ -352,11 +352,11 @@ std::optional<long> UpdateSetBased(DatabaseImpl& db, const TableSchema& t,
     }
     for (const Value& v : where.values) st.BindValue(++parameter, v);
     st.Run();
+    ++SetBasedStatementWrites().statements;
+    return sqlite3_changes(db.conn);
   } catch (const kav::Error&) {
     return std::nullopt;
   }
-  ++SetBasedStatementWrites().statements;
-  return sqlite3_changes(db.conn);
 }
 
 // Tries UpdateSetBased in a savepoint: true when it wrote the statement,
