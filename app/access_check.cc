@@ -36,8 +36,8 @@ class KeyCloser {
 
 }  // namespace
 
-bool ReadAccessCommandPath(HKEY hKey, const std::string& sSubKey,
-                           const std::string& sValueName, std::string& sPath) {
+bool ReadAccessCommandPath(HKEY hKey, const std::string& sSubKey, const std::string& sValueName,
+                           std::string& sPath) {
   HKEY hSubKey = 0;
   KeyCloser closer(hSubKey);
   if (RegOpenKeyExA(hKey, sSubKey.c_str(), 0, 0x2003F, &hSubKey) != ERROR_SUCCESS) {

@@ -15,8 +15,8 @@ extern std::string gsAccessPath;
 // executable path out of it into sPath.  Returns false, with sPath empty,
 // when the key does not open or the value is not read.  A value that fills
 // the whole buffer without a NUL cannot be cut and raises error 5.
-bool ReadAccessCommandPath(HKEY hKey, const std::string& sSubKey,
-                           const std::string& sValueName, std::string& sPath);
+bool ReadAccessCommandPath(HKEY hKey, const std::string& sSubKey, const std::string& sValueName,
+                           std::string& sPath);
 
 // Looks up the registrations of Access 2003, 2002 and 2000, in that order,
 // and keeps the first path found in gsAccessPath.  An error is shown in a

@@ -217,10 +217,10 @@ Catalog ReadCatalog(const std::string& mdb) {
 struct Work {
   enum class Kind { kStatement, kInsert, kTransaction };
   Kind kind = Kind::kStatement;
-  std::string sql;                  // kStatement, kInsert
-  std::vector<dao::Value> values;   // bound by position
-  bool duplicate = false;           // kInsert: the update met a duplicate key
-  std::vector<std::string> steps;   // kTransaction
+  std::string sql;                 // kStatement, kInsert
+  std::vector<dao::Value> values;  // bound by position
+  bool duplicate = false;          // kInsert: the update met a duplicate key
+  std::vector<std::string> steps;  // kTransaction
 };
 
 class Planner {
@@ -327,8 +327,7 @@ dao::Value LiteralFor(const dao::sql::Literal& literal, const FieldLayout& field
 }
 
 // " WHERE ..." with text compared without regard to case, as the engine does.
-std::string Planner::Where(const std::string& table,
-                           const std::vector<dao::sql::Condition>& where,
+std::string Planner::Where(const std::string& table, const std::vector<dao::sql::Condition>& where,
                            std::vector<dao::Value>& values) const {
   std::vector<std::string> terms;
   for (const dao::sql::Condition& c : where) {
@@ -339,8 +338,7 @@ std::string Planner::Where(const std::string& table,
       values.push_back(LiteralFor(literal, f));
       marks.push_back("?");
     }
-    term += c.op == dao::sql::Condition::Op::kEquals ? " = ?"
-                                                     : " IN (" + Joined(marks, ", ") + ")";
+    term += c.op == dao::sql::Condition::Op::kEquals ? " = ?" : " IN (" + Joined(marks, ", ") + ")";
     terms.push_back(term);
   }
   return terms.empty() ? "" : " WHERE " + Joined(terms, " AND ");
@@ -430,7 +428,7 @@ void Planner::Statement(const std::string& text, std::vector<Work>& plan) const 
 std::vector<Work> Planner::Plan(const std::vector<std::string>& trace) {
   std::vector<Work> plan;
   AppendedColumns(plan);
-  std::string table;                // of the last table-type recordset
+  std::string table;  // of the last table-type recordset
   enum class Mode { kNone, kAddNew, kEdit } mode = Mode::kNone;
   std::map<int, dao::Value> record;  // the assigned fields, by position
   for (size_t i = 0; i < trace.size(); ++i) {
@@ -463,8 +461,8 @@ std::vector<Work> Planner::Plan(const std::vector<std::string>& trace) {
           auto it = record.find(static_cast<int>(p));
           work.values.push_back(it == record.end() ? dao::Value() : it->second);
         }
-        work.sql = "INSERT INTO " + Quoted(Trimmed(table)) + " (" +
-                   Joined(names, ", ") + ") VALUES (" + Joined(marks, ", ") + ")";
+        work.sql = "INSERT INTO " + Quoted(Trimmed(table)) + " (" + Joined(names, ", ") +
+                   ") VALUES (" + Joined(marks, ", ") + ")";
       } else if (mode == Mode::kEdit) {
         // The table-type recordset edits its first row.
         for (const auto& [position, value] : record) {
@@ -484,8 +482,8 @@ std::vector<Work> Planner::Plan(const std::vector<std::string>& trace) {
     } else if (kind == "ERR") {
       const bool tolerated = (f[1] == "3022" && i > 0 && trace[i - 1] == "UPDATE") ||
                              (f[1] == "3265" && i > 0 && trace[i - 1].starts_with("CALL\t"));
-      if (!tolerated) Die("the update met error " + f[1] + " at trace line " +
-                          std::to_string(i + 1));
+      if (!tolerated)
+        Die("the update met error " + f[1] + " at trace line " + std::to_string(i + 1));
     } else if (kind != "CALL" && kind != "MSGBOX") {
       Die("unknown trace line: " + trace[i]);
     }
@@ -530,11 +528,14 @@ void RunFloor(PlainDatabase& db, const std::vector<Work>& plan) {
 // The user tables of a database ("main" or an attached one) and their
 // columns in name order.
 std::map<std::string, std::vector<std::string>> DataTables(PlainDatabase& db,
-                                                          const std::string& schema) {
+                                                           const std::string& schema) {
   std::map<std::string, std::vector<std::string>> tables;
   for (const auto& row : db.Query(
-           "SELECT lower(m.name), p.name FROM " + schema + ".sqlite_master m, "
-           "pragma_table_info(m.name, " + QuotedText(schema) + ") p WHERE m.type = 'table' AND "
+           "SELECT lower(m.name), p.name FROM " + schema +
+           ".sqlite_master m, "
+           "pragma_table_info(m.name, " +
+           QuotedText(schema) +
+           ") p WHERE m.type = 'table' AND "
            "m.name NOT LIKE 'daosys\\_%' ESCAPE '\\' AND m.name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
            "ORDER BY 1, lower(p.name)")) {
     tables[row[0]].push_back(row[1]);
@@ -550,8 +551,8 @@ std::string CountedRows(const std::string& schema, const std::string& table,
                         const dao::DateTime& to) {
   std::vector<std::string> values, positions;
   for (const std::string& c : columns) {
-    values.push_back("CASE WHEN typeof(" + Quoted(c) + ") = 'text' AND " + Quoted(c) +
-                     " BETWEEN " + QuotedText(from.ToIso()) + " AND " + QuotedText(to.ToIso()) +
+    values.push_back("CASE WHEN typeof(" + Quoted(c) + ") = 'text' AND " + Quoted(c) + " BETWEEN " +
+                     QuotedText(from.ToIso()) + " AND " + QuotedText(to.ToIso()) +
                      " THEN '<now>' ELSE " + Quoted(c) + " END");
     positions.push_back(std::to_string(positions.size() + 1));
   }
@@ -568,8 +569,8 @@ void CheckSameRows(PlainDatabase& floor, const std::string& updated_path, const 
   if (DataTables(floor, "main") != tables) Die("the floor's tables or columns differ");
   std::string difference;
   for (const auto& [table, columns] : tables) {
-    const std::string update_rows = CountedRows("updated", table, columns, run.started,
-                                                run.finished);
+    const std::string update_rows =
+        CountedRows("updated", table, columns, run.started, run.finished);
     const std::string floor_rows = CountedRows("main", table, columns, floor_from, floor_to);
     for (const auto& [sign, query] : {std::pair{"- ", update_rows + " EXCEPT " + floor_rows},
                                       std::pair{"+ ", floor_rows + " EXCEPT " + update_rows}}) {
@@ -580,7 +581,8 @@ void CheckSameRows(PlainDatabase& floor, const std::string& updated_path, const 
   }
   if (!difference.empty()) {
     Die("the floor's rows differ from the update's (- update only, + floor only; the last "
-        "value counts the row):\n" + difference);
+        "value counts the row):\n" +
+        difference);
   }
 }
 
@@ -639,13 +641,12 @@ int main(int argc, char** argv) {
   if (sizes.empty()) sizes = {1000, 10000, 100000};
   if (million) sizes.push_back(1000000);
 
-  std::printf("%-10s %10s %10s %7s %10s\n", "persons", "update s", "floor s", "ratio",
-              "peak MiB");
+  std::printf("%-10s %10s %10s %7s %10s\n", "persons", "update s", "floor s", "ratio", "peak MiB");
   for (int persons : sizes) {
     try {
       const SizeResult r = Measure(persons);
-      std::printf("%-10d %10.3f %10.3f %7.2f %10.1f\n", persons, r.update_seconds,
-                  r.floor_seconds, r.update_seconds / r.floor_seconds, r.peak_mib);
+      std::printf("%-10d %10.3f %10.3f %7.2f %10.1f\n", persons, r.update_seconds, r.floor_seconds,
+                  r.update_seconds / r.floor_seconds, r.peak_mib);
       std::fflush(stdout);
     } catch (const kav::Error& e) {
       Die("error " + std::to_string(e.number()) + ": " + e.description());

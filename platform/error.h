@@ -19,9 +19,7 @@ namespace kav {
 class Error : public std::exception {
  public:
   Error(long number, std::string description, std::string source = {})
-      : number_(number),
-        description_(std::move(description)),
-        source_(std::move(source)) {}
+      : number_(number), description_(std::move(description)), source_(std::move(source)) {}
 
   long number() const { return number_; }
   const std::string& description() const { return description_; }

@@ -36,8 +36,7 @@ struct Assignment {
   std::string value;
 };
 
-std::string AssignmentList(const std::string& table,
-                           const std::vector<Assignment>& assignments) {
+std::string AssignmentList(const std::string& table, const std::vector<Assignment>& assignments) {
   std::string list;
   for (const Assignment& a : assignments) {
     if (!list.empty()) list += ", ";
@@ -50,20 +49,16 @@ std::string AssignmentList(const std::string& table,
 // for a list.
 std::string CodeEquals(const std::string& code) { return "= " + Quoted(code); }
 
-std::string CodeIn(const std::vector<std::string>& codes) {
-  return "in " + QuotedCodeList(codes);
-}
+std::string CodeIn(const std::vector<std::string>& codes) { return "in " + QuotedCodeList(codes); }
 
 // An UPDATE of the courses selected by code and risk type.  One blank stands
 // between the SET list and WHERE; `before_where` says otherwise for the one
 // statement that has two.
 std::string CourseUpdateText(const std::vector<Assignment>& assignments,
-                             const std::string& code_comparison,
-                             const std::string& risk_type,
+                             const std::string& code_comparison, const std::string& risk_type,
                              const std::string& before_where = " ") {
-  return std::string("UPDATE tbl_kav_courses SET ") +
-         AssignmentList(kCourses, assignments) + before_where +
-         "WHERE tbl_kav_courses.course_code " + code_comparison +
+  return std::string("UPDATE tbl_kav_courses SET ") + AssignmentList(kCourses, assignments) +
+         before_where + "WHERE tbl_kav_courses.course_code " + code_comparison +
          " and tbl_kav_courses.risk_type = '" + risk_type + "';";
 }
 
@@ -83,11 +78,10 @@ struct Course {
 };
 
 RowStep CourseRow(const Course& c) {
-  std::vector<FieldValue> fields = {
-      {0, dao::Value(c.risk_type)}, {1, dao::Value(c.code)},
-      {2, dao::Value(c.title)},     {3, dao::Value(c.hours)},
-      {4, dao::Value("NATIONAL")},  {5, dao::Value(c.type)},
-      {6, dao::Value(c.active_date)}};
+  std::vector<FieldValue> fields = {{0, dao::Value(c.risk_type)},  {1, dao::Value(c.code)},
+                                    {2, dao::Value(c.title)},      {3, dao::Value(c.hours)},
+                                    {4, dao::Value("NATIONAL")},   {5, dao::Value(c.type)},
+                                    {6, dao::Value(c.active_date)}};
   if (c.refresher_period) {
     fields.push_back({8, dao::Value(*c.refresher_period)});
   }
@@ -103,8 +97,7 @@ SqlStep CourseCompanion(const Course& c) {
                                  {"course_type", c.type},
                                  {"course_active_date", c.active_date}};
   if (c.refresher_period) {
-    set.push_back(
-        {"course_refresher_period", std::to_string(*c.refresher_period)});
+    set.push_back({"course_refresher_period", std::to_string(*c.refresher_period)});
   }
   return Sql(CourseUpdateText(set, CodeEquals(c.code), c.risk_type));
 }
@@ -141,9 +134,12 @@ const Course kFirstRun[] = {
 const Course kSecondRun[] = {
     {"WF", "RT-130", "Annual Fireline Safety Refresher", "0", "CLASSROOM", "1/1/2006", int16_t{1}},
     {"WF", "RT-273", "SEAT Workshop (Triennial)", "0", "CLASSROOM", "1/1/2005", int16_t{3}},
-    {"WF", "RT-340", "Human Resources Specialist (Triennial)", "0", "CLASSROOM", "1/1/2006", int16_t{3}},
-    {"WF", "S-273", "Single Engine Air Tanker Manager", "32", "CLASSROOM", "1/1/2006", std::nullopt, false},
-    {"WF", "RT-372", "Helicopter Manager Workshop (Triennial)", "0", "CLASSROOM", "1/1/2005", int16_t{3}},
+    {"WF", "RT-340", "Human Resources Specialist (Triennial)", "0", "CLASSROOM", "1/1/2006",
+     int16_t{3}},
+    {"WF", "S-273", "Single Engine Air Tanker Manager", "32", "CLASSROOM", "1/1/2006", std::nullopt,
+     false},
+    {"WF", "RT-372", "Helicopter Manager Workshop (Triennial)", "0", "CLASSROOM", "1/1/2005",
+     int16_t{3}},
     {"WF", "S-290CD", "Intermediate Fire Behavior CD ROM", "0", "SELF STUDY", "1/1/2000"},
     {"WF", "S-340", "Human Resource Specialist", "32", "CLASSROOM", "1/1/2006"},
     {"WF", "S-341", "GIS for Incident Management", "32", "CLASSROOM", "1/1/2006"},
@@ -157,8 +153,8 @@ const Course kSecondRun[] = {
 // The new S-481 takes the code the rename has just freed; it has no
 // companion.  The rename must run first: it selects by the same code and
 // risk type and would otherwise retire the new course too.
-const Course kNewS481 = {"WF", "S-481", "Incident Business Advisor", "32",
-                         "CLASSROOM", "1/1/2006", std::nullopt, false};
+const Course kNewS481 = {
+    "WF", "S-481", "Incident Business Advisor", "32", "CLASSROOM", "1/1/2006", std::nullopt, false};
 
 // A standalone correction of "WF" courses.
 struct Correction {
@@ -179,7 +175,8 @@ const std::vector<Correction>& Corrections() {
       // The S-234 retitle runs twice in succession, the same text both times.
       {{{"course_title", "Ignition Operations"}}, CodeEquals("S-234")},
       {{{"course_title", "Ignition Operations"}}, CodeEquals("S-234")},
-      {{{"course_hours", "16"}, {"course_type", "CLASSROOM"}, {"course_active_date", "1/1/2006"}}, CodeEquals("S-248")},
+      {{{"course_hours", "16"}, {"course_type", "CLASSROOM"}, {"course_active_date", "1/1/2006"}},
+       CodeEquals("S-248")},
       {{{"course_title", "Incident Communication Technician"}}, CodeEquals("S-258")},
       {{{"course_inactive_date", "1/1/2006"}}, CodeEquals("S-272")},
       {{{"course_title", "Tactical Decision Making"}}, CodeEquals("S-336")},
@@ -220,19 +217,16 @@ RowStep PositionRow(const Position& p) {
 // The companion also writes the empty text to job_inactive_date, so a
 // position that had been retired becomes active again.
 SqlStep PositionCompanion(const Position& p) {
-  const std::vector<Assignment> set = {
-      {"job_title", p.title},
-      {"job_cert_period", p.cert_period},
-      {"job_standard", p.standard},
-      {"job_active_date", kPositionActiveDate},
-      {"job_inactive_date", ""},
-      {"job_fitness_requirement", p.fitness},
-      {"job_functional_area", p.functional_area}};
-  return Sql(std::string("UPDATE tbl_kav_jobs_skills SET ") +
-             AssignmentList(kPositions, set) +
+  const std::vector<Assignment> set = {{"job_title", p.title},
+                                       {"job_cert_period", p.cert_period},
+                                       {"job_standard", p.standard},
+                                       {"job_active_date", kPositionActiveDate},
+                                       {"job_inactive_date", ""},
+                                       {"job_fitness_requirement", p.fitness},
+                                       {"job_functional_area", p.functional_area}};
+  return Sql(std::string("UPDATE tbl_kav_jobs_skills SET ") + AssignmentList(kPositions, set) +
              " WHERE tbl_kav_jobs_skills.job_code = '" + p.code +
-             "' and tbl_kav_jobs_skills.job_risk_type = '" + kPositionRiskType +
-             "';");
+             "' and tbl_kav_jobs_skills.job_risk_type = '" + kPositionRiskType + "';");
 }
 
 // The first twelve in the order of their titles, then EMT, ATBM and FWBM.
@@ -265,9 +259,9 @@ std::vector<Step> BuildSteps() {
 
   for (const Course& c : kSecondRun) add_course(c);
   // The only statement of the stage with two blanks before WHERE.
-  steps.push_back(Sql(CourseUpdateText({{"course_code", "S-481Old"},
-                                        {"course_inactive_date", "1/1/2006"}},
-                                       CodeEquals("S-481"), "WF", "  ")));
+  steps.push_back(
+      Sql(CourseUpdateText({{"course_code", "S-481Old"}, {"course_inactive_date", "1/1/2006"}},
+                           CodeEquals("S-481"), "WF", "  ")));
   add_course(kNewS481);
   for (const Correction& c : Corrections()) {
     steps.push_back(Sql(CourseUpdateText(c.set, c.code_comparison, "WF")));

@@ -10,8 +10,8 @@
 
 #include "platform/dao/dao.h"
 
-extern std::string gsMdbPath;   // the database file under update
-extern std::string gsMdwPath;   // its workgroup file
+extern std::string gsMdbPath;     // the database file under update
+extern std::string gsMdwPath;     // its workgroup file
 extern dao::Workspace gwsUpdate;  // logged on with the workgroup account
 extern dao::Database gdbUpdate;   // the open database every stage works on
 

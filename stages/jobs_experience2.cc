@@ -29,32 +29,23 @@ struct Group {
 // with STCR, STEN, STDZ and STPL in turn (STEN before STDZ); group 45 has
 // FELB in the second place, with STDZ alone.
 const Group kGroups[] = {
-    {"ICT3", 29, {"CRWB", "ICT4", "STCR", "TRPB"}},
-    {"ICT3", 30, {"CRWB", "ICT4", "STEN", "TRPB"}},
-    {"ICT3", 31, {"CRWB", "ICT4", "STDZ", "TRPB"}},
-    {"ICT3", 32, {"CRWB", "ICT4", "STPL", "TRPB"}},
-    {"ICT3", 33, {"CRWB", "HELB", "ICT4", "STCR"}},
-    {"ICT3", 34, {"CRWB", "HELB", "ICT4", "STEN"}},
-    {"ICT3", 35, {"CRWB", "HELB", "ICT4", "STDZ"}},
-    {"ICT3", 36, {"CRWB", "HELB", "ICT4", "STPL"}},
-    {"ICT3", 37, {"ENGB", "ICT4", "STCR", "TRPB"}},
-    {"ICT3", 38, {"ENGB", "ICT4", "STEN", "TRPB"}},
-    {"ICT3", 39, {"ENGB", "ICT4", "STDZ", "TRPB"}},
-    {"ICT3", 40, {"ENGB", "ICT4", "STPL", "TRPB"}},
-    {"ICT3", 41, {"ENGB", "HELB", "ICT4", "STCR"}},
-    {"ICT3", 42, {"ENGB", "HELB", "ICT4", "STEN"}},
-    {"ICT3", 43, {"ENGB", "HELB", "ICT4", "STDZ"}},
-    {"ICT3", 44, {"ENGB", "HELB", "ICT4", "STPL"}},
-    {"ICT3", 45, {"ENGB", "FELB", "ICT4", "STDZ"}},
-    {"ICT4", 5, {"HELB"}},
+    {"ICT3", 29, {"CRWB", "ICT4", "STCR", "TRPB"}}, {"ICT3", 30, {"CRWB", "ICT4", "STEN", "TRPB"}},
+    {"ICT3", 31, {"CRWB", "ICT4", "STDZ", "TRPB"}}, {"ICT3", 32, {"CRWB", "ICT4", "STPL", "TRPB"}},
+    {"ICT3", 33, {"CRWB", "HELB", "ICT4", "STCR"}}, {"ICT3", 34, {"CRWB", "HELB", "ICT4", "STEN"}},
+    {"ICT3", 35, {"CRWB", "HELB", "ICT4", "STDZ"}}, {"ICT3", 36, {"CRWB", "HELB", "ICT4", "STPL"}},
+    {"ICT3", 37, {"ENGB", "ICT4", "STCR", "TRPB"}}, {"ICT3", 38, {"ENGB", "ICT4", "STEN", "TRPB"}},
+    {"ICT3", 39, {"ENGB", "ICT4", "STDZ", "TRPB"}}, {"ICT3", 40, {"ENGB", "ICT4", "STPL", "TRPB"}},
+    {"ICT3", 41, {"ENGB", "HELB", "ICT4", "STCR"}}, {"ICT3", 42, {"ENGB", "HELB", "ICT4", "STEN"}},
+    {"ICT3", 43, {"ENGB", "HELB", "ICT4", "STDZ"}}, {"ICT3", 44, {"ENGB", "HELB", "ICT4", "STPL"}},
+    {"ICT3", 45, {"ENGB", "FELB", "ICT4", "STDZ"}}, {"ICT4", 5, {"HELB"}},
 };
 
 std::vector<Step> BuildSteps() {
   std::vector<Step> steps;
   for (const Group& g : kGroups) {
     auto add = [&](const std::string& p_job, const char* p_type) {
-      steps.push_back(Row(kTable, {"WF", g.job, "WF", p_job, p_type,
-                                   std::to_string(g.number), "NATIONAL"}));
+      steps.push_back(
+          Row(kTable, {"WF", g.job, "WF", p_job, p_type, std::to_string(g.number), "NATIONAL"}));
     };
     for (const char* member : g.members) add(member, "JOB");
     add(g.job, "TRN");

@@ -25,25 +25,20 @@ constexpr const char* kTable = "tbl_kav_jobs_prereq_experiences";
 // One experience prerequisite: `job` (of risk type `risk`) needs experience
 // in `p_job` (of `p_risk`), as member `p_type` ("TRN" for the position
 // itself, "JOB" for another) of its group `group`, written as digit text.
-RowStep Experience(const std::string& risk, const std::string& job,
-                   const std::string& p_risk, const std::string& p_job,
-                   const std::string& p_type, const std::string& group) {
+RowStep Experience(const std::string& risk, const std::string& job, const std::string& p_risk,
+                   const std::string& p_job, const std::string& p_type, const std::string& group) {
   return Row(kTable, {risk, job, p_risk, p_job, p_type, group, "NATIONAL"});
 }
 
-std::string Column(const std::string& name) {
-  return std::string(kTable) + "." + name;
-}
+std::string Column(const std::string& name) { return std::string(kTable) + "." + name; }
 
 // Moves every row of `job` that names `from` to `to`, in all its groups.
 // Two blanks before the "=" of the SET and of the position's comparison, one
 // before the old member's, "AND" in capitals.
-std::string RePointingText(const std::string& job, const std::string& from,
-                           const std::string& to) {
-  return "UPDATE " + std::string(kTable) + " SET " +
-         Column("jpe_p_job_code") + "  = '" + to + "' WHERE " +
-         Column("jpe_job_code") + "  = '" + job + "' AND " +
-         Column("jpe_p_job_code") + " = '" + from + "';";
+std::string RePointingText(const std::string& job, const std::string& from, const std::string& to) {
+  return "UPDATE " + std::string(kTable) + " SET " + Column("jpe_p_job_code") + "  = '" + to +
+         "' WHERE " + Column("jpe_job_code") + "  = '" + job + "' AND " + Column("jpe_p_job_code") +
+         " = '" + from + "';";
 }
 
 // One comparison of a deletion: the column and what follows its name.
@@ -57,13 +52,10 @@ Condition Is(const std::string& column, const std::string& code) {
 }
 
 // Group numbers are compared bare: the column is numeric.
-Condition InGroup(int group) {
-  return {"jpe_exp_group_no", "= " + std::to_string(group)};
-}
+Condition InGroup(int group) { return {"jpe_exp_group_no", "= " + std::to_string(group)}; }
 
 // A list in lower-case "in".
-Condition IsOneOf(const std::string& column,
-                  const std::vector<std::string>& codes) {
+Condition IsOneOf(const std::string& column, const std::vector<std::string>& codes) {
   return {column, "in " + QuotedCodeList(codes)};
 }
 
@@ -74,8 +66,7 @@ constexpr const char* kAndRightAfterQuote = "and ";
 
 // Deletes the rows that meet every condition: "from" and "and" in lower
 // case, one blank on each side of each "=".
-std::string DeletionText(const std::vector<Condition>& conditions,
-                         const char* and_join = kAnd) {
+std::string DeletionText(const std::vector<Condition>& conditions, const char* and_join = kAnd) {
   std::string text = "DELETE from " + std::string(kTable) + " WHERE ";
   for (size_t i = 0; i < conditions.size(); ++i) {
     if (i > 0) text += and_join;
@@ -89,8 +80,8 @@ std::vector<Step> BuildSteps() {
       // 1 to 3: ICT5's FFT1 becomes FFT2; the old codes of PIO1, PIO2 and
       // PIOF and LOFR lose their rows under "WF"; PIO2 loses PIOF.
       Sql(RePointingText("ICT5", "FFT1", "FFT2")),
-      Sql(DeletionText({IsOneOf("jpe_job_code", {"IOF1", "IOF2", "IOF3", "LOFR"}),
-                        Is("jpe_risk_type", "WF")})),
+      Sql(DeletionText(
+          {IsOneOf("jpe_job_code", {"IOF1", "IOF2", "IOF3", "LOFR"}), Is("jpe_risk_type", "WF")})),
       Sql(DeletionText({Is("jpe_job_code", "PIO2"), Is("jpe_p_job_code", "PIOF")})),
 
       // 4 to 8: group 1 of PIO1, PIO2 and PIOF; FIRB in group 2 of LTAN.
@@ -103,11 +94,9 @@ std::vector<Step> BuildSteps() {
       // 9 to 12: LTAN's group 3 and its RXI1 in group 2 go, MEDL's EMTB
       // becomes EMT, RXB1 loses ICT3 in group 1.
       Sql(DeletionText({Is("jpe_job_code", "LTAN"), InGroup(3)})),
-      Sql(DeletionText({Is("jpe_job_code", "LTAN"), Is("jpe_p_job_code", "RXI1"),
-                        InGroup(2)})),
+      Sql(DeletionText({Is("jpe_job_code", "LTAN"), Is("jpe_p_job_code", "RXI1"), InGroup(2)})),
       Sql(RePointingText("MEDL", "EMTB", "EMT")),
-      Sql(DeletionText({Is("jpe_job_code", "RXB1"), Is("jpe_p_job_code", "ICT3"),
-                        InGroup(1)})),
+      Sql(DeletionText({Is("jpe_job_code", "RXB1"), Is("jpe_p_job_code", "ICT3"), InGroup(1)})),
 
       // 13: FIRB in group 1 of RXB2, the one position here of risk type RX.
       Experience("RX", "RXB2", "WF", "FIRB", "JOB", "1"),
@@ -137,8 +126,7 @@ std::vector<Step> BuildSteps() {
       Experience("WF", "SITL", "WF", "TRPB", "JOB", "15"),
 
       // 33: TFLD loses FIRB in group 3.
-      Sql(DeletionText({Is("jpe_job_code", "TFLD"), Is("jpe_p_job_code", "FIRB"),
-                        InGroup(3)})),
+      Sql(DeletionText({Is("jpe_job_code", "TFLD"), Is("jpe_p_job_code", "FIRB"), InGroup(3)})),
 
       // 34 to 41: groups 14 and 15 of TFLD.
       Experience("WF", "TFLD", "WF", "TFLD", "TRN", "14"),

@@ -35,8 +35,7 @@ template <typename Visit>
 bool ForEachOperation(std::span<const Step> steps, Visit&& visit) {
   for (const Step& step : steps) {
     if (const auto* row = std::get_if<RowStep>(&step)) {
-      if (!row->through_previous_recordset &&
-          !visit(Operation{OperationKind::kOpen, &step})) {
+      if (!row->through_previous_recordset && !visit(Operation{OperationKind::kOpen, &step})) {
         return false;
       }
       if (!visit(Operation{OperationKind::kAddNew, &step})) return false;
@@ -57,8 +56,7 @@ void RunOperation(dao::Database& db, const Operation& op, StepLocals& locals) {
     case OperationKind::kOpen: {
       // Assigned only once the open has succeeded: a failed open leaves the
       // recordset of the row before in place.
-      dao::Recordset opened = db.OpenRecordset(
-          std::get<RowStep>(*op.step).table, dao::dbOpenTable);
+      dao::Recordset opened = db.OpenRecordset(std::get<RowStep>(*op.step).table, dao::dbOpenTable);
       locals.rs = opened;
       break;
     }
@@ -128,22 +126,17 @@ std::vector<std::string> TraceLines(std::span<const Step> steps) {
   return lines;
 }
 
-bool IsPassedOver(const kav::Error& error) {
-  return error.number() == dao::kErrDuplicateKey;
-}
+bool IsPassedOver(const kav::Error& error) { return error.number() == dao::kErrDuplicateKey; }
 
-Resume ApplyErrorRule(const ErrorRule& rule, const kav::Error& error,
-                      bool& bFailed) {
+Resume ApplyErrorRule(const ErrorRule& rule, const kav::Error& error, bool& bFailed) {
   if (IsPassedOver(error)) return Resume::kNextOperation;
   bFailed = true;  // before the box, so a box that fails leaves it set
-  ui::MsgBox(kav::ErrorBoxText(error.number(), error.description()),
-             ui::vbOKOnly, rule.title);
+  ui::MsgBox(kav::ErrorBoxText(error.number(), error.description()), ui::vbOKOnly, rule.title);
   return rule.after_report;
 }
 
-bool RunSteps(dao::Database& db, std::span<const Step> steps,
-              StepLocals& locals, const StageErrorHandler& handler,
-              bool& bFailed) {
+bool RunSteps(dao::Database& db, std::span<const Step> steps, StepLocals& locals,
+              const StageErrorHandler& handler, bool& bFailed) {
   return ForEachOperation(steps, [&](const Operation& op) {
     try {
       RunOperation(db, op, locals);
@@ -157,15 +150,12 @@ bool RunSteps(dao::Database& db, std::span<const Step> steps,
   });
 }
 
-void RunStage(std::span<const Step> steps, const ErrorRule& rule,
-              bool& bFailed) {
+void RunStage(std::span<const Step> steps, const ErrorRule& rule, bool& bFailed) {
   bFailed = false;
   StepLocals locals;  // released on every way out: sSQL first, then rs
   RunSteps(
       gdbUpdate, steps, locals,
-      [&rule](const kav::Error& error, bool& flag) {
-        return ApplyErrorRule(rule, error, flag);
-      },
+      [&rule](const kav::Error& error, bool& flag) { return ApplyErrorRule(rule, error, flag); },
       bFailed);
 }
 

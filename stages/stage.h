@@ -82,8 +82,7 @@ enum class Resume { kNextOperation, kLeaveStage };
 
 // A stage's error handler.  It receives every failing operation's error and
 // the stage's flag; it may itself raise, and that error leaves the stage.
-using StageErrorHandler =
-    std::function<Resume(const kav::Error& error, bool& bFailed)>;
+using StageErrorHandler = std::function<Resume(const kav::Error& error, bool& bFailed)>;
 
 // Whether `error` is the one every data step passes over in silence: 3022,
 // a new row whose key is already there, so that a rerun skips the rows an
@@ -102,8 +101,7 @@ struct ErrorRule {
 // Str(number) + "  :  " + description (OK only, no icon) titled rule.title,
 // and returns rule.after_report.  A box that cannot be shown raises, with
 // bFailed already set.
-Resume ApplyErrorRule(const ErrorRule& rule, const kav::Error& error,
-                      bool& bFailed);
+Resume ApplyErrorRule(const ErrorRule& rule, const kav::Error& error, bool& bFailed);
 
 // The locals every step list runs with: the recordset variable and the text
 // of the statement under way.  They are released when the caller drops them.
@@ -114,16 +112,14 @@ struct StepLocals {
 
 // Runs `steps` on `db` operation by operation, handing each failing
 // operation's error to `handler`.  Returns false when the handler left.
-bool RunSteps(dao::Database& db, std::span<const Step> steps,
-              StepLocals& locals, const StageErrorHandler& handler,
-              bool& bFailed);
+bool RunSteps(dao::Database& db, std::span<const Step> steps, StepLocals& locals,
+              const StageErrorHandler& handler, bool& bFailed);
 
 // A whole stage procedure: sets bFailed to false, then runs `steps` on
 // gdbUpdate with fresh locals under `rule`.  No error is pending when it
 // returns normally; an error raised while the rule is applied (a box that
 // cannot be shown) leaves it.
-void RunStage(std::span<const Step> steps, const ErrorRule& rule,
-              bool& bFailed);
+void RunStage(std::span<const Step> steps, const ErrorRule& rule, bool& bFailed);
 
 }  // namespace kav::stages
 

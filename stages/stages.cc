@@ -28,12 +28,8 @@ using namespace kav::stages;
 void UpdateMDB_CourseChanges(bool& bFailed) {
   RunStage(CourseChangesSteps(), kCourseChangesRule, bFailed);
 }
-void UpdateMDB_Jobs_Training1(bool& bFailed) {
-  RunStage(Training1Steps(), kTrainingRule, bFailed);
-}
-void UpdateMDB_Jobs_Training2(bool& bFailed) {
-  RunStage(Training2Steps(), kTrainingRule, bFailed);
-}
+void UpdateMDB_Jobs_Training1(bool& bFailed) { RunStage(Training1Steps(), kTrainingRule, bFailed); }
+void UpdateMDB_Jobs_Training2(bool& bFailed) { RunStage(Training2Steps(), kTrainingRule, bFailed); }
 void UpdateMDB_Jobs_Experience1(bool& bFailed) {
   RunStage(Experience1Steps(), kExperienceRule, bFailed);
 }
@@ -43,11 +39,8 @@ void UpdateMDB_Jobs_Experience2(bool& bFailed) {
 void UpdateMDB_Jobs_Experience3(bool& bFailed) {
   RunStage(Experience3Steps(), kExperienceRule, bFailed);
 }
-void UpdateMDB_Jobs_Currency(bool& bFailed) {
-  RunStage(CurrencySteps(), kCurrencyRule, bFailed);
-}
+void UpdateMDB_Jobs_Currency(bool& bFailed) { RunStage(CurrencySteps(), kCurrencyRule, bFailed); }
 
-void HandleTrainingStageError(long number, const std::string& description,
-                              bool& bFailed) {
+void HandleTrainingStageError(long number, const std::string& description, bool& bFailed) {
   ApplyErrorRule(kTrainingRule, kav::Error(number, description), bFailed);
 }

@@ -24,8 +24,7 @@ void UpdateMDB_Jobs_Currency(bool& bFailed);
 // "UpdateMDB_Jobs_Training".  The stage goes on with its next operation
 // either way.  A box that cannot be shown raises, and that error leaves the
 // stage.
-void HandleTrainingStageError(long number, const std::string& description,
-                              bool& bFailed);
+void HandleTrainingStageError(long number, const std::string& description, bool& bFailed);
 
 // The step lists, for tests.
 namespace kav::stages {

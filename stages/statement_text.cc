@@ -12,8 +12,7 @@ std::string QuotedCodeList(const std::vector<std::string>& codes,
   for (size_t i = 0; i < codes.size(); ++i) {
     if (i > 0) {
       list += ',';
-      if (std::find(blank_after.begin(), blank_after.end(), codes[i - 1]) !=
-          blank_after.end()) {
+      if (std::find(blank_after.begin(), blank_after.end(), codes[i - 1]) != blank_after.end()) {
         list += ' ';
       }
     }

@@ -18,26 +18,22 @@ namespace kav::stages {
 // `job` of risk type `risk_type` requires `course` of `course_risk_type`,
 // with the type `type`.
 RowStep Prerequisite(const std::string& risk_type, const std::string& job,
-                     const std::string& course_risk_type,
-                     const std::string& course, const std::string& type);
-// The same for a "WF" position and a "WF" course.
-RowStep Prerequisite(const std::string& job, const std::string& course,
+                     const std::string& course_risk_type, const std::string& course,
                      const std::string& type);
+// The same for a "WF" position and a "WF" course.
+RowStep Prerequisite(const std::string& job, const std::string& course, const std::string& type);
 
 // Deletes the rows of `job` that name `course`.
 SqlStep DeleteCourse(const std::string& job, const std::string& course);
 // Deletes the rows of `job` that name any of `courses`.
-SqlStep DeleteCourseList(const std::string& job,
-                         const std::vector<std::string>& courses);
+SqlStep DeleteCourseList(const std::string& job, const std::vector<std::string>& courses);
 // Deletes every row of `job`.
 SqlStep DeletePosition(const std::string& job);
 // Changes the course of the rows of `job` from `from` to `to`, in place:
 // the rows keep their type.
-SqlStep ReplaceCourse(const std::string& job, const std::string& from,
-                      const std::string& to);
+SqlStep ReplaceCourse(const std::string& job, const std::string& from, const std::string& to);
 // Sets the type of the rows of `job` that name `course`.
-SqlStep SetType(const std::string& job, const std::string& course,
-                const std::string& type);
+SqlStep SetType(const std::string& job, const std::string& course, const std::string& type);
 
 }  // namespace kav::stages
 

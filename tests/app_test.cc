@@ -47,9 +47,12 @@ void WhenModal(std::function<void(QWidget*)> action) {
   });
 }
 
-const char* const kCommand11 = "Software\\\\Classes\\\\Access.Application.11\\\\shell\\\\open\\\\command";
-const char* const kCommand10 = "Software\\\\Classes\\\\Access.Application.10\\\\shell\\\\open\\\\command";
-const char* const kCommand9 = "Software\\\\Classes\\\\Access.Application.9\\\\shell\\\\open\\\\command";
+const char* const kCommand11 =
+    "Software\\\\Classes\\\\Access.Application.11\\\\shell\\\\open\\\\command";
+const char* const kCommand10 =
+    "Software\\\\Classes\\\\Access.Application.10\\\\shell\\\\open\\\\command";
+const char* const kCommand9 =
+    "Software\\\\Classes\\\\Access.Application.9\\\\shell\\\\open\\\\command";
 
 class WindowsTest : public ::testing::Test {
  protected:
@@ -106,35 +109,43 @@ TEST_F(WindowsTest, YesShowsTheStartWindow) {
 struct RegistrationCase {
   const char* name;
   std::vector<std::pair<std::string, std::string>> keys;
-  std::string path;          // gsAccessPath afterwards
+  std::string path;  // gsAccessPath afterwards
   std::vector<std::string> boxes;
 };
 
 TEST_F(WindowsTest, FindAccessReadsTheRegistrationsInOrder) {
-  const std::string quoted11 =
-      R"(@="\"C:\\Office11\\MSACCESS.EXE\" /NOSTARTUP \"%1\"")";
+  const std::string quoted11 = R"(@="\"C:\\Office11\\MSACCESS.EXE\" /NOSTARTUP \"%1\"")";
   const std::string quoted9 = R"(@="\"C:\\Office9\\MSACCESS.EXE\" \"%1\"")";
   const std::vector<RegistrationCase> cases = {
-      {"2003 before 2000", {{kCommand11, quoted11}, {kCommand9, quoted9}},
-       "C:\\Office11\\MSACCESS.EXE", {}},
+      {"2003 before 2000",
+       {{kCommand11, quoted11}, {kCommand9, quoted9}},
+       "C:\\Office11\\MSACCESS.EXE",
+       {}},
       {"key without default value falls through",
        {{kCommand11, ""}, {kCommand10, R"(@="\"D:\\Off10\\MSACCESS.EXE\"")"}},
-       "D:\\Off10\\MSACCESS.EXE", {}},
+       "D:\\Off10\\MSACCESS.EXE",
+       {}},
       {"unquoted command loses its first character",
-       {{kCommand9, R"(@="C:\\Office9\\MSACCESS.EXE /x")"}}, ":\\Office9\\MSACCESS.EXE", {}},
-      {"lower-case name", {{kCommand9, R"(@="\"c:\\o\\msaccess.exe\"")"}},
-       "c:\\o\\msaccess.exe", {}},
-      {"another program's command counts", {{kCommand9, R"(@="notepad.exe %1")"}},
-       "otepad.exe", {}},
+       {{kCommand9, R"(@="C:\\Office9\\MSACCESS.EXE /x")"}},
+       ":\\Office9\\MSACCESS.EXE",
+       {}},
+      {"lower-case name",
+       {{kCommand9, R"(@="\"c:\\o\\msaccess.exe\"")"}},
+       "c:\\o\\msaccess.exe",
+       {}},
+      {"another program's command counts", {{kCommand9, R"(@="notepad.exe %1")"}}, "otepad.exe", {}},
       {"empty value counts as not found", {{kCommand9, R"(@="")"}}, "", {}},
-      {"value longer than the buffer", {{kCommand9, "@=\"" + std::string(1100, 'x') + "\""}},
-       "", {}},
+      {"value longer than the buffer",
+       {{kCommand9, "@=\"" + std::string(1100, 'x') + "\""}},
+       "",
+       {}},
       {"value filling the buffer without a NUL",
-       {{kCommand11, [] {
-          std::string bytes = "@=hex(1):";
-          for (int i = 0; i < 1024; ++i) bytes += i ? ",41" : "41";
-          return bytes;
-        }()},
+       {{kCommand11,
+         [] {
+           std::string bytes = "@=hex(1):";
+           for (int i = 0; i < 1024; ++i) bytes += i ? ",41" : "41";
+           return bytes;
+         }()},
         {kCommand9, quoted9}},
        "",
        {"Following error occurred: Invalid procedure call or argument\nIf error "
@@ -181,8 +192,8 @@ TEST_F(WindowsTest, UpdateButtonChecksTheRegistrationAtEveryPress) {
     QTest::mouseClick(start.Command2.widget(), Qt::LeftButton);
   });
   start.ShowModal();
-  EXPECT_THAT(seen, ElementsAre("KAV Version 4.0 Database Update ",
-                                "KAV Update - Manual Selection"));
+  EXPECT_THAT(seen,
+              ElementsAre("KAV Version 4.0 Database Update ", "KAV Update - Manual Selection"));
   std::vector<std::string> prompts;
   for (const ui::ShownBox& b : boxes.boxes()) prompts.push_back(b.prompt);
   EXPECT_THAT(prompts, ElementsAre(kAccessMissing));
@@ -223,7 +234,8 @@ class SelectionTest : public WindowsTest {
 TEST_F(SelectionTest, ListsMdbFilesIgnoringCase) {
   std::vector<std::string> listed;
   for (int i = 0; i < form.filFiles.ListCount(); ++i) listed.push_back(form.filFiles.List(i));
-  EXPECT_THAT(listed, ::testing::UnorderedElementsAre("KAV.MDB", "kav.mdb", "OldKAV.MDB", "other.mdb"));
+  EXPECT_THAT(listed,
+              ::testing::UnorderedElementsAre("KAV.MDB", "kav.mdb", "OldKAV.MDB", "other.mdb"));
   EXPECT_EQ(form.filFiles.ToolTipText(), "No file(s) selected");
   EXPECT_FALSE(form.cmdSelect.Enabled());
 }

@@ -155,8 +155,7 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
       {"no tbl_kav_version_info",
        [](const TempDir& dir) {
          const std::string mdb = MakeSample(dir, Small());
-         Change(mdb,
-                [](dao::Database& db) { db.TableDefs().Delete("tbl_kav_version_info"); });
+         Change(mdb, [](dao::Database& db) { db.TableDefs().Delete("tbl_kav_version_info"); });
          return mdb;
        },
        {kFailure, " 3078  :  "}},
@@ -226,8 +225,7 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
     ASSERT_THAT(shown, SizeIs(c.boxes.second.empty() ? 1u : 2u));
     EXPECT_EQ(shown[0].prompt, c.boxes.first);
     if (!c.boxes.second.empty()) {
-      EXPECT_EQ(shown[0], (ui::ShownBox{kFailure, ui::vbCritical, "KAV Update",
-                                        ui::vbDefault}));
+      EXPECT_EQ(shown[0], (ui::ShownBox{kFailure, ui::vbCritical, "KAV Update", ui::vbDefault}));
       EXPECT_THAT(shown[1].prompt, StartsWith(c.boxes.second));
       EXPECT_GT(shown[1].prompt.size(), c.boxes.second.size()) << "no description";
     }
@@ -235,8 +233,9 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
 
     if (c.completes) {
       dao::Database db = OpenForCheck(mdb);
-      EXPECT_THAT(Rows(db, "Select tbl_kav_version_info.kav_database_version from "
-                           "tbl_kav_version_info;"),
+      EXPECT_THAT(Rows(db,
+                       "Select tbl_kav_version_info.kav_database_version from "
+                       "tbl_kav_version_info;"),
                   ElementsAre("v5.0"));
       db.Close();
       continue;
@@ -288,14 +287,16 @@ TEST(BadInputTest, UserTriggerThatRefusesAStageRowFailsTheStage) {
     EXPECT_THAT(prompts, ElementsAre(c.box, kFailure, " 0  :  "));
     dao::Database db = OpenForCheck(mdb);
     const std::string job = std::string(c.refused_row).substr(3, 4);
-    EXPECT_THAT(Rows(db, "SELECT tbl_kav_jobs_currency.jc_risk_type, "
-                         "tbl_kav_jobs_currency.jc_job_code, tbl_kav_jobs_currency.jc_c_risk_type, "
-                         "tbl_kav_jobs_currency.jc_c_job_code, tbl_kav_jobs_currency.jc_standard "
-                         "FROM tbl_kav_jobs_currency WHERE tbl_kav_jobs_currency.jc_job_code = '" +
-                             job + "';"),
+    EXPECT_THAT(Rows(db,
+                     "SELECT tbl_kav_jobs_currency.jc_risk_type, "
+                     "tbl_kav_jobs_currency.jc_job_code, tbl_kav_jobs_currency.jc_c_risk_type, "
+                     "tbl_kav_jobs_currency.jc_c_job_code, tbl_kav_jobs_currency.jc_standard "
+                     "FROM tbl_kav_jobs_currency WHERE tbl_kav_jobs_currency.jc_job_code = '" +
+                         job + "';"),
                 ::testing::Not(::testing::Contains(c.refused_row)));
-    EXPECT_THAT(Rows(db, "Select tbl_kav_version_info.kav_database_version from "
-                         "tbl_kav_version_info;"),
+    EXPECT_THAT(Rows(db,
+                     "Select tbl_kav_version_info.kav_database_version from "
+                     "tbl_kav_version_info;"),
                 ElementsAre("v4.0"));
     db.Close();
   }

@@ -28,9 +28,8 @@ class RetypeTest : public dao_test::DaoTest {
  protected:
   void SetUp() override { CreateAndLogOn({{"KAVOwner", "TelvoRm"}}); }
 
-  void AddIndex(const char* table, const char* name, std::vector<const char*> fields,
-                bool primary, bool unique, bool required = false,
-                bool ignore_nulls = false) {
+  void AddIndex(const char* table, const char* name, std::vector<const char*> fields, bool primary,
+                bool unique, bool required = false, bool ignore_nulls = false) {
     dao::TableDef td = db.TableDefs().Item(table);
     dao::Index ix = td.CreateIndex(name);
     ix.SetPrimary(primary);
@@ -73,8 +72,8 @@ class RetypeTest : public dao_test::DaoTest {
     relations.Refresh();
     for (int i = 0; i < relations.Count(); ++i) {
       dao::Relation r = relations.Item(i);
-      std::string line = "relation " + r.Name() + " " + r.Table() + "->" + r.ForeignTable() +
-                         " " + std::to_string(r.Attributes());
+      std::string line = "relation " + r.Name() + " " + r.Table() + "->" + r.ForeignTable() + " " +
+                         std::to_string(r.Attributes());
       for (int j = 0; j < r.Fields().Count(); ++j) {
         line += " " + r.Fields().Item(j).Name() + "=" + r.Fields().Item(j).ForeignName();
       }
@@ -96,9 +95,8 @@ TEST_F(RetypeTest, ColumnInNoIndexKeepsNamePositionAndData) {
   Insert("t", {"one", int32_t{12}, "x"});
   Insert("t", {"two", dao::Value(), "y"});
   Retype("t", "b", dao::dbText, 4);
-  EXPECT_THAT(Describe("t"),
-              ElementsAre("field a 10 10", "field b 10 4", "field c 10 5", "row one 12 x",
-                          "row two  y"));
+  EXPECT_THAT(Describe("t"), ElementsAre("field a 10 10", "field b 10 4", "field c 10 5",
+                                         "row one 12 x", "row two  y"));
 }
 
 TEST_F(RetypeTest, NamesInAnotherCaseAndTheDefaultSize) {
@@ -121,9 +119,8 @@ TEST_F(RetypeTest, TemporaryNameSkipsTakenNames) {
     EXPECT_THAT(e.description(), StartsWith("Error Copying data from XXX3 to b\r\nError 3163 ("));
   }
   Retype("t", "b", dao::dbText, 20);
-  EXPECT_THAT(Describe("t"),
-              ElementsAre("field XXX1 10 5", "field b 10 20", "field XXX2 10 5",
-                          "row p too long q"));
+  EXPECT_THAT(Describe("t"), ElementsAre("field XXX1 10 5", "field b 10 20", "field XXX2 10 5",
+                                         "row p too long q"));
 }
 
 TEST_F(RetypeTest, TwoFieldIndexRebuiltWithItsProperties) {
@@ -190,8 +187,7 @@ TEST_F(RetypeTest, ForeignIndexOfASelfRelationFailsAndLeavesTheTableAsItWas) {
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors.front().number(), 3303);
     EXPECT_EQ(e.description(), "Error Deleting temporary field XXX1\r\nError 3303 (" +
-                                   errors.front().source() + ") " +
-                                   errors.front().description());
+                                   errors.front().source() + ") " + errors.front().description());
   }
   EXPECT_EQ(Describe("t"), before);
 }
@@ -228,11 +224,13 @@ TEST(RetypeSample, SchemaPhaseRetypesTheFourColumnsTwice) {
   dao::Database db = gdbUpdate;
   auto values = [&] {
     return std::vector<std::vector<std::string>>{
-        Rows(db, "Select tbl_kav_persons.p_primary_jet_port, "
-                 "tbl_kav_persons.p_secondary_jet_port from tbl_kav_persons;"),
+        Rows(db,
+             "Select tbl_kav_persons.p_primary_jet_port, "
+             "tbl_kav_persons.p_secondary_jet_port from tbl_kav_persons;"),
         Rows(db, "Select tbl_kav_jet_ports.jet_port_abbrev from tbl_kav_jet_ports;"),
-        Rows(db, "Select tbl_kav_training_scheduled.ts_comment from "
-                 "tbl_kav_training_scheduled;")};
+        Rows(db,
+             "Select tbl_kav_training_scheduled.ts_comment from "
+             "tbl_kav_training_scheduled;")};
   };
   auto before = values();
   for (int run = 0; run < 2; ++run) {
@@ -251,8 +249,7 @@ TEST(RetypeSample, SchemaPhaseRetypesTheFourColumnsTwice) {
   }
   EXPECT_EQ(values(), before);
   // The jet-port relations are back, and still enforced.
-  EXPECT_EQ(db.Relations().Item("tbl_kav_jet_portstbl_kav_persons").Table(),
-            "tbl_kav_jet_ports");
+  EXPECT_EQ(db.Relations().Item("tbl_kav_jet_portstbl_kav_persons").Table(), "tbl_kav_jet_ports");
   EXPECT_THROW(db.Execute("UPDATE tbl_kav_persons SET tbl_kav_persons.p_primary_jet_port = "
                           "'ZZZZ' WHERE tbl_kav_persons.p_id = 1;",
                           dao::dbFailOnError),

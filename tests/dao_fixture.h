@@ -73,7 +73,8 @@ inline void Sqlite(const std::string& path, const std::string& sql) {
   sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
   char* error = nullptr;
   EXPECT_EQ(sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
-      << (error ? error : "") << "\n" << sql;
+      << (error ? error : "") << "\n"
+      << sql;
   sqlite3_free(error);
   sqlite3_close(raw);
 }
@@ -95,9 +96,7 @@ inline std::vector<std::string> FileState(const std::string& path) {
 
 class DaoTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    CreateAndLogOn({{"Owner", "Secret1"}, {"Other", "Secret2"}});
-  }
+  void SetUp() override { CreateAndLogOn({{"Owner", "Secret1"}, {"Other", "Secret2"}}); }
 
   // Writes a workgroup T.mdw holding `accounts` (fast hashing), logs on as
   // the first of them into `ws`, and creates the database T.mdb into `db`.

@@ -24,8 +24,8 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 void ForeignSqliteFile(const std::string& path) {
   sqlite3* raw = nullptr;
   sqlite3_open(path.c_str(), &raw);
-  sqlite3_exec(raw, "CREATE TABLE things(a); INSERT INTO things VALUES (1);", nullptr,
-               nullptr, nullptr);
+  sqlite3_exec(raw, "CREATE TABLE things(a); INSERT INTO things VALUES (1);", nullptr, nullptr,
+               nullptr);
   sqlite3_close(raw);
 }
 
@@ -54,8 +54,7 @@ TEST_F(DaoTest, LogOnRefusals) {
       {"directory", dir.path(), "Owner", "Secret1", dao::kErrWorkgroupMissing},
       {"garbage", garbage, "Owner", "Secret1", dao::kErrWorkgroupMissing},
       {"empty file", empty, "Owner", "Secret1", dao::kErrWorkgroupMissing},
-      {"another program's SQLite file", foreign, "Owner", "Secret1",
-       dao::kErrWorkgroupMissing},
+      {"another program's SQLite file", foreign, "Owner", "Secret1", dao::kErrWorkgroupMissing},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -42,7 +42,8 @@ std::string WithNames(std::string sql, const std::string& path) {
 // jobs rebuilt the way a database browser does it, with `constraint` added;
 // its unique index is made again only when `index_again`.
 std::string Rebuilt(const std::string& constraint, bool index_again) {
-  return "CREATE TABLE jobs_new (code TEXT, title TEXT, n INTEGER, " + constraint + ");"
+  return "CREATE TABLE jobs_new (code TEXT, title TEXT, n INTEGER, " + constraint +
+         ");"
          "INSERT INTO jobs_new (rowid, code, title, n) SELECT rowid, code, title, n FROM jobs;"
          "DROP TABLE jobs; ALTER TABLE jobs_new RENAME TO jobs;" +
          (index_again ? "CREATE UNIQUE INDEX {ix} ON jobs (code COLLATE NOCASE);" : "");
@@ -108,20 +109,22 @@ TEST_F(OtherProgramTest, RefusedWriteLeavesTheFileAsItWas) {
     const char* description = "";
   };
   const auto trigger = [](const char* when, const char* row, const char* raise) {
-    return std::string("CREATE TRIGGER rule ") + when + " ON jobs BEGIN INSERT INTO audit "
-           "VALUES (" + row + ".code); SELECT RAISE(" + raise + "); END;";
+    return std::string("CREATE TRIGGER rule ") + when +
+           " ON jobs BEGIN INSERT INTO audit "
+           "VALUES (" +
+           row + ".code); SELECT RAISE(" + raise + "); END;";
   };
   const std::vector<Case> cases = {
       // A conflict clause of the table neither replaces the stored row nor
       // drops the written one: the write meets the duplicate key.
       {"REPLACE on insert", Rebuilt("UNIQUE (title) ON CONFLICT REPLACE", true),
        [this] { AddJob(); }, dao::kErrDuplicateKey},
-      {"IGNORE on insert", Rebuilt("UNIQUE (title) ON CONFLICT IGNORE", true),
-       [this] { AddJob(); }, dao::kErrDuplicateKey},
+      {"IGNORE on insert", Rebuilt("UNIQUE (title) ON CONFLICT IGNORE", true), [this] { AddJob(); },
+       dao::kErrDuplicateKey},
       {"REPLACE on edit", Rebuilt("UNIQUE (title) ON CONFLICT REPLACE", true),
        [this] { EditJob(); }, dao::kErrDuplicateKey},
-      {"IGNORE on edit", Rebuilt("UNIQUE (title) ON CONFLICT IGNORE", true),
-       [this] { EditJob(); }, dao::kErrDuplicateKey},
+      {"IGNORE on edit", Rebuilt("UNIQUE (title) ON CONFLICT IGNORE", true), [this] { EditJob(); },
+       dao::kErrDuplicateKey},
       {"REPLACE on a statement", Rebuilt("UNIQUE (title) ON CONFLICT REPLACE", true),
        Execute(kRetitle, dao::dbFailOnError), dao::kErrDuplicateKey},
       {"REPLACE on a statement without dbFailOnError",
@@ -134,18 +137,17 @@ TEST_F(OtherProgramTest, RefusedWriteLeavesTheFileAsItWas) {
        [this] { AddJob(); }, 3000, "refused by rule"},
       {"FAIL after insert", trigger("AFTER INSERT", "NEW", "FAIL, 'refused by rule'"),
        [this] { AddJob(); }, 3000, "refused by rule"},
-      {"IGNORE before insert", trigger("BEFORE INSERT", "NEW", "IGNORE"),
-       [this] { AddJob(); }, 3000},
+      {"IGNORE before insert", trigger("BEFORE INSERT", "NEW", "IGNORE"), [this] { AddJob(); },
+       3000},
       {"FAIL before edit", trigger("BEFORE UPDATE", "NEW", "FAIL, 'refused by rule'"),
        [this] { EditJob(); }, 3000},
       {"FAIL after edit", trigger("AFTER UPDATE", "NEW", "FAIL, 'refused by rule'"),
        [this] { EditJob(); }, 3000},
-      {"FAIL after a statement's update",
-       trigger("AFTER UPDATE", "NEW", "FAIL, 'refused by rule'"), Execute(kRetitle, 0), 0},
+      {"FAIL after a statement's update", trigger("AFTER UPDATE", "NEW", "FAIL, 'refused by rule'"),
+       Execute(kRetitle, 0), 0},
       {"IGNORE before a statement's update", trigger("BEFORE UPDATE", "NEW", "IGNORE"),
        Execute(kRetitle, dao::dbFailOnError), 3000},
-      {"FAIL after a statement's delete",
-       trigger("AFTER DELETE", "OLD", "FAIL, 'refused by rule'"),
+      {"FAIL after a statement's delete", trigger("AFTER DELETE", "OLD", "FAIL, 'refused by rule'"),
        Execute("DELETE FROM jobs WHERE jobs.code = 'CRWB';", 0), 0},
       {"IGNORE before a statement's delete", trigger("BEFORE DELETE", "OLD", "IGNORE"),
        Execute("DELETE FROM jobs WHERE jobs.code = 'CRWB';", dao::dbFailOnError), 3000},
@@ -155,8 +157,8 @@ TEST_F(OtherProgramTest, RefusedWriteLeavesTheFileAsItWas) {
        Execute("DELETE FROM ports WHERE ports.abbrev = 'SEA';", 0), 0},
       // The engine's tag in a message of the user's own is only text.
       {"ABORT before insert, the tag inside",
-       trigger("BEFORE INSERT", "NEW", "ABORT, 'audit rule daosys:3022:x'"),
-       [this] { AddJob(); }, 3000, "audit rule daosys:3022:x"},
+       trigger("BEFORE INSERT", "NEW", "ABORT, 'audit rule daosys:3022:x'"), [this] { AddJob(); },
+       3000, "audit rule daosys:3022:x"},
       {"ABORT after insert, the tag in front",
        trigger("AFTER INSERT", "NEW", "ABORT, 'daosys:3022:x'"), [this] { AddJob(); }, 3000,
        "daosys:3022:x"},
@@ -184,15 +186,18 @@ TEST_F(OtherProgramTest, RefusedWriteLeavesTheFileAsItWas) {
 TEST_F(OtherProgramTest, EngineRulesKeepTheirNumbers) {
   FreshDatabase("");
   db = ws.OpenDatabase(mdb);
-  EXPECT_EQ(ErrorOf([&] { Insert("people", {int32_t{3}, "LAX"}); }),
+  EXPECT_EQ(ErrorOf([&] {
+              Insert("people", {int32_t{3}, "LAX"});
+            }),
             dao::kErrRelatedRecordRequired);
   EXPECT_THAT(dao::DBEngine::Instance().Errors().at(0).description(),
               ::testing::StartsWith("You cannot add or change a record"));
   // A copy of the engine's message word for word can raise no more than
   // the relation error; it never passes for a skippable duplicate.
   db.Close();
-  Sqlite(mdb, "CREATE TRIGGER rule BEFORE INSERT ON jobs BEGIN SELECT RAISE(ABORT, "
-              "'daosys:3201:Forged.'); END;");
+  Sqlite(mdb,
+         "CREATE TRIGGER rule BEFORE INSERT ON jobs BEGIN SELECT RAISE(ABORT, "
+         "'daosys:3201:Forged.'); END;");
   db = ws.OpenDatabase(mdb);
   EXPECT_EQ(ErrorOf([&] { AddJob(); }), dao::kErrRelatedRecordRequired);
 }

@@ -36,8 +36,7 @@ TEST_F(RecordsetTest, TableTypeStartsOnTheFirstRowInInsertionOrder) {
   EXPECT_EQ(RowsOf("t"), (Strings{"b|7", "a|1", "c|1"}));
   EXPECT_EQ(ErrorOf([&] { rs.Fields(2); }), dao::kErrItemNotFound);
   EXPECT_EQ(ErrorOf([&] { rs.Fields("x"); }), dao::kErrItemNotFound);
-  EXPECT_EQ(ErrorOf([&] { db.OpenRecordset("nope", dao::dbOpenTable); }),
-            dao::kErrTableNotFound);
+  EXPECT_EQ(ErrorOf([&] { db.OpenRecordset("nope", dao::dbOpenTable); }), dao::kErrTableNotFound);
   EXPECT_EQ(rs.Fields(0).Name(), "code");
   EXPECT_EQ(rs.Fields(0).Size(), 4);
   EXPECT_EQ(rs.Fields(1).Type(), dao::dbInteger);
@@ -154,14 +153,12 @@ TEST_F(RecordsetTest, EveryCallIsNotifiedOnceBeforeItRuns) {
   EXPECT_EQ(recorder.lines,
             (Strings{"OPEN\tt", "ADDNEW", "SET\t1\tT\t5", "SET\t0\tI\t1", "UPDATE",
                      "EXEC\t128\tDELETE FROM t WHERE t.n = 9;", "CALL\tTableDefs.Item",
-                     "CALL\tTableDefs.Item", "CALL\tTableDef.CreateField",
-                     "CALL\tFields.Append"}));
+                     "CALL\tTableDefs.Item", "CALL\tTableDef.CreateField", "CALL\tFields.Append"}));
   recorder.lines.clear();
   rs.AddNew();
   rs.Fields(0).SetValue("1");
   EXPECT_EQ(ErrorOf([&] { rs.Update(); }), dao::kErrDuplicateKey);
-  EXPECT_EQ(recorder.lines,
-            (Strings{"ADDNEW", "SET\t0\tT\t1", "UPDATE", "ERR\t3022"}));
+  EXPECT_EQ(recorder.lines, (Strings{"ADDNEW", "SET\t0\tT\t1", "UPDATE", "ERR\t3022"}));
 }
 
 // A look-up is no call of its own in the trace, but its failure is: the

@@ -18,8 +18,8 @@ Strings PhysicalColumns(const std::string& path, const std::string& table) {
   sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_stmt* st = nullptr;
   Strings out;
-  sqlite3_prepare_v2(raw, ("SELECT name FROM pragma_table_info('" + table + "')").c_str(), -1,
-                     &st, nullptr);
+  sqlite3_prepare_v2(raw, ("SELECT name FROM pragma_table_info('" + table + "')").c_str(), -1, &st,
+                     nullptr);
   while (sqlite3_step(st) == SQLITE_ROW) {
     out.push_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
   }
@@ -29,8 +29,12 @@ Strings PhysicalColumns(const std::string& path, const std::string& table) {
 }
 
 TEST_F(DaoTest, TableWithFieldsAndDefaults) {
-  Table("people", {{"id", dao::dbLong}, {"name", dao::dbText, 0}, {"born", dao::dbDate},
-                   {"ok", dao::dbBoolean}, {"score", dao::dbDouble}, {"n", dao::dbInteger}});
+  Table("people", {{"id", dao::dbLong},
+                   {"name", dao::dbText, 0},
+                   {"born", dao::dbDate},
+                   {"ok", dao::dbBoolean},
+                   {"score", dao::dbDouble},
+                   {"n", dao::dbInteger}});
   dao::TableDefCollection tables = db.TableDefs();
   ASSERT_EQ(tables.Count(), 1);  // the catalog tables are not among them
   dao::TableDef td = tables.Item("PEOPLE");
@@ -41,8 +45,8 @@ TEST_F(DaoTest, TableWithFieldsAndDefaults) {
     long size;
     int ordinal;
   };
-  const std::vector<Expect> expect = {{dao::dbLong, 4, 0}, {dao::dbText, 50, 1},
-                                      {dao::dbDate, 8, 2}, {dao::dbBoolean, 1, 3},
+  const std::vector<Expect> expect = {{dao::dbLong, 4, 0},   {dao::dbText, 50, 1},
+                                      {dao::dbDate, 8, 2},   {dao::dbBoolean, 1, 3},
                                       {dao::dbDouble, 8, 4}, {dao::dbInteger, 2, 5}};
   for (int i = 0; i < 6; ++i) {
     dao::Field f = td.Fields().Item(i);
@@ -140,9 +144,9 @@ TEST_F(DaoTest, IndexesAppendedAndDeleted) {
     long error;
   };
   const std::vector<Case> cases = {
-      {"PrimaryKey", {"n"}, false, false, 3284},      // name taken
-      {"again", {"code", "risk"}, false, true, 3284},  // same fields
-      {"second", {"n"}, true, true, 3283},            // second primary key
+      {"PrimaryKey", {"n"}, false, false, 3284},                 // name taken
+      {"again", {"code", "risk"}, false, true, 3284},            // same fields
+      {"second", {"n"}, true, true, 3283},                       // second primary key
       {"bycode", {"code"}, false, true, dao::kErrDuplicateKey},  // rows break it
       {"nofield", {"zz"}, false, false, dao::kErrItemNotFound},
       {"byn", {"n"}, false, true, 0},
@@ -187,7 +191,9 @@ TEST_F(RelationTest, AppendCreatesTheForeignIndexAndEnforces) {
   EXPECT_FALSE(fk.Unique());
   EXPECT_EQ(fk.Fields().Item(0).Name(), "port");
 
-  EXPECT_EQ(ErrorOf([&] { Insert("people", {int32_t{3}, "LAX", int32_t{0}}); }),
+  EXPECT_EQ(ErrorOf([&] {
+              Insert("people", {int32_t{3}, "LAX", int32_t{0}});
+            }),
             dao::kErrRelatedRecordRequired);
   dao::Recordset rs = db.OpenRecordset("people", dao::dbOpenTable);
   rs.Edit();
@@ -219,12 +225,13 @@ TEST_F(RelationTest, NumberKeysAreEnforcedToo) {
   Relate("peoplequals", "people", "quals", {{"id", "person"}});
   Insert("quals", {int32_t{11}, int32_t{2}});
   Insert("quals", {int32_t{12}, dao::Value()});
-  EXPECT_EQ(ErrorOf([&] { Insert("quals", {int32_t{13}, int32_t{99}}); }),
-            dao::kErrRelatedRecordRequired);
   EXPECT_EQ(ErrorOf([&] {
-              db.Execute("DELETE FROM people WHERE people.id = 1;", dao::dbFailOnError);
+              Insert("quals", {int32_t{13}, int32_t{99}});
             }),
-            3200);
+            dao::kErrRelatedRecordRequired);
+  EXPECT_EQ(
+      ErrorOf([&] { db.Execute("DELETE FROM people WHERE people.id = 1;", dao::dbFailOnError); }),
+      3200);
   EXPECT_EQ(RowsOf("quals"), (Strings{"10|1", "11|2", "12|"}));
 }
 
@@ -237,7 +244,9 @@ TEST_F(RelationTest, RenamedFieldsStayInTheRelationAndTheIndex) {
   EXPECT_EQ(r.Fields().Item(0).ForeignName(), "home_port");
   EXPECT_EQ(db.TableDefs().Item("people").Indexes().Item(0).Fields().Item(0).Name(), "home_port");
   EXPECT_EQ(db.TableDefs().Item("ports").Indexes().Item(0).Fields().Item(0).Name(), "code");
-  EXPECT_EQ(ErrorOf([&] { Insert("people", {int32_t{3}, "LAX", int32_t{0}}); }),
+  EXPECT_EQ(ErrorOf([&] {
+              Insert("people", {int32_t{3}, "LAX", int32_t{0}});
+            }),
             dao::kErrRelatedRecordRequired);
 }
 
@@ -256,8 +265,7 @@ TEST_F(RelationTest, AppendChecks) {
       {"no such field", "ports", "people", {{"abbrev", "nope"}}, 0, dao::kErrItemNotFound},
       {"types differ", "ports", "people", {{"abbrev", "id"}}, 0, 3368},
       {"no unique index", "people", "ports", {{"port", "abbrev"}}, 0, 3368},
-      {"rows without a match", "other", "people", {{"k", "n"}}, 0,
-       dao::kErrRelatedRecordRequired},
+      {"rows without a match", "other", "people", {{"k", "n"}}, 0, dao::kErrRelatedRecordRequired},
   };
   Key("other", "PrimaryKey", {"k"});
   for (const Case& c : cases) {

@@ -16,9 +16,7 @@ ColumnRef Col(std::string table, std::string column) {
 }
 ColumnRef Col(std::string column) { return ColumnRef{"", std::move(column)}; }
 
-Literal Text(std::string text) {
-  return Literal{Literal::Kind::kText, std::move(text), 0};
-}
+Literal Text(std::string text) { return Literal{Literal::Kind::kText, std::move(text), 0}; }
 Literal Int(int64_t value) { return Literal{Literal::Kind::kInteger, "", value}; }
 Literal Now() { return Literal{Literal::Kind::kNow, "", 0}; }
 
@@ -49,53 +47,50 @@ std::vector<ParseCase> DialectCases() {
   return {
       {"update with two blanks before = in SET, lower-case and",
        "UPDATE tbl_kav_jobs_skills SET tbl_kav_jobs_skills.job_fitness_requirement  = 'N' WHERE tbl_kav_jobs_skills.job_code = 'ABRO' and tbl_kav_jobs_skills.job_risk_type = 'WF';",
-       UpdateStatement{js,
-                       {{Col(js, "job_fitness_requirement"), Text("N")}},
-                       {Eq(Col(js, "job_code"), Text("ABRO")),
-                        Eq(Col(js, "job_risk_type"), Text("WF"))}}},
+       UpdateStatement{
+           js,
+           {{Col(js, "job_fitness_requirement"), Text("N")}},
+           {Eq(Col(js, "job_code"), Text("ABRO")), Eq(Col(js, "job_risk_type"), Text("WF"))}}},
       {"now() and a second assignment",
        "UPDATE tbl_kav_persons_quals SET tbl_kav_persons_quals.pq_expiration_date  = now(), tbl_kav_persons_quals.pq_comments  = 'Expriration date set by ZURA5 Update' WHERE tbl_kav_persons_quals.pq_qual_code in ('IRIN','RXI1','RXI2') and tbl_kav_persons_quals.pq_qual_risk_type = 'WF';",
-       UpdateStatement{
-           pq,
-           {{Col(pq, "pq_expiration_date"), Now()},
-            {Col(pq, "pq_comments"), Text("Expriration date set by ZURA5 Update")}},
-           {In(Col(pq, "pq_qual_code"), {Text("IRIN"), Text("RXI1"), Text("RXI2")}),
-            Eq(Col(pq, "pq_qual_risk_type"), Text("WF"))}}},
+       UpdateStatement{pq,
+                       {{Col(pq, "pq_expiration_date"), Now()},
+                        {Col(pq, "pq_comments"), Text("Expriration date set by ZURA5 Update")}},
+                       {In(Col(pq, "pq_qual_code"), {Text("IRIN"), Text("RXI1"), Text("RXI2")}),
+                        Eq(Col(pq, "pq_qual_risk_type"), Text("WF"))}}},
       {"one blank before = in SET, list of one code",
        "UPDATE tbl_kav_jobs_skills SET tbl_kav_jobs_skills.job_fitness_requirement = 'L' WHERE tbl_kav_jobs_skills.job_code in ('RXB1') and tbl_kav_jobs_skills.job_risk_type = 'RX';",
-       UpdateStatement{js,
-                       {{Col(js, "job_fitness_requirement"), Text("L")}},
-                       {In(Col(js, "job_code"), {Text("RXB1")}),
-                        Eq(Col(js, "job_risk_type"), Text("RX"))}}},
+       UpdateStatement{
+           js,
+           {{Col(js, "job_fitness_requirement"), Text("L")}},
+           {In(Col(js, "job_code"), {Text("RXB1")}), Eq(Col(js, "job_risk_type"), Text("RX"))}}},
       {"empty text value",
        "UPDATE tbl_kav_jobs_skills SET tbl_kav_jobs_skills.job_inactive_date  = '', tbl_kav_jobs_skills.job_functional_area  = 'ED' WHERE tbl_kav_jobs_skills.job_code = 'ACDP' and tbl_kav_jobs_skills.job_risk_type = 'WF';",
-       UpdateStatement{js,
-                       {{Col(js, "job_inactive_date"), Text("")},
-                        {Col(js, "job_functional_area"), Text("ED")}},
-                       {Eq(Col(js, "job_code"), Text("ACDP")),
-                        Eq(Col(js, "job_risk_type"), Text("WF"))}}},
+       UpdateStatement{
+           js,
+           {{Col(js, "job_inactive_date"), Text("")}, {Col(js, "job_functional_area"), Text("ED")}},
+           {Eq(Col(js, "job_code"), Text("ACDP")), Eq(Col(js, "job_risk_type"), Text("WF"))}}},
       {"two blanks before WHERE",
        "UPDATE tbl_kav_courses SET tbl_kav_courses.course_code  = 'S-481Old', tbl_kav_courses.course_inactive_date  = '1/1/2006'  WHERE tbl_kav_courses.course_code = 'S-481' and tbl_kav_courses.risk_type = 'WF';",
-       UpdateStatement{c,
-                       {{Col(c, "course_code"), Text("S-481Old")},
-                        {Col(c, "course_inactive_date"), Text("1/1/2006")}},
-                       {Eq(Col(c, "course_code"), Text("S-481")),
-                        Eq(Col(c, "risk_type"), Text("WF"))}}},
+       UpdateStatement{
+           c,
+           {{Col(c, "course_code"), Text("S-481Old")},
+            {Col(c, "course_inactive_date"), Text("1/1/2006")}},
+           {Eq(Col(c, "course_code"), Text("S-481")), Eq(Col(c, "risk_type"), Text("WF"))}}},
       {"course list form",
        "UPDATE tbl_kav_courses SET tbl_kav_courses.course_inactive_date  = '1/1/2006' WHERE tbl_kav_courses.course_code in ('S-362','S-363','S-365','S-368') and tbl_kav_courses.risk_type = 'WF';",
-       UpdateStatement{c,
-                       {{Col(c, "course_inactive_date"), Text("1/1/2006")}},
-                       {In(Col(c, "course_code"),
-                           {Text("S-362"), Text("S-363"), Text("S-365"), Text("S-368")}),
-                        Eq(Col(c, "risk_type"), Text("WF"))}}},
+       UpdateStatement{
+           c,
+           {{Col(c, "course_inactive_date"), Text("1/1/2006")}},
+           {In(Col(c, "course_code"), {Text("S-362"), Text("S-363"), Text("S-365"), Text("S-368")}),
+            Eq(Col(c, "risk_type"), Text("WF"))}}},
       {"copy between bracketed columns, no WHERE, no semicolon",
        "UPDATE [tbl_kav_jobs_prereq_experiences] SET [jpe_exp_group_no]=[XXX1]",
        UpdateStatement{jpe, {{Col("jpe_exp_group_no"), Col("XXX1")}}, {}}},
       {"version query",
        "Select tbl_kav_version_info.kav_database_version from tbl_kav_version_info;",
-       SelectStatement{{Col("tbl_kav_version_info", "kav_database_version")},
-                       "tbl_kav_version_info",
-                       {}}},
+       SelectStatement{
+           {Col("tbl_kav_version_info", "kav_database_version")}, "tbl_kav_version_info", {}}},
       {"DELETE FROM, upper-case AND, two blanks before the first =",
        "DELETE FROM tbl_kav_jobs_prereq_training WHERE tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-381' AND tbl_kav_jobs_prereq_training.jpt_job_code = 'RXB2';",
        DeleteStatement{jpt,
@@ -114,9 +109,9 @@ std::vector<ParseCase> DialectCases() {
                         Eq(Col(jpt, "jpt_job_code"), Text("FFT2"))}}},
       {"DELETE from with a bare number",
        "DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'LTAN' and tbl_kav_jobs_prereq_experiences.jpe_exp_group_no = 3;",
-       DeleteStatement{jpe,
-                       {Eq(Col(jpe, "jpe_job_code"), Text("LTAN")),
-                        Eq(Col(jpe, "jpe_exp_group_no"), Int(3))}}},
+       DeleteStatement{
+           jpe,
+           {Eq(Col(jpe, "jpe_job_code"), Text("LTAN")), Eq(Col(jpe, "jpe_exp_group_no"), Int(3))}}},
       {"three conditions, DELETE from with AND",
        "DELETE from tbl_kav_jobs_prereq_experiences WHERE tbl_kav_jobs_prereq_experiences.jpe_job_code = 'HLCO' AND tbl_kav_jobs_prereq_experiences.jpe_p_job_code = 'HEMG' AND tbl_kav_jobs_prereq_experiences.jpe_risk_type = 'WF';",
        DeleteStatement{jpe,
@@ -130,26 +125,25 @@ std::vector<ParseCase> DialectCases() {
                         Eq(Col(jpe, "jpe_p_job_code"), Text("RXI2"))}}},
       {"upper-case IN with blanks inside the list",
        "DELETE from tbl_kav_jobs_currency WHERE tbl_kav_jobs_currency.jc_job_code = 'ORDM' and tbl_kav_jobs_currency.jc_c_job_code IN ('FUM1','ACDR', 'ACLC','ACPC','ICT1','ICT2','LSC1','LSC2', 'SUBD','SVBD');",
-       DeleteStatement{jc,
-                       {Eq(Col(jc, "jc_job_code"), Text("ORDM")),
-                        In(Col(jc, "jc_c_job_code"),
-                           {Text("FUM1"), Text("ACDR"), Text("ACLC"), Text("ACPC"),
-                            Text("ICT1"), Text("ICT2"), Text("LSC1"), Text("LSC2"),
-                            Text("SUBD"), Text("SVBD")})}}},
+       DeleteStatement{
+           jc,
+           {Eq(Col(jc, "jc_job_code"), Text("ORDM")),
+            In(Col(jc, "jc_c_job_code"),
+               {Text("FUM1"), Text("ACDR"), Text("ACLC"), Text("ACPC"), Text("ICT1"), Text("ICT2"),
+                Text("LSC1"), Text("LSC2"), Text("SUBD"), Text("SVBD")})}}},
       {"single condition",
        "DELETE from tbl_kav_jobs_currency WHERE tbl_kav_jobs_currency.jc_job_code = 'RXI1';",
        DeleteStatement{jc, {Eq(Col(jc, "jc_job_code"), Text("RXI1"))}}},
       {"currency re-pointing",
        "UPDATE tbl_kav_jobs_currency SET tbl_kav_jobs_currency.jc_c_job_code  = 'HELB' WHERE tbl_kav_jobs_currency.jc_job_code  = 'CRWB' AND tbl_kav_jobs_currency.jc_c_job_code = 'HEMG';",
-       UpdateStatement{jc,
-                       {{Col(jc, "jc_c_job_code"), Text("HELB")}},
-                       {Eq(Col(jc, "jc_job_code"), Text("CRWB")),
-                        Eq(Col(jc, "jc_c_job_code"), Text("HEMG"))}}},
+       UpdateStatement{
+           jc,
+           {{Col(jc, "jc_c_job_code"), Text("HELB")}},
+           {Eq(Col(jc, "jc_job_code"), Text("CRWB")), Eq(Col(jc, "jc_c_job_code"), Text("HEMG"))}}},
       // Beyond the fixed texts: what the tokenizer must handle as well.
-      {"doubled quote inside a literal",
-       "UPDATE t SET t.c = 'O''Brien' WHERE t.k = 'it''s'''",
-       UpdateStatement{"t", {{Col("t", "c"), Text("O'Brien")}},
-                       {Eq(Col("t", "k"), Text("it's'"))}}},
+      {"doubled quote inside a literal", "UPDATE t SET t.c = 'O''Brien' WHERE t.k = 'it''s'''",
+       UpdateStatement{
+           "t", {{Col("t", "c"), Text("O'Brien")}}, {Eq(Col("t", "k"), Text("it's'"))}}},
       {"tabs, line breaks, keyword case, NOW in capitals, blanks after ;",
        "\tupdate\r\n[my table] sEt [my table].[a b]=NOW ( ) wHeRe [k]=12 AnD x in(0) ;  \n",
        UpdateStatement{"my table",
@@ -226,8 +220,7 @@ TEST(SqlParser, RejectsWhatLiesOutsideTheDialect) {
       {"SELECT a b FROM t", 3131, "\"b\""},
       {"SELECT a FROM t u", 3131, "\"u\""},
       {"DELETE FROM t WHERE k = 'a';;", 3142, "\";\""},
-      {"DELETE FROM t WHERE k = 'a'; DELETE FROM u WHERE k = 'b'", 3142,
-       "\"DELETE\""},
+      {"DELETE FROM t WHERE k = 'a'; DELETE FROM u WHERE k = 'b'", 3142, "\"DELETE\""},
       {"UPDATE t SET a = 'b'; x", 3142, "\"x\""},
   };
   for (const MalformedCase& c : cases) {
@@ -237,8 +230,7 @@ TEST(SqlParser, RejectsWhatLiesOutsideTheDialect) {
       ADD_FAILURE() << "accepted as " << Show(parsed);
     } catch (const kav::Error& e) {
       EXPECT_EQ(e.number(), c.number) << e.description();
-      EXPECT_NE(e.description().find(c.quoted), std::string::npos)
-          << e.description();
+      EXPECT_NE(e.description().find(c.quoted), std::string::npos) << e.description();
     }
   }
 }
@@ -264,8 +256,7 @@ TEST(SqlParser, ParsesEverySqlStepOfTheStages) {
       try {
         Parse(sql->text);
       } catch (const kav::Error& e) {
-        ADD_FAILURE() << sql->text << "\nerror " << e.number() << ": "
-                      << e.description();
+        ADD_FAILURE() << sql->text << "\nerror " << e.number() << ": " << e.description();
       }
     }
   }
@@ -278,9 +269,12 @@ std::string ShowColumn(const ColumnRef& c) {
 
 std::string ShowLiteral(const Literal& l) {
   switch (l.kind) {
-    case Literal::Kind::kText: return "'" + l.text + "'";
-    case Literal::Kind::kInteger: return std::to_string(l.integer);
-    case Literal::Kind::kNow: return "now()";
+    case Literal::Kind::kText:
+      return "'" + l.text + "'";
+    case Literal::Kind::kInteger:
+      return std::to_string(l.integer);
+    case Literal::Kind::kNow:
+      return "now()";
   }
   return "?";
 }
@@ -288,8 +282,7 @@ std::string ShowLiteral(const Literal& l) {
 std::string ShowWhere(const std::vector<Condition>& where) {
   std::string out;
   for (const Condition& c : where) {
-    out += " {" + ShowColumn(c.column) +
-           (c.op == Condition::Op::kEquals ? " =" : " in");
+    out += " {" + ShowColumn(c.column) + (c.op == Condition::Op::kEquals ? " =" : " in");
     for (const Literal& v : c.values) out += " " + ShowLiteral(v);
     out += "}";
   }

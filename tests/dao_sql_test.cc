@@ -73,9 +73,9 @@ TEST_F(SqlTest, NowIsTheTimeOfTheStatement) {
   const dao::DateTime before = dao::DateTime::Now();
   db.Execute("UPDATE jobs SET jobs.job_inactive_date = now() WHERE jobs.job_risk_type = 'RX';");
   const dao::DateTime after = dao::DateTime::Now();
-  dao::Recordset rs = db.OpenRecordset(
-      "Select jobs.job_inactive_date from jobs WHERE jobs.job_risk_type = 'RX';",
-      dao::dbOpenForwardOnly);
+  dao::Recordset rs =
+      db.OpenRecordset("Select jobs.job_inactive_date from jobs WHERE jobs.job_risk_type = 'RX';",
+                       dao::dbOpenForwardOnly);
   std::vector<dao::DateTime> seen;
   for (; !rs.IsEOF(); rs.MoveNext()) seen.push_back(rs.Fields(0).GetValue().AsDate());
   ASSERT_EQ(seen.size(), 3u);
@@ -88,8 +88,9 @@ TEST_F(SqlTest, NowIsTheTimeOfTheStatement) {
 TEST_F(SqlTest, RowsThatCannotChangeStayAsTheyWere) {
   // Recoding every RX position to FUM1 collides for all but the first row;
   // the WHERE sees the rows as they were before the statement.
-  const char* recode = "UPDATE jobs SET jobs.job_code = 'FUM1', jobs.job_risk_type = 'WF' "
-                       "WHERE jobs.job_risk_type = 'RX';";
+  const char* recode =
+      "UPDATE jobs SET jobs.job_code = 'FUM1', jobs.job_risk_type = 'WF' "
+      "WHERE jobs.job_risk_type = 'RX';";
   const Strings before = Jobs();
   EXPECT_EQ(ErrorOf([&] { db.Execute(recode, dao::dbFailOnError); }), dao::kErrDuplicateKey);
   EXPECT_EQ(Jobs(), before);
@@ -131,7 +132,8 @@ TEST_F(SqlTest, ColumnToColumnCopyConvertsEachRow) {
 }
 
 TEST_F(SqlTest, DeleteForms) {
-  db.Execute("DELETE from jobs WHERE jobs.job_code in ('FUMA','IOF1')and jobs.job_risk_type = 'rx';");
+  db.Execute(
+      "DELETE from jobs WHERE jobs.job_code in ('FUMA','IOF1')and jobs.job_risk_type = 'rx';");
   EXPECT_EQ(db.RecordsAffected(), 2);
   EXPECT_EQ(Jobs(), (Strings{"FUM1|WF|2||One", "IOF2|RX|4||Info"}));
   db.Execute("delete FROM [jobs] WHERE [jobs].[job_cert_period] = 4");
@@ -147,8 +149,7 @@ TEST_F(SqlTest, StatementFaultsAlwaysRaise) {
   const std::vector<Case> cases = {
       {"UPDATE nojobs SET nojobs.a = 'x';", dao::kErrTableNotFound},
       {"UPDATE jobs SET jobs.nothing = 'x';", dao::kErrTooFewParameters},
-      {"UPDATE jobs SET jobs.job_title = 'x' WHERE jobs.nothing = 'x';",
-       dao::kErrTooFewParameters},
+      {"UPDATE jobs SET jobs.job_title = 'x' WHERE jobs.nothing = 'x';", dao::kErrTooFewParameters},
       {"UPDATE jobs SET other.x = 'x';", dao::kErrTooFewParameters},
       {"DELETE FROM jobs WHERE other.x = 'a';", dao::kErrTooFewParameters},
       {"UPDATE jobs SET jobs.job_title = 'x' WHERE jobs.job_cert_period = 'abc';", 3464},
@@ -163,8 +164,9 @@ TEST_F(SqlTest, StatementFaultsAlwaysRaise) {
     EXPECT_EQ(ErrorOf([&] { db.Execute(c.sql, dao::dbFailOnError); }), c.error);
   }
   EXPECT_EQ(Jobs(), before);
-  EXPECT_EQ(ErrorOf([&] { db.OpenRecordset("SELECT jobs.nope FROM jobs;", dao::dbOpenForwardOnly); }),
-            dao::kErrTooFewParameters);
+  EXPECT_EQ(
+      ErrorOf([&] { db.OpenRecordset("SELECT jobs.nope FROM jobs;", dao::dbOpenForwardOnly); }),
+      dao::kErrTooFewParameters);
   EXPECT_EQ(ErrorOf([&] { db.OpenRecordset("SELECT x.a FROM x;", dao::dbOpenForwardOnly); }),
             dao::kErrTableNotFound);
 }
@@ -175,9 +177,10 @@ TEST_F(SqlTest, RequiredFieldsAreKeptRowByRow) {
   EXPECT_EQ(Jobs()[0], "FUMA|RX|1||Fuel");
   db.TableDefs().Item("jobs").Fields().Item("job_inactive_date").SetRequired(true);
   EXPECT_EQ(ErrorOf([&] {
-              db.Execute("UPDATE jobs SET jobs.job_inactive_date = '' WHERE jobs.job_code = "
-                         "'IOF1';",
-                         dao::dbFailOnError);
+              db.Execute(
+                  "UPDATE jobs SET jobs.job_inactive_date = '' WHERE jobs.job_code = "
+                  "'IOF1';",
+                  dao::dbFailOnError);
             }),
             dao::kErrFieldRequired);
   // Rows that already hold Null elsewhere are not refused for it.

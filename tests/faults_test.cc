@@ -64,9 +64,9 @@ std::vector<std::string> Prompts(const std::vector<ui::ShownBox>& boxes) {
 
 std::string Version(const std::string& mdb) {
   dao::Database db = OpenForCheck(mdb);
-  std::vector<std::string> rows =
-      Rows(db, "Select tbl_kav_version_info.kav_database_version from "
-               "tbl_kav_version_info;");
+  std::vector<std::string> rows = Rows(db,
+                                       "Select tbl_kav_version_info.kav_database_version from "
+                                       "tbl_kav_version_info;");
   db.Close();
   return rows.empty() ? "<no row>" : rows[0];
 }
@@ -156,8 +156,8 @@ int FirstFrom(int from, const std::string& prefix) {
 }
 
 enum class Part {
-  kConnection,     // the connection and the version gate
-  kSchema,         // the new column and the four retypings
+  kConnection,  // the connection and the version gate
+  kSchema,      // the new column and the four retypings
   kRegistration,
   kCourseChanges,
   kCorrections,
@@ -167,8 +167,8 @@ enum class Part {
   kExperience2,
   kExperience3,
   kCurrency,
-  kStamp,          // the version stamp up to and including its update
-  kAfterStamp,     // the calls after the version stamp's update
+  kStamp,       // the version stamp up to and including its update
+  kAfterStamp,  // the calls after the version stamp's update
 };
 
 Range RangeOf(Part part) {
@@ -233,8 +233,7 @@ int CallNumber(const FaultPoint& p) {
     if (Clean().calls[k - 1].starts_with(p.prefix)) found.push_back(k);
   }
   if (found.empty()) {
-    ADD_FAILURE() << "no " << p.prefix << " in calls " << range.first << ".."
-                  << range.last;
+    ADD_FAILURE() << "no " << p.prefix << " in calls " << range.first << ".." << range.last;
     return 0;
   }
   if (p.occurrence == 0) return found[found.size() / 2];
@@ -370,8 +369,8 @@ std::vector<std::string> SchemaColumns(const std::string& mdb) {
   std::vector<std::string> out;
   for (const RetypedColumn& c : kRetypedColumns) {
     dao::Field f = db.TableDefs().Item(c.table).Fields().Item(c.field);
-    out.push_back(std::string(c.table) + "." + c.field + " " + std::to_string(f.Type()) +
-                  " " + std::to_string(f.Size()));
+    out.push_back(std::string(c.table) + "." + c.field + " " + std::to_string(f.Type()) + " " +
+                  std::to_string(f.Size()));
   }
   dao::FieldCollection courses = db.TableDefs().Item("tbl_kav_courses").Fields();
   bool appended = false;
@@ -413,9 +412,9 @@ TEST_P(InjectedFaultTest, FailsThenRerunEndsWhereACleanRunEnds) {
     // The stage shows the error first, under the wait cursor, and every box
     // before the driver's two is its own: a stage that goes on may show
     // more.
-    EXPECT_EQ(shown.front(), (ui::ShownBox{std::string(" ") + std::to_string(kInjected) +
-                                               "  :  Injected fault",
-                                           ui::vbOKOnly, stage->title, ui::vbHourglass}));
+    EXPECT_EQ(shown.front(),
+              (ui::ShownBox{std::string(" ") + std::to_string(kInjected) + "  :  Injected fault",
+                            ui::vbOKOnly, stage->title, ui::vbHourglass}));
     for (size_t i = 0; i + 2 < shown.size(); ++i) EXPECT_EQ(shown[i].title, stage->title);
     // No later part made a call: a stage that leaves ends at the fault, one
     // that goes on with its last step.
@@ -429,8 +428,7 @@ TEST_P(InjectedFaultTest, FailsThenRerunEndsWhereACleanRunEnds) {
       const int last = static_cast<int>(stage->steps().size());
       const std::vector<std::string> last_step = TraceOfSteps(stage->steps(), last, last);
       ASSERT_GE(calls.size(), last_step.size());
-      EXPECT_EQ(std::vector<std::string>(calls.end() - last_step.size(), calls.end()),
-                last_step);
+      EXPECT_EQ(std::vector<std::string>(calls.end() - last_step.size(), calls.end()), last_step);
     }
   }
   if (point.retyped >= 0) {
@@ -439,9 +437,8 @@ TEST_P(InjectedFaultTest, FailsThenRerunEndsWhereACleanRunEnds) {
     std::vector<std::string> expected;
     for (int i = 0; i < 4; ++i) {
       const RetypedColumn& c = kRetypedColumns[i];
-      expected.push_back(std::string(c.table) + "." + c.field + " " +
-                         std::to_string(dao::dbText) + " " +
-                         std::to_string(i < point.retyped ? c.new_size : c.old_size));
+      expected.push_back(std::string(c.table) + "." + c.field + " " + std::to_string(dao::dbText) +
+                         " " + std::to_string(i < point.retyped ? c.new_size : c.old_size));
     }
     expected.push_back("course_refresher_period appended");
     EXPECT_EQ(SchemaColumns(mdb), expected);
@@ -472,8 +469,7 @@ TEST(FaultAfterStampTest, RerunSaysAlreadyUpdatedAndContentIsComplete) {
     EXPECT_EQ(shown[0], FailureBox());
     EXPECT_EQ(shown[1].prompt, kDriverBox);
     EXPECT_EQ(Version(mdb), "v5.0");
-    EXPECT_THAT(Rerun(mdb),
-                ::testing::ElementsAre("This database has already been updated"));
+    EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre("This database has already been updated"));
     EXPECT_EQ(DumpDifference(Clean().dump, DumpDatabase(mdb)), "");
   }
 }
@@ -530,8 +526,7 @@ std::string RunAndKillAfter(const std::string& mdb, size_t lines) {
   const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
   if (pid < 0) return "<no pseudo terminal>";
   if (pid == 0) {
-    execl(KAV_RUN_UPDATE, KAV_RUN_UPDATE, "--trace", mdb.c_str(),
-          static_cast<char*>(nullptr));
+    execl(KAV_RUN_UPDATE, KAV_RUN_UPDATE, "--trace", mdb.c_str(), static_cast<char*>(nullptr));
     ExecFailed(KAV_RUN_UPDATE);
   }
   size_t seen = 0;
@@ -555,8 +550,8 @@ std::string RunAndKillAfter(const std::string& mdb, size_t lines) {
   }
   close(master);
   if (killed && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return {};
-  return "<exit status " + std::to_string(status) + " after " + std::to_string(seen) +
-         " lines> " + output.substr(output.size() - std::min<size_t>(output.size(), 500));
+  return "<exit status " + std::to_string(status) + " after " + std::to_string(seen) + " lines> " +
+         output.substr(output.size() - std::min<size_t>(output.size(), 500));
 }
 
 std::string IntegrityCheck(const std::string& path) {
@@ -584,8 +579,7 @@ class KilledProcessTest : public ::testing::TestWithParam<int> {};
 // the last stage).
 TEST_P(KilledProcessTest, FileStaysIntactAndRerunCompletes) {
   const std::vector<std::string>& lines = Clean().runner_lines;
-  const std::vector<std::string> first_row =
-      stages::TraceLines(update::RegistrationSteps());
+  const std::vector<std::string> first_row = stages::TraceLines(update::RegistrationSteps());
   auto start = std::find(lines.begin(), lines.end(), first_row.front());
   ASSERT_NE(start, lines.end());
   auto end = std::find(start, lines.end(), "CALL\tOpenDatabase");
@@ -717,9 +711,8 @@ std::vector<std::string> EnvironmentFor(const TempDir& dir) {
     const size_t at = var.find("suppressions=");
     if (var.find("SAN_OPTIONS=") != std::string::npos && at != std::string::npos) {
       const size_t from = at + std::strlen("suppressions=");
-      const size_t size = var.find(':', from) == std::string::npos
-                              ? std::string::npos
-                              : var.find(':', from) - from;
+      const size_t size =
+          var.find(':', from) == std::string::npos ? std::string::npos : var.find(':', from) - from;
       const std::string file = var.substr(from, size);
       var.replace(from, file.size(), CopyInto(dir, file, std::filesystem::perms(0644)));
     }
@@ -741,8 +734,7 @@ std::vector<std::string> RunAsNobody(const std::string& mdb) {
   std::vector<char*> envp;
   for (const std::string& var : env) envp.push_back(const_cast<char*>(var.c_str()));
   envp.push_back(nullptr);
-  char* const argv[] = {const_cast<char*>(runner.c_str()), const_cast<char*>(mdb.c_str()),
-                        nullptr};
+  char* const argv[] = {const_cast<char*>(runner.c_str()), const_cast<char*>(mdb.c_str()), nullptr};
   int out[2];
   if (pipe(out) != 0) return {"<no pipe>"};
   const pid_t pid = fork();
@@ -784,8 +776,7 @@ std::vector<std::string> RunAsNobody(const std::string& mdb) {
 // engine keeps its journal beside the file), runs the update through `run`,
 // and checks that it was refused with the engine's read-only error and left
 // the file as it was; once writable again the update completes.
-void ExpectReadOnlyRefused(
-    const std::function<std::vector<std::string>(const std::string&)>& run) {
+void ExpectReadOnlyRefused(const std::function<std::vector<std::string>(const std::string&)>& run) {
   TempDir dir;
   const std::string mdb = MakeSample(dir, Small());
   const std::vector<std::string> before = DumpDatabase(mdb);

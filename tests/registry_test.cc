@@ -52,8 +52,7 @@ class RegistryTest : public ::testing::Test {
     DWORD size = 0;
     std::string data;
   };
-  Read ReadValue(const char* key, const char* value, DWORD mask = 0x2003F,
-                 DWORD size = 1024) {
+  Read ReadValue(const char* key, const char* value, DWORD mask = 0x2003F, DWORD size = 1024) {
     Read r;
     HKEY h = 0;
     r.open = RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, mask, &h);
@@ -80,7 +79,8 @@ TEST_F(RegistryTest, ReadsDefaultValuesOfKeysInAnyCase) {
   ASSERT_EQ(r.query, ERROR_SUCCESS);
   EXPECT_EQ(r.type, REG_SZ);
   EXPECT_EQ(r.data, std::string("\"C:\\Program Files\\Microsoft Office\\OFFICE11\\MSACCESS.EXE\""
-                                " /NOSTARTUP \"%1\"") + '\0');
+                                " /NOSTARTUP \"%1\"") +
+                        '\0');
 
   r = ReadValue("software\\CLASSES\\access.application.11\\SHELL\\open\\command", "other");
   EXPECT_EQ(r.type, REG_EXPAND_SZ);
@@ -105,8 +105,8 @@ TEST_F(RegistryTest, MissingKeysValuesAndHive) {
 }
 
 TEST_F(RegistryTest, ValueLongerThanTheBufferIsNotRead) {
-  Read r = ReadValue("Software\\Classes\\Access.Application.11\\shell\\open\\command", "",
-                     0x2003F, 10);
+  Read r =
+      ReadValue("Software\\Classes\\Access.Application.11\\shell\\open\\command", "", 0x2003F, 10);
   EXPECT_EQ(r.query, ERROR_MORE_DATA);
   EXPECT_EQ(r.size, 74u) << "the size the value needs, with its NUL";
 }

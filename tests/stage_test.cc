@@ -47,8 +47,7 @@ class ExecutorTest : public dao_test::DaoTest {
   }
 
   const std::vector<Step> steps = {
-      Row("first", {"A1", "x"}),
-      Sql("UPDATE first SET first.note = 'y' WHERE first.code = 'A1';"),
+      Row("first", {"A1", "x"}), Sql("UPDATE first SET first.note = 'y' WHERE first.code = 'A1';"),
       Row("second", {"B1", "z"})};
 };
 
@@ -56,12 +55,12 @@ class ExecutorTest : public dao_test::DaoTest {
 enum class Handler { kGoOn, kLeave, kRaise };
 
 TEST_F(ExecutorTest, PromisedBehaviours) {
-  const std::vector<std::string> row1 = {"OPEN\tfirst", "ADDNEW", "SET\t0\tT\tA1",
-                                         "SET\t1\tT\tx", "UPDATE"};
+  const std::vector<std::string> row1 = {"OPEN\tfirst", "ADDNEW", "SET\t0\tT\tA1", "SET\t1\tT\tx",
+                                         "UPDATE"};
   const std::string statement =
       "EXEC\t0\tUPDATE first SET first.note = 'y' WHERE first.code = 'A1';";
-  const std::vector<std::string> row3_without_open = {"ADDNEW", "SET\t0\tT\tB1",
-                                                      "SET\t1\tT\tz", "UPDATE"};
+  const std::vector<std::string> row3_without_open = {"ADDNEW", "SET\t0\tT\tB1", "SET\t1\tT\tz",
+                                                      "UPDATE"};
   struct Case {
     const char* name;
     const char* fail;  // the first call whose trace line starts so fails
@@ -71,6 +70,7 @@ TEST_F(ExecutorTest, PromisedBehaviours) {
     std::vector<std::string> trace;
     std::vector<std::string> first, second;  // the tables afterwards
   };
+  // clang-format off
   const Case cases[] = {
       {"going on runs the very next operation, not the next step",
        "SET\t1\tT\tx", Handler::kGoOn, {3999}, true,
@@ -107,11 +107,11 @@ TEST_F(ExecutorTest, PromisedBehaviours) {
        Join({row1, {statement, "ERR\t3999"}}),
        {"A1|x"}, {}},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     for (const char* table : {"first", "second"}) {
-      db.Execute(std::string("DELETE FROM ") + table + " WHERE " + table +
-                 ".code IN ('A1','B1');");
+      db.Execute(std::string("DELETE FROM ") + table + " WHERE " + table + ".code IN ('A1','B1');");
     }
     std::vector<long> handed;
     const StageErrorHandler handler = [&](const kav::Error& error, bool& bFailed) {
@@ -150,11 +150,11 @@ TEST_F(ExecutorTest, PromisedBehaviours) {
   }
 }
 
-
 // The error rule, applied by itself with scripted boxes: for a rule that
 // goes on, for one that leaves, and through HandleTrainingStageError, the
 // training stages' rule by its own name.
 TEST(ErrorRule, DuplicateKeyIsSilentAndEveryOtherNumberIsShown) {
+  // clang-format off
   const struct {
     const char* name;
     long number;
@@ -177,6 +177,7 @@ TEST(ErrorRule, DuplicateKeyIsSilentAndEveryOtherNumberIsShown) {
       {"already failed stays failed", 91, "Object variable not set", true,
        {" 91  :  Object variable not set"}, true},
   };
+  // clang-format on
   const ErrorRule rules[] = {{"Going on", Resume::kNextOperation},
                              {"Leaving", Resume::kLeaveStage}};
   for (const auto& c : cases) {
@@ -186,8 +187,7 @@ TEST(ErrorRule, DuplicateKeyIsSilentAndEveryOtherNumberIsShown) {
       SCOPED_TRACE(rule.title);
       ui::ScriptedMessageBoxes boxes;
       bool bFailed = c.failed_before;
-      const Resume resume =
-          ApplyErrorRule(rule, kav::Error(c.number, c.description), bFailed);
+      const Resume resume = ApplyErrorRule(rule, kav::Error(c.number, c.description), bFailed);
       EXPECT_EQ(resume, passed_over ? Resume::kNextOperation : rule.after_report);
       EXPECT_EQ(bFailed, c.failed_after);
       std::vector<ui::ShownBox> expected;
@@ -203,8 +203,7 @@ TEST(ErrorRule, DuplicateKeyIsSilentAndEveryOtherNumberIsShown) {
     EXPECT_EQ(bFailed, c.failed_after);
     std::vector<ui::ShownBox> expected;
     for (const std::string& prompt : c.prompts) {
-      expected.push_back(
-          {prompt, ui::vbOKOnly, "UpdateMDB_Jobs_Training", ui::vbDefault});
+      expected.push_back({prompt, ui::vbOKOnly, "UpdateMDB_Jobs_Training", ui::vbDefault});
     }
     EXPECT_EQ(boxes.boxes(), expected);
   }
@@ -213,25 +212,20 @@ TEST(ErrorRule, DuplicateKeyIsSilentAndEveryOtherNumberIsShown) {
 TEST(ErrorRule, FlagIsSetBeforeTheBoxAndAFailingBoxRaises) {
   const ErrorRule leaving = {"Leaving", Resume::kLeaveStage};
   const std::function<void(long, const std::string&, bool&)> appliers[] = {
-      HandleTrainingStageError,
-      [&](long number, const std::string& description, bool& bFailed) {
+      HandleTrainingStageError, [&](long number, const std::string& description, bool& bFailed) {
         ApplyErrorRule(leaving, kav::Error(number, description), bFailed);
       }};
   for (const auto& apply : appliers) {
     ui::ScriptedMessageBoxes boxes;
     bool bFailed = false;
     std::vector<bool> flag_while_shown;
-    boxes.on_show = [&](const ui::ShownBox&) {
-      flag_while_shown.push_back(bFailed);
-    };
+    boxes.on_show = [&](const ui::ShownBox&) { flag_while_shown.push_back(bFailed); };
     apply(3201, "related record required", bFailed);
     EXPECT_THAT(flag_while_shown, ::testing::ElementsAre(true));
 
     // A box that cannot be shown raises out of the rule, the flag already
     // set.
-    boxes.on_show = [](const ui::ShownBox&) {
-      throw kav::Error(7, "Out of memory", "ui");
-    };
+    boxes.on_show = [](const ui::ShownBox&) { throw kav::Error(7, "Out of memory", "ui"); };
     bFailed = false;
     try {
       apply(3078, "Table not found", bFailed);

@@ -34,8 +34,8 @@ std::vector<std::string> Course(dao::Database& db, const std::string& code,
               "tbl_kav_courses.course_active_date, "
               "tbl_kav_courses.course_inactive_date, "
               "tbl_kav_courses.course_refresher_period FROM tbl_kav_courses "
-              "WHERE tbl_kav_courses.course_code = '" + code +
-                  "' and tbl_kav_courses.risk_type = '" + risk + "';");
+              "WHERE tbl_kav_courses.course_code = '" +
+                  code + "' and tbl_kav_courses.risk_type = '" + risk + "';");
 }
 
 // A position as Rows shows it, positions 0 to 8.
@@ -51,19 +51,15 @@ std::vector<std::string> Position(dao::Database& db, const std::string& code,
               "tbl_kav_jobs_skills.job_fitness_requirement, "
               "tbl_kav_jobs_skills.job_functional_area FROM "
               "tbl_kav_jobs_skills WHERE tbl_kav_jobs_skills.job_code = '" +
-                  code + "' and tbl_kav_jobs_skills.job_risk_type = '" + risk +
-                  "';");
+                  code + "' and tbl_kav_jobs_skills.job_risk_type = '" + risk + "';");
 }
 
 size_t CourseCount(dao::Database& db) {
-  return Rows(db, "SELECT tbl_kav_courses.course_code FROM tbl_kav_courses;")
-      .size();
+  return Rows(db, "SELECT tbl_kav_courses.course_code FROM tbl_kav_courses;").size();
 }
 
 size_t PositionCount(dao::Database& db) {
-  return Rows(db,
-              "SELECT tbl_kav_jobs_skills.job_code FROM tbl_kav_jobs_skills;")
-      .size();
+  return Rows(db, "SELECT tbl_kav_jobs_skills.job_code FROM tbl_kav_jobs_skills;").size();
 }
 
 // Adds a record of text values (Null for an empty one) through gdbUpdate.
@@ -94,31 +90,40 @@ TEST_F(CourseStageDb, LeavesTheCoursesAndPositionsOfTheTables) {
 
   const std::vector<std::vector<std::string>> courses = {
       {"WF", "A-207", "WF|A-207|Aviation Conference and Education|0|NATIONAL|CLASSROOM|1/1/2006||"},
-      {"RX", "RX-341", "RX|RX-341|Prescribed Fire Burn Plan Preparation|32|NATIONAL|CLASSROOM|1/1/2006||"},
+      {"RX", "RX-341",
+       "RX|RX-341|Prescribed Fire Burn Plan Preparation|32|NATIONAL|CLASSROOM|1/1/2006||"},
       {"AR", "IS-100", "AR|IS-100|Introduction to ICS|4|NATIONAL|CLASSROOM|1/1/2006||"},
       {"AR", "Q-462", "AR|Q-462|Introduction to ICS|4|NATIONAL|CLASSROOM|1/1/2006||"},
-      {"WF", "P-101", "WF|P-101|Introduction to Wildfire Prevention|2|NATIONAL|CLASSROOM|1/1/1997||"},
+      {"WF", "P-101",
+       "WF|P-101|Introduction to Wildfire Prevention|2|NATIONAL|CLASSROOM|1/1/1997||"},
       {"AR", "Q-463", "AR|Q-463|Basic ICS|8|NATIONAL|CLASSROOM|1/1/2006||"},
-      {"WF", "RT-130", "WF|RT-130|Annual Fireline Safety Refresher|0|NATIONAL|CLASSROOM|1/1/2006||1"},
+      {"WF", "RT-130",
+       "WF|RT-130|Annual Fireline Safety Refresher|0|NATIONAL|CLASSROOM|1/1/2006||1"},
       {"WF", "RT-273", "WF|RT-273|SEAT Workshop (Triennial)|0|NATIONAL|CLASSROOM|1/1/2005||3"},
-      {"WF", "RT-340", "WF|RT-340|Human Resources Specialist (Triennial)|0|NATIONAL|CLASSROOM|1/1/2006||3"},
-      {"WF", "RT-372", "WF|RT-372|Helicopter Manager Workshop (Triennial)|0|NATIONAL|CLASSROOM|1/1/2005||3"},
+      {"WF", "RT-340",
+       "WF|RT-340|Human Resources Specialist (Triennial)|0|NATIONAL|CLASSROOM|1/1/2006||3"},
+      {"WF", "RT-372",
+       "WF|RT-372|Helicopter Manager Workshop (Triennial)|0|NATIONAL|CLASSROOM|1/1/2005||3"},
       {"WF", "S-273", "WF|S-273|Single Engine Air Tanker Manager|32|NATIONAL|CLASSROOM|1/1/2006||"},
-      {"WF", "S-290CD", "WF|S-290CD|Intermediate Fire Behavior CD ROM|0|NATIONAL|SELF STUDY|1/1/2000||"},
+      {"WF", "S-290CD",
+       "WF|S-290CD|Intermediate Fire Behavior CD ROM|0|NATIONAL|SELF STUDY|1/1/2000||"},
       {"WF", "NBHAV+", "WF|NBHAV+|BEHAVE Plus|8|NATIONAL|CLASSROOM|1/1/2006||"},
       // The old S-481 keeps everything but its code and gets a retirement
       // date; the new one holds the row's values.
-      {"WF", "S-481Old", "WF|S-481Old|Incident Business Management|24|NATIONAL|CLASSROOM|1/1/1998|1/1/2006|"},
+      {"WF", "S-481Old",
+       "WF|S-481Old|Incident Business Management|24|NATIONAL|CLASSROOM|1/1/1998|1/1/2006|"},
       {"WF", "S-481", "WF|S-481|Incident Business Advisor|32|NATIONAL|CLASSROOM|1/1/2006||"},
       // The corrections of the sample's courses.
       {"WF", "P-130", "WF|P-130|Prevention Basics|8|NATIONAL|CLASSROOM|1/1/1998|1/1/2006|"},
-      {"WF", "IAMS", "WF|IAMS|Incident Automated Management|16|NATIONAL|CLASSROOM|1/1/1998|1/1/2000|"},
+      {"WF", "IAMS",
+       "WF|IAMS|Incident Automated Management|16|NATIONAL|CLASSROOM|1/1/1998|1/1/2000|"},
       {"WF", "J-357", "WF|J-357|Food Unit Leader|16|NATIONAL|CLASSROOM|1/1/1998||"},
       {"WF", "S-212", "WF|S-212|Wildland Fire Chainsaws|30|NATIONAL|CLASSROOM|1/1/1998||"},
       {"WF", "S-234", "WF|S-234|Ignition Operations|24|NATIONAL|CLASSROOM|1/1/1998||"},
       {"WF", "S-248", "WF|S-248|Status Check-In Recorder|16|NATIONAL|CLASSROOM|1/1/2006||"},
       // Named by no step.
-      {"WF", "S-381", "WF|S-381|Leadership and Organizational Development|32|NATIONAL|CLASSROOM|1/1/1998||"},
+      {"WF", "S-381",
+       "WF|S-381|Leadership and Organizational Development|32|NATIONAL|CLASSROOM|1/1/1998||"},
   };
   for (const auto& c : courses) {
     EXPECT_THAT(Course(gdbUpdate, c[1], c[0]), ElementsAre(c[2]));
@@ -154,19 +159,19 @@ TEST_F(CourseStageDb, RecordsUnderARowsKeyAreBroughtToItsValuesOthersLeftAlone) 
       "'1/1/2004', tbl_kav_courses.course_refresher_period  = '9' WHERE "
       "tbl_kav_courses.course_code = 'IS-100' and tbl_kav_courses.risk_type = "
       "'AR';");
-  AddRecord("tbl_kav_courses", {"WF", "IS-100", "ICS Orientation", "3",
-                                "LOCAL", "CLASSROOM", "1/1/1998", "", ""});
-  AddRecord("tbl_kav_courses", {"WF", "RT-340", "HR Refresher", "2", "LOCAL",
-                                "SELF STUDY", "1/1/1999", "6/30/2005", "5"});
-  AddRecord("tbl_kav_courses", {"WF", "S-273", "SEAT Manager", "24", "LOCAL",
-                                "SELF STUDY", "1/1/1999", "", ""});
-  AddRecord("tbl_kav_courses", {"RX", "S-234", "Ignition", "8", "NATIONAL",
-                                "CLASSROOM", "1/1/1998", "", ""});
+  AddRecord("tbl_kav_courses",
+            {"WF", "IS-100", "ICS Orientation", "3", "LOCAL", "CLASSROOM", "1/1/1998", "", ""});
+  AddRecord("tbl_kav_courses", {"WF", "RT-340", "HR Refresher", "2", "LOCAL", "SELF STUDY",
+                                "1/1/1999", "6/30/2005", "5"});
+  AddRecord("tbl_kav_courses",
+            {"WF", "S-273", "SEAT Manager", "24", "LOCAL", "SELF STUDY", "1/1/1999", "", ""});
+  AddRecord("tbl_kav_courses",
+            {"RX", "S-234", "Ignition", "8", "NATIONAL", "CLASSROOM", "1/1/1998", "", ""});
   // A retired HELM under WF, and one under RX.
-  AddRecord("tbl_kav_jobs_skills", {"WF", "HELM", "Helo Manager", "5", "STATE",
-                                    "1/1/1999", "12/31/2005", "A", "OS"});
-  AddRecord("tbl_kav_jobs_skills", {"RX", "HELM", "Helo Manager", "5", "STATE",
-                                    "1/1/1999", "12/31/2005", "A", "OS"});
+  AddRecord("tbl_kav_jobs_skills",
+            {"WF", "HELM", "Helo Manager", "5", "STATE", "1/1/1999", "12/31/2005", "A", "OS"});
+  AddRecord("tbl_kav_jobs_skills",
+            {"RX", "HELM", "Helo Manager", "5", "STATE", "1/1/1999", "12/31/2005", "A", "OS"});
   const size_t courses = CourseCount(gdbUpdate);
   const size_t positions = PositionCount(gdbUpdate);
 
@@ -178,7 +183,8 @@ TEST_F(CourseStageDb, RecordsUnderARowsKeyAreBroughtToItsValuesOthersLeftAlone) 
       {"AR", "IS-100", "AR|IS-100|Introduction to ICS|4|NATIONAL|CLASSROOM|1/1/2006|1/1/2004|9"},
       {"WF", "IS-100", "WF|IS-100|ICS Orientation|3|LOCAL|CLASSROOM|1/1/1998||"},
       // ... and the refresher period, as its digits.
-      {"WF", "RT-340", "WF|RT-340|Human Resources Specialist (Triennial)|0|NATIONAL|CLASSROOM|1/1/2006|6/30/2005|3"},
+      {"WF", "RT-340",
+       "WF|RT-340|Human Resources Specialist (Triennial)|0|NATIONAL|CLASSROOM|1/1/2006|6/30/2005|3"},
       // No companion: the existing S-273 keeps every value.
       {"WF", "S-273", "WF|S-273|SEAT Manager|24|LOCAL|SELF STUDY|1/1/1999||"},
       // The corrections name risk type WF only.
@@ -248,14 +254,20 @@ TEST_F(CourseStageDb, ErrorRule) {
         {{3078, "The table was not found"}},
         {"OPEN\ttbl_kav_courses", "ERR\t3078"}},
        {{true, "WF", "A-207", {}},
-        {true, "WF", "S-481", {"WF|S-481|Incident Business Management|24|NATIONAL|CLASSROOM|1/1/1998||"}}}},
+        {true,
+         "WF",
+         "S-481",
+         {"WF|S-481|Incident Business Management|24|NATIONAL|CLASSROOM|1/1/1998||"}}}},
       {{"a title its column refuses: that row is not stored, and no later one",
         {{"SET\t2\tT\tPrescribed Fire Burn Plan Preparation", 1, 3163, "Field too small"}},
         true,
         {{3163, "Field too small"}},
         {"ADDNEW", "SET\t0\tT\tRX", "SET\t1\tT\tRX-341",
          "SET\t2\tT\tPrescribed Fire Burn Plan Preparation", "ERR\t3163"}},
-       {{true, "WF", "A-207", {"WF|A-207|Aviation Conference and Education|0|NATIONAL|CLASSROOM|1/1/2006||"}},
+       {{true,
+         "WF",
+         "A-207",
+         {"WF|A-207|Aviation Conference and Education|0|NATIONAL|CLASSROOM|1/1/2006||"}},
         {true, "RX", "RX-341", {}},
         {true, "WF", "D-311", {}}}},
       {{"an update refused: its pending record is dropped",
@@ -263,7 +275,10 @@ TEST_F(CourseStageDb, ErrorRule) {
         true,
         {{3201, "Related record required"}},
         {"SET\t6\tT\t1/1/2005", "UPDATE", "ERR\t3201"}},
-       {{true, "RX", "RX-341", {"RX|RX-341|Prescribed Fire Burn Plan Preparation|32|NATIONAL|CLASSROOM|1/1/2006||"}},
+       {{true,
+         "RX",
+         "RX-341",
+         {"RX|RX-341|Prescribed Fire Burn Plan Preparation|32|NATIONAL|CLASSROOM|1/1/2006||"}},
         {true, "WF", "D-311", {}}}},
       {{"the rename failing: the old S-481 stays and no new one is added",
         {{Exec(rename), 1, 3144, "Syntax error in UPDATE statement."}},
@@ -271,7 +286,10 @@ TEST_F(CourseStageDb, ErrorRule) {
         {{3144, "Syntax error in UPDATE statement."}},
         {Exec(rename), "ERR\t3144"}},
        {{true, "WF", "NBHAV+", {"WF|NBHAV+|BEHAVE Plus|8|NATIONAL|CLASSROOM|1/1/2006||"}},
-        {true, "WF", "S-481", {"WF|S-481|Incident Business Management|24|NATIONAL|CLASSROOM|1/1/1998||"}},
+        {true,
+         "WF",
+         "S-481",
+         {"WF|S-481|Incident Business Management|24|NATIONAL|CLASSROOM|1/1/1998||"}},
         {true, "WF", "S-481Old", {}},
         {true, "WF", "P-130", {"WF|P-130|Prevention Basics|8|NATIONAL|CLASSROOM|1/1/1998||"}}}},
       {{"a negative number at a position's companion: its row stays, the rest is not written",
@@ -287,7 +305,10 @@ TEST_F(CourseStageDb, ErrorRule) {
         false,
         {}},
        {{true, "WF", "A-207", {}},
-        {true, "RX", "RX-341", {"RX|RX-341|Prescribed Fire Burn Plan Preparation|32|NATIONAL|CLASSROOM|1/1/2006||"}},
+        {true,
+         "RX",
+         "RX-341",
+         {"RX|RX-341|Prescribed Fire Burn Plan Preparation|32|NATIONAL|CLASSROOM|1/1/2006||"}},
         {false, "WF", "FWBM", {"WF|FWBM|Fixed-Wing Base Manager|3|NATIONAL|1/1/2006||N|OS"}}}},
       {{"a duplicate key at a statement goes on with the next: the repeated retitle still applies",
         {{Exec(first_s234), 1, dao::kErrDuplicateKey}},

@@ -53,11 +53,10 @@ TEST(CourseChangesData, RunsHaveTheStatedStepsAndOperations) {
     }
     EXPECT_EQ(rows, c.rows);
     EXPECT_EQ(statements, c.statements);
-    EXPECT_EQ(ExpandOperations(c.steps).size(),
-              static_cast<size_t>(c.operations));
+    EXPECT_EQ(ExpandOperations(c.steps).size(), static_cast<size_t>(c.operations));
     EXPECT_EQ(kav::testing::CountOperations(c.steps),
-              (kav::testing::OperationCounts{c.rows, c.rows, c.assignments, c.rows,
-                                             c.statements, c.statements}));
+              (kav::testing::OperationCounts{c.rows, c.rows, c.assignments, c.rows, c.statements,
+                                             c.statements}));
   }
   EXPECT_EQ(ExpandOperations(AllSteps()).size(), 276u + 208u + 195u);
 }
@@ -77,8 +76,7 @@ TEST(CourseChangesData, OnlyTheRefresherRowsWriteANumberAndNoRowSetsTheDates) {
         EXPECT_EQ(f.value.kind(), dao::Value::Kind::kText) << "step " << i;
       }
       // Neither course_inactive_date (7) nor job_inactive_date (6).
-      EXPECT_NE(f.position, row->table == "tbl_kav_courses" ? 7 : 6)
-          << "step " << i;
+      EXPECT_NE(f.position, row->table == "tbl_kav_courses" ? 7 : 6) << "step " << i;
     }
   }
   // RT-130, RT-273, RT-340, RT-372.
@@ -96,14 +94,22 @@ TEST(CourseChangesData, StatementTextsMatchTheStoredExamples) {
     const char* text;
   };
   const Case cases[] = {
-      {2, "UPDATE tbl_kav_courses SET tbl_kav_courses.course_title  = 'Aviation Conference and Education', tbl_kav_courses.course_hours  = '0', tbl_kav_courses.course_standard  = 'NATIONAL', tbl_kav_courses.course_type  = 'CLASSROOM', tbl_kav_courses.course_active_date  = '1/1/2006' WHERE tbl_kav_courses.course_code = 'A-207' and tbl_kav_courses.risk_type = 'WF';"},
-      {48, "UPDATE tbl_kav_courses SET tbl_kav_courses.course_title  = 'Annual Fireline Safety Refresher', tbl_kav_courses.course_hours  = '0', tbl_kav_courses.course_standard  = 'NATIONAL', tbl_kav_courses.course_type  = 'CLASSROOM', tbl_kav_courses.course_active_date  = '1/1/2006', tbl_kav_courses.course_refresher_period  = '1' WHERE tbl_kav_courses.course_code = 'RT-130' and tbl_kav_courses.risk_type = 'WF';"},
-      {72, "UPDATE tbl_kav_courses SET tbl_kav_courses.course_code  = 'S-481Old', tbl_kav_courses.course_inactive_date  = '1/1/2006'  WHERE tbl_kav_courses.course_code = 'S-481' and tbl_kav_courses.risk_type = 'WF';"},
-      {74, "UPDATE tbl_kav_courses SET tbl_kav_courses.course_inactive_date  = '1/1/2006' WHERE tbl_kav_courses.course_code = 'P-130' and tbl_kav_courses.risk_type = 'WF';"},
-      {89, "UPDATE tbl_kav_courses SET tbl_kav_courses.course_inactive_date  = '1/1/2006' WHERE tbl_kav_courses.course_code in ('S-362','S-363','S-365','S-368') and tbl_kav_courses.risk_type = 'WF';"},
-      {77, "UPDATE tbl_kav_courses SET tbl_kav_courses.course_title  = 'Food Unit Leader' WHERE tbl_kav_courses.course_code = 'J-357' and tbl_kav_courses.risk_type = 'WF';"},
-      {88, "UPDATE tbl_kav_courses SET tbl_kav_courses.course_hours  = '20' WHERE tbl_kav_courses.course_code = 'S-339' and tbl_kav_courses.risk_type = 'WF';"},
-      {94, "UPDATE tbl_kav_jobs_skills SET tbl_kav_jobs_skills.job_title  = 'Aircraft Dispatcher', tbl_kav_jobs_skills.job_cert_period  = '3', tbl_kav_jobs_skills.job_standard  = 'NATIONAL', tbl_kav_jobs_skills.job_active_date  = '1/1/2006', tbl_kav_jobs_skills.job_inactive_date  = '', tbl_kav_jobs_skills.job_fitness_requirement  = 'N', tbl_kav_jobs_skills.job_functional_area  = 'ED' WHERE tbl_kav_jobs_skills.job_code = 'ACDP' and tbl_kav_jobs_skills.job_risk_type = 'WF';"},
+      {2,
+       "UPDATE tbl_kav_courses SET tbl_kav_courses.course_title  = 'Aviation Conference and Education', tbl_kav_courses.course_hours  = '0', tbl_kav_courses.course_standard  = 'NATIONAL', tbl_kav_courses.course_type  = 'CLASSROOM', tbl_kav_courses.course_active_date  = '1/1/2006' WHERE tbl_kav_courses.course_code = 'A-207' and tbl_kav_courses.risk_type = 'WF';"},
+      {48,
+       "UPDATE tbl_kav_courses SET tbl_kav_courses.course_title  = 'Annual Fireline Safety Refresher', tbl_kav_courses.course_hours  = '0', tbl_kav_courses.course_standard  = 'NATIONAL', tbl_kav_courses.course_type  = 'CLASSROOM', tbl_kav_courses.course_active_date  = '1/1/2006', tbl_kav_courses.course_refresher_period  = '1' WHERE tbl_kav_courses.course_code = 'RT-130' and tbl_kav_courses.risk_type = 'WF';"},
+      {72,
+       "UPDATE tbl_kav_courses SET tbl_kav_courses.course_code  = 'S-481Old', tbl_kav_courses.course_inactive_date  = '1/1/2006'  WHERE tbl_kav_courses.course_code = 'S-481' and tbl_kav_courses.risk_type = 'WF';"},
+      {74,
+       "UPDATE tbl_kav_courses SET tbl_kav_courses.course_inactive_date  = '1/1/2006' WHERE tbl_kav_courses.course_code = 'P-130' and tbl_kav_courses.risk_type = 'WF';"},
+      {89,
+       "UPDATE tbl_kav_courses SET tbl_kav_courses.course_inactive_date  = '1/1/2006' WHERE tbl_kav_courses.course_code in ('S-362','S-363','S-365','S-368') and tbl_kav_courses.risk_type = 'WF';"},
+      {77,
+       "UPDATE tbl_kav_courses SET tbl_kav_courses.course_title  = 'Food Unit Leader' WHERE tbl_kav_courses.course_code = 'J-357' and tbl_kav_courses.risk_type = 'WF';"},
+      {88,
+       "UPDATE tbl_kav_courses SET tbl_kav_courses.course_hours  = '20' WHERE tbl_kav_courses.course_code = 'S-339' and tbl_kav_courses.risk_type = 'WF';"},
+      {94,
+       "UPDATE tbl_kav_jobs_skills SET tbl_kav_jobs_skills.job_title  = 'Aircraft Dispatcher', tbl_kav_jobs_skills.job_cert_period  = '3', tbl_kav_jobs_skills.job_standard  = 'NATIONAL', tbl_kav_jobs_skills.job_active_date  = '1/1/2006', tbl_kav_jobs_skills.job_inactive_date  = '', tbl_kav_jobs_skills.job_fitness_requirement  = 'N', tbl_kav_jobs_skills.job_functional_area  = 'ED' WHERE tbl_kav_jobs_skills.job_code = 'ACDP' and tbl_kav_jobs_skills.job_risk_type = 'WF';"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(TextOf(c.step), c.text) << "step " << c.step;
@@ -127,6 +133,7 @@ TEST(CourseChangesData, TraceOfFirstLastAndUnusualSteps) {
     int first, last;  // step numbers
     std::vector<std::string> lines;
   };
+  // clang-format off
   const Case cases[] = {
       {"the first pair", 1, 2,
        {Open(C), "ADDNEW", T(0, "WF"), T(1, "A-207"),
@@ -207,6 +214,7 @@ TEST(CourseChangesData, TraceOfFirstLastAndUnusualSteps) {
         T(5, "1/1/2006"), T(7, "N"), T(8, "OS"), "UPDATE",
         Exec("UPDATE tbl_kav_jobs_skills SET tbl_kav_jobs_skills.job_title  = 'Fixed-Wing Base Manager', tbl_kav_jobs_skills.job_cert_period  = '3', tbl_kav_jobs_skills.job_standard  = 'NATIONAL', tbl_kav_jobs_skills.job_active_date  = '1/1/2006', tbl_kav_jobs_skills.job_inactive_date  = '', tbl_kav_jobs_skills.job_fitness_requirement  = 'N', tbl_kav_jobs_skills.job_functional_area  = 'OS' WHERE tbl_kav_jobs_skills.job_code = 'FWBM' and tbl_kav_jobs_skills.job_risk_type = 'WF';")}},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_THAT(kav::testing::TraceOfSteps(CourseChangesSteps(), c.first, c.last),
@@ -222,13 +230,11 @@ TEST(CourseChangesData, TraceOfFirstLastAndUnusualSteps) {
 // The column each position of a row writes, as its companion names it.
 const std::map<int, std::string>& ColumnsOf(const std::string& table) {
   static const std::map<int, std::string> courses = {
-      {2, "course_title"},       {3, "course_hours"},
-      {4, "course_standard"},    {5, "course_type"},
-      {6, "course_active_date"}, {8, "course_refresher_period"}};
+      {2, "course_title"}, {3, "course_hours"},       {4, "course_standard"},
+      {5, "course_type"},  {6, "course_active_date"}, {8, "course_refresher_period"}};
   static const std::map<int, std::string> positions = {
-      {2, "job_title"},         {3, "job_cert_period"},
-      {4, "job_standard"},      {5, "job_active_date"},
-      {6, "job_inactive_date"}, {7, "job_fitness_requirement"},
+      {2, "job_title"},          {3, "job_cert_period"},   {4, "job_standard"},
+      {5, "job_active_date"},    {6, "job_inactive_date"}, {7, "job_fitness_requirement"},
       {8, "job_functional_area"}};
   return table == "tbl_kav_courses" ? courses : positions;
 }
@@ -260,10 +266,12 @@ TEST(CourseChangesSql, EveryStatementParsesAndEveryCompanionMatchesItsRow) {
       }
     }
     const std::vector<sql::Condition> selects_row = {
-        {{row.table, prefix + "code"}, sql::Condition::Op::kEquals,
+        {{row.table, prefix + "code"},
+         sql::Condition::Op::kEquals,
          {{sql::Literal::Kind::kText, code}}},
         {{row.table, course ? "risk_type" : "job_risk_type"},
-         sql::Condition::Op::kEquals, {{sql::Literal::Kind::kText, risk}}}};
+         sql::Condition::Op::kEquals,
+         {{sql::Literal::Kind::kText, risk}}}};
     if (companion.where != selects_row) {
       without_companion.push_back(code);
       continue;

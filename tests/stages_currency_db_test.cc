@@ -44,12 +44,10 @@ std::string TextOf(int number) { return NumberedSteps(CurrencySteps).TextOf(numb
 // The thirteen rows the stage inserts and its list deletions remove again.
 const std::set<std::string>& RemovedAgain() {
   static const std::set<std::string> rows = {
-      "WF|ICT4|WF|SOFR|NATIONAL", "WF|PIOF|WF|PIO2|NATIONAL",
-      "WF|SOF2|WF|SOFR|NATIONAL", "WF|SOFR|WF|ICT4|NATIONAL",
-      "WF|SOFR|WF|STCR|NATIONAL", "WF|SOFR|WF|STDZ|NATIONAL",
-      "WF|SOFR|WF|STEN|NATIONAL", "WF|SOFR|WF|STPL|NATIONAL",
-      "WF|SOFR|WF|TFLD|NATIONAL", "WF|STCR|WF|SOFR|NATIONAL",
-      "WF|STDZ|WF|SOFR|NATIONAL", "WF|STEN|WF|SOFR|NATIONAL",
+      "WF|ICT4|WF|SOFR|NATIONAL", "WF|PIOF|WF|PIO2|NATIONAL", "WF|SOF2|WF|SOFR|NATIONAL",
+      "WF|SOFR|WF|ICT4|NATIONAL", "WF|SOFR|WF|STCR|NATIONAL", "WF|SOFR|WF|STDZ|NATIONAL",
+      "WF|SOFR|WF|STEN|NATIONAL", "WF|SOFR|WF|STPL|NATIONAL", "WF|SOFR|WF|TFLD|NATIONAL",
+      "WF|STCR|WF|SOFR|NATIONAL", "WF|STDZ|WF|SOFR|NATIONAL", "WF|STEN|WF|SOFR|NATIONAL",
       "WF|STPL|WF|SOFR|NATIONAL"};
   return rows;
 }
@@ -83,9 +81,7 @@ Table SampleTableAfterStage() {
 }
 
 // Adds a stored row of five text values through gdbUpdate.
-void AddStoredRow(const std::string& row) {
-  AddTableRow(gdbUpdate, "tbl_kav_jobs_currency", row);
-}
+void AddStoredRow(const std::string& row) { AddTableRow(gdbUpdate, "tbl_kav_jobs_currency", row); }
 
 using CurrencyStageDb = OneStageTest<UpdateMDB_Jobs_Currency>;
 
@@ -134,19 +130,16 @@ TEST_F(CurrencyStageDb, ErrorRule) {
         {{"SET\t", 16 * 5 + 3, 3163, "Field too small"}},
         true,
         {{3163, "Field too small"}},
-        {"ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tDMOB", "SET\t2\tT\tWF",
-        "ERR\t3163"}},
-       {"WF|DIVS|WF|STPS|NATIONAL", "WF|CRWB|WF|HELB|NATIONAL",
-        "WF|CRWB|WF|HELM|NATIONAL", "WF|RXI1|WF|RXB2|NATIONAL"},
+        {"ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tDMOB", "SET\t2\tT\tWF", "ERR\t3163"}},
+       {"WF|DIVS|WF|STPS|NATIONAL", "WF|CRWB|WF|HELB|NATIONAL", "WF|CRWB|WF|HELM|NATIONAL",
+        "WF|RXI1|WF|RXB2|NATIONAL"},
        {"WF|DMOB|WF|PSC2|NATIONAL", "WF|DOCL|WF|PSC2|NATIONAL"}},
       {{"negative number at a deletion; earlier deletions stand",
         {{Exec(TextOf(150)), 1, -2147217900}},
         true,
         {{-2147217900, "Injected fault"}},
-        {"EXEC\t0\t" + TextOf(149), "EXEC\t0\t" + TextOf(150),
-        "ERR\t-2147217900"}},
-       {"WF|CRWB|WF|SOF1|NATIONAL", "WF|CRWB|WF|SOF2|NATIONAL",
-        "WF|SOF2|WF|SOFR|NATIONAL"},
+        {"EXEC\t0\t" + TextOf(149), "EXEC\t0\t" + TextOf(150), "ERR\t-2147217900"}},
+       {"WF|CRWB|WF|SOF1|NATIONAL", "WF|CRWB|WF|SOF2|NATIONAL", "WF|SOF2|WF|SOFR|NATIONAL"},
        {"WF|CRWB|WF|PSC2|NATIONAL", "WF|RXI1|WF|RXB2|NATIONAL"}},
       {{"empty description keeps the separator's trailing blanks",
         {{Exec(TextOf(292)), 1, 3075, ""}},
@@ -157,14 +150,13 @@ TEST_F(CurrencyStageDb, ErrorRule) {
        {"WF|CRWB|WF|SOF1|NATIONAL"}},
       {{"skips then one failure show one box",
         {{"UPDATE", 1, dao::kErrDuplicateKey},
-        {Exec(TextOf(9)), 1, dao::kErrDuplicateKey},
-        {Exec(TextOf(15)), 1, 3061, "Too few parameters"}},
+         {Exec(TextOf(9)), 1, dao::kErrDuplicateKey},
+         {Exec(TextOf(15)), 1, 3061, "Too few parameters"}},
         true,
         {{3061, "Too few parameters"}},
         {"EXEC\t0\t" + TextOf(14), "EXEC\t0\t" + TextOf(15), "ERR\t3061"}},
-       {"WF|ACDP|WF|EDRC|NATIONAL", "WF|ACDR|WF|ICT1|NATIONAL",
-        "WF|CLMS|RX|INJR|LOCAL", "WF|CRWB|WF|HELB|NATIONAL",
-        "WF|CRWB|WF|HLCO|NATIONAL"},
+       {"WF|ACDP|WF|EDRC|NATIONAL", "WF|ACDR|WF|ICT1|NATIONAL", "WF|CLMS|RX|INJR|LOCAL",
+        "WF|CRWB|WF|HELB|NATIONAL", "WF|CRWB|WF|HLCO|NATIONAL"},
        {"WF|ABRO|WF|RADO|NATIONAL", "WF|DECK|WF|HEB2|NATIONAL"}},
   };
   for (const Case& c : cases) {
@@ -238,18 +230,16 @@ TEST_F(CurrencyStageDb, RePointingThatCollidesLeavesThatRowWithoutError) {
   TraceRecorder trace;
   EXPECT_FALSE(RunStage());
   EXPECT_THAT(boxes.boxes(), IsEmpty());
-  EXPECT_EQ(std::count_if(
-                trace.lines().begin(), trace.lines().end(),
-                [](const std::string& l) { return l.rfind("ERR", 0) == 0; }),
+  EXPECT_EQ(std::count_if(trace.lines().begin(), trace.lines().end(),
+                          [](const std::string& l) { return l.rfind("ERR", 0) == 0; }),
             0);
 
   Table crwb;
   for (const std::string& row : CurrencyRows(gdbUpdate)) {
     if (row.rfind("WF|CRWB|", 0) == 0) crwb.insert(row);
   }
-  EXPECT_EQ(crwb,
-            (Table{"WF|CRWB|WF|HEMG|NATIONAL", "WF|CRWB|WF|HELB|OLD",
-                   "WF|CRWB|RX|HELB|NATIONAL", "WF|CRWB|WF|HELM|NATIONAL"}));
+  EXPECT_EQ(crwb, (Table{"WF|CRWB|WF|HEMG|NATIONAL", "WF|CRWB|WF|HELB|OLD",
+                         "WF|CRWB|RX|HELB|NATIONAL", "WF|CRWB|WF|HELM|NATIONAL"}));
 }
 
 TEST_F(CurrencyStageDb, ThirteenOwnRowsAreGoneAfterwardsAndAfterARerun) {
@@ -280,12 +270,9 @@ TEST_F(CurrencyStageDb, ThirteenOwnRowsAreGoneAfterwardsAndAfterARerun) {
   TraceRecorder trace;
   EXPECT_FALSE(RunStage());
   EXPECT_THAT(boxes.boxes(), IsEmpty());
-  EXPECT_EQ(std::count(trace.lines().begin(), trace.lines().end(),
-                       std::string("ERR\t3022")),
-            73);
-  EXPECT_EQ(std::count_if(
-                trace.lines().begin(), trace.lines().end(),
-                [](const std::string& l) { return l.rfind("ERR", 0) == 0; }),
+  EXPECT_EQ(std::count(trace.lines().begin(), trace.lines().end(), std::string("ERR\t3022")), 73);
+  EXPECT_EQ(std::count_if(trace.lines().begin(), trace.lines().end(),
+                          [](const std::string& l) { return l.rfind("ERR", 0) == 0; }),
             73);
   EXPECT_EQ(CurrencyRows(gdbUpdate), SampleTableAfterStage());
 }

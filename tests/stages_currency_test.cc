@@ -26,15 +26,11 @@ using Pair = std::pair<std::string, std::string>;
 
 constexpr NumberedSteps kSteps(CurrencySteps);
 
-
 // The trace of one requirement row, written out in full.
-std::vector<std::string> RowTrace(const std::string& risk,
-                                  const std::string& job,
-                                  const std::string& c_risk,
-                                  const std::string& c_job,
+std::vector<std::string> RowTrace(const std::string& risk, const std::string& job,
+                                  const std::string& c_risk, const std::string& c_job,
                                   const std::string& standard) {
-  return kav::testing::RowTrace("tbl_kav_jobs_currency",
-                                {risk, job, c_risk, c_job, standard});
+  return kav::testing::RowTrace("tbl_kav_jobs_currency", {risk, job, c_risk, c_job, standard});
 }
 
 // The pair (field 1, field 3) of every row step, in step order.
@@ -42,8 +38,7 @@ std::vector<Pair> RowPairs() {
   std::vector<Pair> pairs;
   for (const Step& step : kSteps.all()) {
     if (const auto* row = std::get_if<RowStep>(&step)) {
-      pairs.emplace_back(row->fields.at(1).value.AsText(),
-                         row->fields.at(3).value.AsText());
+      pairs.emplace_back(row->fields.at(1).value.AsText(), row->fields.at(3).value.AsText());
     }
   }
   return pairs;
@@ -51,8 +46,7 @@ std::vector<Pair> RowPairs() {
 
 int Occurrences(const std::string& text, const std::string& what) {
   int n = 0;
-  for (size_t at = text.find(what); at != std::string::npos;
-       at = text.find(what, at + 1)) {
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
     ++n;
   }
   return n;
@@ -63,8 +57,7 @@ int Occurrences(const std::string& text, const std::string& what) {
 std::vector<std::string> CodesOf(const std::string& operand) {
   std::vector<std::string> codes;
   static const std::regex quoted("'([A-Z0-9]+)'");
-  for (std::sregex_iterator it(operand.begin(), operand.end(), quoted), end;
-       it != end; ++it) {
+  for (std::sregex_iterator it(operand.begin(), operand.end(), quoted), end; it != end; ++it) {
     codes.push_back((*it)[1]);
   }
   return codes;
@@ -73,10 +66,8 @@ std::vector<std::string> CodesOf(const std::string& operand) {
 // What a DELETE text names: every (job, required) pair, with "*" as the
 // required position of a whole-position deletion.
 std::vector<Pair> PairsNamedBy(const std::string& text) {
-  static const std::regex job(
-      R"(jc_job_code (= '[A-Z0-9]+'|IN \([^)]*\)))");
-  static const std::regex required(
-      R"(jc_c_job_code (= '[A-Z0-9]+'|IN \([^)]*\)))");
+  static const std::regex job(R"(jc_job_code (= '[A-Z0-9]+'|IN \([^)]*\)))");
+  static const std::regex required(R"(jc_c_job_code (= '[A-Z0-9]+'|IN \([^)]*\)))");
   std::smatch j, r;
   std::vector<Pair> pairs;
   if (!std::regex_search(text, j, job)) return pairs;
@@ -99,11 +90,9 @@ TEST(CurrencySteps, CountsOfStepsOperationsAndKinds) {
       continue;
     }
     const std::string text = kSteps.TextOf(n);
-    if (text.find("SET tbl_kav_jobs_currency.jc_c_job_code ") !=
-        std::string::npos) {
+    if (text.find("SET tbl_kav_jobs_currency.jc_c_job_code ") != std::string::npos) {
       ++re_pointings;
-    } else if (text.find("SET tbl_kav_jobs_currency.jc_standard ") !=
-               std::string::npos) {
+    } else if (text.find("SET tbl_kav_jobs_currency.jc_standard ") != std::string::npos) {
       ++standards;
     }
   }
@@ -179,9 +168,7 @@ TEST(CurrencySteps, RowsFollowTheLayoutAndAreDistinctPairs) {
       EXPECT_EQ(c_risk, "WF") << job << " " << c_job;
     }
   }
-  EXPECT_EQ(rescue, (std::set<Pair>{{"FOBS", "FEMO"},
-                                    {"FUM1", "RXB1"},
-                                    {"FUM2", "RXB2"}}));
+  EXPECT_EQ(rescue, (std::set<Pair>{{"FOBS", "FEMO"}, {"FUM1", "RXB1"}, {"FUM2", "RXB2"}}));
   std::vector<Pair> pairs = RowPairs();
   EXPECT_EQ(std::set<Pair>(pairs.begin(), pairs.end()).size(), 86u);
 }
@@ -286,6 +273,7 @@ TEST(CurrencySteps, TraceOfFirstLastAndUnusualSteps) {
     int first, last;
     std::vector<std::string> expected;
   };
+  // clang-format off
   const std::vector<Case> cases = {
       // The first step.
       {1, 1, RowTrace("WF", "ABRO", "WF", "RADO", "NATIONAL")},
@@ -406,9 +394,9 @@ TEST(CurrencySteps, TraceOfFirstLastAndUnusualSteps) {
              "'OPBD','OSC1','OSC2','PSC1','PSC2','SITL','SOF1','SOF2',"
              "'SOFR','TFLD');")}},
   };
+  // clang-format on
   for (const Case& c : cases) {
-    EXPECT_EQ(kSteps.Trace(c.first, c.last), c.expected)
-        << "steps " << c.first << " to " << c.last;
+    EXPECT_EQ(kSteps.Trace(c.first, c.last), c.expected) << "steps " << c.first << " to " << c.last;
   }
   // The slices add up to the whole trace: 8 lines a row, 1 a statement.
   EXPECT_EQ(TraceLines(kSteps.all()).size(), 86u * 8 + 295u);
@@ -525,8 +513,8 @@ TEST(CurrencyStepsParse, EveryTextParses) {
     try {
       statement = dao::sql::Parse(sql->text);
     } catch (const kav::Error& e) {
-      ADD_FAILURE() << "step " << n << ": " << e.number() << " "
-                    << e.description() << "\n" << sql->text;
+      ADD_FAILURE() << "step " << n << ": " << e.number() << " " << e.description() << "\n"
+                    << sql->text;
       continue;
     }
     if (n <= 101) {

@@ -39,8 +39,7 @@ Table InsertedRows() {
 
 int ErrLines(const std::vector<std::string>& lines) {
   return static_cast<int>(std::count_if(
-      lines.begin(), lines.end(),
-      [](const std::string& l) { return l.rfind("ERR", 0) == 0; }));
+      lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("ERR", 0) == 0; }));
 }
 
 using Experience3StageDb = OneStageTest<UpdateMDB_Jobs_Experience3>;
@@ -147,8 +146,7 @@ TEST_F(Experience3StageDb, RePointingThatCollidesLeavesThatRowWithoutError) {
   for (const std::string& row : ExperienceRows(gdbUpdate)) {
     if (row.rfind("WF|ICT5|", 0) == 0) ict5.insert(row);
   }
-  EXPECT_EQ(ict5, (Table{"WF|ICT5|WF|FFT1|JOB|2|NATIONAL",
-                         "WF|ICT5|WF|FFT2|JOB|2|OLD",
+  EXPECT_EQ(ict5, (Table{"WF|ICT5|WF|FFT1|JOB|2|NATIONAL", "WF|ICT5|WF|FFT2|JOB|2|OLD",
                          "WF|ICT5|WF|FFT2|JOB|3|NATIONAL"}));
 }
 
@@ -204,20 +202,17 @@ TEST_F(Experience3StageDb, ErrorRule) {
         {{"OPEN\t", 1, 3051, "Table is locked"}},
         true,
         {{3051, "Table is locked"}},
-        {"EXEC\t0\t" + TextOf(3), "OPEN\ttbl_kav_jobs_prereq_experiences",
-        "ERR\t3051"}},
+        {"EXEC\t0\t" + TextOf(3), "OPEN\ttbl_kav_jobs_prereq_experiences", "ERR\t3051"}},
        {"WF|ICT5|WF|FFT2|JOB|1|LOCAL", "WF|LTAN|WF|LTAN|TRN|3|NATIONAL"},
        {"WF|IOF1|WF|IOF1|TRN|1|NATIONAL", first_row}},
       {{"failure at a field of step 20: neither that row nor a later step is written",
         {{"SET\t", step20_p_job, 3163, "Field too small"}},
         true,
         {{3163, "Field too small"}},
-        {"ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tSITL", "SET\t2\tT\tWF",
-        "SET\t3\tT\tHELB", "ERR\t3163"}},
-       {first_row, ltan_row, rxb2_row, step19,
-        "WF|TFLD|WF|FIRB|JOB|3|NATIONAL"},
-       {step20, step21, "WF|RXI1|WF|RXI1|TRN|1|NATIONAL",
-        "RX|RXB2|WF|RXI2|JOB|2|NATIONAL"}},
+        {"ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tSITL", "SET\t2\tT\tWF", "SET\t3\tT\tHELB",
+         "ERR\t3163"}},
+       {first_row, ltan_row, rxb2_row, step19, "WF|TFLD|WF|FIRB|JOB|3|NATIONAL"},
+       {step20, step21, "WF|RXI1|WF|RXI1|TRN|1|NATIONAL", "RX|RXB2|WF|RXI2|JOB|2|NATIONAL"}},
       {{"negative number at the add of step 13",
         {{"ADDNEW", 6, -2147217900}},
         true,
@@ -226,8 +221,7 @@ TEST_F(Experience3StageDb, ErrorRule) {
        {ltan_row, "RX|RXB2|WF|RXI2|JOB|2|NATIONAL"},
        {rxb2_row, "WF|LTAN|WF|LTAN|TRN|3|NATIONAL"}},
       {{"skips then one failure show one box",
-        {{"UPDATE", 2, dao::kErrDuplicateKey},
-        {Exec(TextOf(14)), 1, 3050, "Could not lock file"}},
+        {{"UPDATE", 2, dao::kErrDuplicateKey}, {Exec(TextOf(14)), 1, 3050, "Could not lock file"}},
         true,
         {{3050, "Could not lock file"}},
         {"EXEC\t0\t" + TextOf(14), "ERR\t3050"}},
@@ -274,9 +268,7 @@ TEST_F(Experience3StageDb, StoredRowsAreSkippedSilentlyAndARerunChangesNothing) 
   TraceRecorder trace;
   EXPECT_FALSE(RunStage());
   EXPECT_THAT(boxes.boxes(), IsEmpty());
-  EXPECT_EQ(std::count(trace.lines().begin(), trace.lines().end(),
-                       std::string("ERR\t3022")),
-            48);
+  EXPECT_EQ(std::count(trace.lines().begin(), trace.lines().end(), std::string("ERR\t3022")), 48);
   EXPECT_EQ(ErrLines(trace.lines()), 48);
   EXPECT_EQ(ExperienceRows(gdbUpdate), expected);
 }
@@ -298,8 +290,8 @@ TEST_F(Experience3EndToEnd, UpdateCompletesWithTheStageRowsInPlace) {
   // Each of the stage's rows is in the table once, and the rows its
   // corrections remove are gone.
   const Table inserted = InsertedRows();
-  ExpectRowsPresentAndAbsent(ReadDatabase(mdb, ExperienceRows),
-                             {inserted.begin(), inserted.end()}, removed);
+  ExpectRowsPresentAndAbsent(ReadDatabase(mdb, ExperienceRows), {inserted.begin(), inserted.end()},
+                             removed);
 }
 
 }  // namespace

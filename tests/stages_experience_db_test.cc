@@ -37,9 +37,7 @@ std::vector<std::string> StageRows(const std::vector<Step>& steps) {
 }
 
 // Row `n` (from 1) of a stage.
-std::string StageRow(const std::vector<Step>& steps, int n) {
-  return StageRows(steps).at(n - 1);
-}
+std::string StageRow(const std::vector<Step>& steps, int n) { return StageRows(steps).at(n - 1); }
 
 // The sample's own experience rows.
 const std::vector<std::string> kSampleRows = {
@@ -55,9 +53,7 @@ const StageUnderTest& Second() { return StageNamed("Experience2"); }
 class ExperienceStageDb : public DriverDatabaseTest {
  protected:
   // Runs a stage with bFailed set beforehand, which the stage must clear.
-  static bool Run(const StageUnderTest& stage) {
-    return RunWithFailedSet(stage.procedure);
-  }
+  static bool Run(const StageUnderTest& stage) { return RunWithFailedSet(stage.procedure); }
 };
 
 TEST_F(ExperienceStageDb, LeavesItsRowsAndAppliesItsCorrections) {
@@ -172,8 +168,7 @@ TEST_F(ExperienceStageDb, RowThroughARecordsetHoldingARefusedRecord) {
   expected.insert("WF|HEB2|WF|HELM|JOB|1|NATIONAL");
   for (const std::string& row : StageRows(steps)) expected.insert(row);
   EXPECT_EQ(ExperienceRows(gdbUpdate), expected);
-  EXPECT_EQ(std::count(trace.lines().begin(), trace.lines().end(), "ERR\t3022"),
-            2);
+  EXPECT_EQ(std::count(trace.lines().begin(), trace.lines().end(), "ERR\t3022"), 2);
   // Row 36 follows row 35's refused update directly with its add.
   auto at = std::find(trace.lines().begin(), trace.lines().end(), "ERR\t3022");
   ASSERT_NE(at, trace.lines().end());
@@ -229,8 +224,8 @@ TEST_F(ExperienceStageDb, ErrorRule) {
         {{"SET\t", 3, 3421}},
         true,
         {{3421, "Injected fault"}},
-        {"OPEN\ttbl_kav_jobs_prereq_experiences", "ADDNEW", "SET\t0\tT\tWF",
-        "SET\t1\tT\tACDR", "SET\t2\tT\tWF", "ERR\t3421"}},
+        {"OPEN\ttbl_kav_jobs_prereq_experiences", "ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tACDR",
+         "SET\t2\tT\tWF", "ERR\t3421"}},
        {},
        {hcwn, heb2},
        {abro}},
@@ -261,11 +256,12 @@ TEST_F(ExperienceStageDb, ErrorRule) {
         {{"OPEN\t", 56, 3051}},
         true,
         {{3051, "Injected fault"}},
-        {"UPDATE", "EXEC\t0\t"
-                  "DELETE from tbl_kav_jobs_prereq_experiences WHERE "
-                  "tbl_kav_jobs_prereq_experiences.jpe_job_code = 'HEMG' and "
-                  "tbl_kav_jobs_prereq_experiences.jpe_risk_type = 'WF';",
-        "OPEN\ttbl_kav_jobs_prereq_experiences", "ERR\t3051"}},
+        {"UPDATE",
+         "EXEC\t0\t"
+         "DELETE from tbl_kav_jobs_prereq_experiences WHERE "
+         "tbl_kav_jobs_prereq_experiences.jpe_job_code = 'HEMG' and "
+         "tbl_kav_jobs_prereq_experiences.jpe_risk_type = 'WF';",
+         "OPEN\ttbl_kav_jobs_prereq_experiences", "ERR\t3051"}},
        Range(1, 57),
        {hlco, "WF|HEB2|WF|HELM|JOB|1|NATIONAL"},
        {abro, hcwn, heb2, hemg}},
@@ -274,8 +270,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
         {{Exec(correction3), 1, -2147217900}},
         true,
         {{-2147217900, "Injected fault"}},
-        {"EXEC\t0\t" + correction2, "EXEC\t0\t" + correction3,
-        "ERR\t-2147217900"}},
+        {"EXEC\t0\t" + correction2, "EXEC\t0\t" + correction3, "ERR\t-2147217900"}},
        Range(1, 54),
        {heb2, hemg},
        {abro, hcwn}},
@@ -311,8 +306,8 @@ TEST_F(ExperienceStageDb, ErrorRule) {
         {{"SET\t", 39 * 7 + 4, 3163}},
         true,
         {{3163, "Injected fault"}},
-        {"ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tICT3", "SET\t2\tT\tWF",
-        "SET\t3\tT\tICT3", "ERR\t3163"}},
+        {"ADDNEW", "SET\t0\tT\tWF", "SET\t1\tT\tICT3", "SET\t2\tT\tWF", "SET\t3\tT\tICT3",
+         "ERR\t3163"}},
        Range(1, 39),
        {},
        {}},
@@ -327,8 +322,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
        {}},
       {&Second(),
        {"second stage: a duplicate at row 10, then a failure at row 20",
-        {{"UPDATE", 10, dao::kErrDuplicateKey},
-        {"UPDATE", 20, 3051}},
+        {{"UPDATE", 10, dao::kErrDuplicateKey}, {"UPDATE", 20, 3051}},
         true,
         {{3051, "Injected fault"}},
         {"SET\t6\tT\tNATIONAL", "UPDATE", "ERR\t3051"}},
@@ -352,8 +346,7 @@ TEST_F(ExperienceStageDb, ErrorRule) {
     std::vector<std::string> rows = StageRows(c.stage->steps());
     std::set<int> written(c.written.begin(), c.written.end());
     for (int n = 1; n <= static_cast<int>(rows.size()); ++n) {
-      EXPECT_EQ(table.count(rows[n - 1]), written.count(n))
-          << "row " << n << " " << rows[n - 1];
+      EXPECT_EQ(table.count(rows[n - 1]), written.count(n)) << "row " << n << " " << rows[n - 1];
     }
     ExpectRowsPresentAndAbsent(table, c.present, c.absent);
   }
@@ -374,8 +367,7 @@ TEST_F(ExperienceStageDb, MissingTableShowsTheEnginesError) {
     ASSERT_EQ(boxes.boxes().size(), 1u);
     EXPECT_EQ(boxes.boxes()[0].title, kTitle);
     EXPECT_EQ(boxes.boxes()[0].style, 0);
-    EXPECT_EQ(boxes.boxes()[0].prompt.rfind(kav::StrNumber(number) + "  :  ", 0),
-              0u)
+    EXPECT_EQ(boxes.boxes()[0].prompt.rfind(kav::StrNumber(number) + "  :  ", 0), 0u)
         << boxes.boxes()[0].prompt;
   }
 }

@@ -88,8 +88,8 @@ std::vector<Values> ExpandGroupTable(const std::vector<GroupLine>& lines) {
       std::string p_job, p_type;
       words >> p_job >> p_type;
       EXPECT_EQ(static_cast<int>(rows.size()) + 1, row) << line.job;
-      rows.push_back({"WF", line.job, IsRescue(p_job) ? "RX" : "WF", p_job,
-                      p_type, std::to_string(line.group), "NATIONAL"});
+      rows.push_back({"WF", line.job, IsRescue(p_job) ? "RX" : "WF", p_job, p_type,
+                      std::to_string(line.group), "NATIONAL"});
       ++row;
     }
     EXPECT_EQ(row, line.last_row + 1) << line.job << " " << line.group;
@@ -218,8 +218,7 @@ std::vector<Values> Experience2ByRule() {
   for (int f = 0; f < 2; ++f) {
     for (int s = 0; s < 2; ++s) {
       for (int r = 0; r < 4; ++r) {
-        groups[{"ICT3", 29 + 8 * f + 4 * s + r}] = {first[f], second[s], "ICT4",
-                                                    rotating[r]};
+        groups[{"ICT3", 29 + 8 * f + 4 * s + r}] = {first[f], second[s], "ICT4", rotating[r]};
       }
     }
   }
@@ -294,13 +293,11 @@ TEST(ExperienceSteps, RowsWrittenOutInFull) {
       {"second", 87, {"WF", "ICT4", "WF", "ICT4", "TRN", "5", "NATIONAL"}},
   };
   for (const Case& c : cases) {
-    const std::vector<Step>& steps = std::string(c.stage) == "first"
-                                         ? Experience1Steps()
-                                         : Experience2Steps();
+    const std::vector<Step>& steps =
+        std::string(c.stage) == "first" ? Experience1Steps() : Experience2Steps();
     std::vector<const RowStep*> rows = RowSteps(steps);
     ASSERT_LE(c.row, static_cast<int>(rows.size()));
-    EXPECT_EQ(ValuesOf(*rows[c.row - 1]), c.values)
-        << c.stage << " stage, row " << c.row;
+    EXPECT_EQ(ValuesOf(*rows[c.row - 1]), c.values) << c.stage << " stage, row " << c.row;
   }
 }
 
@@ -329,8 +326,7 @@ TEST(ExperienceSteps, GroupsHaveTheirTrainingRowInPlace) {
       ASSERT_EQ(v.size(), 7u);
       EXPECT_EQ(v[4], v[1] == v[3] ? "TRN" : "JOB") << v[1] << " " << v[3];
       EXPECT_NE(v[5][0], '0');
-      if (groups.empty() || groups.back()[0][1] != v[1] ||
-          groups.back()[0][5] != v[5]) {
+      if (groups.empty() || groups.back()[0][1] != v[1] || groups.back()[0][5] != v[5]) {
         groups.emplace_back();
       }
       groups.back().push_back(v);
@@ -362,8 +358,8 @@ TEST(ExperienceSteps, GroupsHaveTheirTrainingRowInPlace) {
 
 TEST(Experience1Steps, CorrectionTextsAsStored) {
   EXPECT_EQ(SqlTexts(Experience1Steps()),
-            (std::vector<std::string>{kCorrection1, kCorrection2, kCorrection3,
-                                      kCorrection4, kCorrection5}));
+            (std::vector<std::string>{kCorrection1, kCorrection2, kCorrection3, kCorrection4,
+                                      kCorrection5}));
 }
 
 TEST(Experience1Steps, TraceOfFirstLastAndUnusualSteps) {
@@ -375,16 +371,13 @@ TEST(Experience1Steps, TraceOfFirstLastAndUnusualSteps) {
   };
   const std::vector<Case> cases = {
       {"correction 1, then row 1", 1, 2,
-       Join({{Exec(kCorrection1)},
-             RowTrace({"WF", "ACDR", "WF", "ACDR", "TRN", "2", "NATIONAL"})})},
+       Join({{Exec(kCorrection1)}, RowTrace({"WF", "ACDR", "WF", "ACDR", "TRN", "2", "NATIONAL"})})},
       {"rows 35 and 36: row 36 opens nothing", 36, 37,
        Join({RowTrace({"WF", "DIVS", "WF", "DIVS", "TRN", "6", "NATIONAL"}),
-             RowTrace({"WF", "DIVS", "WF", "ICT4", "JOB", "6", "NATIONAL"},
-                      false)})},
+             RowTrace({"WF", "DIVS", "WF", "ICT4", "JOB", "6", "NATIONAL"}, false)})},
       {"rows 39 to 41: row 40 opens nothing", 40, 42,
        Join({RowTrace({"WF", "DIVS", "WF", "DIVS", "TRN", "7", "NATIONAL"}),
-             RowTrace({"WF", "DIVS", "WF", "ICT4", "JOB", "7", "NATIONAL"},
-                      false),
+             RowTrace({"WF", "DIVS", "WF", "ICT4", "JOB", "7", "NATIONAL"}, false),
              RowTrace({"WF", "DIVS", "WF", "STCR", "JOB", "7", "NATIONAL"})})},
       {"row 48 of risk type RX", 49, 49,
        RowTrace({"WF", "FUM1", "RX", "RXB1", "JOB", "2", "NATIONAL"})},
@@ -400,8 +393,7 @@ TEST(Experience1Steps, TraceOfFirstLastAndUnusualSteps) {
        Join({RowTrace({"WF", "HELM", "WF", "HELB", "JOB", "3", "NATIONAL"}),
              {Exec(kCorrection5)},
              RowTrace({"WF", "HLCO", "WF", "HLCO", "TRN", "2", "NATIONAL"})})},
-      {"the last row", 78, 78,
-       RowTrace({"WF", "HLCO", "WF", "STPL", "JOB", "5", "NATIONAL"})},
+      {"the last row", 78, 78, RowTrace({"WF", "HLCO", "WF", "STPL", "JOB", "5", "NATIONAL"})},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(TraceOfSteps(steps, c.first, c.last), c.expected) << c.what;
@@ -419,8 +411,7 @@ TEST(Experience2Steps, TraceOfFirstLastAndUnusualSteps) {
     std::vector<std::string> expected;
   };
   const std::vector<Case> cases = {
-      {"the first row", 1, 1,
-       RowTrace({"WF", "ICT3", "WF", "CRWB", "JOB", "29", "NATIONAL"})},
+      {"the first row", 1, 1, RowTrace({"WF", "ICT3", "WF", "CRWB", "JOB", "29", "NATIONAL"})},
       {"group 29 closes with its TRN row", 4, 6,
        Join({RowTrace({"WF", "ICT3", "WF", "TRPB", "JOB", "29", "NATIONAL"}),
              RowTrace({"WF", "ICT3", "WF", "ICT3", "TRN", "29", "NATIONAL"}),
@@ -444,9 +435,8 @@ TEST(Experience2Steps, TraceOfFirstLastAndUnusualSteps) {
 }
 
 // The column of each ordinal position of a row.
-const char* const kColumns[] = {"jpe_risk_type",   "jpe_job_code",
-                                "jpe_p_risk_type", "jpe_p_job_code",
-                                "jpe_p_type",      "jpe_exp_group_no",
+const char* const kColumns[] = {"jpe_risk_type",  "jpe_job_code", "jpe_p_risk_type",
+                                "jpe_p_job_code", "jpe_p_type",   "jpe_exp_group_no",
                                 "jpe_standard"};
 
 std::string Upper(std::string s) {
@@ -484,7 +474,7 @@ TEST(ExperienceStepsParse, CorrectionsParseAndSpareTheStagesRows) {
   struct Expected {
     bool update;
     std::vector<std::pair<std::string, std::string>> where;  // column, value
-    Values hit;  // a stored row the correction acts on
+    Values hit;                                              // a stored row the correction acts on
   };
   const std::vector<Expected> expected = {
       {false,
@@ -500,8 +490,7 @@ TEST(ExperienceStepsParse, CorrectionsParseAndSpareTheStagesRows) {
        {{"jpe_job_code", "HEMG"}, {"jpe_risk_type", "WF"}},
        {"WF", "HEMG", "WF", "HEMG", "TRN", "2", "NATIONAL"}},
       {false,
-       {{"jpe_job_code", "HLCO"}, {"jpe_p_job_code", "HEMG"},
-        {"jpe_risk_type", "WF"}},
+       {{"jpe_job_code", "HLCO"}, {"jpe_p_job_code", "HEMG"}, {"jpe_risk_type", "WF"}},
        {"WF", "HLCO", "WF", "HEMG", "JOB", "3", "NATIONAL"}},
   };
   std::vector<Values> rows;
@@ -527,8 +516,7 @@ TEST(ExperienceStepsParse, CorrectionsParseAndSpareTheStagesRows) {
       EXPECT_EQ(update->table, kTable);
       ASSERT_EQ(update->assignments.size(), 1u);
       EXPECT_EQ(update->assignments[0].column.column, "jpe_p_job_code");
-      EXPECT_EQ(std::get<dao::sql::Literal>(update->assignments[0].value).text,
-                "HELM");
+      EXPECT_EQ(std::get<dao::sql::Literal>(update->assignments[0].value).text, "HELM");
       where = &update->where;
     } else {
       const auto* del = std::get_if<dao::sql::DeleteStatement>(&statement);

@@ -26,8 +26,7 @@ namespace {
 
 using ::testing::IsEmpty;
 
-class StageTest : public DriverDatabaseTest,
-                  public ::testing::WithParamInterface<StageUnderTest> {
+class StageTest : public DriverDatabaseTest, public ::testing::WithParamInterface<StageUnderTest> {
  protected:
   const StageUnderTest& stage = GetParam();
   const std::vector<stages::Step>& steps = stage.steps();
@@ -36,8 +35,7 @@ class StageTest : public DriverDatabaseTest,
 TEST_P(StageTest, TraceOnTheSampleIsTheStepTrace) {
   TraceRecorder trace;
   EXPECT_FALSE(RunWithFailedSet(stage.procedure));
-  EXPECT_EQ(trace.lines(),
-            TraceWithFaults(steps, DuplicatesAt(steps, stage.sample_duplicates)));
+  EXPECT_EQ(trace.lines(), TraceWithFaults(steps, DuplicatesAt(steps, stage.sample_duplicates)));
   EXPECT_THAT(boxes.boxes(), IsEmpty());
 }
 
@@ -47,8 +45,7 @@ TEST_P(StageTest, ErrorRuleOnTheFaultsEveryStageMeets) {
   // The last operation: an update, or the execute of a statement.
   const std::string last = clean.back();
   const int last_nth = static_cast<int>(std::count_if(
-      clean.begin(), clean.end(),
-      [&](const std::string& line) { return line.starts_with(last); }));
+      clean.begin(), clean.end(), [&](const std::string& line) { return line.starts_with(last); }));
   const std::vector<std::string> last_step =
       TraceOfSteps(steps, static_cast<int>(steps.size()), static_cast<int>(steps.size()));
   // The first row: after its open or its add fails, a stage that goes on
@@ -118,9 +115,7 @@ TEST_P(StageTest, ErrorRuleOnTheFaultsEveryStageMeets) {
 }
 
 TEST_P(StageTest, BoxThatCannotBeShownLeavesTheStageWithItsError) {
-  boxes.on_show = [](const ui::ShownBox&) {
-    throw kav::Error(70, "Permission denied", "MsgBox");
-  };
+  boxes.on_show = [](const ui::ShownBox&) { throw kav::Error(70, "Permission denied", "MsgBox"); };
   const Fault fault = {"UPDATE", 1, 3201};
   bool bFailed = false;
   std::vector<std::string> lines;

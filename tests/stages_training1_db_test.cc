@@ -37,15 +37,13 @@ std::string TextOf(int number) { return NumberedSteps(Training1Steps).TextOf(num
 // The number of calls of `kind` among steps 1..n, to aim a fault.
 int CallsThrough(int n, const std::string& prefix) {
   const std::vector<std::string> lines = TraceOfSteps(Training1Steps(), 1, n);
-  return static_cast<int>(std::count_if(
-      lines.begin(), lines.end(),
-      [&](const std::string& line) { return line.starts_with(prefix); }));
+  return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+    return line.starts_with(prefix);
+  }));
 }
 
 // The distinct rows the stage's row steps write.
-std::vector<std::string> StageRows() {
-  return DistinctRowTexts(Training1Steps());
-}
+std::vector<std::string> StageRows() { return DistinctRowTexts(Training1Steps()); }
 
 // The box the stage shows for an error, as Shown writes it.
 std::string StageBox(long number, const std::string& description) {
@@ -62,10 +60,8 @@ TEST_F(Training1StageDb, LeavesItsRowsAndTheCorrectedSampleRows) {
   ASSERT_EQ(expected.size(), 77u);  // FIRB's two rows are written twice
   // Of the sample's rows: RXB2's S-381 is removed, RXI1 cleared, AOBD's
   // S-481 removed, FFT2's I-100 retyped to RT; the others stay.
-  for (const char* row : {"WF|FUMA|WF|S-481|ST|NATIONAL",
-                          "WF|FUMA|WF|S-290|ST|NATIONAL",
-                          "WF|HEB2|WF|S-381|ST|NATIONAL",
-                          "WF|ICT3|WF|S-290|ST|NATIONAL",
+  for (const char* row : {"WF|FUMA|WF|S-481|ST|NATIONAL", "WF|FUMA|WF|S-290|ST|NATIONAL",
+                          "WF|HEB2|WF|S-381|ST|NATIONAL", "WF|ICT3|WF|S-290|ST|NATIONAL",
                           "WF|FFT2|WF|I-100|RT|NATIONAL"}) {
     expected.push_back(row);
   }
@@ -76,25 +72,21 @@ TEST_F(Training1StageDb, LeavesItsRowsAndTheCorrectedSampleRows) {
   // last position, the FUM2/FUM1 types and the last row.
   EXPECT_THAT(PrerequisitesOf(gdbUpdate, "RXB2"),
               ElementsAre("L-380|ST", "RT-130|RT", "RX-341|ST"));
-  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "FEMO"),
-              ElementsAre("RT-130|RT", "RX-310|ST"));
+  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "FEMO"), ElementsAre("RT-130|RT", "RX-310|ST"));
   EXPECT_THAT(PrerequisitesOf(gdbUpdate, "FIRB"),
-              ElementsAre("I-200|ST", "L-280|ST", "RT-130|RT", "S-230|RT",
-                          "S-234|ST", "S-260|ST", "S-270|ST", "S-290|RT"));
+              ElementsAre("I-200|ST", "L-280|ST", "RT-130|RT", "S-230|RT", "S-234|ST", "S-260|ST",
+                          "S-270|ST", "S-290|RT"));
   EXPECT_THAT(PrerequisitesOf(gdbUpdate, "AOBD"), ElementsAre("L-480|ST"));
   EXPECT_THAT(PrerequisitesOf(gdbUpdate, "RXI1"), IsEmpty());
-  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "FUM2"),
-              ElementsAre("M-581|ST", "RT-130|RT", "S-580|RT"));
-  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "FUM1"),
-              ElementsAre("M-581|RT", "RT-130|RT", "S-580|RT"));
+  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "FUM2"), ElementsAre("M-581|ST", "RT-130|RT", "S-580|RT"));
+  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "FUM1"), ElementsAre("M-581|RT", "RT-130|RT", "S-580|RT"));
   EXPECT_THAT(PrerequisitesOf(gdbUpdate, "GSUL"), ElementsAre("S-355|ST"));
-  EXPECT_THAT(
-      Rows(gdbUpdate,
-           "SELECT tbl_kav_jobs_prereq_training.jpt_risk_type, "
-           "tbl_kav_jobs_prereq_training.jpt_p_risk_type FROM "
-           "tbl_kav_jobs_prereq_training WHERE "
-           "tbl_kav_jobs_prereq_training.jpt_job_code = 'LTAN';"),
-      ElementsAre("WF|WF", "WF|WF", "WF|WF"));
+  EXPECT_THAT(Rows(gdbUpdate,
+                   "SELECT tbl_kav_jobs_prereq_training.jpt_risk_type, "
+                   "tbl_kav_jobs_prereq_training.jpt_p_risk_type FROM "
+                   "tbl_kav_jobs_prereq_training WHERE "
+                   "tbl_kav_jobs_prereq_training.jpt_job_code = 'LTAN';"),
+              ElementsAre("WF|WF", "WF|WF", "WF|WF"));
 }
 
 // Rows a v4.0 database may hold for the positions the corrections name, and
@@ -102,8 +94,7 @@ TEST_F(Training1StageDb, LeavesItsRowsAndTheCorrectedSampleRows) {
 TEST_F(Training1StageDb, CorrectionsActOnTheRowsAlreadyThere) {
   ExpectPrerequisitesAfterStage({
       // The list removal takes the old course under both codes.
-      {"AOBD", {{"S-481Old", "RT"}, {"S-290", "ST"}},
-       {"L-480|ST", "S-290|ST"}},
+      {"AOBD", {{"S-481Old", "RT"}, {"S-290", "ST"}}, {"L-480|ST", "S-290|ST"}},
       // S-000 goes before the new rows come.
       {"AREP", {{"S-000", "ST"}}, {"L-180|ST"}},
       {"CLMS", {{"S-000", "RT"}}, {"I-100|ST", "L-180|ST"}},
@@ -111,22 +102,18 @@ TEST_F(Training1StageDb, CorrectionsActOnTheRowsAlreadyThere) {
       {"ASGS", {{"J-375", "RT"}}, {"RT-130|RT", "S-375|RT"}},
       // L-380 is inserted, S-381 removed, J-358 becomes S-358, and the last
       // replacement finds nothing.
-      {"COML", {{"S-381", "ST"}, {"J-358", "ST"}},
-       {"L-380|ST", "S-358|ST"}},
+      {"COML", {{"S-381", "ST"}, {"J-358", "ST"}}, {"L-380|ST", "S-358|ST"}},
       // The key admits one L-380 per position and course: the S-381 row
       // stays, without an error.
       {"COMP", {{"S-381", "RT"}}, {"L-380|ST", "S-381|RT"}},
       // No L-380 row is inserted for COST: its S-381 row becomes L-380.
-      {"COST", {{"S-381", "RT"}},
-       {"L-380|RT", "N9029|ST", "S-360|ST"}},
+      {"COST", {{"S-381", "RT"}}, {"L-380|RT", "N9029|ST", "S-360|ST"}},
       // A row already there with the other type keeps it.
       {"DIVS", {{"S-390", "ST"}}, {"L-381|ST", "RT-130|RT", "S-390|ST"}},
       // Only the S-281 rows go.
       {"EDSD", {{"S-281", "ST"}, {"S-290", "ST"}}, {"S-290|ST"}},
-      {"FACL", {{"J-354", "ST"}, {"S-381", "ST"}},
-       {"L-380|ST", "S-354|ST"}},
-      {"FDUL", {{"J-357", "ST"}, {"S-381", "ST"}},
-       {"I-300|ST", "L-380|ST", "S-357|RT"}},
+      {"FACL", {{"J-354", "ST"}, {"S-381", "ST"}}, {"L-380|ST", "S-354|ST"}},
+      {"FDUL", {{"J-357", "ST"}, {"S-381", "ST"}}, {"I-300|ST", "L-380|ST", "S-357|RT"}},
       {"FSC2", {{"J-460", "ST"}}, {"L-480|ST", "S-460|ST"}},
   });
 }
@@ -155,8 +142,8 @@ TEST_F(Training1StageDb, ErrorRuleGoesOnAfterEveryFailure) {
         true,
         {{3163, "The field is too small"}}},
        "FIRB",
-       {"I-200|ST", "L-280|ST", "RT-130|RT", "S-230|RT", "S-234|ST", "S-260|ST",
-        "S-270|ST", "S-290|RT"}},
+       {"I-200|ST", "L-280|ST", "RT-130|RT", "S-230|RT", "S-234|ST", "S-260|ST", "S-270|ST",
+        "S-290|RT"}},
       {{"an execute fails: the next step runs; later duplicates stay silent",
         {{Exec(TextOf(10)), 1, 3078, "The table does not exist"}},
         true,
@@ -179,8 +166,7 @@ TEST_F(Training1StageDb, ErrorRuleGoesOnAfterEveryFailure) {
 TEST_F(Training1StageDb, FailedAssignmentStoresTheRowWithoutThatValue) {
   {
     FaultInjector faults;
-    faults.FailNth(dao::CallKind::kSetField, CallsThrough(18, "SET") + 6,
-                   3163);
+    faults.FailNth(dao::CallKind::kSetField, CallsThrough(18, "SET") + 6, 3163);
     EXPECT_TRUE(RunStage());
   }
   EXPECT_THAT(Rows(gdbUpdate,
@@ -190,8 +176,7 @@ TEST_F(Training1StageDb, FailedAssignmentStoresTheRowWithoutThatValue) {
                    "tbl_kav_jobs_prereq_training.jpt_p_course_code = 'S-260' "
                    "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'FIRB';"),
               ElementsAre("ST|"));
-  EXPECT_THAT(Shown(boxes.boxes()),
-              ElementsAre(StageBox(3163, "Injected fault")));
+  EXPECT_THAT(Shown(boxes.boxes()), ElementsAre(StageBox(3163, "Injected fault")));
 }
 
 // A box of this stage that cannot be shown leaves the stage at once; the
@@ -227,8 +212,7 @@ TEST_F(Training1StageDb, FailingBoxReachesTheDriverAsAFailureOfTheStageCall) {
     }
     boxes.on_show = nullptr;
     EXPECT_THAT(Shown(boxes.boxes()),
-                ElementsAre(std::string("16|KAV Update|") + kUpdateFailedText,
-                            c.second_box));
+                ElementsAre(std::string("16|KAV Update|") + kUpdateFailedText, c.second_box));
     // Nothing of the stage ran after the failing execute.
     auto at = std::find(lines.begin(), lines.end(), "EXEC\t0\t" + TextOf(10));
     ASSERT_NE(at, lines.end());

@@ -49,8 +49,7 @@ Form FormOf(const std::string& text) {
     if (text.find(" AND ") != std::string::npos) return Form::kRemoval;
     return Form::kClearance;
   }
-  if (text.find("SET tbl_kav_jobs_prereq_training.jpt_p_type ") !=
-      std::string::npos) {
+  if (text.find("SET tbl_kav_jobs_prereq_training.jpt_p_type ") != std::string::npos) {
     return Form::kRetyping;
   }
   return Form::kReplacement;
@@ -85,8 +84,7 @@ TEST(Training1Data, CountsOfStepsRowsStatementsAndOperations) {
       ASSERT_EQ(row->fields.size(), 6u) << Joined(*row);
       for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(row->fields[i].position, i) << Joined(*row);
-        EXPECT_EQ(row->fields[i].value.kind(), dao::Value::Kind::kText)
-            << Joined(*row);
+        EXPECT_EQ(row->fields[i].value.kind(), dao::Value::Kind::kText) << Joined(*row);
       }
       EXPECT_EQ(row->fields[5].value.AsText(), "NATIONAL") << Joined(*row);
       EXPECT_EQ(row->fields[1].value.AsText().size(), 4u) << Joined(*row);
@@ -167,16 +165,15 @@ TEST(Training1Data, StatementsReadExactlyAsStored) {
 TEST(Training1Data, RefresherRowsAndNineOthersAreTypedRT) {
   // RT-130 is typed RT wherever it is written (23 rows); these are the only
   // other RT rows.
-  const std::set<std::string> other_rt = {
-      "FIRB/S-290", "FIRB/S-230", "DIVS/S-390", "FDUL/S-357", "FFT1/S-133",
-      "FFT2/L-180", "FUM2/S-580", "FUM1/S-580", "FUM1/M-581"};
+  const std::set<std::string> other_rt = {"FIRB/S-290", "FIRB/S-230", "DIVS/S-390",
+                                          "FDUL/S-357", "FFT1/S-133", "FFT2/L-180",
+                                          "FUM2/S-580", "FUM1/S-580", "FUM1/M-581"};
   int refresher_rows = 0;
   std::set<std::string> seen_other_rt;
   for (const Step& step : Training1Steps()) {
     const auto* row = std::get_if<RowStep>(&step);
     if (row == nullptr) continue;
-    const std::string pair =
-        row->fields[1].value.AsText() + "/" + row->fields[3].value.AsText();
+    const std::string pair = row->fields[1].value.AsText() + "/" + row->fields[3].value.AsText();
     const std::string& type = row->fields[4].value.AsText();
     if (row->fields[3].value.AsText() == "RT-130") {
       ++refresher_rows;
@@ -197,8 +194,7 @@ std::vector<std::string> RowTrace(const std::vector<std::string>& values) {
   return kav::testing::RowTrace(kTable, values);
 }
 
-std::vector<std::string> WfRowTrace(const char* job, const char* course,
-                                    const char* type) {
+std::vector<std::string> WfRowTrace(const char* job, const char* course, const char* type) {
   return RowTrace({"WF", job, "WF", course, type, "NATIONAL"});
 }
 
@@ -223,70 +219,63 @@ TEST(Training1Data, TraceOfFirstLastAndQuirkySteps) {
       // The first step, a row of an RX position for an RX course.
       {1, RowTrace({"RX", "FEMO", "RX", "RX-310", "ST", "NATIONAL"})},
       // RXB2's last row, its removal, then the clearance of RXI1.
-      {9, Join({RowTrace({"RX", "RXB2", "WF", "RT-130", "RT", "NATIONAL"}),
-                  {Exec(remove_s381 + "RXB2';"),
-                   Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
-                             "tbl_kav_jobs_prereq_training.jpt_job_code  = "
-                             "'RXI1';")}})},
+      {9,
+       Join({RowTrace({"RX", "RXB2", "WF", "RT-130", "RT", "NATIONAL"}),
+             {Exec(remove_s381 + "RXB2';"), Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
+                                                 "tbl_kav_jobs_prereq_training.jpt_job_code  = "
+                                                 "'RXI1';")}})},
       // FIRB's two rows that are written again later.
-      {15, Join({WfRowTrace("FIRB", "RT-130", "RT"),
-                   WfRowTrace("FIRB", "I-200", "ST"),
-                   WfRowTrace("FIRB", "L-280", "ST")})},
+      {15, Join({WfRowTrace("FIRB", "RT-130", "RT"), WfRowTrace("FIRB", "I-200", "ST"),
+                 WfRowTrace("FIRB", "L-280", "ST")})},
       // AOBD's row, then the list removal, then AREP's removal before its
       // row.
       {28, Join({WfRowTrace("AOBD", "L-480", "ST"),
-                   {Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
-                              "tbl_kav_jobs_prereq_training.jpt_p_course_code "
-                              " in ('S-481','S-481Old') AND "
-                              "tbl_kav_jobs_prereq_training.jpt_job_code = "
-                              "'AOBD';"),
-                    Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
-                              "tbl_kav_jobs_prereq_training.jpt_p_course_code "
-                              " = 'S-000' AND "
-                              "tbl_kav_jobs_prereq_training.jpt_job_code = "
-                              "'AREP';")},
-                   WfRowTrace("AREP", "L-180", "ST")})},
+                 {Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
+                       "tbl_kav_jobs_prereq_training.jpt_p_course_code "
+                       " in ('S-481','S-481Old') AND "
+                       "tbl_kav_jobs_prereq_training.jpt_job_code = "
+                       "'AOBD';"),
+                  Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
+                       "tbl_kav_jobs_prereq_training.jpt_p_course_code "
+                       " = 'S-000' AND "
+                       "tbl_kav_jobs_prereq_training.jpt_job_code = "
+                       "'AREP';")},
+                 WfRowTrace("AREP", "L-180", "ST")})},
       // COML and COMP: the L-380 row before the replacements that would
       // meet it.
-      {kAREP + 17,
-       Join({WfRowTrace("COML", "L-380", "ST"),
-               {Exec(remove_s381 + "COML';"),
-                Exec("UPDATE tbl_kav_jobs_prereq_training SET "
-                          "tbl_kav_jobs_prereq_training.jpt_p_course_code  = "
-                          "'S-358' WHERE "
-                          "tbl_kav_jobs_prereq_training.jpt_p_course_code  = "
-                          "'J-358' AND "
-                          "tbl_kav_jobs_prereq_training.jpt_job_code = "
-                          "'COML';"),
-                Exec(replace_s381 + "COML';")},
-               WfRowTrace("COMP", "L-380", "ST"),
-               {Exec(replace_s381 + "COMP';")}})},
+      {kAREP + 17, Join({WfRowTrace("COML", "L-380", "ST"),
+                         {Exec(remove_s381 + "COML';"),
+                          Exec("UPDATE tbl_kav_jobs_prereq_training SET "
+                               "tbl_kav_jobs_prereq_training.jpt_p_course_code  = "
+                               "'S-358' WHERE "
+                               "tbl_kav_jobs_prereq_training.jpt_p_course_code  = "
+                               "'J-358' AND "
+                               "tbl_kav_jobs_prereq_training.jpt_job_code = "
+                               "'COML';"),
+                          Exec(replace_s381 + "COML';")},
+                         WfRowTrace("COMP", "L-380", "ST"),
+                         {Exec(replace_s381 + "COMP';")}})},
       // The last step of the middle run and the first of the last.
-      {kAREP + 45, Join({WfRowTrace("EDSP", "A-207", "ST"),
-                           WfRowTrace("ENGB", "RT-130", "RT")})},
+      {kAREP + 45, Join({WfRowTrace("EDSP", "A-207", "ST"), WfRowTrace("ENGB", "RT-130", "RT")})},
       // FFT2's rows and the retyping; FIRB twice around FOBS.
-      {kENGB + 20,
-       Join({WfRowTrace("FFT2", "RT-130", "RT"),
-               WfRowTrace("FFT2", "L-180", "RT"),
-               {Exec("UPDATE tbl_kav_jobs_prereq_training SET "
-                          "tbl_kav_jobs_prereq_training.jpt_p_type  = 'RT' "
-                          "WHERE "
-                          "tbl_kav_jobs_prereq_training.jpt_p_course_code  = "
-                          "'I-100' AND "
-                          "tbl_kav_jobs_prereq_training.jpt_job_code = "
-                          "'FFT2';")},
-               WfRowTrace("FIRB", "RT-130", "RT"),
-               WfRowTrace("FOBS", "RT-130", "RT"),
-               WfRowTrace("FIRB", "L-280", "ST")})},
+      {kENGB + 20, Join({WfRowTrace("FFT2", "RT-130", "RT"),
+                         WfRowTrace("FFT2", "L-180", "RT"),
+                         {Exec("UPDATE tbl_kav_jobs_prereq_training SET "
+                               "tbl_kav_jobs_prereq_training.jpt_p_type  = 'RT' "
+                               "WHERE "
+                               "tbl_kav_jobs_prereq_training.jpt_p_course_code  = "
+                               "'I-100' AND "
+                               "tbl_kav_jobs_prereq_training.jpt_job_code = "
+                               "'FFT2';")},
+                         WfRowTrace("FIRB", "RT-130", "RT"),
+                         WfRowTrace("FOBS", "RT-130", "RT"),
+                         WfRowTrace("FIRB", "L-280", "ST")})},
       // FUM2 before FUM1, M-581 typed differently; GSUL's row ends the
       // stage.
-      {kENGB + 28, Join({WfRowTrace("FUM2", "S-580", "RT"),
-                           WfRowTrace("FUM2", "RT-130", "RT"),
-                           WfRowTrace("FUM2", "M-581", "ST"),
-                           WfRowTrace("FUM1", "S-580", "RT"),
-                           WfRowTrace("FUM1", "RT-130", "RT"),
-                           WfRowTrace("FUM1", "M-581", "RT"),
-                           WfRowTrace("GSUL", "S-355", "ST")})},
+      {kENGB + 28, Join({WfRowTrace("FUM2", "S-580", "RT"), WfRowTrace("FUM2", "RT-130", "RT"),
+                         WfRowTrace("FUM2", "M-581", "ST"), WfRowTrace("FUM1", "S-580", "RT"),
+                         WfRowTrace("FUM1", "RT-130", "RT"), WfRowTrace("FUM1", "M-581", "RT"),
+                         WfRowTrace("GSUL", "S-355", "ST")})},
   };
   for (const auto& slice : slices) {
     const size_t offset = TraceLines(steps.first(slice.first_step - 1)).size();
@@ -322,15 +311,13 @@ TEST(Training1Data, PositionBlocksRunInTheStoredOrder) {
       blocks,
       ElementsAreArray<std::string>(
           {// the lead-in group, not alphabetical
-           "FEMO", "LTAN", "RXB1", "RXB2", "RXI1", "CREP", "FIRB", "RXM1",
-           "RXM2", "ACDP", "AOBD",
+           "FEMO", "LTAN", "RXB1", "RXB2", "RXI1", "CREP", "FIRB", "RXM1", "RXM2", "ACDP", "AOBD",
            // AREP to EDSP, alphabetical
-           "AREP", "ASGS", "ATCO", "ATGS", "BCMG", "CLMS", "CMSY", "COML",
-           "COMP", "COMT", "CORD", "COST", "CRWB", "DIVS", "DOCL", "DOZB",
-           "EDRC", "EDSD", "EDSP",
+           "AREP", "ASGS", "ATCO", "ATGS", "BCMG", "CLMS", "CMSY", "COML", "COMP", "COMT", "CORD",
+           "COST", "CRWB", "DIVS", "DOCL", "DOZB", "EDRC", "EDSD", "EDSP",
            // ENGB to GSUL: FOBS between two FIRB rows, FUM2 before FUM1
-           "ENGB", "EQPM", "EQTR", "FACL", "FBAN", "FDUL", "FELB", "FFT1",
-           "FFT2", "FIRB", "FOBS", "FIRB", "FSC2", "FUM2", "FUM1", "GSUL"}));
+           "ENGB", "EQPM", "EQTR", "FACL", "FBAN", "FDUL", "FELB", "FFT1", "FFT2", "FIRB", "FOBS",
+           "FIRB", "FSC2", "FUM2", "FUM1", "GSUL"}));
 }
 
 TEST(Training1Data, OnlyFirbsTwoRowsAreWrittenTwice) {
@@ -344,18 +331,15 @@ TEST(Training1Data, OnlyFirbsTwoRowsAreWrittenTwice) {
   for (const auto& [row, steps] : steps_of_row) {
     if (steps.size() > 1) repeated[row] = steps;
   }
-  EXPECT_EQ(repeated,
-            (std::map<std::string, std::vector<int>>{
-                {"WF|FIRB|WF|RT-130|RT|NATIONAL", {15, kENGB + 23}},
-                {"WF|FIRB|WF|L-280|ST|NATIONAL", {17, kENGB + 25}}}));
+  EXPECT_EQ(repeated, (std::map<std::string, std::vector<int>>{
+                          {"WF|FIRB|WF|RT-130|RT|NATIONAL", {15, kENGB + 23}},
+                          {"WF|FIRB|WF|L-280|ST|NATIONAL", {17, kENGB + 25}}}));
   // Any other pair of one position and one course is written once.
   std::set<std::string> pairs;
   for (const auto& [row, steps] : steps_of_row) {
     const RowStep& step = std::get<RowStep>(kSteps.At(steps[0]));
-    EXPECT_TRUE(pairs
-                    .insert(step.fields[1].value.AsText() + "/" +
-                            step.fields[3].value.AsText())
-                    .second)
+    EXPECT_TRUE(
+        pairs.insert(step.fields[1].value.AsText() + "/" + step.fields[3].value.AsText()).second)
         << row;
   }
 }
@@ -375,15 +359,13 @@ Selection SelectionOf(const std::string& text) {
   static const std::regex quoted("'([^']*)'");
   const std::string head = text.substr(0, where);
   std::smatch m;
-  if (head.find("jpt_p_course_code") != std::string::npos &&
-      std::regex_search(head, m, quoted)) {
+  if (head.find("jpt_p_course_code") != std::string::npos && std::regex_search(head, m, quoted)) {
     s.new_course = m[1];
   }
   const size_t and_at = text.find(" AND ");
   if (and_at != std::string::npos) {
     const std::string term = text.substr(where, and_at - where);
-    for (std::sregex_iterator it(term.begin(), term.end(), quoted), end;
-         it != end; ++it) {
+    for (std::sregex_iterator it(term.begin(), term.end(), quoted), end; it != end; ++it) {
       s.courses.push_back((*it)[1]);
     }
   }
@@ -394,8 +376,7 @@ TEST(Training1Data, CorrectionsMeetNoRowOfTheStageButTwoReplacementTargets) {
   std::set<std::pair<std::string, std::string>> inserted;
   for (const Step& step : Training1Steps()) {
     if (const auto* row = std::get_if<RowStep>(&step)) {
-      inserted.insert(
-          {row->fields[1].value.AsText(), row->fields[3].value.AsText()});
+      inserted.insert({row->fields[1].value.AsText(), row->fields[3].value.AsText()});
     }
   }
   std::vector<std::string> new_course_met;
@@ -406,10 +387,8 @@ TEST(Training1Data, CorrectionsMeetNoRowOfTheStageButTwoReplacementTargets) {
     ASSERT_FALSE(s.job.empty()) << sql->text;
     for (const auto& [job, course] : inserted) {
       if (job != s.job) continue;
-      const bool selected =
-          s.courses.empty() ||
-          std::find(s.courses.begin(), s.courses.end(), course) !=
-              s.courses.end();
+      const bool selected = s.courses.empty() || std::find(s.courses.begin(), s.courses.end(),
+                                                           course) != s.courses.end();
       EXPECT_FALSE(selected) << sql->text << " meets " << job << "/" << course;
     }
     if (!s.new_course.empty() && inserted.count({s.job, s.new_course})) {
@@ -430,8 +409,7 @@ TEST(Training1Data, EveryStatementParsesAndSelectsRows) {
       EXPECT_EQ(del->table, kTable) << sql->text;
       // A DELETE without conditions would empty the table.
       EXPECT_FALSE(del->where.empty()) << sql->text;
-    } else if (const auto* upd =
-                   std::get_if<dao::sql::UpdateStatement>(&statement)) {
+    } else if (const auto* upd = std::get_if<dao::sql::UpdateStatement>(&statement)) {
       EXPECT_EQ(upd->table, kTable) << sql->text;
       EXPECT_EQ(upd->assignments.size(), 1u) << sql->text;
       EXPECT_EQ(upd->where.size(), 2u) << sql->text;

@@ -28,7 +28,6 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::IsSupersetOf;
 
-
 std::string TextOf(int number) { return NumberedSteps(Training2Steps).TextOf(number); }
 
 // The trace lines of steps first..last.
@@ -37,9 +36,7 @@ std::vector<std::string> StepTrace(int first, int last) {
 }
 
 // The rows the stage's row steps write, as AllPrerequisites shows them.
-std::vector<std::string> StageRows() {
-  return DistinctRowTexts(Training2Steps());
-}
+std::vector<std::string> StageRows() { return DistinctRowTexts(Training2Steps()); }
 
 using Training2StageDb = OneStageTest<UpdateMDB_Jobs_Training2>;
 
@@ -51,11 +48,10 @@ TEST_F(Training2StageDb, LeavesItsRowsBesideTheSampleRows) {
   // into L-380 keeping its type.
   std::vector<std::string> expected = StageRows();
   ASSERT_EQ(expected.size(), 124u);  // INVF / FI-210 is written twice
-  for (const char* row :
-       {"WF|FUMA|WF|S-481|ST|NATIONAL", "WF|FUMA|WF|S-290|ST|NATIONAL",
-        "RX|RXB2|WF|S-381|ST|NATIONAL", "WF|RXI1|WF|S-234|ST|NATIONAL",
-        "WF|AOBD|WF|S-481|ST|NATIONAL", "WF|HEB2|WF|L-380|ST|NATIONAL",
-        "WF|ICT3|WF|S-290|ST|NATIONAL", "WF|FFT2|WF|I-100|ST|NATIONAL"}) {
+  for (const char* row : {"WF|FUMA|WF|S-481|ST|NATIONAL", "WF|FUMA|WF|S-290|ST|NATIONAL",
+                          "RX|RXB2|WF|S-381|ST|NATIONAL", "WF|RXI1|WF|S-234|ST|NATIONAL",
+                          "WF|AOBD|WF|S-481|ST|NATIONAL", "WF|HEB2|WF|L-380|ST|NATIONAL",
+                          "WF|ICT3|WF|S-290|ST|NATIONAL", "WF|FFT2|WF|I-100|ST|NATIONAL"}) {
     expected.push_back(row);
   }
   std::sort(expected.begin(), expected.end());
@@ -66,12 +62,10 @@ TEST_F(Training2StageDb, LeavesItsRowsBesideTheSampleRows) {
   EXPECT_THAT(PrerequisitesOf(gdbUpdate, "GSUL"), ElementsAre("L-380|ST"));
   EXPECT_THAT(PrerequisitesOf(gdbUpdate, "INVF"),
               ElementsAre("FI-110|ST", "FI-210|RT", "I-200|ST", "S-190|ST"));
-  EXPECT_THAT(
-      PrerequisitesOf(gdbUpdate, "SEMG"),
-      ElementsAre("D-110|ST", "I-100|ST", "I-200|ST", "L-180|ST", "RT-273|ST",
-                  "S-130|ST", "S-190|ST", "S-270|RT", "S-273|RT"));
-  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "TRPB"),
-              ElementsAre("L-280|ST", "RT-130|RT"));
+  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "SEMG"),
+              ElementsAre("D-110|ST", "I-100|ST", "I-200|ST", "L-180|ST", "RT-273|ST", "S-130|ST",
+                          "S-190|ST", "S-270|RT", "S-273|RT"));
+  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "TRPB"), ElementsAre("L-280|ST", "RT-130|RT"));
 }
 
 // Rows a v4.0 database may hold for the positions the corrections name, and
@@ -80,22 +74,16 @@ TEST_F(Training2StageDb, CorrectionsActOnTheRowsAlreadyThere) {
   ExpectPrerequisitesAfterStage({
       // Steps 1-3: J-355 and S-381 go, L-380 comes; the first stage's S-355
       // stays.
-      {"GSUL",
-       {{"J-355", "ST"}, {"S-381", "RT"}, {"S-355", "ST"}},
-       {"L-380|ST", "S-355|ST"}},
+      {"GSUL", {{"J-355", "ST"}, {"S-381", "RT"}, {"S-355", "ST"}}, {"L-380|ST", "S-355|ST"}},
       // Step 4: every row goes.
       {"HCWN", {{"S-211", "ST"}, {"I-100", "RT"}}, {}},
       // Step 6 names HEB2 alone: HEB1 keeps its S-381 beside its new row.
       {"HEB1", {{"S-381", "RT"}}, {"RT-130|RT", "S-381|RT"}},
       // Steps 48-50: S-300 is set to RT; other rows stay.
-      {"ICT3",
-       {{"S-300", "ST"}},
-       {"L-381|ST", "RT-130|RT", "S-290|ST", "S-300|RT"}},
+      {"ICT3", {{"S-300", "ST"}}, {"L-381|ST", "RT-130|RT", "S-290|ST", "S-300|RT"}},
       // Steps 51-55: the older S-200 refuses step 51's row and is set to RT;
       // S-215 is deleted whatever its type and inserted again as ST.
-      {"ICT4",
-       {{"S-200", "ST"}, {"S-215", "RT"}},
-       {"RT-130|RT", "S-200|RT", "S-215|ST"}},
+      {"ICT4", {{"S-200", "ST"}, {"S-215", "RT"}}, {"RT-130|RT", "S-200|RT", "S-215|ST"}},
       // Step 47: both codes of the old S-481 go; the new rows stay.
       {"ICT2",
        {{"S-481", "ST"}, {"S-481Old", "RT"}, {"S-290", "ST"}},
@@ -111,8 +99,7 @@ TEST_F(Training2StageDb, CorrectionsActOnTheRowsAlreadyThere) {
       {"OSC2", {{"S-481Old", "ST"}}, {"L-480|ST", "RT-130|RT"}},
   });
   // The sample's HEB2 / S-381 row is changed in place, with its type.
-  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "HEB2"),
-              ElementsAre("L-380|ST", "RT-130|RT"));
+  EXPECT_THAT(PrerequisitesOf(gdbUpdate, "HEB2"), ElementsAre("L-380|ST", "RT-130|RT"));
 }
 
 // A second run over a table the stage has already brought up to date:

@@ -25,18 +25,14 @@ using Pair = std::pair<std::string, std::string>;
 
 constexpr NumberedSteps kSteps(Training2Steps);
 
-std::string Field(const RowStep& row, int i) {
-  return row.fields.at(i).value.AsText();
-}
+std::string Field(const RowStep& row, int i) { return row.fields.at(i).value.AsText(); }
 
 // The trace of one prerequisite row, written out in full; `opens` false for
 // the row that goes through the recordset of the row before.
-std::vector<std::string> RowTrace(const std::string& job,
-                                  const std::string& course,
+std::vector<std::string> RowTrace(const std::string& job, const std::string& course,
                                   const std::string& type, bool opens = true) {
   return kav::testing::RowTrace("tbl_kav_jobs_prereq_training",
-                                {"WF", job, "WF", course, type, "NATIONAL"},
-                                opens);
+                                {"WF", job, "WF", course, type, "NATIONAL"}, opens);
 }
 
 // The five kinds of correction, told apart by how their texts begin.
@@ -53,11 +49,8 @@ Correction KindOf(const std::string& text) {
   const std::string del =
       "DELETE FROM tbl_kav_jobs_prereq_training WHERE "
       "tbl_kav_jobs_prereq_training.";
-  const std::string upd =
-      "UPDATE tbl_kav_jobs_prereq_training SET tbl_kav_jobs_prereq_training.";
-  auto starts = [&](const std::string& prefix) {
-    return text.rfind(prefix, 0) == 0;
-  };
+  const std::string upd = "UPDATE tbl_kav_jobs_prereq_training SET tbl_kav_jobs_prereq_training.";
+  auto starts = [&](const std::string& prefix) { return text.rfind(prefix, 0) == 0; };
   if (starts(del + "jpt_p_course_code  = '")) return Correction::kDeleteCourse;
   if (starts(del + "jpt_p_course_code  in (")) {
     return Correction::kDeleteCourseList;
@@ -79,8 +72,7 @@ std::string JobOf(const std::string& text) {
 // The single course a correction's WHERE compares, "" when it compares none
 // or a list.
 std::string CourseOf(const std::string& text) {
-  const std::string mark =
-      "WHERE tbl_kav_jobs_prereq_training.jpt_p_course_code  = '";
+  const std::string mark = "WHERE tbl_kav_jobs_prereq_training.jpt_p_course_code  = '";
   size_t at = text.find(mark);
   if (at == std::string::npos) return "";
   at += mark.size();
@@ -107,11 +99,7 @@ TEST(Training2Steps, CountsOfStepsOperationsAndKinds) {
         {Correction::kDeletePosition, 3},
         {Correction::kSetTypeRT, 3},
         {Correction::kReplaceCourse, 1}}},
-      {87,
-       165,
-       44,
-       17,
-       {{Correction::kDeleteCourse, 16}, {Correction::kDeleteCourseList, 2}}},
+      {87, 165, 44, 17, {{Correction::kDeleteCourse, 16}, {Correction::kDeleteCourseList, 2}}},
   };
   int rows = 0, statements = 0;
   for (const Half& half : halves) {
@@ -242,8 +230,7 @@ TEST(Training2Steps, CorrectionsNameTheirPositionAndCourse) {
     EXPECT_EQ(JobOf(text), c.job) << c.step;
     EXPECT_EQ(CourseOf(text), c.course) << c.step;
     if (c.kind == Correction::kDeleteCourseList) {
-      EXPECT_NE(text.find(" in ('S-481','S-481Old') AND "), std::string::npos)
-          << c.step;
+      EXPECT_NE(text.find(" in ('S-481','S-481Old') AND "), std::string::npos) << c.step;
     }
   }
 }
@@ -256,24 +243,22 @@ TEST(Training2Steps, TraceOfTheFirstLastAndUnusualSteps) {
       // The stage begins with GSUL: two deletions, then its L-380 row.
       {1, 3,
        Join({{Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
-                  "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'J-355' "
-                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'GSUL';")},
+                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'J-355' "
+                   "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'GSUL';")},
              {Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
-                  "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-381' "
-                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'GSUL';")},
+                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-381' "
+                   "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'GSUL';")},
              RowTrace("GSUL", "L-380", "ST")})},
       // HEB2 changes its S-381 rows in place.
       {6, 7,
        Join({{Exec("UPDATE tbl_kav_jobs_prereq_training SET "
-                  "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'L-380' "
-                  "WHERE tbl_kav_jobs_prereq_training.jpt_p_course_code  = "
-                  "'S-381' AND tbl_kav_jobs_prereq_training.jpt_job_code = "
-                  "'HEB2';")},
+                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'L-380' "
+                   "WHERE tbl_kav_jobs_prereq_training.jpt_p_course_code  = "
+                   "'S-381' AND tbl_kav_jobs_prereq_training.jpt_job_code = "
+                   "'HEB2';")},
              RowTrace("HEB2", "RT-130", "RT")})},
       // GISS comes after HRSP.
-      {24, 25,
-       Join({RowTrace("HRSP", "RT-340", "RT"),
-             RowTrace("GISS", "I-100", "ST")})},
+      {24, 25, Join({RowTrace("HRSP", "RT-340", "RT"), RowTrace("GISS", "I-100", "ST")})},
       // IADP's I-100 is RT.
       {29, 29, RowTrace("IADP", "I-100", "RT")},
       // ICT4: S-200 inserted as RT and set to RT, S-215 deleted and
@@ -281,61 +266,60 @@ TEST(Training2Steps, TraceOfTheFirstLastAndUnusualSteps) {
       {51, 55,
        Join({RowTrace("ICT4", "S-200", "RT"),
              {Exec("UPDATE tbl_kav_jobs_prereq_training SET "
-                  "tbl_kav_jobs_prereq_training.jpt_p_type  = 'RT' WHERE "
-                  "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-200' "
-                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'ICT4';")},
+                   "tbl_kav_jobs_prereq_training.jpt_p_type  = 'RT' WHERE "
+                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-200' "
+                   "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'ICT4';")},
              RowTrace("ICT4", "RT-130", "RT"),
              {Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
-                  "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-215' "
-                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'ICT4';")},
+                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-215' "
+                   "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'ICT4';")},
              RowTrace("ICT4", "S-215", "ST")})},
       // Step 68 adds through step 67's recordset; step 71 repeats step 67's
       // row; then the recoded PIO2 follows INVF.
       {67, 72,
-       Join({RowTrace("INVF", "FI-210", "RT"), RowTrace("INVF", "FI-110", "ST", false),
-             RowTrace("INVF", "I-200", "ST"), RowTrace("INVF", "S-190", "ST"),
+       Join({RowTrace("INVF", "FI-210", "RT"),
+             RowTrace("INVF", "FI-110", "ST", false),
+             RowTrace("INVF", "I-200", "ST"),
+             RowTrace("INVF", "S-190", "ST"),
              RowTrace("INVF", "FI-210", "RT"),
              {Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
-                  "tbl_kav_jobs_prereq_training.jpt_p_course_code  in "
-                  "('S-481','S-481Old') AND "
-                  "tbl_kav_jobs_prereq_training.jpt_job_code = 'PIO2';")}})},
+                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  in "
+                   "('S-481','S-481Old') AND "
+                   "tbl_kav_jobs_prereq_training.jpt_job_code = 'PIO2';")}})},
       // IRIN between PIOF and PROC; PROC's row before its deletion.
       {77, 79,
        Join({{Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
-                  "tbl_kav_jobs_prereq_training.jpt_job_code  = 'IRIN';")},
+                   "tbl_kav_jobs_prereq_training.jpt_job_code  = 'IRIN';")},
              RowTrace("PROC", "L-380", "ST"),
              {Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
-                  "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-381' "
-                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'PROC';")}})},
+                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-381' "
+                   "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'PROC';")}})},
       // OPBD's row between MEDL's row and MEDL's corrections.
       {82, 85,
-       Join({RowTrace("MEDL", "L-380", "ST"), RowTrace("OPBD", "RT-130", "RT"),
+       Join({RowTrace("MEDL", "L-380", "ST"),
+             RowTrace("OPBD", "RT-130", "RT"),
              {Exec("UPDATE tbl_kav_jobs_prereq_training SET "
-                  "tbl_kav_jobs_prereq_training.jpt_p_type  = 'RT' WHERE "
-                  "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-359' "
-                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'MEDL';")},
+                   "tbl_kav_jobs_prereq_training.jpt_p_type  = 'RT' WHERE "
+                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-359' "
+                   "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'MEDL';")},
              {Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
-                  "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-381' "
-                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'MEDL';")}})},
+                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'S-381' "
+                   "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'MEDL';")}})},
       // SEMG's RT-273 is ST.
-      {121, 122,
-       Join({RowTrace("SEMG", "S-270", "RT"),
-             RowTrace("SEMG", "RT-273", "ST")})},
+      {121, 122, Join({RowTrace("SEMG", "S-270", "RT"), RowTrace("SEMG", "RT-273", "ST")})},
       // SOF3 follows SOFR.
       {135, 138,
-       Join({RowTrace("SOFR", "I-300", "ST"), RowTrace("SOFR", "RT-130", "RT"),
+       Join({RowTrace("SOFR", "I-300", "ST"),
+             RowTrace("SOFR", "RT-130", "RT"),
              {Exec("DELETE FROM tbl_kav_jobs_prereq_training WHERE "
-                  "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'I-300' "
-                  "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'SOF3';")},
+                   "tbl_kav_jobs_prereq_training.jpt_p_course_code  = 'I-300' "
+                   "AND tbl_kav_jobs_prereq_training.jpt_job_code = 'SOF3';")},
              RowTrace("SPUL", "L-380", "ST")})},
       // The stage ends with TRPB's two rows.
-      {164, 165,
-       Join({RowTrace("TRPB", "RT-130", "RT"),
-             RowTrace("TRPB", "L-280", "ST")})},
+      {164, 165, Join({RowTrace("TRPB", "RT-130", "RT"), RowTrace("TRPB", "L-280", "ST")})},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(kSteps.Trace(c.first, c.last), c.expected)
-        << "steps " << c.first << "-" << c.last;
+    EXPECT_EQ(kSteps.Trace(c.first, c.last), c.expected) << "steps " << c.first << "-" << c.last;
   }
   // The slices line up with the whole trace: it begins with step 1 and ends
   // with step 165.
@@ -391,10 +375,8 @@ TEST(Training2Steps, TypesStayAsListedPerRow) {
     if (course == "RT-130") {
       EXPECT_EQ(type, "RT") << n;
     }
-    if (course.rfind("RT-", 0) == 0 && type == "ST")
-      rt_course_as_st.push_back(n);
-    if ((course == "I-100" || course == "L-180" || course == "S-130" ||
-         course == "S-190") &&
+    if (course.rfind("RT-", 0) == 0 && type == "ST") rt_course_as_st.push_back(n);
+    if ((course == "I-100" || course == "L-180" || course == "S-130" || course == "S-190") &&
         type == "RT") {
       rt_of_st_courses.insert(n);
     }
@@ -409,11 +391,10 @@ TEST(Training2Steps, TypesStayAsListedPerRow) {
     const char* course;
     const char* type;
   } cases[] = {
-      {12, "HELM", "S-372", "RT"},  {16, "HELM", "S-270", "ST"},
-      {19, "HRSP", "S-340", "RT"},  {36, "IADP", "S-215", "ST"},
-      {37, "IADP", "S-200", "ST"},  {51, "ICT4", "S-200", "RT"},
-      {55, "ICT4", "S-215", "ST"},  {121, "SEMG", "S-270", "RT"},
-      {154, "TFLD", "S-215", "RT"}, {158, "TFLD", "S-330", "RT"},
+      {12, "HELM", "S-372", "RT"},  {16, "HELM", "S-270", "ST"},  {19, "HRSP", "S-340", "RT"},
+      {36, "IADP", "S-215", "ST"},  {37, "IADP", "S-200", "ST"},  {51, "ICT4", "S-200", "RT"},
+      {55, "ICT4", "S-215", "ST"},  {121, "SEMG", "S-270", "RT"}, {154, "TFLD", "S-215", "RT"},
+      {158, "TFLD", "S-330", "RT"},
   };
   for (const auto& c : cases) {
     const RowStep* row = kSteps.RowAt(c.step);
@@ -445,8 +426,7 @@ TEST(Training2Steps, OnlyStep52ReachesARowInsertedBeforeIt) {
         reaches = jobs_inserted.count(job) > 0;
         break;
       case Correction::kDeleteCourseList:
-        reaches = inserted.count({job, "S-481"}) > 0 ||
-                  inserted.count({job, "S-481Old"}) > 0;
+        reaches = inserted.count({job, "S-481"}) > 0 || inserted.count({job, "S-481Old"}) > 0;
         break;
       default:
         ASSERT_NE(CourseOf(text), "") << n;
@@ -469,13 +449,10 @@ TEST(Training2StepsParse, EveryStatementParses) {
     if (const auto* del = std::get_if<dao::sql::DeleteStatement>(&statement)) {
       EXPECT_EQ(del->table, "tbl_kav_jobs_prereq_training") << n;
       where = del->where;
-    } else if (const auto* upd =
-                   std::get_if<dao::sql::UpdateStatement>(&statement)) {
+    } else if (const auto* upd = std::get_if<dao::sql::UpdateStatement>(&statement)) {
       EXPECT_EQ(upd->table, "tbl_kav_jobs_prereq_training") << n;
       ASSERT_EQ(upd->assignments.size(), 1u) << n;
-      EXPECT_EQ(upd->assignments[0].column.table,
-                "tbl_kav_jobs_prereq_training")
-          << n;
+      EXPECT_EQ(upd->assignments[0].column.table, "tbl_kav_jobs_prereq_training") << n;
       where = upd->where;
     } else {
       ADD_FAILURE() << n << " is neither a DELETE nor an UPDATE";
@@ -491,8 +468,7 @@ TEST(Training2StepsParse, EveryStatementParses) {
   }
 
   // The list deletion selects the two codes of the old S-481 course.
-  const auto list =
-      std::get<dao::sql::DeleteStatement>(dao::sql::Parse(kSteps.TextOf(47)));
+  const auto list = std::get<dao::sql::DeleteStatement>(dao::sql::Parse(kSteps.TextOf(47)));
   ASSERT_EQ(list.where.size(), 2u);
   EXPECT_EQ(list.where[0].column.column, "jpt_p_course_code");
   EXPECT_EQ(list.where[0].op, dao::sql::Condition::Op::kIn);

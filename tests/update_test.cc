@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <clocale>
 #include <ctime>
-#include <optional>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -101,8 +101,9 @@ std::vector<std::string> Dump(const std::string& mdb) {
 void SetVersion(const std::string& mdb, const std::optional<dao::Value>& value) {
   dao::Database db = OpenForCheck(mdb);
   if (!value) {
-    db.Execute("DELETE FROM tbl_kav_version_info WHERE "
-               "tbl_kav_version_info.kav_database_version = 'v4.0';");
+    db.Execute(
+        "DELETE FROM tbl_kav_version_info WHERE "
+        "tbl_kav_version_info.kav_database_version = 'v4.0';");
   } else {
     db.TableDefs().Item("tbl_kav_version_info").Fields().Item(0).SetAllowZeroLength(true);
     dao::Recordset rs = db.OpenRecordset("tbl_kav_version_info", dao::dbOpenTable);
@@ -128,10 +129,10 @@ TEST_F(DriverTest, CleanRunCompletesAndAppliesTheDataPhase) {
   EXPECT_EQ(ui::MousePointer(), ui::vbDefault);
 
   dao::Database db = OpenForCheck(mdb);
-  std::vector<std::string> version =
-      Rows(db, "Select tbl_kav_version_info.kav_database_version, "
-               "tbl_kav_version_info.kav_database_update_note from "
-               "tbl_kav_version_info;");
+  std::vector<std::string> version = Rows(db,
+                                          "Select tbl_kav_version_info.kav_database_version, "
+                                          "tbl_kav_version_info.kav_database_update_note from "
+                                          "tbl_kav_version_info;");
   ASSERT_EQ(version.size(), 1u);
   std::vector<std::string> expected;
   for (std::time_t t = before; t <= after; ++t) {
@@ -141,21 +142,21 @@ TEST_F(DriverTest, CleanRunCompletesAndAppliesTheDataPhase) {
   }
   EXPECT_THAT(expected, ::testing::Contains(version[0]));
 
-  EXPECT_THAT(Rows(db, "Select tbl_kav_ics_functional_areas.ifa_description from "
-                       "tbl_kav_ics_functional_areas WHERE "
-                       "tbl_kav_ics_functional_areas.ifa_code = 'PI';"),
+  EXPECT_THAT(Rows(db,
+                   "Select tbl_kav_ics_functional_areas.ifa_description from "
+                   "tbl_kav_ics_functional_areas WHERE "
+                   "tbl_kav_ics_functional_areas.ifa_code = 'PI';"),
               ElementsAre("Prevention and Investigation"));
-  EXPECT_THAT(
-      Rows(db, "Select tbl_kav_tables.t_table_name, tbl_kav_tables.t_description, "
-               "tbl_kav_tables.t_code_no, tbl_kav_tables.t_number_1, "
-               "tbl_kav_tables.t_flag from tbl_kav_tables WHERE "
-               "tbl_kav_tables.t_category = 'SYS';"),
-      ElementsAre("tbl_kav_courses|Courses|1|0|N", "tbl_kav_course_types||1|0|N",
-                  "tbl_kav_orgs_stations||1||",
-                  "tbl_kav_persons_instructors|Instructors and Coordinators|4|0|N",
-                  "tbl_kav_rptreq_rpt_steps||0|0|N", "tbl_kav_rptreq_steps||0|0|N"));
-  EXPECT_NO_THROW(db.TableDefs().Item("tbl_kav_courses").Fields().Item(
-      "course_refresher_period"));
+  EXPECT_THAT(Rows(db,
+                   "Select tbl_kav_tables.t_table_name, tbl_kav_tables.t_description, "
+                   "tbl_kav_tables.t_code_no, tbl_kav_tables.t_number_1, "
+                   "tbl_kav_tables.t_flag from tbl_kav_tables WHERE "
+                   "tbl_kav_tables.t_category = 'SYS';"),
+              ElementsAre("tbl_kav_courses|Courses|1|0|N", "tbl_kav_course_types||1|0|N",
+                          "tbl_kav_orgs_stations||1||",
+                          "tbl_kav_persons_instructors|Instructors and Coordinators|4|0|N",
+                          "tbl_kav_rptreq_rpt_steps||0|0|N", "tbl_kav_rptreq_steps||0|0|N"));
+  EXPECT_NO_THROW(db.TableDefs().Item("tbl_kav_courses").Fields().Item("course_refresher_period"));
   EXPECT_EQ(db.TableDefs().Item("tbl_kav_courses").Fields().Item(8).Name(),
             "course_refresher_period");
 
@@ -168,40 +169,42 @@ TEST_F(DriverTest, CleanRunCompletesAndAppliesTheDataPhase) {
                 ::testing::IsEmpty())
         << old_code;
   }
-  EXPECT_THAT(Rows(db, "Select tbl_kav_jobs_skills.job_risk_type, "
-                       "tbl_kav_jobs_skills.job_title, tbl_kav_jobs_skills.job_active_date "
-                       "from tbl_kav_jobs_skills WHERE tbl_kav_jobs_skills.job_code in "
-                       "('FUM1','PIO1','PIO2','PIOF','SOFR','LTAN');"),
+  EXPECT_THAT(Rows(db,
+                   "Select tbl_kav_jobs_skills.job_risk_type, "
+                   "tbl_kav_jobs_skills.job_title, tbl_kav_jobs_skills.job_active_date "
+                   "from tbl_kav_jobs_skills WHERE tbl_kav_jobs_skills.job_code in "
+                   "('FUM1','PIO1','PIO2','PIOF','SOFR','LTAN');"),
               ElementsAre("WF|Fire Use Manager Type 1|1/1/2006",
                           "WF|Public Information Officer Type 1|1/1/2006",
                           "WF|Public Information Officer Type 2|1/1/2006",
-                          "WF|Public Information Officer|1/1/2006",
-                          "WF|Safety Officer|1/1/2006",
+                          "WF|Public Information Officer|1/1/2006", "WF|Safety Officer|1/1/2006",
                           "WF|Long Term Fire Analyst|1/1/1998"));
   std::vector<std::string> expired =
-      Rows(db, "Select tbl_kav_persons_quals.pq_qual_code, "
-               "tbl_kav_persons_quals.pq_qual_risk_type, "
-               "tbl_kav_persons_quals.pq_comments from tbl_kav_persons_quals WHERE "
-               "tbl_kav_persons_quals.pq_comments = "
-               "'Expriration date set by ZURA5 Update';");
+      Rows(db,
+           "Select tbl_kav_persons_quals.pq_qual_code, "
+           "tbl_kav_persons_quals.pq_qual_risk_type, "
+           "tbl_kav_persons_quals.pq_comments from tbl_kav_persons_quals WHERE "
+           "tbl_kav_persons_quals.pq_comments = "
+           "'Expriration date set by ZURA5 Update';");
   EXPECT_FALSE(expired.empty());
   for (const std::string& row : expired) {
-    EXPECT_THAT(row, ::testing::AnyOf(HasSubstr("EMTB|WF"), HasSubstr("HEMG|WF"),
-                                      HasSubstr("HCWN|WF"), HasSubstr("IRIN|WF"),
-                                      HasSubstr("RXI1|WF")));
+    EXPECT_THAT(row,
+                ::testing::AnyOf(HasSubstr("EMTB|WF"), HasSubstr("HEMG|WF"), HasSubstr("HCWN|WF"),
+                                 HasSubstr("IRIN|WF"), HasSubstr("RXI1|WF")));
   }
   // IRIN held under another risk type keeps its expiry date.
-  EXPECT_THAT(Rows(db, "Select tbl_kav_persons_quals.pq_expiration_date from "
-                       "tbl_kav_persons_quals WHERE "
-                       "tbl_kav_persons_quals.pq_qual_code = 'IRIN' and "
-                       "tbl_kav_persons_quals.pq_qual_risk_type = 'RX';"),
+  EXPECT_THAT(Rows(db,
+                   "Select tbl_kav_persons_quals.pq_expiration_date from "
+                   "tbl_kav_persons_quals WHERE "
+                   "tbl_kav_persons_quals.pq_qual_code = 'IRIN' and "
+                   "tbl_kav_persons_quals.pq_qual_risk_type = 'RX';"),
               ::testing::Each("12/31/2009"));
   db.Close();
 
   boxes.Clear();
   RunDatabaseUpdate(mdb);
-  EXPECT_THAT(boxes.boxes(), ElementsAre(Box("This database has already been updated",
-                                             0, "", ui::vbHourglass)));
+  EXPECT_THAT(boxes.boxes(),
+              ElementsAre(Box("This database has already been updated", 0, "", ui::vbHourglass)));
 }
 
 TEST_F(DriverTest, TraceListsTheFortyCorrectionsAsWritten) {
@@ -233,20 +236,25 @@ struct GateCase {
 
 TEST_F(DriverTest, VersionGate) {
   const std::vector<GateCase> cases = {
-      {"already", dao::Value("v5.0"),
+      {"already",
+       dao::Value("v5.0"),
        {Box("This database has already been updated", 0, "", ui::vbHourglass)}},
       // The comparison ignores letter case.
-      {"already, capital V", dao::Value("V5.0"),
+      {"already, capital V",
+       dao::Value("V5.0"),
        {Box("This database has already been updated", 0, "", ui::vbHourglass)}},
-      {"trailing blank", dao::Value("v4.0 "),
-       {Box("This database is v4.0  Please select a v4.0 database to be updated", 0,
-            "", ui::vbHourglass)}},
-      {"empty text", dao::Value(""),
+      {"trailing blank",
+       dao::Value("v4.0 "),
+       {Box("This database is v4.0  Please select a v4.0 database to be updated", 0, "",
+            ui::vbHourglass)}},
+      {"empty text",
+       dao::Value(""),
        {Box("This database is  Please select a v4.0 database to be updated", 0, "",
             ui::vbHourglass)}},
-      {"other version", dao::Value("v3.1"),
-       {Box("This database is v3.1 Please select a v4.0 database to be updated", 0,
-            "", ui::vbHourglass)}},
+      {"other version",
+       dao::Value("v3.1"),
+       {Box("This database is v3.1 Please select a v4.0 database to be updated", 0, "",
+            ui::vbHourglass)}},
   };
   for (const GateCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -363,8 +371,7 @@ TEST_F(DriverTest, StageFailureStopsTheUpdateAndARerunCompletes) {
   }
   ASSERT_GE(boxes.boxes().size(), 3u);
   EXPECT_EQ(boxes.boxes()[0],
-            Box(" 3051  :  The table is locked", 0, "UpdateMDB_Jobs_Training",
-                ui::vbHourglass));
+            Box(" 3051  :  The table is locked", 0, "UpdateMDB_Jobs_Training", ui::vbHourglass));
   EXPECT_EQ(boxes.boxes()[boxes.boxes().size() - 2], Box(kFailure, 16, "KAV Update"));
   EXPECT_EQ(boxes.boxes().back(), Box(" 0  :  "));
   // No later stage ran, and the version still reads v4.0.
@@ -373,8 +380,9 @@ TEST_F(DriverTest, StageFailureStopsTheUpdateAndARerunCompletes) {
     EXPECT_NE(line, "OPEN\ttbl_kav_version_info ");
   }
   dao::Database db = OpenForCheck(mdb);
-  EXPECT_THAT(Rows(db, "Select tbl_kav_version_info.kav_database_version from "
-                       "tbl_kav_version_info;"),
+  EXPECT_THAT(Rows(db,
+                   "Select tbl_kav_version_info.kav_database_version from "
+                   "tbl_kav_version_info;"),
               ElementsAre("v4.0"));
   db.Close();
 
@@ -387,9 +395,9 @@ TEST_F(DriverTest, StageFailureStopsTheUpdateAndARerunCompletes) {
 
 struct WorkgroupCase {
   const char* name;
-  std::string mdb;                  // relative to the temporary directory
-  std::vector<std::string> files;   // files made there
-  std::vector<std::string> dirs;    // directories made there
+  std::string mdb;                 // relative to the temporary directory
+  std::vector<std::string> files;  // files made there
+  std::vector<std::string> dirs;   // directories made there
   std::optional<std::string> found;
 };
 
@@ -399,8 +407,11 @@ TEST(WorkgroupFile, DerivedFromTheFirstMdbInThePath) {
       {"upper-case second", "KAV.MDB", {"KAV.MDW"}, {}, "KAV.MDW"},
       {"mixed case mdb", "Kav.Mdb", {"Kav.mdw"}, {}, "Kav.mdw"},
       {"other case of the name does not count", "KAV.MDB", {"kav.mdw"}, {}, std::nullopt},
-      {"first .mdb counts, even in a directory", "old.mdb files/KAV.MDB",
-       {"old.mdw", "old.mdb files/KAV.mdw"}, {"old.mdb files"}, "old.mdw"},
+      {"first .mdb counts, even in a directory",
+       "old.mdb files/KAV.MDB",
+       {"old.mdw", "old.mdb files/KAV.mdw"},
+       {"old.mdb files"},
+       "old.mdw"},
       {"a directory is no file", "KAV.MDB", {"KAV.MDW"}, {"KAV.mdw"}, "KAV.MDW"},
       {"a hidden file is no file", ".KAV.MDB", {".KAV.mdw"}, {}, std::nullopt},
       {"neither", "KAV.MDB", {}, {}, std::nullopt},

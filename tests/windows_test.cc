@@ -122,8 +122,7 @@ class WindowsTest : public ::testing::Test {
   // action did.  Until that window is up, the check is made again at each
   // turn of the event loop; a check still waiting when the test ends is
   // dropped with it.
-  void WhenModal(const std::string& title, std::function<void(QWidget*)> action,
-                 int turns = 1000) {
+  void WhenModal(const std::string& title, std::function<void(QWidget*)> action, int turns = 1000) {
     QTimer::singleShot(0, &checks, [=, this] {
       QWidget* modal = QApplication::activeModalWidget();
       if (modal == nullptr || modal->windowTitle().toStdString() != title) {
@@ -228,6 +227,7 @@ TEST_F(WindowsTest, KeysInTheDirectoryListMoveTheHighlightAndOnlyEnterOpens) {
     std::string highlighted;  // the entry highlighted afterwards, "" for none
     std::string path;         // the open directory afterwards
   };
+  // clang-format off
   const std::vector<Case> cases = {
       {"Down highlights a subdirectory", {{Qt::Key_Down}}, 1, alpha, folder.path()},
       {"Up highlights the parent", {{Qt::Key_Up}}, 1, parent, folder.path()},
@@ -239,6 +239,7 @@ TEST_F(WindowsTest, KeysInTheDirectoryListMoveTheHighlightAndOnlyEnterOpens) {
        {{Qt::Key_Down}, {Qt::Key_Space, Qt::ControlModifier}, {Qt::Key_Return}}, 2, "",
        folder.path()},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     frmImport form;
@@ -276,7 +277,8 @@ TEST_F(WindowsTest, FocusOpensOnTheLowestTabIndexAndTabFollowsTheIndexes) {
       {"Tab", {{Qt::Key_Tab}}, "cmdCancel"},
       {"Tab twice", {{Qt::Key_Tab}, {Qt::Key_Tab}}, "drvDrives"},
       {"Tab three times", {{Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}}, "filFiles"},
-      {"Tab four times", {{Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}},
+      {"Tab four times",
+       {{Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}},
        "dirDirectories"},
       {"Tab five times",
        {{Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}},
@@ -287,8 +289,10 @@ TEST_F(WindowsTest, FocusOpensOnTheLowestTabIndexAndTabFollowsTheIndexes) {
     SCOPED_TRACE(c.name);
     frmImport form;
     const std::vector<std::pair<std::string, QWidget*>> controls = {
-        {"cmdSelect", form.cmdSelect.widget()},   {"cmdCancel", form.cmdCancel.widget()},
-        {"drvDrives", form.drvDrives.widget()},   {"filFiles", form.filFiles.widget()},
+        {"cmdSelect", form.cmdSelect.widget()},
+        {"cmdCancel", form.cmdCancel.widget()},
+        {"drvDrives", form.drvDrives.widget()},
+        {"filFiles", form.filFiles.widget()},
         {"dirDirectories", form.dirDirectories.widget()}};
     Show(form, [&](QWidget*) {
       Press(c.keys);
@@ -322,7 +326,8 @@ TEST_F(WindowsTest, EnterAndSpacePressTheFocusedButtonAndEscapeDoesNothing) {
       {"keypad Enter on Cancel", {{Qt::Key_Tab}, {Qt::Key_Enter, Qt::KeypadModifier}}, false},
       {"Space on Cancel", {{Qt::Key_Tab}, {Qt::Key_Space}}, false},
       {"Escape", {{Qt::Key_Escape}}, true},
-      {"Escape in the file list", {{Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Escape}},
+      {"Escape in the file list",
+       {{Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Tab}, {Qt::Key_Escape}},
        true},
   };
   for (const Case& c : cases) {
@@ -377,8 +382,8 @@ TEST_F(WindowsTest, KeysOnTheStartWindow) {
 
 TEST_F(WindowsTest, BoxTextsAreShownAsPlainText) {
   ui::QtMessageBoxes real_boxes;
-  for (const std::string text : {" 3022  :  <i>bad</i>    here",
-                                 "The database reads <b>v3.9</b> &amp; not v4.0."}) {
+  for (const std::string text :
+       {" 3022  :  <i>bad</i>    here", "The database reads <b>v3.9</b> &amp; not v4.0."}) {
     SCOPED_TRACE(text);
     QLabel* label = nullptr;
     std::string shown;

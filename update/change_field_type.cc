@@ -25,7 +25,6 @@
 
 namespace {
 
-
 struct SavedRelationField {
   std::string name;
   long attributes;
@@ -42,8 +41,7 @@ struct SavedIndexField {
   long attributes;
 };
 
-void SaveRelationInfo(const dao::Relation& relation,
-                      std::vector<SavedRelationField>& saved) {
+void SaveRelationInfo(const dao::Relation& relation, std::vector<SavedRelationField>& saved) {
   dao::FieldCollection fields = relation.Fields();
   for (int i = 0; i < fields.Count(); ++i) {
     dao::Field f = fields.Item(i);
@@ -107,9 +105,8 @@ bool FieldExists(const dao::TableDef& td, const std::string& name) {
 
 }  // namespace
 
-void ChangeFieldType(dao::Database& db, const std::string& sTable,
-                     const std::string& sField, int iType, long lSize,
-                     bool bAllowZeroLength, bool bNotRequired,
+void ChangeFieldType(dao::Database& db, const std::string& sTable, const std::string& sField,
+                     int iType, long lSize, bool bAllowZeroLength, bool bNotRequired,
                      long lAttributes) {
   std::vector<SavedRelationField> colRelationInfo;
   std::vector<SavedIndexField> colIndexInfo;
@@ -260,8 +257,7 @@ void ChangeFieldType(dao::Database& db, const std::string& sTable,
             sDetail = "Adding relation " + building.Name();
             db.Relations().Append(building);
           }
-          building = db.CreateRelation(row.name, row.table, row.foreign_table,
-                                       row.attributes);
+          building = db.CreateRelation(row.name, row.table, row.foreign_table, row.attributes);
         }
         fld = building.CreateField(row.field);
         fld.SetForeignName(row.foreign_name);
@@ -281,12 +277,11 @@ void ChangeFieldType(dao::Database& db, const std::string& sTable,
     const std::vector<kav::Error>& errors = dao::DBEngine::Instance().Errors();
     if (errors.empty()) {
       const auto* error = dynamic_cast<const kav::Error*>(&failure);
-      text += "\r\nError " + std::to_string(error ? error->number() : 51) + " " +
-              failure.what();
+      text += "\r\nError " + std::to_string(error ? error->number() : 51) + " " + failure.what();
     } else {
       for (const kav::Error& e : errors) {
-        text += "\r\nError " + std::to_string(e.number()) + " (" + e.source() + ") " +
-                e.description();
+        text +=
+            "\r\nError " + std::to_string(e.number()) + " (" + e.source() + ") " + e.description();
       }
     }
     // Release, then leave: `transactions` rolls back the inner transaction

@@ -21,7 +21,7 @@ using Term = std::pair<const char*, const char*>;
 
 struct Correction {
   const char* table;
-  std::vector<Term> set;    // empty for a DELETE
+  std::vector<Term> set;  // empty for a DELETE
   std::vector<Term> where;
   // Two corrections write one blank before "=" in their assignment where
   // every other writes two.
@@ -47,8 +47,7 @@ std::string CorrectionText(const Correction& c) {
   for (size_t i = 0; i < c.where.size(); ++i) {
     if (i > 0) text += " and ";
     const std::string value = c.where[i].second;
-    text += table + "." + c.where[i].first +
-            (value.front() == '(' ? " in " : " = ") + value;
+    text += table + "." + c.where[i].first + (value.front() == '(' ? " in " : " = ") + value;
   }
   return text + ";";
 }
@@ -57,8 +56,7 @@ constexpr const char* kSkills = "tbl_kav_jobs_skills";
 constexpr const char* kQuals = "tbl_kav_persons_quals";
 constexpr const char* kExpiryComment = "'Expriration date set by ZURA5 Update'";
 
-Correction Fitness(const char* value, const char* code, const char* risk,
-                   bool one_blank = false) {
+Correction Fitness(const char* value, const char* code, const char* risk, bool one_blank = false) {
   return {kSkills,
           {{"job_fitness_requirement", value}},
           {{"job_code", code}, {"job_risk_type", risk}},
@@ -78,13 +76,10 @@ Correction Expire(const char* code) {
 }
 
 Correction Retitle(const char* title, const char* code) {
-  return {kSkills,
-          {{"job_title", title}},
-          {{"job_code", code}, {"job_risk_type", "'WF'"}}};
+  return {kSkills, {{"job_title", title}}, {{"job_code", code}, {"job_risk_type", "'WF'"}}};
 }
 
-Correction Recode(const char* title, const char* code, const char* old_code,
-                  const char* old_risk) {
+Correction Recode(const char* title, const char* code, const char* old_code, const char* old_risk) {
   return {kSkills,
           {{"job_title", title},
            {"job_code", code},
@@ -114,9 +109,7 @@ std::vector<Step> BuildCorrections() {
       Retitle("'Finance/Administrative Section Chief Type 2'", "'FSC2'"),
       // FUMA's old prerequisites go just before FUMA is recoded: the
       // training rows under 'WF', the experience rows under 'RX'.
-      {"tbl_kav_jobs_prereq_training",
-       {},
-       {{"jpt_job_code", "'FUMA'"}, {"jpt_risk_type", "'WF'"}}},
+      {"tbl_kav_jobs_prereq_training", {}, {{"jpt_job_code", "'FUMA'"}, {"jpt_risk_type", "'WF'"}}},
       {"tbl_kav_jobs_prereq_experiences",
        {},
        {{"jpe_job_code", "'FUMA'"}, {"jpe_risk_type", "'RX'"}}},
@@ -128,9 +121,7 @@ std::vector<Step> BuildCorrections() {
       Retire("'HCWN'"),
       Expire("'HEMG'"),
       Expire("'HCWN'"),
-      {kSkills,
-       {{"job_risk_type", "'WF'"}},
-       {{"job_code", "'LTAN'"}, {"job_risk_type", "'RX'"}}},
+      {kSkills, {{"job_risk_type", "'WF'"}}, {{"job_code", "'LTAN'"}, {"job_risk_type", "'RX'"}}},
       Retitle("'Personnel Time Recorder'", "'PTRC'"),
       Retire("('IRIN','RXI1','RXI2')"),
       Fitness("'L'", "('RXB1')", "'RX'"),

@@ -36,16 +36,12 @@ namespace {
 using DriverRule = bool (*)(const kav::Error& error);
 
 // The schema phase's rule: 3191, the field exists.
-bool SkipExistingField(const kav::Error& error) {
-  return error.number() == dao::kErrFieldExists;
-}
+bool SkipExistingField(const kav::Error& error) { return error.number() == dao::kErrFieldExists; }
 
 // The data phase's rule, from the registration rows to the version stamp,
 // stage calls included: the duplicate key, which every stage passes over
 // too.
-bool SkipDuplicateKey(const kav::Error& error) {
-  return stages::IsPassedOver(error);
-}
+bool SkipDuplicateKey(const kav::Error& error) { return stages::IsPassedOver(error); }
 
 // Runs one operation under `rule`: returns when it succeeded or the rule
 // passes over its error, raises otherwise.
@@ -165,8 +161,7 @@ void RunDatabaseUpdate(std::string path) {
       if (kav::EqualsIgnoringCase(text, "v5.0")) {
         refusal = "This database has already been updated";
       } else if (!kav::EqualsIgnoringCase(text, "v4.0")) {
-        refusal = "This database is " + text +
-                  " Please select a v4.0 database to be updated";
+        refusal = "This database is " + text + " Please select a v4.0 database to be updated";
       }
       if (refusal) {
         ui::MsgBox(*refusal);
@@ -198,8 +193,8 @@ void RunDatabaseUpdate(std::string path) {
                               Retyping{"tbl_kav_jet_ports", "jet_port_abbrev", 4, false},
                               Retyping{"tbl_kav_training_scheduled", "ts_comment", 255, true}}) {
       RunUnder(SkipExistingField, [&] {
-        ChangeFieldType(gdbUpdate, r.table, r.field, dao::dbText, r.size,
-                        r.allow_zero_length, /*bNotRequired=*/true,
+        ChangeFieldType(gdbUpdate, r.table, r.field, dao::dbText, r.size, r.allow_zero_length,
+                        /*bNotRequired=*/true,
                         /*lAttributes=*/0);
       });
     }
@@ -212,9 +207,8 @@ void RunDatabaseUpdate(std::string path) {
       stages::RunSteps(gdbUpdate, kav::update::CorrectionSteps(), locals,
                        StepHandler(SkipDuplicateKey), bFailed);
       for (void (*stage)(bool&) :
-           {UpdateMDB_Jobs_Training1, UpdateMDB_Jobs_Training2,
-            UpdateMDB_Jobs_Experience1, UpdateMDB_Jobs_Experience2,
-            UpdateMDB_Jobs_Experience3, UpdateMDB_Jobs_Currency}) {
+           {UpdateMDB_Jobs_Training1, UpdateMDB_Jobs_Training2, UpdateMDB_Jobs_Experience1,
+            UpdateMDB_Jobs_Experience2, UpdateMDB_Jobs_Experience3, UpdateMDB_Jobs_Currency}) {
         if (!(stages_ok = kav::update::CallStage(stage, bFailed))) break;
       }
     }
@@ -227,9 +221,8 @@ void RunDatabaseUpdate(std::string path) {
     // Version stamp.  The database object opened first is not closed; only
     // the reference to it is replaced.
     RunUnder(SkipDuplicateKey, [&] { gdbUpdate = gwsUpdate.OpenDatabase(gsMdbPath); });
-    RunUnder(SkipDuplicateKey, [&] {
-      rs = gdbUpdate.OpenRecordset("tbl_kav_version_info ", dao::dbOpenTable);
-    });
+    RunUnder(SkipDuplicateKey,
+             [&] { rs = gdbUpdate.OpenRecordset("tbl_kav_version_info ", dao::dbOpenTable); });
     RunUnder(SkipDuplicateKey, [&] { rs.Edit(); });
     RunUnder(SkipDuplicateKey, [&] { rs.Fields(0).SetValue("v5.0"); });
     RunUnder(SkipDuplicateKey, [&] {

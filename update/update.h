@@ -18,9 +18,8 @@ void RunDatabaseUpdate(std::string path);
 // size lSize (0: the type's default), the other properties as given.
 // Raises kav::Error 55555 (source "ChangeFieldType") describing the step
 // that failed.
-void ChangeFieldType(dao::Database& db, const std::string& sTable,
-                     const std::string& sField, int iType, long lSize,
-                     bool bAllowZeroLength, bool bNotRequired,
+void ChangeFieldType(dao::Database& db, const std::string& sTable, const std::string& sField,
+                     int iType, long lSize, bool bAllowZeroLength, bool bNotRequired,
                      long lAttributes);
 
 namespace kav::update {

@@ -62,7 +62,7 @@ enum : long {
 
 // Error numbers the callers rely on.
 enum : long {
-  kErrObjectNotSet = 91,          // a handle that refers to nothing
+  kErrObjectNotSet = 91,  // a handle that refers to nothing
   kErrNoCurrentRecord = 3021,
   kErrUpdateWithoutEdit = 3020,
   kErrDuplicateKey = 3022,
@@ -70,7 +70,7 @@ enum : long {
   kErrWorkgroupMissing = 3028,
   kErrBadAccount = 3029,
   kErrNoPermission = 3033,
-  kErrTooFewParameters = 3061,   // unknown column name in SQL
+  kErrTooFewParameters = 3061,  // unknown column name in SQL
   kErrTableNotFound = 3078,
   kErrFieldTooSmall = 3163,
   kErrFieldExists = 3191,
@@ -135,8 +135,7 @@ class Field {
  private:
   friend struct internal::Access;
   friend struct internal::FieldOwner;
-  explicit Field(std::shared_ptr<internal::FieldImpl> impl)
-      : impl_(std::move(impl)) {}
+  explicit Field(std::shared_ptr<internal::FieldImpl> impl) : impl_(std::move(impl)) {}
   std::shared_ptr<internal::FieldImpl> impl_;
 };
 
@@ -146,8 +145,8 @@ class Field {
 class FieldCollection {
  public:
   int Count() const;
-  Field Item(int index) const;                 // 3265 when out of range
-  Field Item(const std::string& name) const;   // 3265 when unknown
+  Field Item(int index) const;                // 3265 when out of range
+  Field Item(const std::string& name) const;  // 3265 when unknown
   // 3191 when a field of that name exists.  A table field is added to the
   // table at once, its column holding Null in every row.
   void Append(const Field& field);
@@ -191,8 +190,7 @@ class Index {
   friend struct internal::Access;
   friend struct internal::FieldOwner;
   friend class IndexCollection;
-  explicit Index(std::shared_ptr<internal::IndexImpl> impl)
-      : impl_(std::move(impl)) {}
+  explicit Index(std::shared_ptr<internal::IndexImpl> impl) : impl_(std::move(impl)) {}
   std::shared_ptr<internal::IndexImpl> impl_;
 };
 
@@ -234,8 +232,7 @@ class TableDef {
   friend class TableDefCollection;
   friend class IndexCollection;
   friend class Database;
-  explicit TableDef(std::shared_ptr<internal::TableDefImpl> impl)
-      : impl_(std::move(impl)) {}
+  explicit TableDef(std::shared_ptr<internal::TableDefImpl> impl) : impl_(std::move(impl)) {}
   std::shared_ptr<internal::TableDefImpl> impl_;
 };
 
@@ -255,8 +252,7 @@ class TableDefCollection {
  private:
   friend struct internal::Access;
   friend class Database;
-  explicit TableDefCollection(std::shared_ptr<internal::DatabaseImpl> db)
-      : db_(std::move(db)) {}
+  explicit TableDefCollection(std::shared_ptr<internal::DatabaseImpl> db) : db_(std::move(db)) {}
   std::shared_ptr<internal::DatabaseImpl> db_;
 };
 
@@ -288,8 +284,7 @@ class Relation {
   friend struct internal::FieldOwner;
   friend class RelationCollection;
   friend class Database;
-  explicit Relation(std::shared_ptr<internal::RelationImpl> impl)
-      : impl_(std::move(impl)) {}
+  explicit Relation(std::shared_ptr<internal::RelationImpl> impl) : impl_(std::move(impl)) {}
   std::shared_ptr<internal::RelationImpl> impl_;
 };
 
@@ -308,8 +303,7 @@ class RelationCollection {
  private:
   friend struct internal::Access;
   friend class Database;
-  explicit RelationCollection(std::shared_ptr<internal::DatabaseImpl> db)
-      : db_(std::move(db)) {}
+  explicit RelationCollection(std::shared_ptr<internal::DatabaseImpl> db) : db_(std::move(db)) {}
   std::shared_ptr<internal::DatabaseImpl> db_;
 };
 
@@ -364,7 +358,7 @@ class Recordset {
   void Update(int type = dbUpdateRegular, bool force = false);
   void CancelUpdate();
   void Close();
-  RecordsetField Fields(int index) const;               // 3265 out of range
+  RecordsetField Fields(int index) const;                // 3265 out of range
   RecordsetField Fields(const std::string& name) const;  // 3265 unknown
   int FieldCount() const;
   bool IsEOF() const;
@@ -375,8 +369,7 @@ class Recordset {
  private:
   friend struct internal::Access;
   friend class Database;
-  explicit Recordset(std::shared_ptr<internal::RecordsetImpl> impl)
-      : impl_(std::move(impl)) {}
+  explicit Recordset(std::shared_ptr<internal::RecordsetImpl> impl) : impl_(std::move(impl)) {}
   std::shared_ptr<internal::RecordsetImpl> impl_;
 };
 
@@ -407,8 +400,7 @@ class Database {
   RelationCollection Relations() const;
   TableDef CreateTableDef(const std::string& name);
   Relation CreateRelation(const std::string& name, const std::string& table,
-                          const std::string& foreign_table,
-                          long attributes = 0);
+                          const std::string& foreign_table, long attributes = 0);
 
   // The workspace the database was opened in; its transactions cover it.
   Workspace ParentWorkspace() const;
@@ -424,8 +416,7 @@ class Database {
   friend class Workspace;
   friend class TableDefCollection;
   friend class RelationCollection;
-  explicit Database(std::shared_ptr<internal::DatabaseImpl> impl)
-      : impl_(std::move(impl)) {}
+  explicit Database(std::shared_ptr<internal::DatabaseImpl> impl) : impl_(std::move(impl)) {}
   std::shared_ptr<internal::DatabaseImpl> impl_;
 };
 
@@ -461,8 +452,7 @@ class Workspace {
  private:
   friend struct internal::Access;
   friend class DBEngine;
-  explicit Workspace(std::shared_ptr<internal::WorkspaceImpl> impl)
-      : impl_(std::move(impl)) {}
+  explicit Workspace(std::shared_ptr<internal::WorkspaceImpl> impl) : impl_(std::move(impl)) {}
   std::shared_ptr<internal::WorkspaceImpl> impl_;
 };
 

@@ -58,14 +58,10 @@ void Raise(long number, const std::string& description) {
   throw kav::Error(number, description, g_source);
 }
 
-void RaiseNothing() {
-  Raise(kErrObjectNotSet, "Object variable or With block variable not set.");
-}
+void RaiseNothing() { Raise(kErrObjectNotSet, "Object variable or With block variable not set."); }
 
 // Names fold ASCII letters only, like the stored keys: "fuma" is "FUMA".
-bool SameName(const std::string& a, const std::string& b) {
-  return kav::EqualsIgnoringCase(a, b);
-}
+bool SameName(const std::string& a, const std::string& b) { return kav::EqualsIgnoringCase(a, b); }
 
 std::string QuoteName(const std::string& name) {
   std::string out = "\"";
@@ -94,8 +90,8 @@ long CharacterCount(const std::string& utf8) {
 }
 
 bool IsFieldType(int type) {
-  return type == dbBoolean || type == dbInteger || type == dbLong ||
-         type == dbDouble || type == dbDate || type == dbText;
+  return type == dbBoolean || type == dbInteger || type == dbLong || type == dbDouble ||
+         type == dbDate || type == dbText;
 }
 
 long DefaultSize(int type) {
@@ -184,14 +180,12 @@ void RaiseSqlite(sqlite3* db, int rc) {
   switch (rc & 0xFF) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      Raise(kErrLocked,
-            "The database file is locked by another connection; try again later.");
+      Raise(kErrLocked, "The database file is locked by another connection; try again later.");
     case SQLITE_READONLY:
       Raise(kErrNotUpdatable, "The database or object is read-only.");
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
-      Raise(kErrUnrecognizedFormat,
-            "The file is not a database of this engine, or it is damaged.");
+      Raise(kErrUnrecognizedFormat, "The file is not a database of this engine, or it is damaged.");
     default:
       Raise(kErrGeneric, "Database engine error: " + message);
   }
@@ -203,8 +197,7 @@ void Exec(sqlite3* db, const std::string& sql) {
 }
 
 Statement::Statement(sqlite3* db, const std::string& sql) : db_(db) {
-  int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_,
-                              nullptr);
+  int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
   if (rc != SQLITE_OK) RaiseSqlite(db, sqlite3_extended_errcode(db));
 }
 
@@ -223,8 +216,7 @@ Statement& Statement::Bind(int index, int64_t value) {
 }
 
 Statement& Statement::Bind(int index, const std::string& value) {
-  sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()),
-                    SQLITE_TRANSIENT);
+  sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
   return *this;
 }
 
@@ -612,8 +604,8 @@ void ChangeSchema(DatabaseImpl& db, const std::function<void()>& change) {
     CreateRelationTriggers(db);
     Exec(db.conn, "RELEASE daosys_schema");
   } catch (...) {
-    sqlite3_exec(db.conn, "ROLLBACK TO daosys_schema; RELEASE daosys_schema", nullptr,
-                 nullptr, nullptr);
+    sqlite3_exec(db.conn, "ROLLBACK TO daosys_schema; RELEASE daosys_schema", nullptr, nullptr,
+                 nullptr);
     db.SchemaChanged();
     throw;
   }
@@ -676,8 +668,8 @@ sqlite3* OpenConnection(const std::string& path, int flags) {
 // commits stay fast, and a killed process leaves an intact file.
 void SetConnectionModes(sqlite3* conn) {
   sqlite3_exec(conn, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-  sqlite3_exec(conn, "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=OFF", nullptr,
-               nullptr, nullptr);
+  sqlite3_exec(conn, "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=OFF", nullptr, nullptr,
+               nullptr);
 }
 
 std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& ws) {
@@ -699,16 +691,15 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
   }
   // A file marked read-only is opened read-only, also for a user (root)
   // whom the permission bits would not stop: every write then fails 3027.
-  const bool read_only = ::access(path.c_str(), W_OK) != 0 ||
-                         (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  const bool read_only =
+      ::access(path.c_str(), W_OK) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
   auto db = std::make_shared<DatabaseImpl>();
   db->path = path;
   db->conn = OpenConnection(path, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
   std::optional<std::string> workgroup_id;
   std::string owner;
   try {
-    Statement id(db->conn,
-                 "SELECT format, workgroup_id, owner FROM daosys_database WHERE id = 1");
+    Statement id(db->conn, "SELECT format, workgroup_id, owner FROM daosys_database WHERE id = 1");
     if (!id.Step() || id.Text(0) != kFormat) throw 0;
     if (!id.IsNull(1)) workgroup_id = id.Text(1);
     owner = id.Text(2);
@@ -719,9 +710,8 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
   }
   if (workgroup_id && (ws.workgroup_id != workgroup_id || !SameName(owner, ws.user))) {
     db->CloseConnection();
-    Raise(kErrNoPermission,
-          "You do not have permission to open '" + path +
-              "': it belongs to another workgroup or another owner.");
+    Raise(kErrNoPermission, "You do not have permission to open '" + path +
+                                "': it belongs to another workgroup or another owner.");
   }
   // The keys and rules the catalog names must be in the file: a table
   // rebuilt by another program may have lost the unique index that refuses
@@ -744,8 +734,7 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
   return db;
 }
 
-void Register(const std::shared_ptr<WorkspaceImpl>& ws,
-              const std::shared_ptr<DatabaseImpl>& db) {
+void Register(const std::shared_ptr<WorkspaceImpl>& ws, const std::shared_ptr<DatabaseImpl>& db) {
   db->workspace = ws->core;
   ws->core->databases.push_back(db);
   ws->open.push_back(db);
@@ -842,8 +831,8 @@ Workspace DBEngine::CreateWorkspace(const std::string& name, const std::string& 
 Workspace DBEngine::Workspaces(int index) {
   return RunOther("Workspaces", "DAO.DBEngine", [&] {
     if (index != 0) {
-      Raise(kErrItemNotFound, "Item not found in this collection: workspace " +
-                                  std::to_string(index) + ".");
+      Raise(kErrItemNotFound,
+            "Item not found in this collection: workspace " + std::to_string(index) + ".");
     }
     return Access::MakeWorkspace(state_->default_workspace);
   });

@@ -41,13 +41,13 @@ const TableSchema& FindStatementTable(const Schema& schema, const std::string& n
 const FieldDef& FindColumn(const TableSchema& t, const sql::ColumnRef& c) {
   const std::string shown = c.table.empty() ? c.column : c.table + "." + c.column;
   if (!c.table.empty() && !SameName(c.table, t.name)) {
-    Raise(kErrTooFewParameters, "Too few parameters: '" + shown +
-                                    "' is not a column of table '" + t.name + "'.");
+    Raise(kErrTooFewParameters,
+          "Too few parameters: '" + shown + "' is not a column of table '" + t.name + "'.");
   }
   const FieldDef* f = t.FindField(c.column);
   if (f == nullptr) {
-    Raise(kErrTooFewParameters, "Too few parameters: '" + shown +
-                                    "' is not a column of table '" + t.name + "'.");
+    Raise(kErrTooFewParameters,
+          "Too few parameters: '" + shown + "' is not a column of table '" + t.name + "'.");
   }
   return *f;
 }
@@ -91,8 +91,8 @@ Where BuildWhere(const TableSchema& t, const std::vector<sql::Condition>& condit
       try {
         where.values.push_back(ConvertToFieldType(LiteralValue(literal, now), f.type));
       } catch (const kav::Error&) {
-        Raise(kErrCriteriaMismatch, "Data type mismatch in criteria expression: '" +
-                                        literal.text + "' for column '" + f.name + "'.");
+        Raise(kErrCriteriaMismatch, "Data type mismatch in criteria expression: '" + literal.text +
+                                        "' for column '" + f.name + "'.");
       }
     }
     where.sql += where.sql.empty() ? " WHERE " : " AND ";
@@ -102,8 +102,7 @@ Where BuildWhere(const TableSchema& t, const std::vector<sql::Condition>& condit
 }
 
 std::vector<int64_t> MatchingRows(DatabaseImpl& db, const TableSchema& t, const Where& where) {
-  Statement st(db.conn, "SELECT rowid FROM " + QuoteName(t.name) + where.sql +
-                            " ORDER BY rowid");
+  Statement st(db.conn, "SELECT rowid FROM " + QuoteName(t.name) + where.sql + " ORDER BY rowid");
   for (size_t i = 0; i < where.values.size(); ++i) {
     st.BindValue(static_cast<int>(i + 1), where.values[i]);
   }
@@ -174,9 +173,8 @@ bool OnlyRelationTriggers(DatabaseImpl& db, const Schema& schema) {
   Statement st(db.conn, db.Cached("SELECT name, sql FROM sqlite_master WHERE type = 'trigger'"));
   while (st.Step()) {
     const std::string name = st.Text(0), sql = st.Text(1);
-    if (std::none_of(ours.begin(), ours.end(), [&](const RelationTrigger& t) {
-          return t.name == name && t.sql == sql;
-        })) {
+    if (std::none_of(ours.begin(), ours.end(),
+                     [&](const RelationTrigger& t) { return t.name == name && t.sql == sql; })) {
       return false;
     }
   }
@@ -303,8 +301,8 @@ bool CopiesPass(DatabaseImpl& db, const TableSchema& t, const std::vector<Assign
           continue;
         }
         const int stored = scan.StoredType(column);
-        Value v = ValueForField(scan.ReadValue(column, t.fields[a.source].type),
-                                t.fields[a.target]);
+        Value v =
+            ValueForField(scan.ReadValue(column, t.fields[a.source].type), t.fields[a.target]);
         if (!BindsAsStored(scan, column, stored, v)) return false;
         check[a.target] = std::move(v);
         ++column;
@@ -331,8 +329,7 @@ bool CopiesPass(DatabaseImpl& db, const TableSchema& t, const std::vector<Assign
 // changes the same rows, so RecordsAffected is SQLite's count of changes
 // (no trigger adds to it).
 std::optional<long> UpdateSetBased(DatabaseImpl& db, const TableSchema& t,
-                                   const std::vector<Assignment>& assignments,
-                                   const Where& where) {
+                                   const std::vector<Assignment>& assignments, const Where& where) {
   try {
     if (std::any_of(assignments.begin(), assignments.end(),
                     [](const Assignment& a) { return a.source >= 0; }) &&
@@ -560,8 +557,8 @@ std::shared_ptr<RecordsetImpl> ReadRows(const std::shared_ptr<DatabaseImpl>& db,
   }
   // Every row is read now: the recordset holds no statement, and so no lock,
   // while it stays open.
-  Statement st(db->conn, "SELECT " + list + " FROM " + QuoteName(t.name) + where.sql +
-                             " ORDER BY rowid");
+  Statement st(db->conn,
+               "SELECT " + list + " FROM " + QuoteName(t.name) + where.sql + " ORDER BY rowid");
   for (size_t i = 0; i < where.values.size(); ++i) {
     st.BindValue(static_cast<int>(i + 1), where.values[i]);
   }
@@ -594,8 +591,7 @@ std::shared_ptr<RecordsetImpl> OpenQuery(const std::shared_ptr<DatabaseImpl>& db
   sql::Statement statement = sql::Parse(text);
   const auto* select = std::get_if<sql::SelectStatement>(&statement);
   if (select == nullptr) {
-    Raise(kErrInvalidOperation,
-          "Invalid operation: only a SELECT statement opens a recordset.");
+    Raise(kErrInvalidOperation, "Invalid operation: only a SELECT statement opens a recordset.");
   }
   std::shared_ptr<const Schema> schema = db->CurrentSchema();
   const TableSchema& t = FindStatementTable(*schema, select->table);

@@ -113,8 +113,8 @@ void Field::SetName(const std::string& name) {
       const FieldDef& current = FieldOf(t, f.field_id);
       const FieldDef* other = t.FindField(name);
       if (other != nullptr && other->id != current.id) {
-        Raise(kErrFieldExists, "The field '" + name + "' already exists in table '" +
-                                   t.name + "'.");
+        Raise(kErrFieldExists,
+              "The field '" + name + "' already exists in table '" + t.name + "'.");
       }
       if (current.name == name) return;
       Exec(db.conn, "ALTER TABLE " + QuoteName(t.name) + " RENAME COLUMN " +
@@ -151,8 +151,7 @@ void Field::SetSize(long size) {
 }
 
 bool Field::AllowZeroLength() const {
-  return RunQuiet("DAO.Field",
-                  [&] { return CurrentDef(FieldOrNothing(impl_)).allow_zero_length; });
+  return RunQuiet("DAO.Field", [&] { return CurrentDef(FieldOrNothing(impl_)).allow_zero_length; });
 }
 
 void Field::SetAllowZeroLength(bool allow) {

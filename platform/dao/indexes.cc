@@ -32,11 +32,11 @@ std::string IndexColumns(const TableSchema& table, const std::vector<IndexFieldD
   return out;
 }
 
-void CreatePhysicalIndex(DatabaseImpl& db, const TableSchema& table, int64_t id,
-                         bool unique, const std::vector<IndexFieldDef>& fields) {
+void CreatePhysicalIndex(DatabaseImpl& db, const TableSchema& table, int64_t id, bool unique,
+                         const std::vector<IndexFieldDef>& fields) {
   Exec(db.conn, std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX " +
-                    QuoteName(PhysicalIndexName(id)) + " ON " +
-                    QuoteName(table.name) + " (" + IndexColumns(table, fields) + ")");
+                    QuoteName(PhysicalIndexName(id)) + " ON " + QuoteName(table.name) + " (" +
+                    IndexColumns(table, fields) + ")");
 }
 
 }  // namespace
@@ -47,8 +47,8 @@ int64_t AddIndex(DatabaseImpl& db, int64_t table_id, const IndexDef& def) {
   std::shared_ptr<const Schema> schema = db.CurrentSchema();
   const TableSchema& table = TableOf(*schema, table_id);
   if (table.FindIndex(def.name) != nullptr) {
-    Raise(kErrIndexExists, "The index '" + def.name + "' already exists on table '" +
-                               table.name + "'.");
+    Raise(kErrIndexExists,
+          "The index '" + def.name + "' already exists on table '" + table.name + "'.");
   }
   if (def.fields.empty()) {
     Raise(kErrNoFields, "The index '" + def.name + "' has no fields.");
@@ -68,8 +68,8 @@ int64_t AddIndex(DatabaseImpl& db, int64_t table_id, const IndexDef& def) {
         same = same && other.fields[i].field_id == def.fields[i].field_id;
       }
       if (same) {
-        Raise(kErrIndexExists, "An index on those fields already exists on table '" +
-                                   table.name + "' ('" + other.name + "').");
+        Raise(kErrIndexExists, "An index on those fields already exists on table '" + table.name +
+                                   "' ('" + other.name + "').");
       }
     }
   }
@@ -79,11 +79,11 @@ int64_t AddIndex(DatabaseImpl& db, int64_t table_id, const IndexDef& def) {
       if (!where.empty()) where += " OR ";
       where += QuoteName(FieldOf(table, x.field_id).name) + " IS NULL";
     }
-    Statement nulls(db.conn, "SELECT 1 FROM " + QuoteName(table.name) + " WHERE " + where +
-                                 " LIMIT 1");
+    Statement nulls(db.conn,
+                    "SELECT 1 FROM " + QuoteName(table.name) + " WHERE " + where + " LIMIT 1");
     if (nulls.Step()) {
-      Raise(kErrNullInIndex, "The index '" + def.name +
-                                 "' cannot be built: a row holds Null in one of its fields.");
+      Raise(kErrNullInIndex,
+            "The index '" + def.name + "' cannot be built: a row holds Null in one of its fields.");
     }
   }
   Statement add(db.conn,
@@ -123,8 +123,8 @@ IndexDef ResolveIndex(const IndexImpl& impl, const TableSchema& table) {
   for (const std::shared_ptr<FieldImpl>& f : impl.fields) {
     const FieldDef* column = table.FindField(f->def.name);
     if (column == nullptr) {
-      NotFound("field '" + f->def.name + "' of index '" + def.name + "' in table '" +
-               table.name + "'");
+      NotFound("field '" + f->def.name + "' of index '" + def.name + "' in table '" + table.name +
+               "'");
     }
     def.fields.push_back({column->id, f->def.attributes});
   }
@@ -423,9 +423,8 @@ void IndexCollection::Delete(const std::string& name) {
                           ((d->unique || d->primary) && r.table_id == t.id && primary == fields &&
                            !(r.attributes & dbRelationDontEnforce));
         if (used) {
-          Raise(kErrFieldInRelation, "The index '" + d->name +
-                                         "' cannot be deleted: relation '" + r.name +
-                                         "' uses it.");
+          Raise(kErrFieldInRelation, "The index '" + d->name + "' cannot be deleted: relation '" +
+                                         r.name + "' uses it.");
         }
       }
       RemoveIndex(db, d->id);

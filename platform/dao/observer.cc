@@ -32,8 +32,8 @@ std::string TraceLine(const Call& call) {
     case CallKind::kExecute:
       return "EXEC\t" + std::to_string(call.options) + "\t" + EscapeLineBreaks(call.text);
     case CallKind::kFieldLookup:
-      return "FIELD\t" + (call.index >= 0 ? std::to_string(call.index)
-                                           : EscapeLineBreaks(call.text));
+      return "FIELD\t" +
+             (call.index >= 0 ? std::to_string(call.index) : EscapeLineBreaks(call.text));
     case CallKind::kOther:
       break;
   }

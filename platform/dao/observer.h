@@ -18,22 +18,22 @@ enum class CallKind {
   kOpenTable,  // OpenRecordset(table, dbOpenTable); text = table as passed
   kAddNew,
   kEdit,
-  kSetField,   // Fields(index).Value = value
+  kSetField,  // Fields(index).Value = value
   kUpdate,
-  kExecute,    // Execute(text, options)
+  kExecute,  // Execute(text, options)
   // Fields(index) or Fields(text) of a recordset: the observer hears of it
   // only when it fails (OnError without OnCall), so that a failing look-up
   // shows in a trace while a clean trace holds no line for look-ups.
   kFieldLookup,
-  kOther,      // everything else; text names the call ("CreateWorkspace", ...)
+  kOther,  // everything else; text names the call ("CreateWorkspace", ...)
 };
 
 struct Call {
   CallKind kind = CallKind::kOther;
-  std::string text;   // table, SQL text, or the name of another call
-  int index = -1;     // field ordinal of kSetField and kFieldLookup
-  Value value;        // value of kSetField, as the caller passed it
-  int options = 0;    // options of kExecute
+  std::string text;  // table, SQL text, or the name of another call
+  int index = -1;    // field ordinal of kSetField and kFieldLookup
+  Value value;       // value of kSetField, as the caller passed it
+  int options = 0;   // options of kExecute
 };
 
 class CallObserver {

@@ -42,8 +42,8 @@ void RequireWritable(const RecordsetImpl& rs) {
 
 std::optional<int64_t> RowAfter(DatabaseImpl& db, const TableSchema& t,
                                 std::optional<int64_t> after) {
-  const std::string sql = "SELECT rowid FROM " + QuoteName(t.name) +
-                          " WHERE rowid > ? ORDER BY rowid LIMIT 1";
+  const std::string sql =
+      "SELECT rowid FROM " + QuoteName(t.name) + " WHERE rowid > ? ORDER BY rowid LIMIT 1";
   Statement st(db.conn, db.Cached(sql));
   st.Bind(1, after ? *after : std::numeric_limits<int64_t>::min());
   if (!st.Step()) return std::nullopt;
@@ -60,8 +60,7 @@ std::string ColumnList(const TableSchema& t) {
 }
 
 // The values of one row, in field order; none when the row is gone.
-std::optional<std::vector<Value>> ReadRow(DatabaseImpl& db, const TableSchema& t,
-                                          int64_t rowid) {
+std::optional<std::vector<Value>> ReadRow(DatabaseImpl& db, const TableSchema& t, int64_t rowid) {
   Statement st(db.conn, db.Cached("SELECT " + ColumnList(t) + " FROM " + QuoteName(t.name) +
                                   " WHERE rowid = ?"));
   st.Bind(1, rowid);
@@ -97,9 +96,8 @@ Recordset Database::OpenRecordset(const std::string& source, int type) {
     std::string name = source;
     while (!name.empty() && name.back() == ' ') name.pop_back();
     size_t first = source.find_first_not_of(" \t\r\n");
-    const bool is_select =
-        first != std::string::npos && source.size() - first >= 6 &&
-        SameName(source.substr(first, 6), "select");
+    const bool is_select = first != std::string::npos && source.size() - first >= 6 &&
+                           SameName(source.substr(first, 6), "select");
     if (type == dbOpenTable || !is_select) {
       std::shared_ptr<const Schema> s = impl_->CurrentSchema();
       const TableSchema* t = s->FindTable(name);
@@ -194,8 +192,8 @@ void Recordset::Update(int type, bool force) {
         if (!sets.empty()) sets += ", ";
         sets += QuoteName(f.name) + " = ?";
       }
-      Statement st(db.conn, db.Cached("UPDATE OR ABORT " + QuoteName(t->name) + " SET " +
-                                      sets + " WHERE rowid = ?"));
+      Statement st(db.conn, db.Cached("UPDATE OR ABORT " + QuoteName(t->name) + " SET " + sets +
+                                      " WHERE rowid = ?"));
       for (size_t i = 0; i < rs.buffer.size(); ++i) {
         st.BindValue(static_cast<int>(i + 1), rs.buffer[i]);
       }
@@ -323,15 +321,15 @@ ColumnInfo ColumnOf(RecordsetImpl& rs, int index) {
     const TableSchema* t = nullptr;
     std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
     if (index < 0 || static_cast<size_t>(index) >= t->fields.size()) {
-      Raise(kErrItemNotFound, "Item not found in this collection: field " +
-                                  std::to_string(index) + ".");
+      Raise(kErrItemNotFound,
+            "Item not found in this collection: field " + std::to_string(index) + ".");
     }
     info.def = t->fields[index];
     info.column = {info.def.name, info.def.type, info.def.size};
   } else {
     if (index < 0 || static_cast<size_t>(index) >= rs.columns.size()) {
-      Raise(kErrItemNotFound, "Item not found in this collection: field " +
-                                  std::to_string(index) + ".");
+      Raise(kErrItemNotFound,
+            "Item not found in this collection: field " + std::to_string(index) + ".");
     }
     info.column = rs.columns[index];
   }

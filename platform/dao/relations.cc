@@ -77,8 +77,7 @@ std::vector<RelationTrigger> RelationTriggers(const Schema& schema) {
       join(any_new, " OR ", "NEW." + fn + " IS NOT NULL");
       join(foreign_cols, ", ", fn);
       join(primary_cols, ", ", pn);
-      join(old_differs, " OR ",
-           "OLD." + pn + " IS NOT NEW." + pn + KeyCollation(FieldOf(p, pid)));
+      join(old_differs, " OR ", "OLD." + pn + " IS NOT NEW." + pn + KeyCollation(FieldOf(p, pid)));
       join(set_new, ", ", fn + " = NEW." + pn);
     }
     const std::string required = QuoteText(TriggerMessage(
@@ -87,8 +86,8 @@ std::vector<RelationTrigger> RelationTriggers(const Schema& schema) {
             p.name + "' (relation '" + r.name + "')."));
     const std::string related = QuoteText(TriggerMessage(
         kErrRelatedRecordsExist, "The record cannot be deleted or changed because table '" +
-                                     f.name + "' includes related records (relation '" +
-                                     r.name + "')."));
+                                     f.name + "' includes related records (relation '" + r.name +
+                                     "')."));
     const std::string unmatched = "(" + any_new + ") AND NOT EXISTS (SELECT 1 FROM " + P +
                                   " WHERE " + MatchCondition(p, f, r, P + ".", "NEW.") + ")";
     add("fi", " BEFORE INSERT ON " + F + " WHEN " + unmatched + " BEGIN SELECT RAISE(ABORT, " +
@@ -97,8 +96,8 @@ std::vector<RelationTrigger> RelationTriggers(const Schema& schema) {
                   " BEGIN SELECT RAISE(ABORT, " + required + "); END");
     const std::string referenced = MatchCondition(p, f, r, "OLD.", F + ".");
     if (r.attributes & dbRelationDeleteCascade) {
-      add("pd", " AFTER DELETE ON " + P + " BEGIN DELETE FROM " + F + " WHERE " + referenced +
-                    "; END");
+      add("pd",
+          " AFTER DELETE ON " + P + " BEGIN DELETE FROM " + F + " WHERE " + referenced + "; END");
     } else {
       add("pd", " BEFORE DELETE ON " + P + " WHEN EXISTS (SELECT 1 FROM " + F + " WHERE " +
                     referenced + ") BEGIN SELECT RAISE(ABORT, " + related + "); END");
@@ -377,8 +376,8 @@ void RelationCollection::Append(const Relation& relation) {
           const std::string fn = "x." + QuoteName(FieldOf(*f, fid).name);
           if (!any.empty()) any += " OR ", match += " AND ";
           any += fn + " IS NOT NULL";
-          match += "y." + QuoteName(FieldOf(*p, pid).name) + " = " + fn +
-                   KeyCollation(FieldOf(*p, pid));
+          match +=
+              "y." + QuoteName(FieldOf(*p, pid).name) + " = " + fn + KeyCollation(FieldOf(*p, pid));
         }
         Statement orphans(db.conn, "SELECT 1 FROM " + QuoteName(f->name) + " x WHERE (" + any +
                                        ") AND NOT EXISTS (SELECT 1 FROM " + QuoteName(p->name) +

@@ -35,10 +35,10 @@ constexpr long kTrailingCharacters = 3142;
 constexpr char kSource[] = "DAO.Database";
 
 enum class TokenKind {
-  kWord,      // a name or a keyword, letters, digits and underscores
-  kBracketed, // [name]
-  kText,      // 'text'
-  kInteger,   // digits
+  kWord,       // a name or a keyword, letters, digits and underscores
+  kBracketed,  // [name]
+  kText,       // 'text'
+  kInteger,    // digits
   kEquals,
   kComma,
   kDot,
@@ -46,7 +46,7 @@ enum class TokenKind {
   kClose,
   kSemicolon,
   kEnd,
-  kInvalid,   // what the tokenizer could not read; `text` says why
+  kInvalid,  // what the tokenizer could not read; `text` says why
 };
 
 struct Token {
@@ -58,9 +58,7 @@ struct Token {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-bool IsWordChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
-}
+bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -88,8 +86,7 @@ std::vector<Token> Tokenize(std::string_view text) {
   std::vector<Token> tokens;
   size_t i = 0;
   auto add = [&](TokenKind kind, size_t start, std::string value) {
-    tokens.push_back(
-        Token{kind, std::move(value), text.substr(start, i - start)});
+    tokens.push_back(Token{kind, std::move(value), text.substr(start, i - start)});
   };
   while (i < text.size()) {
     const char c = text[i];
@@ -179,12 +176,24 @@ std::vector<Token> Tokenize(std::string_view text) {
     }
     ++i;
     switch (c) {
-      case '=': add(TokenKind::kEquals, start, "="); break;
-      case ',': add(TokenKind::kComma, start, ","); break;
-      case '.': add(TokenKind::kDot, start, "."); break;
-      case '(': add(TokenKind::kOpen, start, "("); break;
-      case ')': add(TokenKind::kClose, start, ")"); break;
-      case ';': add(TokenKind::kSemicolon, start, ";"); break;
+      case '=':
+        add(TokenKind::kEquals, start, "=");
+        break;
+      case ',':
+        add(TokenKind::kComma, start, ",");
+        break;
+      case '.':
+        add(TokenKind::kDot, start, ".");
+        break;
+      case '(':
+        add(TokenKind::kOpen, start, "(");
+        break;
+      case ')':
+        add(TokenKind::kClose, start, ")");
+        break;
+      case ';':
+        add(TokenKind::kSemicolon, start, ";");
+        break;
       default:
         add(TokenKind::kInvalid, start, "the character is not part of the dialect");
     }
@@ -216,13 +225,12 @@ class Parser {
       statement = ParseSelect();
     } else {
       Fail(kUnknownStatement,
-           "The statement must begin with UPDATE, DELETE or SELECT; found " +
-               Quote(first) + ".");
+           "The statement must begin with UPDATE, DELETE or SELECT; found " + Quote(first) + ".");
     }
     if (Peek().kind == TokenKind::kSemicolon) Next();
     if (Peek().kind != TokenKind::kEnd) {
-      Fail(kTrailingCharacters, "Characters found after the end of the statement: " +
-                                    Quote(Peek()) + ".");
+      Fail(kTrailingCharacters,
+           "Characters found after the end of the statement: " + Quote(Peek()) + ".");
     }
     return statement;
   }
@@ -242,8 +250,7 @@ class Parser {
       if (IsValueStart()) {
         assignment.value = ParseValue(kUpdateSyntax, clause);
       } else {
-        assignment.value = ExpectColumn(kUpdateSyntax, clause,
-                                        "a value or a column after \"=\"");
+        assignment.value = ExpectColumn(kUpdateSyntax, clause, "a value or a column after \"=\"");
       }
       update.assignments.push_back(std::move(assignment));
     } while (Accept(TokenKind::kComma));
@@ -251,9 +258,10 @@ class Parser {
       Next();
       update.where = ParseConditions();
     } else if (!AtStatementEnd()) {
-      Fail(kUpdateSyntax, "Syntax error in UPDATE statement: expected \",\", "
-                          "WHERE or the end of the statement, found " +
-                              Quote(Peek()) + ".");
+      Fail(kUpdateSyntax,
+           "Syntax error in UPDATE statement: expected \",\", "
+           "WHERE or the end of the statement, found " +
+               Quote(Peek()) + ".");
     }
     return update;
   }
@@ -267,9 +275,10 @@ class Parser {
     // Every delete of the dialect names its rows; a text that lost its WHERE
     // would otherwise empty the whole table.
     if (!IsKeyword(Peek(), "WHERE")) {
-      Fail(kFromSyntax, "Syntax error in FROM clause: a DELETE needs a WHERE "
-                        "after the table name; found " +
-                            Quote(Peek()) + ".");
+      Fail(kFromSyntax,
+           "Syntax error in FROM clause: a DELETE needs a WHERE "
+           "after the table name; found " +
+               Quote(Peek()) + ".");
     }
     Next();
     del.where = ParseConditions();
@@ -289,9 +298,10 @@ class Parser {
       Next();
       select.where = ParseConditions();
     } else if (!AtStatementEnd()) {
-      Fail(kFromSyntax, "Syntax error in FROM clause: expected WHERE or the "
-                        "end of the statement, found " +
-                            Quote(Peek()) + ".");
+      Fail(kFromSyntax,
+           "Syntax error in FROM clause: expected WHERE or the "
+           "end of the statement, found " +
+               Quote(Peek()) + ".");
     }
     return select;
   }
@@ -312,13 +322,12 @@ class Parser {
         do {
           condition.values.push_back(ParseValue(kWhereSyntax, clause));
         } while (Accept(TokenKind::kComma));
-        Expect(TokenKind::kClose, kWhereSyntax, clause,
-               "\",\" or \")\" in the IN list");
+        Expect(TokenKind::kClose, kWhereSyntax, clause, "\",\" or \")\" in the IN list");
       } else {
-        Fail(kWhereSyntax, "Syntax error in WHERE expression: expected \"=\" "
-                           "or IN after the column " +
-                               Describe(condition.column) + ", found " +
-                               Quote(Peek()) + ".");
+        Fail(kWhereSyntax,
+             "Syntax error in WHERE expression: expected \"=\" "
+             "or IN after the column " +
+                 Describe(condition.column) + ", found " + Quote(Peek()) + ".");
       }
       conditions.push_back(std::move(condition));
       if (IsKeyword(Peek(), "AND")) {
@@ -326,9 +335,10 @@ class Parser {
         continue;
       }
       if (!AtStatementEnd()) {
-        Fail(kWhereSyntax, "Syntax error in WHERE expression: expected AND "
-                           "or the end of the statement, found " +
-                               Quote(Peek()) + ".");
+        Fail(kWhereSyntax,
+             "Syntax error in WHERE expression: expected AND "
+             "or the end of the statement, found " +
+                 Quote(Peek()) + ".");
       }
       break;
     } while (true);
@@ -354,23 +364,20 @@ class Parser {
       Next();
     } else {
       Fail(number, std::string("Syntax error in ") + clause +
-                       ": expected a quoted text, a number or now(), found " +
-                       Quote(token) + ".");
+                       ": expected a quoted text, a number or now(), found " + Quote(token) + ".");
     }
     return literal;
   }
 
   bool IsValueStart() const {
     const Token& token = Peek();
-    return token.kind == TokenKind::kText || token.kind == TokenKind::kInteger ||
-           IsNow();
+    return token.kind == TokenKind::kText || token.kind == TokenKind::kInteger || IsNow();
   }
 
   // now() is the word "now" in any case and an empty pair of parentheses; a
   // column named now is the word without them.
   bool IsNow() const {
-    return Peek().kind == TokenKind::kWord &&
-           EqualsIgnoringCase(Peek().text, "NOW") &&
+    return Peek().kind == TokenKind::kWord && EqualsIgnoringCase(Peek().text, "NOW") &&
            Peek(1).kind == TokenKind::kOpen && Peek(2).kind == TokenKind::kClose;
   }
 
@@ -379,8 +386,7 @@ class Parser {
     ref.column = ExpectName(number, clause, what);
     if (Accept(TokenKind::kDot)) {
       ref.table = std::move(ref.column);
-      ref.column = ExpectName(number, clause, "a column name after \"" +
-                                                  ref.table + ".\"");
+      ref.column = ExpectName(number, clause, "a column name after \"" + ref.table + ".\"");
     }
     return ref;
   }
@@ -393,23 +399,22 @@ class Parser {
       Next();
       return name;
     }
-    Fail(number, std::string("Syntax error in ") + clause + ": expected " +
-                     what + ", found " + Quote(token) + ".");
+    Fail(number, std::string("Syntax error in ") + clause + ": expected " + what + ", found " +
+                     Quote(token) + ".");
   }
 
   void ExpectKeyword(long number, const char* clause, const char* keyword) {
     if (!IsKeyword(Peek(), keyword)) {
-      Fail(number, std::string("Syntax error in ") + clause + ": expected " +
-                       keyword + ", found " + Quote(Peek()) + ".");
+      Fail(number, std::string("Syntax error in ") + clause + ": expected " + keyword + ", found " +
+                       Quote(Peek()) + ".");
     }
     Next();
   }
 
-  void Expect(TokenKind kind, long number, const char* clause,
-              const std::string& what) {
+  void Expect(TokenKind kind, long number, const char* clause, const std::string& what) {
     if (!Accept(kind)) {
-      Fail(number, std::string("Syntax error in ") + clause + ": expected " +
-                       what + ", found " + Quote(Peek()) + ".");
+      Fail(number, std::string("Syntax error in ") + clause + ": expected " + what + ", found " +
+                       Quote(Peek()) + ".");
     }
   }
 
@@ -428,8 +433,7 @@ class Parser {
   }
 
   static std::string Describe(const ColumnRef& ref) {
-    return "\"" + (ref.table.empty() ? ref.column : ref.table + "." + ref.column) +
-           "\"";
+    return "\"" + (ref.table.empty() ? ref.column : ref.table + "." + ref.column) + "\"";
   }
 
   const Token& Peek(size_t ahead = 0) const {

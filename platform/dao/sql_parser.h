@@ -26,7 +26,7 @@
 namespace dao::sql {
 
 struct ColumnRef {
-  std::string table;   // empty when the column is not qualified
+  std::string table;  // empty when the column is not qualified
   std::string column;
   bool operator==(const ColumnRef&) const = default;
 };
@@ -34,8 +34,8 @@ struct ColumnRef {
 struct Literal {
   enum class Kind { kText, kInteger, kNow };
   Kind kind = Kind::kText;
-  std::string text;      // kText: the characters between the quotes
-  int64_t integer = 0;   // kInteger
+  std::string text;     // kText: the characters between the quotes
+  int64_t integer = 0;  // kInteger
   bool operator==(const Literal&) const = default;
 };
 

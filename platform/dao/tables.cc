@@ -30,8 +30,8 @@ void CheckFieldDef(const FieldDef& def) {
                                 std::to_string(def.type) + ").");
   }
   if (def.type == dbText && (def.size < 1 || def.size > 255)) {
-    Raise(kErrInvalidOperation, "The size of text field '" + def.name +
-                                    "' must be from 1 to 255 characters.");
+    Raise(kErrInvalidOperation,
+          "The size of text field '" + def.name + "' must be from 1 to 255 characters.");
   }
 }
 
@@ -46,8 +46,8 @@ int64_t AddColumn(DatabaseImpl& db, const TableSchema& table, const FieldImpl& f
     for (const FieldDef& other : table.fields) ordinal = std::max(ordinal, other.ordinal + 1);
   }
   if (create_column) {
-    Exec(db.conn, "ALTER TABLE " + QuoteName(table.name) + " ADD COLUMN " +
-                      QuoteName(def.name) + " " + StorageType(def.type));
+    Exec(db.conn, "ALTER TABLE " + QuoteName(table.name) + " ADD COLUMN " + QuoteName(def.name) +
+                      " " + StorageType(def.type));
   }
   Statement add(db.conn,
                 "INSERT INTO daosys_fields(table_id, name, type, size, allow_zero_length, "
@@ -121,8 +121,8 @@ struct TableFields : FieldOwner {
       std::shared_ptr<const Schema> s = db.CurrentSchema();
       const TableSchema& t = TableOf(*s, td->id);
       if (t.FindField(f->def.name) != nullptr) {
-        Raise(kErrFieldExists, "The field '" + f->def.name + "' already exists in table '" +
-                                   t.name + "'.");
+        Raise(kErrFieldExists,
+              "The field '" + f->def.name + "' already exists in table '" + t.name + "'.");
       }
       id = AddColumn(db, t, *f, true);
     });
@@ -143,8 +143,7 @@ struct TableFields : FieldOwner {
       if (f == nullptr) NotFound("field '" + name + "' of table '" + t.name + "'");
       for (const RelationDef& r : s->relations) {
         for (const auto& [p, fk] : r.fields) {
-          if ((r.table_id == t.id && p == f->id) ||
-              (r.foreign_table_id == t.id && fk == f->id)) {
+          if ((r.table_id == t.id && p == f->id) || (r.foreign_table_id == t.id && fk == f->id)) {
             Raise(kErrFieldInRelation, "The field '" + f->name +
                                            "' cannot be deleted: it is part of relation '" +
                                            r.name + "'.");
@@ -155,14 +154,13 @@ struct TableFields : FieldOwner {
         for (const IndexFieldDef& x : index.fields) {
           if (x.field_id == f->id) {
             Raise(kErrFieldInIndex, "The field '" + f->name +
-                                        "' cannot be deleted: it is part of index '" +
-                                        index.name + "'.");
+                                        "' cannot be deleted: it is part of index '" + index.name +
+                                        "'.");
           }
         }
       }
       if (t.fields.size() == 1) {
-        Raise(kErrInvalidOperation, "The last field of table '" + t.name +
-                                        "' cannot be deleted.");
+        Raise(kErrInvalidOperation, "The last field of table '" + t.name + "' cannot be deleted.");
       }
       Exec(db.conn, "ALTER TABLE " + QuoteName(t.name) + " DROP COLUMN " + QuoteName(f->name));
       Statement del(db.conn, "DELETE FROM daosys_fields WHERE id = ?");
@@ -345,8 +343,8 @@ void TableDefCollection::Delete(const std::string& name) {
       for (const RelationDef& r : s->relations) {
         if (r.table_id == t->id || r.foreign_table_id == t->id) {
           Raise(kErrFieldInRelation, "The table '" + t->name +
-                                         "' cannot be deleted: it is part of relation '" +
-                                         r.name + "'.");
+                                         "' cannot be deleted: it is part of relation '" + r.name +
+                                         "'.");
         }
       }
       for (const IndexDef& i : t->indexes) RemoveIndex(db, i.id);

@@ -27,10 +27,9 @@ int DaysInMonth(int y, int m) {
 }
 
 bool Valid(const DateTime& d) {
-  return d.year >= 100 && d.year <= 9999 && d.month >= 1 && d.month <= 12 &&
-         d.day >= 1 && d.day <= DaysInMonth(d.year, d.month) && d.hour >= 0 &&
-         d.hour <= 23 && d.minute >= 0 && d.minute <= 59 && d.second >= 0 &&
-         d.second <= 59;
+  return d.year >= 100 && d.year <= 9999 && d.month >= 1 && d.month <= 12 && d.day >= 1 &&
+         d.day <= DaysInMonth(d.year, d.month) && d.hour >= 0 && d.hour <= 23 && d.minute >= 0 &&
+         d.minute <= 59 && d.second >= 0 && d.second <= 59;
 }
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).
@@ -59,8 +58,7 @@ void CivilFromDays(int64_t z, int& y, int& m, int& d) {
 const int64_t kSerialEpoch = DaysFromCivil(1899, 12, 30);
 
 double ToSerial(const DateTime& d) {
-  const double days =
-      static_cast<double>(DaysFromCivil(d.year, d.month, d.day) - kSerialEpoch);
+  const double days = static_cast<double>(DaysFromCivil(d.year, d.month, d.day) - kSerialEpoch);
   const double time = (d.hour * 3600 + d.minute * 60 + d.second) / 86400.0;
   // A date before the epoch counts its time away from zero, as the runtime does.
   return days < 0 ? days - time : days + time;
@@ -179,12 +177,11 @@ std::string DoubleText(double d) {
 }
 
 [[noreturn]] void ConversionError(const Value& value, int type) {
-  static const char* const kNames[] = {"", "Yes/No", "", "Integer", "Long Integer",
-                                       "", "", "Double", "Date/Time", "", "Text"};
+  static const char* const kNames[] = {"", "Yes/No", "",          "Integer", "Long Integer", "",
+                                       "", "Double", "Date/Time", "",        "Text"};
   const char* name = type >= 1 && type <= 10 ? kNames[type] : "";
-  internal::Raise(kErrConversion, "The value '" + value.ToString() +
-                                      "' cannot be converted to a " + name +
-                                      " value.");
+  internal::Raise(kErrConversion, "The value '" + value.ToString() + "' cannot be converted to a " +
+                                      name + " value.");
 }
 
 // Rounds half to even, as the runtime's integer conversions do.
@@ -217,8 +214,8 @@ std::optional<double> NumberOf(const Value& value) {
 
 std::string DateTime::ToIso() const {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day,
-                hour, minute, second);
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute,
+                second);
   return buf;
 }
 
@@ -306,8 +303,8 @@ std::string Value::ToString() const {
       return AsText();
     case Kind::kDate: {
       const DateTime& d = AsDate();
-      std::string s = std::to_string(d.month) + "/" + std::to_string(d.day) + "/" +
-                      std::to_string(d.year);
+      std::string s =
+          std::to_string(d.month) + "/" + std::to_string(d.day) + "/" + std::to_string(d.year);
       if (d.hour != 0 || d.minute != 0 || d.second != 0) {
         char buf[24];
         int h = d.hour % 12 == 0 ? 12 : d.hour % 12;
@@ -386,13 +383,12 @@ Value ValueForField(const Value& value, const FieldDef& field) {
   Value v = ConvertToFieldType(value, field.type);
   if (field.type == dbText && v.kind() == Value::Kind::kText) {
     if (v.AsText().empty() && !field.allow_zero_length) {
-      Raise(kErrZeroLength, "The field '" + field.name +
-                                "' cannot be a zero-length string.");
+      Raise(kErrZeroLength, "The field '" + field.name + "' cannot be a zero-length string.");
     }
     if (CharacterCount(v.AsText()) > field.size) {
-      Raise(kErrFieldTooSmall,
-            "The field '" + field.name + "' is too small for the data: it holds at most " +
-                std::to_string(field.size) + " characters.");
+      Raise(kErrFieldTooSmall, "The field '" + field.name +
+                                   "' is too small for the data: it holds at most " +
+                                   std::to_string(field.size) + " characters.");
     }
   }
   return v;
@@ -411,16 +407,16 @@ void CheckRowBeforeWrite(const TableSchema& table, const std::vector<Value>& row
       int i = table.FieldIndexById(x.field_id);
       if (i >= 0 && static_cast<size_t>(i) < row.size() && row[i].IsNull()) {
         Raise(kErrNullInIndex, "Index or primary key '" + index.name +
-                                   "' cannot contain a Null value (field '" +
-                                   table.fields[i].name + "').");
+                                   "' cannot contain a Null value (field '" + table.fields[i].name +
+                                   "').");
       }
     }
   }
 }
 
 void RaiseRowIgnored(const TableSchema& table) {
-  Raise(kErrGeneric, "The record was not written: a trigger of table '" + table.name +
-                         "' skipped it.");
+  Raise(kErrGeneric,
+        "The record was not written: a trigger of table '" + table.name + "' skipped it.");
 }
 
 }  // namespace internal

@@ -75,9 +75,7 @@ class Value {
   bool operator==(const Value&) const = default;
 
  private:
-  std::variant<std::monostate, bool, int16_t, int32_t, double, std::string,
-               DateTime>
-      v_;
+  std::variant<std::monostate, bool, int16_t, int32_t, double, std::string, DateTime> v_;
 };
 
 // Converts `value` to a field of type `type`: text to a number or a date

@@ -17,8 +17,7 @@ namespace {
 constexpr char kWorkgroupFormat[] = "kav-workgroup 1";
 
 [[noreturn]] void NoWorkgroup(const std::string& path, const std::string& why) {
-  Raise(kErrWorkgroupMissing,
-        "The workgroup information file '" + path + "' " + why + ".");
+  Raise(kErrWorkgroupMissing, "The workgroup information file '" + path + "' " + why + ".");
 }
 }  // namespace
 
@@ -57,10 +56,8 @@ std::string LogOnToWorkgroup(const std::string& path, const std::string& user,
     NoWorkgroup(path, "is not a workgroup information file");
   }
   sqlite3_close_v2(conn);
-  if (!found || crypto_pwhash_str_verify(hash.c_str(), password.c_str(),
-                                         password.size()) != 0) {
-    Raise(kErrBadAccount,
-          "Not a valid account name or password for this workgroup.");
+  if (!found || crypto_pwhash_str_verify(hash.c_str(), password.c_str(), password.size()) != 0) {
+    Raise(kErrBadAccount, "Not a valid account name or password for this workgroup.");
   }
   return workgroup_id;
 }
@@ -77,8 +74,8 @@ void CreateWorkgroupFile(const std::string& path, const std::vector<Account>& ac
       Raise(kErrDatabaseExists, "The file '" + path + "' already exists.");
     }
     sqlite3* conn = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &conn, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                        nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &conn, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
       std::string message = conn ? sqlite3_errmsg(conn) : "out of memory";
       sqlite3_close_v2(conn);
       Raise(kErrOpenFailed, "The file '" + path + "' cannot be created: " + message);
@@ -91,9 +88,8 @@ void CreateWorkgroupFile(const std::string& path, const std::vector<Account>& ac
       const unsigned long long ops = cost == PasswordCost::kMinimum
                                          ? crypto_pwhash_OPSLIMIT_MIN
                                          : crypto_pwhash_OPSLIMIT_INTERACTIVE;
-      const size_t mem = cost == PasswordCost::kMinimum
-                             ? crypto_pwhash_MEMLIMIT_MIN
-                             : crypto_pwhash_MEMLIMIT_INTERACTIVE;
+      const size_t mem = cost == PasswordCost::kMinimum ? crypto_pwhash_MEMLIMIT_MIN
+                                                        : crypto_pwhash_MEMLIMIT_INTERACTIVE;
       Exec(conn,
            "BEGIN;"
            "CREATE TABLE daosys_workgroup(id INTEGER PRIMARY KEY CHECK (id = 1), "

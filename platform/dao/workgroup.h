@@ -26,8 +26,7 @@ struct Account {
 
 // Creates a workgroup file at `path` (which must not exist) holding
 // `accounts`.  Raises kav::Error on failure.
-void CreateWorkgroupFile(const std::string& path,
-                         const std::vector<Account>& accounts,
+void CreateWorkgroupFile(const std::string& path, const std::vector<Account>& accounts,
                          PasswordCost cost = PasswordCost::kInteractive);
 
 }  // namespace dao

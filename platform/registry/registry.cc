@@ -46,10 +46,18 @@ std::optional<std::string> QuotedString(const std::string& text, size_t& pos) {
     }
     char e = text[++pos];
     switch (e) {
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
-      case '0': out += '\0'; break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case '0':
+        out += '\0';
+        break;
       case 'x': {
         // \xHHHH: a UTF-16 code unit in hexadecimal, written as UTF-8.
         unsigned code = 0;
@@ -71,7 +79,9 @@ std::optional<std::string> QuotedString(const std::string& text, size_t& pos) {
         }
         break;
       }
-      default: out += e; break;  // \\ and \" stand for themselves
+      default:
+        out += e;
+        break;  // \\ and \" stand for themselves
     }
   }
   return std::nullopt;  // no closing quote
@@ -84,7 +94,8 @@ std::vector<uint8_t> HexBytes(const std::string& list) {
     while (pos < list.size() && !std::isxdigit(static_cast<unsigned char>(list[pos]))) ++pos;
     size_t end = pos;
     while (end < list.size() && std::isxdigit(static_cast<unsigned char>(list[end]))) ++end;
-    if (end > pos) bytes.push_back(static_cast<uint8_t>(std::stoul(list.substr(pos, end - pos), nullptr, 16)));
+    if (end > pos)
+      bytes.push_back(static_cast<uint8_t>(std::stoul(list.substr(pos, end - pos), nullptr, 16)));
     pos = end;
   }
   return bytes;
@@ -208,8 +219,7 @@ std::string MachineHivePath() {
 
 }  // namespace registry
 
-LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD, DWORD samDesired,
-                   HKEY* phkResult) {
+LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD, DWORD samDesired, HKEY* phkResult) {
   using namespace registry;
   if (phkResult == nullptr) return ERROR_INVALID_HANDLE;
   *phkResult = 0;
@@ -228,8 +238,8 @@ LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD, DWORD samDesired,
   return ERROR_SUCCESS;
 }
 
-LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
-                      DWORD* lpType, uint8_t* lpData, DWORD* lpcbData) {
+LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType,
+                      uint8_t* lpData, DWORD* lpcbData) {
   using namespace registry;
   if (lpReserved != nullptr) return ERROR_INVALID_HANDLE;
   auto key = OpenKeys().find(hKey);

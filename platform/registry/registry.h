@@ -48,14 +48,14 @@ enum : DWORD {
 };
 
 // Opens `lpSubKey` under `hKey`; *phkResult is 0 when the open fails.
-LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions,
-                   DWORD samDesired, HKEY* phkResult);
+LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, DWORD samDesired,
+                   HKEY* phkResult);
 
 // Reads the value `lpValueName` ("" or nullptr: the key's default value).
 // Strings come with their terminating NUL.  When lpData is too small the
 // result is ERROR_MORE_DATA and *lpcbData the size needed.
-LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
-                      DWORD* lpType, uint8_t* lpData, DWORD* lpcbData);
+LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType,
+                      uint8_t* lpData, DWORD* lpcbData);
 
 LONG RegCloseKey(HKEY hKey);
 

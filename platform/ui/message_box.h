@@ -30,8 +30,7 @@ class MessageBoxes {
   // Shows a modal box and returns the button pressed.  An empty title shows
   // the application's name.  May raise kav::Error when the box cannot be
   // shown.
-  virtual int Show(const std::string& prompt, int style,
-                   const std::string& title) = 0;
+  virtual int Show(const std::string& prompt, int style, const std::string& title) = 0;
   virtual void SetMousePointer(int pointer) = 0;
 };
 

@@ -7,8 +7,7 @@ ScriptedMessageBoxes::ScriptedMessageBoxes()
 
 ScriptedMessageBoxes::~ScriptedMessageBoxes() { SetMessageBoxes(previous_); }
 
-int ScriptedMessageBoxes::Show(const std::string& prompt, int style,
-                               const std::string& title) {
+int ScriptedMessageBoxes::Show(const std::string& prompt, int style, const std::string& title) {
   ShownBox box{prompt, style, title, pointer_};
   if (on_show) on_show(box);
   boxes_.push_back(box);

@@ -41,8 +41,7 @@ class ScriptedMessageBoxes : public MessageBoxes {
   const std::vector<ShownBox>& boxes() const { return boxes_; }
   void Clear() { boxes_.clear(); }
 
-  int Show(const std::string& prompt, int style,
-           const std::string& title) override;
+  int Show(const std::string& prompt, int style, const std::string& title) override;
   void SetMousePointer(int pointer) override;
   int pointer() const { return pointer_; }
 

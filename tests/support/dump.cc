@@ -39,30 +39,25 @@ void DumpTable(dao::Database& db, dao::TableDef td, std::vector<std::string>& ou
   int expiry = -1, comments = -1, note = -1;
   for (int i = 0; i < fields.Count(); ++i) {
     dao::Field f = fields.Item(i);
-    out.push_back("field " + table + " " + std::to_string(f.OrdinalPosition()) + " " +
-                  f.Name() + " type=" + std::to_string(f.Type()) +
-                  " size=" + std::to_string(f.Size()) +
-                  " azl=" + std::to_string(f.AllowZeroLength()) +
-                  " required=" + std::to_string(f.Required()) +
-                  " attributes=" + std::to_string(f.Attributes()));
+    out.push_back("field " + table + " " + std::to_string(f.OrdinalPosition()) + " " + f.Name() +
+                  " type=" + std::to_string(f.Type()) + " size=" + std::to_string(f.Size()) +
+                  " azl=" + std::to_string(f.AllowZeroLength()) + " required=" +
+                  std::to_string(f.Required()) + " attributes=" + std::to_string(f.Attributes()));
     if (SameName(table, "tbl_kav_persons_quals")) {
       if (SameName(f.Name(), "pq_expiration_date")) expiry = i;
       if (SameName(f.Name(), "pq_comments")) comments = i;
     }
-    if (SameName(table, "tbl_kav_version_info") &&
-        SameName(f.Name(), "kav_database_update_note")) {
+    if (SameName(table, "tbl_kav_version_info") && SameName(f.Name(), "kav_database_update_note")) {
       note = i;
     }
   }
   dao::IndexCollection indexes = td.Indexes();
   for (int i = 0; i < indexes.Count(); ++i) {
     dao::Index x = indexes.Item(i);
-    out.push_back("index " + table + " " + x.Name() + " primary=" +
-                  std::to_string(x.Primary()) + " unique=" + std::to_string(x.Unique()) +
-                  " required=" + std::to_string(x.Required()) +
-                  " ignorenulls=" + std::to_string(x.IgnoreNulls()) +
-                  " foreign=" + std::to_string(x.Foreign()) + " (" +
-                  FieldNames(x.Fields()) + ")");
+    out.push_back("index " + table + " " + x.Name() + " primary=" + std::to_string(x.Primary()) +
+                  " unique=" + std::to_string(x.Unique()) + " required=" +
+                  std::to_string(x.Required()) + " ignorenulls=" + std::to_string(x.IgnoreNulls()) +
+                  " foreign=" + std::to_string(x.Foreign()) + " (" + FieldNames(x.Fields()) + ")");
   }
 
   std::vector<std::string> rows;
@@ -100,9 +95,8 @@ std::vector<std::string> DumpDatabase(const std::string& mdb_path) {
   std::vector<std::string> relation_lines;
   for (int i = 0; i < relations.Count(); ++i) {
     dao::Relation r = relations.Item(i);
-    relation_lines.push_back("relation " + r.Name() + " " + r.Table() + " -> " +
-                             r.ForeignTable() + " attributes=" +
-                             std::to_string(r.Attributes()) + " (" +
+    relation_lines.push_back("relation " + r.Name() + " " + r.Table() + " -> " + r.ForeignTable() +
+                             " attributes=" + std::to_string(r.Attributes()) + " (" +
                              FieldNames(r.Fields()) + ")");
   }
   std::sort(relation_lines.begin(), relation_lines.end());

@@ -25,8 +25,7 @@ std::vector<std::string> DumpDatabase(const std::string& mdb_path);
 // `actual` missing from `expected` ("+ " lines), counted as multisets; empty
 // when the two dumps hold the same lines.  At most `limit` lines are listed.
 std::string DumpDifference(const std::vector<std::string>& expected,
-                           const std::vector<std::string>& actual,
-                           size_t limit = 40);
+                           const std::vector<std::string>& actual, size_t limit = 40);
 
 }  // namespace kav::testing
 

@@ -11,8 +11,7 @@
 namespace kav::testing {
 
 TempDir::TempDir() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "kav-test-XXXXXX").string();
+  std::string pattern = (std::filesystem::temp_directory_path() / "kav-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error("cannot create a temporary directory");
   }
@@ -85,13 +84,13 @@ FaultInjector::FaultInjector() : previous_(dao::SetCallObserver(this)) {}
 
 FaultInjector::~FaultInjector() { dao::SetCallObserver(previous_); }
 
-void FaultInjector::FailNth(std::function<bool(const dao::Call&)> match, int nth,
-                            long number, std::string description) {
+void FaultInjector::FailNth(std::function<bool(const dao::Call&)> match, int nth, long number,
+                            std::string description) {
   rules_.push_back(Rule{std::move(match), nth, 0, number, std::move(description)});
 }
 
-void FaultInjector::FailNth(dao::CallKind kind, int nth, long number,
-                            std::string text, std::string description) {
+void FaultInjector::FailNth(dao::CallKind kind, int nth, long number, std::string text,
+                            std::string description) {
   FailNth(
       [kind, text](const dao::Call& call) {
         return call.kind == kind && (text.empty() || call.text == text);

@@ -78,12 +78,11 @@ class FaultInjector : public dao::CallObserver {
   FaultInjector();
   ~FaultInjector() override;
   // Fails the nth call for which `match` is true.
-  void FailNth(std::function<bool(const dao::Call&)> match, int nth,
-               long number, std::string description = "Injected fault");
+  void FailNth(std::function<bool(const dao::Call&)> match, int nth, long number,
+               std::string description = "Injected fault");
   // Fails the nth call of `kind` (and, when `text` is not empty, with that
   // exact text: the table of an open, the SQL of an execute).
-  void FailNth(dao::CallKind kind, int nth, long number,
-               std::string text = {},
+  void FailNth(dao::CallKind kind, int nth, long number, std::string text = {},
                std::string description = "Injected fault");
   // Records calls too, so a test can see what ran after the fault.
   const std::vector<std::string>& lines() const { return lines_; }

@@ -35,8 +35,7 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(dir);
     kav::testing::WriteSampleDatabase(dir, options);
   } catch (const kav::Error& e) {
-    std::fprintf(stderr, "kav-make-sample: error %ld: %s\n", e.number(),
-                 e.description().c_str());
+    std::fprintf(stderr, "kav-make-sample: error %ld: %s\n", e.number(), e.description().c_str());
     return 1;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kav-make-sample: %s\n", e.what());

@@ -27,8 +27,7 @@ struct Column {
   long size = 0;
 };
 
-void CreateTable(dao::Database& db, const char* name,
-                 std::initializer_list<Column> columns,
+void CreateTable(dao::Database& db, const char* name, std::initializer_list<Column> columns,
                  std::initializer_list<const char*> primary_key,
                  std::initializer_list<const char*> plain_index = {}) {
   dao::TableDef td = db.CreateTableDef(name);
@@ -51,9 +50,8 @@ void CreateTable(dao::Database& db, const char* name,
   db.TableDefs().Append(td);
 }
 
-void Relate(dao::Database& db, const char* name, const char* table,
-            const char* foreign_table, const char* field,
-            const char* foreign_field) {
+void Relate(dao::Database& db, const char* name, const char* table, const char* foreign_table,
+            const char* field, const char* foreign_field) {
   dao::Relation rel = db.CreateRelation(name, table, foreign_table, 0);
   dao::Field f = rel.CreateField(field);
   f.SetForeignName(foreign_field);
@@ -63,8 +61,7 @@ void Relate(dao::Database& db, const char* name, const char* table,
 
 // Adds one row, assigning the values to positions 0, 1, 2, ... as text
 // (Null where a value is nullptr), through the recordset `rs` on `table`.
-void AddRow(dao::Database& db, const char* table,
-            std::initializer_list<dao::Value> values) {
+void AddRow(dao::Database& db, const char* table, std::initializer_list<dao::Value> values) {
   dao::Recordset rs = db.OpenRecordset(table, dao::dbOpenTable);
   rs.AddNew();
   int position = 0;
@@ -74,8 +71,7 @@ void AddRow(dao::Database& db, const char* table,
 
 void CreateSchema(dao::Database& db) {
   CreateTable(db, "tbl_kav_version_info",
-              {{"kav_database_version", dbText, 10},
-               {"kav_database_update_note", dbText, 255}},
+              {{"kav_database_version", dbText, 10}, {"kav_database_update_note", dbText, 255}},
               {});
   CreateTable(db, "tbl_kav_courses",
               {{"risk_type", dbText, 2},
@@ -105,18 +101,17 @@ void CreateSchema(dao::Database& db) {
                {"jpt_p_course_code", dbText, 10},
                {"jpt_p_type", dbText, 2},
                {"jpt_standard", dbText, 20}},
-              {"jpt_risk_type", "jpt_job_code", "jpt_p_risk_type",
-               "jpt_p_course_code"});
-  CreateTable(db, "tbl_kav_jobs_prereq_experiences",
-              {{"jpe_risk_type", dbText, 2},
-               {"jpe_job_code", dbText, 4},
-               {"jpe_p_risk_type", dbText, 2},
-               {"jpe_p_job_code", dbText, 4},
-               {"jpe_p_type", dbText, 3},
-               {"jpe_exp_group_no", dbInteger},
-               {"jpe_standard", dbText, 20}},
-              {"jpe_risk_type", "jpe_job_code", "jpe_exp_group_no",
-               "jpe_p_risk_type", "jpe_p_job_code"});
+              {"jpt_risk_type", "jpt_job_code", "jpt_p_risk_type", "jpt_p_course_code"});
+  CreateTable(
+      db, "tbl_kav_jobs_prereq_experiences",
+      {{"jpe_risk_type", dbText, 2},
+       {"jpe_job_code", dbText, 4},
+       {"jpe_p_risk_type", dbText, 2},
+       {"jpe_p_job_code", dbText, 4},
+       {"jpe_p_type", dbText, 3},
+       {"jpe_exp_group_no", dbInteger},
+       {"jpe_standard", dbText, 20}},
+      {"jpe_risk_type", "jpe_job_code", "jpe_exp_group_no", "jpe_p_risk_type", "jpe_p_job_code"});
   CreateTable(db, "tbl_kav_jobs_currency",
               {{"jc_risk_type", dbText, 2},
                {"jc_job_code", dbText, 4},
@@ -125,8 +120,7 @@ void CreateSchema(dao::Database& db) {
                {"jc_standard", dbText, 20}},
               {"jc_risk_type", "jc_job_code", "jc_c_risk_type", "jc_c_job_code"});
   CreateTable(db, "tbl_kav_ics_functional_areas",
-              {{"ifa_code", dbText, 2}, {"ifa_description", dbText, 50}},
-              {"ifa_code"});
+              {{"ifa_code", dbText, 2}, {"ifa_description", dbText, 50}}, {"ifa_code"});
   CreateTable(db, "tbl_kav_tables",
               {{"t_category", dbText, 10},
                {"t_table_name", dbText, 64},
@@ -137,8 +131,7 @@ void CreateSchema(dao::Database& db) {
                {"t_flag", dbText, 1}},
               {"t_table_name"});
   CreateTable(db, "tbl_kav_jet_ports",
-              {{"jet_port_abbrev", dbText, 3}, {"jet_port_name", dbText, 50}},
-              {"jet_port_abbrev"});
+              {{"jet_port_abbrev", dbText, 3}, {"jet_port_name", dbText, 50}}, {"jet_port_abbrev"});
   CreateTable(db, "tbl_kav_persons",
               {{"p_id", dbLong},
                {"p_last_name", dbText, 50},
@@ -162,12 +155,12 @@ void CreateSchema(dao::Database& db) {
                {"ts_start_date", dbDate},
                {"ts_comment", dbText, 100}},
               {"ts_id"});
-  Relate(db, "tbl_kav_jet_portstbl_kav_persons", "tbl_kav_jet_ports",
-         "tbl_kav_persons", "jet_port_abbrev", "p_primary_jet_port");
-  Relate(db, "tbl_kav_jet_portstbl_kav_persons1", "tbl_kav_jet_ports",
-         "tbl_kav_persons", "jet_port_abbrev", "p_secondary_jet_port");
-  Relate(db, "tbl_kav_personstbl_kav_persons_quals", "tbl_kav_persons",
-         "tbl_kav_persons_quals", "p_id", "pq_p_id");
+  Relate(db, "tbl_kav_jet_portstbl_kav_persons", "tbl_kav_jet_ports", "tbl_kav_persons",
+         "jet_port_abbrev", "p_primary_jet_port");
+  Relate(db, "tbl_kav_jet_portstbl_kav_persons1", "tbl_kav_jet_ports", "tbl_kav_persons",
+         "jet_port_abbrev", "p_secondary_jet_port");
+  Relate(db, "tbl_kav_personstbl_kav_persons_quals", "tbl_kav_persons", "tbl_kav_persons_quals",
+         "p_id", "pq_p_id");
 }
 
 void FillReferenceData(dao::Database& db, const std::string& version) {
@@ -192,8 +185,7 @@ void FillReferenceData(dao::Database& db, const std::string& version) {
   };
   for (const auto& c : courses) {
     AddRow(db, "tbl_kav_courses",
-           {c[0], c[1], c[2], c[3], "NATIONAL", "CLASSROOM", "1/1/1998",
-            dao::Value()});
+           {c[0], c[1], c[2], c[3], "NATIONAL", "CLASSROOM", "1/1/1998", dao::Value()});
   }
 
   const char* jobs[][4] = {
@@ -226,10 +218,10 @@ void FillReferenceData(dao::Database& db, const std::string& version) {
   };
   for (const auto& j : jobs) {
     AddRow(db, "tbl_kav_jobs_skills",
-           {j[0], j[1], j[2], "3", "NATIONAL", "1/1/1998", dao::Value(), j[3],
-            "OS"});
+           {j[0], j[1], j[2], "3", "NATIONAL", "1/1/1998", dao::Value(), j[3], "OS"});
   }
 
+  // clang-format off
   const char* training[][4] = {
       // job risk type, job, course, type
       {"WF", "FUMA", "S-481", "ST"},   // FUMA's old rows under WF: deleted
@@ -241,9 +233,9 @@ void FillReferenceData(dao::Database& db, const std::string& version) {
       {"WF", "ICT3", "S-290", "ST"},
       {"WF", "FFT2", "I-100", "ST"},
   };
+  // clang-format on
   for (const auto& t : training) {
-    AddRow(db, "tbl_kav_jobs_prereq_training",
-           {t[0], t[1], "WF", t[2], t[3], "NATIONAL"});
+    AddRow(db, "tbl_kav_jobs_prereq_training", {t[0], t[1], "WF", t[2], t[3], "NATIONAL"});
   }
 
   struct Experience {
@@ -255,10 +247,8 @@ void FillReferenceData(dao::Database& db, const std::string& version) {
   };
   const Experience experiences[] = {
       {"RX", "FUMA", "FUMA", "TRN", 1},  // FUMA's old rows under RX: deleted
-      {"RX", "FUMA", "FEMO", "JOB", 1},
-      {"WF", "ABRO", "HECM", "JOB", 1},
-      {"WF", "HEB2", "HEMG", "JOB", 1},
-      {"WF", "ICT3", "ICT3", "TRN", 1},
+      {"RX", "FUMA", "FEMO", "JOB", 1}, {"WF", "ABRO", "HECM", "JOB", 1},
+      {"WF", "HEB2", "HEMG", "JOB", 1}, {"WF", "ICT3", "ICT3", "TRN", 1},
       {"WF", "ICT3", "ICT4", "JOB", 1},
   };
   for (const Experience& e : experiences) {
@@ -280,7 +270,7 @@ void FillReferenceData(dao::Database& db, const std::string& version) {
 }
 
 const char* const kJetPorts[][2] = {
-    {"BOI", "Boise"}, {"MSO", "Missoula"}, {"RDD", "Redding"},
+    {"BOI", "Boise"},  {"MSO", "Missoula"},   {"RDD", "Redding"},
     {"FAT", "Fresno"}, {"SAC", "Sacramento"},
 };
 
@@ -299,8 +289,8 @@ void FillPersons(const std::string& mdb, int persons) {
       {"EMTB", "WF"}, {"HEMG", "WF"}, {"HCWN", "WF"}, {"IRIN", "WF"},
       {"IRIN", "RX"}, {"FFT2", "WF"}, {"FUMA", "RX"}, {"RXI1", "WF"},
   };
-  const char* last_names[] = {"Lopez", "Smith", "Nguyen", "Okafor", "Berg",
-                              "Young", "Haddad", "Kowalski"};
+  const char* last_names[] = {"Lopez", "Smith", "Nguyen", "Okafor",
+                              "Berg",  "Young", "Haddad", "Kowalski"};
   const dao::Value expires = dao::ConvertToFieldType("12/31/2009", dbDate);
   const dao::Value starts = dao::ConvertToFieldType("6/1/2006", dbDate);
   PlainDatabase db(mdb);
@@ -312,9 +302,9 @@ void FillPersons(const std::string& mdb, int persons) {
   int32_t qual_id = 1;
   for (int32_t p = 1; p <= persons; ++p) {
     // Every third person has no second jet port.
-    db.Write(people, {p, last_names[p % 8], "Person " + std::to_string(p), "BLM",
-                      kJetPorts[p % 5][0],
-                      p % 3 == 0 ? dao::Value() : dao::Value(kJetPorts[(p + 2) % 5][0])});
+    db.Write(people,
+             {p, last_names[p % 8], "Person " + std::to_string(p), "BLM", kJetPorts[p % 5][0],
+              p % 3 == 0 ? dao::Value() : dao::Value(kJetPorts[(p + 2) % 5][0])});
     for (int q = 0; q < 5; ++q) {
       const auto& qual = quals[(p + q) % 8];
       db.Write(held, {qual_id++, p, qual[0], qual[1], expires, dao::Value()});
@@ -399,8 +389,8 @@ int PlainDatabase::Step(sqlite3_stmt* stmt, const std::vector<dao::Value>& value
         sqlite3_bind_double(stmt, position, v.AsDouble());
         break;
       case dao::Value::Kind::kText:
-        sqlite3_bind_text(stmt, position, v.AsText().data(),
-                          static_cast<int>(v.AsText().size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(stmt, position, v.AsText().data(), static_cast<int>(v.AsText().size()),
+                          SQLITE_TRANSIENT);
         break;
       case dao::Value::Kind::kDate: {
         const std::string iso = v.AsDate().ToIso();

@@ -25,14 +25,12 @@ std::vector<std::string> NumberedSteps::Trace(int first, int last) const {
   return TraceOfSteps(all(), first, last);
 }
 
-std::vector<std::string> TraceOfSteps(const std::vector<stages::Step>& steps,
-                                      int first, int last) {
+std::vector<std::string> TraceOfSteps(const std::vector<stages::Step>& steps, int first, int last) {
   std::span<const stages::Step> all(steps);
   return stages::TraceLines(all.subspan(first - 1, last - first + 1));
 }
 
-std::vector<std::string> Join(
-    std::initializer_list<std::vector<std::string>> parts) {
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
   std::vector<std::string> out;
   for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
   return out;
@@ -42,21 +40,32 @@ OperationCounts CountOperations(std::span<const stages::Step> steps) {
   OperationCounts counts{};
   for (const stages::Operation& op : stages::ExpandOperations(steps)) {
     switch (op.kind) {
-      case stages::OperationKind::kOpen: ++counts.open; break;
-      case stages::OperationKind::kAddNew: ++counts.add_new; break;
-      case stages::OperationKind::kSetField: ++counts.set_field; break;
-      case stages::OperationKind::kUpdate: ++counts.update; break;
-      case stages::OperationKind::kJoin: ++counts.join; break;
-      case stages::OperationKind::kExecute: ++counts.execute; break;
+      case stages::OperationKind::kOpen:
+        ++counts.open;
+        break;
+      case stages::OperationKind::kAddNew:
+        ++counts.add_new;
+        break;
+      case stages::OperationKind::kSetField:
+        ++counts.set_field;
+        break;
+      case stages::OperationKind::kUpdate:
+        ++counts.update;
+        break;
+      case stages::OperationKind::kJoin:
+        ++counts.join;
+        break;
+      case stages::OperationKind::kExecute:
+        ++counts.execute;
+        break;
     }
   }
   return counts;
 }
 
 void PrintTo(const OperationCounts& c, std::ostream* os) {
-  *os << "{open " << c.open << ", add " << c.add_new << ", set " << c.set_field
-      << ", update " << c.update << ", join " << c.join << ", execute "
-      << c.execute << "}";
+  *os << "{open " << c.open << ", add " << c.add_new << ", set " << c.set_field << ", update "
+      << c.update << ", join " << c.join << ", execute " << c.execute << "}";
 }
 
 bool LineIsCall(const std::string& trace_line, const Fault& fault) {
@@ -88,28 +97,24 @@ std::vector<Fault> DuplicatesAt(const std::vector<stages::Step>& steps,
   for (int number : step_numbers) {
     const std::vector<std::string> through = TraceOfSteps(steps, 1, number);
     faults.push_back({"UPDATE",
-                      static_cast<int>(std::count(through.begin(), through.end(),
-                                                  "UPDATE")),
+                      static_cast<int>(std::count(through.begin(), through.end(), "UPDATE")),
                       dao::kErrDuplicateKey});
   }
   return faults;
 }
 
-FaultedRun RunWithFaults(const std::vector<Fault>& faults,
-                         const std::function<bool()>& run) {
+FaultedRun RunWithFaults(const std::vector<Fault>& faults, const std::function<bool()>& run) {
   FaultInjector injector;
   for (const Fault& f : faults) {
     const std::string line = f.line;
-    injector.FailNth(
-        [line](const dao::Call& call) { return TraceLine(call).starts_with(line); },
-        f.nth, f.number, f.description);
+    injector.FailNth([line](const dao::Call& call) { return TraceLine(call).starts_with(line); },
+                     f.nth, f.number, f.description);
   }
   const bool failed = run();
   return {failed, injector.lines()};
 }
 
-std::vector<std::string> RowTrace(const std::string& table,
-                                  const std::vector<std::string>& values,
+std::vector<std::string> RowTrace(const std::string& table, const std::vector<std::string>& values,
                                   bool opens) {
   std::vector<std::string> lines;
   if (opens) lines.push_back("OPEN\t" + table);
@@ -129,22 +134,50 @@ const std::vector<StageUnderTest>& SevenStages() {
   using stages::Resume;
   static const std::vector<StageUnderTest> stages = {
       // IS-100 under AR, the seventh course row, is in the sample.
-      {"CourseChanges", UpdateMDB_CourseChanges, stages::CourseChangesSteps,
-       "UpdateMDB_CourseChanges", Resume::kLeaveStage, {13}},
+      {"CourseChanges",
+       UpdateMDB_CourseChanges,
+       stages::CourseChangesSteps,
+       "UpdateMDB_CourseChanges",
+       Resume::kLeaveStage,
+       {13}},
       // FIRB's RT-130 and L-280 rows come twice.
-      {"Training1", UpdateMDB_Jobs_Training1, stages::Training1Steps,
-       "UpdateMDB_Jobs_Training", Resume::kNextOperation, {97, 99}},
+      {"Training1",
+       UpdateMDB_Jobs_Training1,
+       stages::Training1Steps,
+       "UpdateMDB_Jobs_Training",
+       Resume::kNextOperation,
+       {97, 99}},
       // INVF's FI-210 row comes twice.
-      {"Training2", UpdateMDB_Jobs_Training2, stages::Training2Steps,
-       "UpdateMDB_Jobs_Training", Resume::kNextOperation, {71}},
-      {"Experience1", UpdateMDB_Jobs_Experience1, stages::Experience1Steps,
-       "UpdateMDB_Jobs_Experience", Resume::kLeaveStage, {}},
-      {"Experience2", UpdateMDB_Jobs_Experience2, stages::Experience2Steps,
-       "UpdateMDB_Jobs_Experience", Resume::kLeaveStage, {}},
-      {"Experience3", UpdateMDB_Jobs_Experience3, stages::Experience3Steps,
-       "UpdateMDB_Jobs_Experience", Resume::kLeaveStage, {}},
-      {"Currency", UpdateMDB_Jobs_Currency, stages::CurrencySteps,
-       "UpdateMDB_Jobs_Currency", Resume::kLeaveStage, {}},
+      {"Training2",
+       UpdateMDB_Jobs_Training2,
+       stages::Training2Steps,
+       "UpdateMDB_Jobs_Training",
+       Resume::kNextOperation,
+       {71}},
+      {"Experience1",
+       UpdateMDB_Jobs_Experience1,
+       stages::Experience1Steps,
+       "UpdateMDB_Jobs_Experience",
+       Resume::kLeaveStage,
+       {}},
+      {"Experience2",
+       UpdateMDB_Jobs_Experience2,
+       stages::Experience2Steps,
+       "UpdateMDB_Jobs_Experience",
+       Resume::kLeaveStage,
+       {}},
+      {"Experience3",
+       UpdateMDB_Jobs_Experience3,
+       stages::Experience3Steps,
+       "UpdateMDB_Jobs_Experience",
+       Resume::kLeaveStage,
+       {}},
+      {"Currency",
+       UpdateMDB_Jobs_Currency,
+       stages::CurrencySteps,
+       "UpdateMDB_Jobs_Currency",
+       Resume::kLeaveStage,
+       {}},
   };
   return stages;
 }
@@ -179,14 +212,12 @@ std::string RowText(const stages::RowStep& row, RowValues values) {
   std::string text;
   for (const auto& field : row.fields) {
     if (!text.empty()) text += "|";
-    text += values == RowValues::kTextOnly ? field.value.AsText()
-                                           : field.value.ToString();
+    text += values == RowValues::kTextOnly ? field.value.AsText() : field.value.ToString();
   }
   return text;
 }
 
-std::vector<std::string> RowTexts(const std::vector<stages::Step>& steps,
-                                  RowValues values) {
+std::vector<std::string> RowTexts(const std::vector<stages::Step>& steps, RowValues values) {
   std::vector<std::string> rows;
   for (const stages::Step& step : steps) {
     if (const auto* row = std::get_if<stages::RowStep>(&step)) {
@@ -196,8 +227,7 @@ std::vector<std::string> RowTexts(const std::vector<stages::Step>& steps,
   return rows;
 }
 
-std::vector<std::string> DistinctRowTexts(
-    const std::vector<stages::Step>& steps) {
+std::vector<std::string> DistinctRowTexts(const std::vector<stages::Step>& steps) {
   const std::vector<std::string> all = RowTexts(steps);
   const std::set<std::string> rows(all.begin(), all.end());
   return {rows.begin(), rows.end()};
@@ -206,23 +236,21 @@ std::vector<std::string> DistinctRowTexts(
 std::vector<std::string> SplitRow(const std::string& row) {
   std::vector<std::string> values;
   size_t start = 0;
-  for (size_t bar; (bar = row.find('|', start)) != std::string::npos;
-       start = bar + 1) {
+  for (size_t bar; (bar = row.find('|', start)) != std::string::npos; start = bar + 1) {
     values.push_back(row.substr(start, bar - start));
   }
   values.push_back(row.substr(start));
   return values;
 }
 
-void AddTableRow(dao::Database& db, const std::string& table,
-                 const std::string& row, int number_column) {
+void AddTableRow(dao::Database& db, const std::string& table, const std::string& row,
+                 int number_column) {
   const std::vector<std::string> values = SplitRow(row);
   dao::Recordset rs = db.OpenRecordset(table, dao::dbOpenTable);
   rs.AddNew();
   for (int i = 0; i < static_cast<int>(values.size()); ++i) {
     if (i == number_column) {
-      rs.Fields(i).SetValue(
-          dao::Value(static_cast<int16_t>(std::stoi(values[i]))));
+      rs.Fields(i).SetValue(dao::Value(static_cast<int16_t>(std::stoi(values[i]))));
     } else {
       rs.Fields(i).SetValue(values[i]);
     }
@@ -232,13 +260,11 @@ void AddTableRow(dao::Database& db, const std::string& table,
 
 std::string DatabaseVersion(const std::string& mdb) {
   dao::Database db = OpenForCheck(mdb);
-  std::vector<std::string> rows =
-      Rows(db,
-           "SELECT tbl_kav_version_info.kav_database_version FROM "
-           "tbl_kav_version_info;");
+  std::vector<std::string> rows = Rows(db,
+                                       "SELECT tbl_kav_version_info.kav_database_version FROM "
+                                       "tbl_kav_version_info;");
   db.Close();
-  return rows.size() == 1 ? rows[0]
-                          : "<" + std::to_string(rows.size()) + " rows>";
+  return rows.size() == 1 ? rows[0] : "<" + std::to_string(rows.size()) + " rows>";
 }
 
 std::string Shown(const ui::ShownBox& box) {
@@ -251,8 +277,7 @@ std::vector<std::string> Shown(const std::vector<ui::ShownBox>& boxes) {
   return out;
 }
 
-std::string ShownErrorBox(const std::string& title, long number,
-                          const std::string& description) {
+std::string ShownErrorBox(const std::string& title, long number, const std::string& description) {
   return "0|" + title + "|" + kav::ErrorBoxText(number, description);
 }
 
@@ -275,36 +300,31 @@ void AddExperienceRow(dao::Database& db, const std::string& row) {
 }
 
 std::vector<std::string> AllPrerequisites(dao::Database& db) {
-  std::vector<std::string> rows =
-      Rows(db,
-           "SELECT tbl_kav_jobs_prereq_training.jpt_risk_type, "
-           "tbl_kav_jobs_prereq_training.jpt_job_code, "
-           "tbl_kav_jobs_prereq_training.jpt_p_risk_type, "
-           "tbl_kav_jobs_prereq_training.jpt_p_course_code, "
-           "tbl_kav_jobs_prereq_training.jpt_p_type, "
-           "tbl_kav_jobs_prereq_training.jpt_standard FROM "
-           "tbl_kav_jobs_prereq_training;");
+  std::vector<std::string> rows = Rows(db,
+                                       "SELECT tbl_kav_jobs_prereq_training.jpt_risk_type, "
+                                       "tbl_kav_jobs_prereq_training.jpt_job_code, "
+                                       "tbl_kav_jobs_prereq_training.jpt_p_risk_type, "
+                                       "tbl_kav_jobs_prereq_training.jpt_p_course_code, "
+                                       "tbl_kav_jobs_prereq_training.jpt_p_type, "
+                                       "tbl_kav_jobs_prereq_training.jpt_standard FROM "
+                                       "tbl_kav_jobs_prereq_training;");
   std::sort(rows.begin(), rows.end());
   return rows;
 }
 
-std::vector<std::string> PrerequisitesOf(dao::Database& db,
-                                         const std::string& job) {
-  std::vector<std::string> rows =
-      Rows(db,
-           "SELECT tbl_kav_jobs_prereq_training.jpt_p_course_code, "
-           "tbl_kav_jobs_prereq_training.jpt_p_type FROM "
-           "tbl_kav_jobs_prereq_training WHERE "
-           "tbl_kav_jobs_prereq_training.jpt_job_code = '" +
-               job + "';");
+std::vector<std::string> PrerequisitesOf(dao::Database& db, const std::string& job) {
+  std::vector<std::string> rows = Rows(db,
+                                       "SELECT tbl_kav_jobs_prereq_training.jpt_p_course_code, "
+                                       "tbl_kav_jobs_prereq_training.jpt_p_type FROM "
+                                       "tbl_kav_jobs_prereq_training WHERE "
+                                       "tbl_kav_jobs_prereq_training.jpt_job_code = '" +
+                                           job + "';");
   std::sort(rows.begin(), rows.end());
   return rows;
 }
 
-void AddPrerequisite(const std::string& job, const std::string& course,
-                     const std::string& type) {
-  dao::Recordset rs =
-      gdbUpdate.OpenRecordset("tbl_kav_jobs_prereq_training", dao::dbOpenTable);
+void AddPrerequisite(const std::string& job, const std::string& course, const std::string& type) {
+  dao::Recordset rs = gdbUpdate.OpenRecordset("tbl_kav_jobs_prereq_training", dao::dbOpenTable);
   rs.AddNew();
   const std::string values[] = {"WF", job, "WF", course, type, "NATIONAL"};
   for (int i = 0; i < 6; ++i) rs.Fields(i).SetValue(values[i]);

@@ -46,12 +46,10 @@ class NumberedSteps {
 };
 
 // The trace lines of steps first..last (counted from 1) of `steps`.
-std::vector<std::string> TraceOfSteps(const std::vector<stages::Step>& steps,
-                                      int first, int last);
+std::vector<std::string> TraceOfSteps(const std::vector<stages::Step>& steps, int first, int last);
 
 // The parts' lines one after another.
-std::vector<std::string> Join(
-    std::initializer_list<std::vector<std::string>> parts);
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts);
 
 // How many single operations of each kind a step list expands to.
 struct OperationCounts {
@@ -78,9 +76,9 @@ bool LineIsCall(const std::string& trace_line, const Fault& fault);
 // failing line is followed by its ERR line.  Unless the stage goes on after
 // a reported error, the trace ends after the first fault that is not a
 // duplicate key.
-std::vector<std::string> TraceWithFaults(
-    const std::vector<stages::Step>& steps, const std::vector<Fault>& faults,
-    stages::Resume after_report = stages::Resume::kLeaveStage);
+std::vector<std::string> TraceWithFaults(const std::vector<stages::Step>& steps,
+                                         const std::vector<Fault>& faults,
+                                         stages::Resume after_report = stages::Resume::kLeaveStage);
 
 // The duplicate key that the row of each given step (counted from 1) meets
 // at its update, as a fault of TraceWithFaults.
@@ -94,14 +92,12 @@ struct FaultedRun {
 };
 // Runs `run` (which returns bFailed) with each fault injected, and records
 // the calls.
-FaultedRun RunWithFaults(const std::vector<Fault>& faults,
-                         const std::function<bool()>& run);
+FaultedRun RunWithFaults(const std::vector<Fault>& faults, const std::function<bool()>& run);
 
 // The trace lines of one row: its open unless it goes through the recordset
 // of the row before, its add, one assignment per value as text at positions
 // 0, 1, 2, ..., its update.
-std::vector<std::string> RowTrace(const std::string& table,
-                                  const std::vector<std::string>& values,
+std::vector<std::string> RowTrace(const std::string& table, const std::vector<std::string>& values,
                                   bool opens = true);
 // The trace line of an executed statement.
 std::string Exec(const std::string& sql);
@@ -141,15 +137,13 @@ enum class RowValues {
 };
 
 // A row step's field values joined by '|', as Rows shows the stored row.
-std::string RowText(const stages::RowStep& row,
-                    RowValues values = RowValues::kTextOnly);
+std::string RowText(const stages::RowStep& row, RowValues values = RowValues::kTextOnly);
 // RowText of every row step of `steps`, in step order, repeats kept.
 std::vector<std::string> RowTexts(const std::vector<stages::Step>& steps,
                                   RowValues values = RowValues::kTextOnly);
 
 // The distinct RowTexts of `steps`, sorted.
-std::vector<std::string> DistinctRowTexts(
-    const std::vector<stages::Step>& steps);
+std::vector<std::string> DistinctRowTexts(const std::vector<stages::Step>& steps);
 
 // The values of a "a|b|c" row.
 std::vector<std::string> SplitRow(const std::string& row);
@@ -157,8 +151,8 @@ std::vector<std::string> SplitRow(const std::string& row);
 // Adds a row "a|b|c" to `table` through `db`, field by field in order: each
 // value as text, except the field at `number_column` (if any), which goes in
 // as a 16-bit number.
-void AddTableRow(dao::Database& db, const std::string& table,
-                 const std::string& row, int number_column = -1);
+void AddTableRow(dao::Database& db, const std::string& table, const std::string& row,
+                 int number_column = -1);
 
 // The database version the check workspace reads from `mdb`: the one row's
 // value, or "<n rows>" when there is not exactly one.
@@ -168,8 +162,7 @@ std::string DatabaseVersion(const std::string& mdb);
 std::string Shown(const ui::ShownBox& box);
 std::vector<std::string> Shown(const std::vector<ui::ShownBox>& boxes);
 // Shown of the box a stage titled `title` shows for an error.
-std::string ShownErrorBox(const std::string& title, long number,
-                          const std::string& description);
+std::string ShownErrorBox(const std::string& title, long number, const std::string& description);
 
 // The prerequisite-experience table (tbl_kav_jobs_prereq_experiences):
 // every row, "risk|job|p_risk|p_job|type|group|standard".
@@ -182,11 +175,9 @@ void AddExperienceRow(dao::Database& db, const std::string& row);
 // every row, "risk|job|risk|course|type|standard", sorted.
 std::vector<std::string> AllPrerequisites(dao::Database& db);
 // A position's rows as "course|type", sorted.
-std::vector<std::string> PrerequisitesOf(dao::Database& db,
-                                         const std::string& job);
+std::vector<std::string> PrerequisitesOf(dao::Database& db, const std::string& job);
 // Adds a "WF" row of position `job` through gdbUpdate.
-void AddPrerequisite(const std::string& job, const std::string& course,
-                     const std::string& type);
+void AddPrerequisite(const std::string& job, const std::string& course, const std::string& type);
 
 }  // namespace kav::testing
 

@@ -28,8 +28,7 @@ namespace kav::testing {
 inline void ExpectTraceEndsWith(const std::vector<std::string>& lines,
                                 const std::vector<std::string>& tail) {
   ASSERT_GE(lines.size(), tail.size());
-  EXPECT_EQ(std::vector<std::string>(lines.end() - tail.size(), lines.end()),
-            tail);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - tail.size(), lines.end()), tail);
 }
 
 // What `read` finds in the database file `mdb`, opened for checks and
@@ -49,8 +48,7 @@ class SampleTest : public ::testing::Test {
   // box, and the version "v5.0".
   void RunCleanUpdate() {
     RunDatabaseUpdate(mdb);
-    EXPECT_EQ(Shown(boxes.boxes()),
-              std::vector<std::string>{"0||Database Update completed."});
+    EXPECT_EQ(Shown(boxes.boxes()), std::vector<std::string>{"0||Database Update completed."});
     EXPECT_EQ(DatabaseVersion(mdb), "v5.0");
   }
 
@@ -104,16 +102,15 @@ class DriverDatabaseTest : public SampleTest {
   // Runs `stage` with bFailed set beforehand and the case's faults injected,
   // and expects the case's flag, boxes and trace.
   void ExpectFaultedRun(const StageUnderTest& stage, const FaultCase& c) {
-    const FaultedRun run = RunWithFaults(
-        c.faults, [&] { return RunWithFailedSet(stage.procedure); });
+    const FaultedRun run =
+        RunWithFaults(c.faults, [&] { return RunWithFailedSet(stage.procedure); });
     EXPECT_EQ(run.failed, c.failed);
     const std::vector<std::string> shown = Shown(boxes.boxes());
     ASSERT_EQ(shown.size(), c.boxes.size()) << ::testing::PrintToString(shown);
     for (size_t i = 0; i < shown.size(); ++i) {
       const auto& [number, description] = c.boxes[i];
       if (description == "*") {
-        EXPECT_TRUE(shown[i].starts_with(ShownErrorBox(stage.title, number, "")))
-            << shown[i];
+        EXPECT_TRUE(shown[i].starts_with(ShownErrorBox(stage.title, number, ""))) << shown[i];
       } else {
         EXPECT_EQ(shown[i], ShownErrorBox(stage.title, number, description));
       }
@@ -131,10 +128,9 @@ class DriverDatabaseTest : public SampleTest {
 
 // Expects each row of `present` in `table` exactly once and no row of
 // `absent` in it.
-inline void ExpectRowsPresentAndAbsent(
-    const std::multiset<std::string>& table,
-    const std::vector<std::string>& present,
-    const std::vector<std::string>& absent) {
+inline void ExpectRowsPresentAndAbsent(const std::multiset<std::string>& table,
+                                       const std::vector<std::string>& present,
+                                       const std::vector<std::string>& absent) {
   for (const std::string& row : present) {
     EXPECT_EQ(table.count(row), 1u) << "missing " << row;
   }

@@ -82,7 +82,7 @@ class CallFrame {
   ~CallFrame();
   CallFrame(const CallFrame&) = delete;
   CallFrame& operator=(const CallFrame&) = delete;
-  void Notify();                   // before the work
+  void Notify();  // before the work
   void Failed(const kav::Error& error);
 
  private:
@@ -92,8 +92,7 @@ class CallFrame {
 };
 
 template <class F>
-auto RunFrame(const Call* call, bool notify, const char* source, F&& body)
-    -> decltype(body()) {
+auto RunFrame(const Call* call, bool notify, const char* source, F&& body) -> decltype(body()) {
   CallFrame frame(call, source);
   try {
     if (notify) frame.Notify();
@@ -211,15 +210,15 @@ struct IndexFieldDef {
 struct IndexDef {
   int64_t id = 0;
   std::string name;
-  bool primary = false, unique = false, required = false, ignore_nulls = false,
-       clustered = false, foreign = false;
+  bool primary = false, unique = false, required = false, ignore_nulls = false, clustered = false,
+       foreign = false;
   std::vector<IndexFieldDef> fields;
 };
 
 struct TableSchema {
   int64_t id = 0;
   std::string name;
-  std::vector<FieldDef> fields;  // by OrdinalPosition, then creation
+  std::vector<FieldDef> fields;   // by OrdinalPosition, then creation
   std::vector<IndexDef> indexes;  // by name
   const FieldDef* FindField(const std::string& name) const;
   const FieldDef* FieldById(int64_t id) const;
@@ -237,7 +236,7 @@ struct RelationDef {
 };
 
 struct Schema {
-  std::vector<TableSchema> tables;  // by name
+  std::vector<TableSchema> tables;     // by name
   std::vector<RelationDef> relations;  // by name
   const TableSchema* FindTable(const std::string& name) const;
   const TableSchema* TableById(int64_t id) const;
@@ -351,10 +350,10 @@ struct FieldImpl {
   // Where an appended field lives.
   Home home = Home::kNone;
   std::shared_ptr<DatabaseImpl> db;
-  int64_t table_id = 0;   // kTable, kIndex: the table
-  int64_t field_id = 0;   // kTable, kIndex: the table field
-  int64_t owner_id = 0;   // kIndex: the index; kRelation: the relation
-  int position = 0;       // kIndex, kRelation: place in the owner's fields
+  int64_t table_id = 0;  // kTable, kIndex: the table
+  int64_t field_id = 0;  // kTable, kIndex: the table field
+  int64_t owner_id = 0;  // kIndex: the index; kRelation: the relation
+  int position = 0;      // kIndex, kRelation: place in the owner's fields
 };
 
 struct TableDefImpl {

@@ -46,7 +46,7 @@ struct FieldOwner {
 [[noreturn]] void Fixed();  // 3219: a property that is fixed once appended
 // 3125 for a name the catalog refuses; `what` names the kind of object.
 void CheckName(const std::string& name, const char* what);
-const TableSchema& TableOf(const Schema& schema, int64_t id);  // Gone when deleted
+const TableSchema& TableOf(const Schema& schema, int64_t id);   // Gone when deleted
 const FieldDef& FieldOf(const TableSchema& table, int64_t id);  // Gone when deleted
 int64_t LastId(DatabaseImpl& db);  // the id of the catalog row just inserted
 

@@ -33,7 +33,9 @@ namespace fs = std::filesystem;
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 // A file system name as it is drawn; the name itself stays in bytes.
-QString Shown(const std::string& name) { return QFile::decodeName(QByteArray::fromStdString(name)); }
+QString Shown(const std::string& name) {
+  return QFile::decodeName(QByteArray::fromStdString(name));
+}
 
 int Pixels(int twips) { return twips / kTwipsPerPixel; }
 
@@ -178,8 +180,8 @@ void RaiseEvent(const Event& handler) {
 
 // --- Control ---------------------------------------------------------------
 
-Control::Control(Form& form, QWidget* widget, int left, int top, int width,
-                 int height, int tab_index)
+Control::Control(Form& form, QWidget* widget, int left, int top, int width, int height,
+                 int tab_index)
     : widget_(widget), tab_index_(tab_index) {
   form.controls_.push_back(this);
   widget_->setParent(form.widget());
@@ -214,8 +216,7 @@ void Label::SetFont(const std::string& family, double points, bool bold) {
   label_->setFont(font);
 }
 
-CommandButton::CommandButton(Form& form, int left, int top, int width, int height,
-                             int tab_index)
+CommandButton::CommandButton(Form& form, int left, int top, int width, int height, int tab_index)
     : Control(form, new EnterButton, left, top, width, height, tab_index),
       button_(static_cast<QPushButton*>(widget())) {
   // No button is a default button: Enter presses only the focused one.
@@ -228,8 +229,7 @@ std::string CommandButton::Caption() const { return S(button_->text()); }
 
 // --- DriveListBox ----------------------------------------------------------
 
-DriveListBox::DriveListBox(Form& form, int left, int top, int width, int height,
-                           int tab_index)
+DriveListBox::DriveListBox(Form& form, int left, int top, int width, int height, int tab_index)
     : Control(form, new FocusComboBox, left, top, width, height, tab_index),
       combo_(static_cast<QComboBox*>(widget())) {
   static_cast<FocusComboBox*>(combo_)->got_focus = &GotFocus;
@@ -268,8 +268,7 @@ std::vector<std::string> DriveListBox::Drives() const {
 
 // --- DirListBox ------------------------------------------------------------
 
-DirListBox::DirListBox(Form& form, int left, int top, int width, int height,
-                       int tab_index)
+DirListBox::DirListBox(Form& form, int left, int top, int width, int height, int tab_index)
     : Control(form, new HighlightList(&Click), left, top, width, height, tab_index),
       list_(static_cast<QListWidget*>(widget())) {
   list_->setItemDelegate(new IndentedEntries(list_));
@@ -326,8 +325,7 @@ void DirListBox::Fill() {
 
 // --- FileListBox -----------------------------------------------------------
 
-FileListBox::FileListBox(Form& form, int left, int top, int width, int height,
-                         int tab_index)
+FileListBox::FileListBox(Form& form, int left, int top, int width, int height, int tab_index)
     : Control(form, new HighlightList(&Click), left, top, width, height, tab_index),
       list_(static_cast<QListWidget*>(widget())) {
   QObject::connect(list_, &QListWidget::itemDoubleClicked,
@@ -377,9 +375,8 @@ void FileListBox::Fill() {
   names_.clear();
   QList<QRegularExpression> patterns;
   for (const QString& p : Q(pattern_).split(';', Qt::SkipEmptyParts)) {
-    patterns << QRegularExpression(
-        QRegularExpression::wildcardToRegularExpression(p.trimmed()),
-        QRegularExpression::CaseInsensitiveOption);
+    patterns << QRegularExpression(QRegularExpression::wildcardToRegularExpression(p.trimmed()),
+                                   QRegularExpression::CaseInsensitiveOption);
   }
   for (const std::string& name : Names(path_, false)) {
     for (const QRegularExpression& re : patterns) {

@@ -52,8 +52,7 @@ class Control {
   QWidget* widget() const { return widget_; }
 
  protected:
-  Control(Form& form, QWidget* widget, int left, int top, int width, int height,
-          int tab_index);
+  Control(Form& form, QWidget* widget, int left, int top, int width, int height, int tab_index);
 
  private:
   QWidget* widget_;
@@ -188,7 +187,7 @@ class Form {
  private:
   friend class Control;
   std::unique_ptr<QDialog> dialog_;  // owns the controls' widgets
-  std::vector<Control*> controls_;  // as they were made
+  std::vector<Control*> controls_;   // as they were made
 };
 
 }  // namespace ui

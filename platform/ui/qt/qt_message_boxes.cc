@@ -21,9 +21,15 @@ int QtMessageBoxes::Show(const std::string& prompt, int style, const std::string
   box.setTextFormat(Qt::PlainText);
   box.setText(QString::fromStdString(prompt));
   switch (style & 0xF0) {
-    case vbCritical: box.setIcon(QMessageBox::Critical); break;
-    case vbInformation: box.setIcon(QMessageBox::Information); break;
-    default: box.setIcon(QMessageBox::NoIcon); break;
+    case vbCritical:
+      box.setIcon(QMessageBox::Critical);
+      break;
+    case vbInformation:
+      box.setIcon(QMessageBox::Information);
+      break;
+    default:
+      box.setIcon(QMessageBox::NoIcon);
+      break;
   }
   const bool yes_no = (style & 7) == vbYesNo;
   if (yes_no) {
