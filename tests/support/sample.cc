@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/dao/dao.h"
+#include "platform/dao/internal/engine.h"
 #include "platform/error.h"
 
 namespace kav::testing {
@@ -370,40 +371,14 @@ sqlite3_stmt* PlainDatabase::Prepare(const std::string& sql) {
 }
 
 int PlainDatabase::Step(sqlite3_stmt* stmt, const std::vector<dao::Value>& values) {
+  // The engine's own binding, so that every value is stored as the engine
+  // stores it.  The statement stays this connection's; it is reset, with
+  // its bindings cleared, when `bound` goes.
+  dao::internal::Statement bound(db_, stmt);
   int position = 1;
-  for (const dao::Value& v : values) {
-    switch (v.kind()) {
-      case dao::Value::Kind::kNull:
-        sqlite3_bind_null(stmt, position);
-        break;
-      case dao::Value::Kind::kBoolean:
-        sqlite3_bind_int64(stmt, position, v.AsBoolean() ? 1 : 0);
-        break;
-      case dao::Value::Kind::kInteger:
-        sqlite3_bind_int64(stmt, position, v.AsInteger());
-        break;
-      case dao::Value::Kind::kLong:
-        sqlite3_bind_int64(stmt, position, v.AsLong());
-        break;
-      case dao::Value::Kind::kDouble:
-        sqlite3_bind_double(stmt, position, v.AsDouble());
-        break;
-      case dao::Value::Kind::kText:
-        sqlite3_bind_text(stmt, position, v.AsText().data(), static_cast<int>(v.AsText().size()),
-                          SQLITE_TRANSIENT);
-        break;
-      case dao::Value::Kind::kDate: {
-        const std::string iso = v.AsDate().ToIso();
-        sqlite3_bind_text(stmt, position, iso.data(), static_cast<int>(iso.size()),
-                          SQLITE_TRANSIENT);
-        break;
-      }
-    }
-    ++position;
-  }
+  for (const dao::Value& v : values) bound.BindValue(position++, v);
   int rc = sqlite3_step(stmt);
   while (rc == SQLITE_ROW) rc = sqlite3_step(stmt);
-  sqlite3_reset(stmt);
   return rc;
 }
 

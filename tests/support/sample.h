@@ -42,9 +42,10 @@ class PlainDatabase {
   void Exec(const std::string& sql);
   // A statement kept until the connection goes.
   sqlite3_stmt* Prepare(const std::string& sql);
-  // Binds `values` by position, each in the form the engine stores it (whole
-  // numbers, floating point, text, dates as ISO text), steps once and
-  // resets.  Returns SQLite's extended result code, SQLITE_DONE on success.
+  // Binds `values` by position with the engine's own binding, so each is
+  // stored in the form the engine stores it, runs the statement to its end
+  // and resets it.  Returns SQLite's extended result code, SQLITE_DONE on
+  // success.
   int Step(sqlite3_stmt* stmt, const std::vector<dao::Value>& values);
   // Step that raises unless the statement ran to its end.
   void Write(sqlite3_stmt* stmt, const std::vector<dao::Value>& values);
