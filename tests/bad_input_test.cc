@@ -17,9 +17,10 @@
 
 #include "platform/dao/workgroup.h"
 #include "platform/ui/scripted_message_boxes.h"
-#include "stages/globals.h"
+#include "tests/dao_fixture.h"
 #include "tests/support/dump.h"
 #include "tests/support/harness.h"
+#include "tests/support/stage_checks.h"
 #include "update/update.h"
 
 namespace kav::testing {
@@ -29,8 +30,6 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::SizeIs;
 using ::testing::StartsWith;
-
-const char* const kFailure = kUpdateFailedText;
 
 SampleOptions Small() {
   SampleOptions options;
@@ -68,18 +67,6 @@ void WriteForeignSqlite(const std::string& path) {
   sqlite3_close(db);
 }
 
-// Runs `sql` on the file as another SQLite program (a database browser)
-// would.
-void ChangeWithSqlite(const std::string& mdb, const std::string& sql) {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(mdb.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-  char* error = nullptr;
-  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
-      << (error ? error : "");
-  sqlite3_free(error);
-  sqlite3_close(db);
-}
-
 void Change(const std::string& mdb, const std::function<void(dao::Database&)>& change) {
   dao::Database db = OpenForCheck(mdb);
   change(db);
@@ -110,14 +97,14 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
          WriteFile(mdb, "Minutes of the crew meeting, 3 March 2006.\n");
          return mdb;
        },
-       {kFailure, " 3343  :  "}},
+       {kUpdateFailedText, " 3343  :  "}},
       {"empty file",
        [](const TempDir& dir) {
          const std::string mdb = MakeSample(dir, Small());
          WriteFile(mdb, "");
          return mdb;
        },
-       {kFailure, " 3343  :  "}},
+       {kUpdateFailedText, " 3343  :  "}},
       {"SQLite file of another program",
        [](const TempDir& dir) {
          const std::string mdb = MakeSample(dir, Small());
@@ -125,7 +112,7 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
          WriteForeignSqlite(mdb);
          return mdb;
        },
-       {kFailure, " 3343  :  "}},
+       {kUpdateFailedText, " 3343  :  "}},
       {"workgroup file of another workgroup",
        [](const TempDir& dir) {
          const std::string mdb = MakeSample(dir, Small());
@@ -135,7 +122,7 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
                        fs::copy_options::overwrite_existing);
          return mdb;
        },
-       {kFailure, " 3033  :  "}},
+       {kUpdateFailedText, " 3033  :  "}},
       {"workgroup file without KAVOwner",
        [](const TempDir& dir) {
          const std::string mdb = MakeSample(dir, Small());
@@ -144,21 +131,21 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
                                   dao::PasswordCost::kMinimum);
          return mdb;
        },
-       {kFailure, " 3029  :  "}},
+       {kUpdateFailedText, " 3029  :  "}},
       {"no tbl_kav_courses",
        [](const TempDir& dir) {
          const std::string mdb = MakeSample(dir, Small());
          Change(mdb, [](dao::Database& db) { db.TableDefs().Delete("tbl_kav_courses"); });
          return mdb;
        },
-       {kFailure, " 3265  :  "}},
+       {kUpdateFailedText, " 3265  :  "}},
       {"no tbl_kav_version_info",
        [](const TempDir& dir) {
          const std::string mdb = MakeSample(dir, Small());
          Change(mdb, [](dao::Database& db) { db.TableDefs().Delete("tbl_kav_version_info"); });
          return mdb;
        },
-       {kFailure, " 3078  :  "}},
+       {kUpdateFailedText, " 3078  :  "}},
       {"empty version table",
        [](const TempDir& dir) {
          const std::string mdb = MakeSample(dir, Small());
@@ -169,11 +156,11 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
          });
          return mdb;
        },
-       {kFailure, " 3021  :  "}},
+       {kUpdateFailedText, " 3021  :  "}},
       {"currency table rebuilt with a conflict clause, without its unique index",
        [](const TempDir& dir) {
          const std::string mdb = MakeSample(dir, Small());
-         ChangeWithSqlite(
+         dao_test::Sqlite(
              mdb,
              "CREATE TABLE rebuilt (jc_risk_type TEXT, jc_job_code TEXT, "
              "jc_c_risk_type TEXT, jc_c_job_code TEXT, jc_standard TEXT, "
@@ -185,7 +172,7 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
              "INSERT INTO tbl_kav_jobs_currency VALUES ('WF', 'ABRO', 'WF', 'RADO', 'LOCAL');");
          return mdb;
        },
-       {kFailure, " 3343  :  "}},
+       {kUpdateFailedText, " 3343  :  "}},
       {"blanks, quotes and non-ASCII letters in the path",
        [](const TempDir& dir) {
          const std::string sub = dir.File("Équipe d'été \"Nord\" – Zürich 2006");
@@ -218,14 +205,13 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
     }
     // The failure path leaves the database open, as the running tool does;
     // close it so that the files on disk are all there is to compare.
-    if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
-    gdbUpdate = dao::Database();
-    gwsUpdate = dao::Workspace();
+    CloseDriverDatabase();
 
     ASSERT_THAT(shown, SizeIs(c.boxes.second.empty() ? 1u : 2u));
     EXPECT_EQ(shown[0].prompt, c.boxes.first);
     if (!c.boxes.second.empty()) {
-      EXPECT_EQ(shown[0], (ui::ShownBox{kFailure, ui::vbCritical, "KAV Update", ui::vbDefault}));
+      EXPECT_EQ(shown[0],
+                (ui::ShownBox{kUpdateFailedText, ui::vbCritical, "KAV Update", ui::vbDefault}));
       EXPECT_THAT(shown[1].prompt, StartsWith(c.boxes.second));
       EXPECT_GT(shown[1].prompt.size(), c.boxes.second.size()) << "no description";
     }
@@ -272,7 +258,7 @@ TEST(BadInputTest, UserTriggerThatRefusesAStageRowFailsTheStage) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     const std::string mdb = MakeSample(dir, Small());
-    ChangeWithSqlite(mdb, c.trigger);
+    dao_test::Sqlite(mdb, c.trigger);
     std::vector<std::string> prompts;
     {
       ui::ScriptedMessageBoxes boxes;
@@ -281,10 +267,8 @@ TEST(BadInputTest, UserTriggerThatRefusesAStageRowFailsTheStage) {
       ASSERT_FALSE(boxes.boxes().empty());
       EXPECT_EQ(boxes.boxes()[0].title, "UpdateMDB_Jobs_Currency");
     }
-    if (!gdbUpdate.IsNothing()) gdbUpdate.Close();
-    gdbUpdate = dao::Database();
-    gwsUpdate = dao::Workspace();
-    EXPECT_THAT(prompts, ElementsAre(c.box, kFailure, " 0  :  "));
+    CloseDriverDatabase();
+    EXPECT_THAT(prompts, ElementsAre(c.box, kUpdateFailedText, " 0  :  "));
     dao::Database db = OpenForCheck(mdb);
     const std::string job = std::string(c.refused_row).substr(3, 4);
     EXPECT_THAT(Rows(db,
