@@ -18,12 +18,10 @@ void UpdateMDB_Jobs_Experience2(bool& bFailed);
 void UpdateMDB_Jobs_Experience3(bool& bFailed);
 void UpdateMDB_Jobs_Currency(bool& bFailed);
 
-// The error rule of both training stages, as a routine of its own: 3022 is
-// passed over in silence; any other error sets bFailed, then shows
-// Str(number) + "  :  " + description (OK only, no icon) titled
-// "UpdateMDB_Jobs_Training".  The stage goes on with its next operation
-// either way.  A box that cannot be shown raises, and that error leaves the
-// stage.
+// The training stages' error handler, kept as a routine of its own under
+// the name it is called by: ApplyErrorRule (stages/stage.h) with the
+// training stages' rule (stages/stages.cc), for an error of `number` and
+// `description`.
 void HandleTrainingStageError(long number, const std::string& description, bool& bFailed);
 
 // The step lists, for tests.
