@@ -40,7 +40,6 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-const char* const kFailure = kUpdateFailedText;
 const char* const kCompleted = "Database Update completed.";
 
 // The injected error: any number but 3022, which the data phase tolerates.
@@ -53,7 +52,7 @@ SampleOptions Small() {
 }
 
 ui::ShownBox FailureBox() {
-  return ui::ShownBox{kFailure, ui::vbCritical, "KAV Update", ui::vbDefault};
+  return ui::ShownBox{kUpdateFailedText, ui::vbCritical, "KAV Update", ui::vbDefault};
 }
 
 std::vector<std::string> Prompts(const std::vector<ui::ShownBox>& boxes) {
@@ -340,12 +339,26 @@ FaultedUpdate RunWithFault(const std::string& mdb, int k) {
   return {boxes.boxes(), faults.lines()};
 }
 
-// The stage that runs a part, if it is one.  The stage parts stand in the
-// order of SevenStages, with the corrections between the first two.
+// The stage that runs a part, if it is one.
 const StageUnderTest* StageInPart(Part part) {
-  if (part == Part::kCourseChanges) return &SevenStages().front();
-  if (part < Part::kTraining1 || part > Part::kCurrency) return nullptr;
-  return &SevenStages().at(1 + static_cast<int>(part) - static_cast<int>(Part::kTraining1));
+  switch (part) {
+    case Part::kCourseChanges:
+      return &StageNamed("CourseChanges");
+    case Part::kTraining1:
+      return &StageNamed("Training1");
+    case Part::kTraining2:
+      return &StageNamed("Training2");
+    case Part::kExperience1:
+      return &StageNamed("Experience1");
+    case Part::kExperience2:
+      return &StageNamed("Experience2");
+    case Part::kExperience3:
+      return &StageNamed("Experience3");
+    case Part::kCurrency:
+      return &StageNamed("Currency");
+    default:
+      return nullptr;
+  }
 }
 
 // The four columns the schema phase retypes, with their sizes as text
@@ -786,7 +799,7 @@ void ExpectReadOnlyRefused(const std::function<std::vector<std::string>(const st
   const std::vector<std::string> prompts = run(mdb);
   ASSERT_EQ(chmod(mdb.c_str(), 0644), 0);
   ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
-  EXPECT_EQ(prompts[0], kFailure);
+  EXPECT_EQ(prompts[0], kUpdateFailedText);
   EXPECT_THAT(prompts[1], AllOf(StartsWith(" 3027  :  "), HasSubstr("read-only")));
   EXPECT_EQ(Version(mdb), "v4.0");
   EXPECT_EQ(DumpDifference(before, DumpDatabase(mdb)), "");

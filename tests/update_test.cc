@@ -25,8 +25,6 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-const char* const kFailure = kUpdateFailedText;
-
 ui::ShownBox Box(std::string prompt, int style = 0, std::string title = "",
                  int pointer = ui::vbDefault) {
   return ui::ShownBox{std::move(prompt), style, std::move(title), pointer};
@@ -288,7 +286,7 @@ TEST_F(DriverTest, VersionTableWithoutRowsFailsBeforeAnyChange) {
   std::vector<std::string> before = Dump(mdb);
   RunDatabaseUpdate(mdb);
   ASSERT_EQ(boxes.boxes().size(), 2u);
-  EXPECT_EQ(boxes.boxes()[0], Box(kFailure, 16, "KAV Update"));
+  EXPECT_EQ(boxes.boxes()[0], Box(kUpdateFailedText, 16, "KAV Update"));
   EXPECT_THAT(boxes.boxes()[1].prompt, ::testing::StartsWith(" 3021  :  "));
   EXPECT_EQ(Dump(mdb), before);
 }
@@ -352,7 +350,7 @@ TEST_F(DriverTest, RefusedConnectionsEndInTheFailureBoxes) {
     boxes.Clear();
     RunDatabaseUpdate(path);
     ASSERT_EQ(boxes.boxes().size(), 2u);
-    EXPECT_EQ(boxes.boxes()[0], Box(kFailure, 16, "KAV Update"));
+    EXPECT_EQ(boxes.boxes()[0], Box(kUpdateFailedText, 16, "KAV Update"));
     EXPECT_THAT(boxes.boxes()[1].prompt,
                 ::testing::StartsWith(" " + std::to_string(c.number) + "  :  "));
     EXPECT_EQ(ui::MousePointer(), ui::vbDefault);
@@ -372,7 +370,7 @@ TEST_F(DriverTest, StageFailureStopsTheUpdateAndARerunCompletes) {
   ASSERT_GE(boxes.boxes().size(), 3u);
   EXPECT_EQ(boxes.boxes()[0],
             Box(" 3051  :  The table is locked", 0, "UpdateMDB_Jobs_Training", ui::vbHourglass));
-  EXPECT_EQ(boxes.boxes()[boxes.boxes().size() - 2], Box(kFailure, 16, "KAV Update"));
+  EXPECT_EQ(boxes.boxes()[boxes.boxes().size() - 2], Box(kUpdateFailedText, 16, "KAV Update"));
   EXPECT_EQ(boxes.boxes().back(), Box(" 0  :  "));
   // No later stage ran, and the version still reads v4.0.
   for (const std::string& line : calls) {
