@@ -1,9 +1,10 @@
 // What the seven stage procedures share, each on the sample database opened
-// as the driver leaves it before its first stage: a clean run's trace is the
-// step trace, the error rule meets the faults every stage can meet (a
-// duplicate key, a failure at its first update, a failure at its last
-// operation), and a box that cannot be shown leaves the stage.  What a stage
-// does to its own rows is in that stage's suites.
+// as the driver leaves it before its first stage: the rows that meet a key
+// already stored are the known ones, a clean run's trace is the step trace
+// with those keys met, the error rule meets the faults every stage can meet
+// (a duplicate key, a failure at its first update, a failure at its last
+// operation), and a box that cannot be shown leaves the stage.  What a
+// stage does to its own rows is in that stage's suites.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -32,10 +33,19 @@ class StageTest : public DriverDatabaseTest, public ::testing::WithParamInterfac
   const std::vector<stages::Step>& steps = stage.steps();
 };
 
+TEST_P(StageTest, SampleDuplicatesAreTheKnownRows) {
+  std::vector<std::string> rows;
+  for (int number : SampleDuplicates(steps)) {
+    rows.push_back(RowText(std::get<stages::RowStep>(steps.at(number - 1)), RowValues::kAnyType));
+  }
+  EXPECT_EQ(rows, stage.sample_duplicate_rows);
+}
+
 TEST_P(StageTest, TraceOnTheSampleIsTheStepTrace) {
+  const std::vector<int>& duplicates = SampleDuplicates(steps);
   TraceRecorder trace;
   EXPECT_FALSE(RunWithFailedSet(stage.procedure));
-  EXPECT_EQ(trace.lines(), TraceWithFaults(steps, DuplicatesAt(steps, stage.sample_duplicates)));
+  EXPECT_EQ(trace.lines(), TraceWithFaults(steps, DuplicatesAt(steps, duplicates)));
   EXPECT_THAT(boxes.boxes(), IsEmpty());
 }
 
@@ -117,6 +127,7 @@ TEST_P(StageTest, ErrorRuleOnTheFaultsEveryStageMeets) {
 TEST_P(StageTest, BoxThatCannotBeShownLeavesTheStageWithItsError) {
   boxes.on_show = [](const ui::ShownBox&) { throw kav::Error(70, "Permission denied", "MsgBox"); };
   const Fault fault = {"UPDATE", 1, 3201};
+  const std::vector<int>& duplicates = SampleDuplicates(steps);
   bool bFailed = false;
   std::vector<std::string> lines;
   {
@@ -133,7 +144,7 @@ TEST_P(StageTest, BoxThatCannotBeShownLeavesTheStageWithItsError) {
   }
   EXPECT_TRUE(bFailed);  // set before the box
   // Nothing ran after the failing operation.
-  std::vector<Fault> expected = DuplicatesAt(steps, stage.sample_duplicates);
+  std::vector<Fault> expected = DuplicatesAt(steps, duplicates);
   expected.push_back(fault);
   EXPECT_EQ(lines, TraceWithFaults(steps, expected, stages::Resume::kLeaveStage));
 }

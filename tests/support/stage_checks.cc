@@ -1,9 +1,12 @@
 #include "tests/support/stage_checks.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
+#include <map>
 #include <span>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/error.h"
 #include "stages/globals.h"
@@ -133,27 +136,27 @@ void PrintTo(const StageUnderTest& stage, std::ostream* os) { *os << stage.name;
 const std::vector<StageUnderTest>& SevenStages() {
   using stages::Resume;
   static const std::vector<StageUnderTest> stages = {
-      // IS-100 under AR, the seventh course row, is in the sample.
+      // IS-100 under AR is in the sample.
       {"CourseChanges",
        UpdateMDB_CourseChanges,
        stages::CourseChangesSteps,
        "UpdateMDB_CourseChanges",
        Resume::kLeaveStage,
-       {13}},
+       {"AR|IS-100|Introduction to ICS|4|NATIONAL|CLASSROOM|1/1/2006"}},
       // FIRB's RT-130 and L-280 rows come twice.
       {"Training1",
        UpdateMDB_Jobs_Training1,
        stages::Training1Steps,
        "UpdateMDB_Jobs_Training",
        Resume::kNextOperation,
-       {97, 99}},
+       {"WF|FIRB|WF|RT-130|RT|NATIONAL", "WF|FIRB|WF|L-280|ST|NATIONAL"}},
       // INVF's FI-210 row comes twice.
       {"Training2",
        UpdateMDB_Jobs_Training2,
        stages::Training2Steps,
        "UpdateMDB_Jobs_Training",
        Resume::kNextOperation,
-       {71}},
+       {"WF|INVF|WF|FI-210|RT|NATIONAL"}},
       {"Experience1",
        UpdateMDB_Jobs_Experience1,
        stages::Experience1Steps,
@@ -194,6 +197,123 @@ const StageUnderTest& StageOf(void (*procedure)(bool&)) {
     if (stage.procedure == procedure) return stage;
   }
   throw std::invalid_argument("not a stage procedure");
+}
+
+void AppendRefresherPeriod(dao::Database& db) {
+  dao::TableDef td = db.TableDefs().Item("tbl_kav_courses");
+  td.Fields().Append(td.CreateField("course_refresher_period", dao::dbText, 3));
+}
+
+namespace {
+
+// A field of a table's primary key: its position among the table's fields
+// and its type.
+struct KeyField {
+  int position;
+  int type;
+};
+
+std::vector<KeyField> PrimaryKeyFields(dao::Database& db, const std::string& table) {
+  const dao::TableDef td = db.TableDefs().Item(table);
+  std::vector<KeyField> out;
+  for (int i = 0; i < td.Indexes().Count(); ++i) {
+    const dao::Index index = td.Indexes().Item(i);
+    if (!index.Primary()) continue;
+    for (int k = 0; k < index.Fields().Count(); ++k) {
+      const std::string name = index.Fields().Item(k).Name();
+      for (int f = 0; f < td.Fields().Count(); ++f) {
+        if (td.Fields().Item(f).Name() == name) out.push_back({f, td.Fields().Item(f).Type()});
+      }
+    }
+  }
+  return out;
+}
+
+// A key as the unique index compares it: each value converted to its
+// field's type, text folded to capitals.
+using Key = std::vector<std::string>;
+
+std::string KeyPart(const dao::Value& value, int type) {
+  if (value.IsNull()) return "<null>";
+  std::string text = dao::ConvertToFieldType(value, type).ToString();
+  if (type == dao::dbText) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return text;
+}
+
+Key KeyOfRow(const stages::RowStep& row, const std::vector<KeyField>& key_fields) {
+  Key key;
+  for (const KeyField& k : key_fields) {
+    dao::Value value;
+    for (const stages::FieldValue& field : row.fields) {
+      if (field.position == k.position) value = field.value;
+    }
+    key.push_back(KeyPart(value, k.type));
+  }
+  return key;
+}
+
+std::set<Key> StoredKeys(dao::Database& db, const std::string& table,
+                         const std::vector<KeyField>& key_fields) {
+  std::set<Key> keys;
+  dao::Recordset rs = db.OpenRecordset(table, dao::dbOpenTable);
+  for (; !rs.IsEOF(); rs.MoveNext()) {
+    Key key;
+    for (const KeyField& k : key_fields)
+      key.push_back(KeyPart(rs.Fields(k.position).GetValue(), k.type));
+    keys.insert(key);
+  }
+  return keys;
+}
+
+// Sets the installed observer aside while it lives.
+struct ObserverAside {
+  ObserverAside() : previous(dao::SetCallObserver(nullptr)) {}
+  ~ObserverAside() { dao::SetCallObserver(previous); }
+  ObserverAside(const ObserverAside&) = delete;
+  ObserverAside& operator=(const ObserverAside&) = delete;
+  dao::CallObserver* previous;
+};
+
+// Runs `steps` one by one on a fresh sample of its own, going on after any
+// error, and notes each row whose key is stored when the row comes.  No
+// observer hears of it.
+std::vector<int> FindSampleDuplicates(const std::vector<stages::Step>& steps) {
+  const ObserverAside aside;
+  dao::DBEngine& engine = dao::DBEngine::Instance();
+  const std::string system_db = engine.SystemDB();
+  TempDir dir;
+  dao::Database db = OpenForCheck(MakeSample(dir));
+  engine.SetSystemDB(system_db);
+  AppendRefresherPeriod(db);
+  std::vector<int> duplicates;
+  {
+    stages::StepLocals locals;
+    bool failed = false;
+    for (size_t i = 0; i < steps.size(); ++i) {
+      if (const auto* row = std::get_if<stages::RowStep>(&steps[i])) {
+        const std::vector<KeyField> key_fields = PrimaryKeyFields(db, row->table);
+        if (StoredKeys(db, row->table, key_fields).contains(KeyOfRow(*row, key_fields))) {
+          duplicates.push_back(static_cast<int>(i) + 1);
+        }
+      }
+      stages::RunSteps(
+          db, std::span(steps).subspan(i, 1), locals,
+          [](const kav::Error&, bool&) { return stages::Resume::kNextOperation; }, failed);
+    }
+  }
+  db.Close();
+  return duplicates;
+}
+
+}  // namespace
+
+const std::vector<int>& SampleDuplicates(const std::vector<stages::Step>& steps) {
+  static std::map<const std::vector<stages::Step>*, std::vector<int>> found;
+  auto at = found.find(&steps);
+  if (at == found.end()) at = found.emplace(&steps, FindSampleDuplicates(steps)).first;
+  return at->second;
 }
 
 void CloseDriverDatabase() {

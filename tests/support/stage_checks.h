@@ -1,9 +1,10 @@
 // Test support shared by the stage suites: step texts and trace slices of a
 // step list (steps counted from 1), trace lines written by hand, the
 // expected trace of a stage run with injected faults, the seven stages as
-// the shared suite sees them, closing the driver's database, the rows a
-// stage writes and stored rows added for it to meet, the tables' rows read
-// back, and boxes written as text.
+// the shared suite sees them, the rows that meet a key the sample holds,
+// closing the driver's database, the rows a stage writes and stored rows
+// added for it to meet, the tables' rows read back, and boxes written as
+// text.
 
 #ifndef KAV_TESTS_SUPPORT_STAGE_CHECKS_H_
 #define KAV_TESTS_SUPPORT_STAGE_CHECKS_H_
@@ -23,9 +24,10 @@
 
 namespace kav::testing {
 
-// A stage's step list with its steps counted from 1, as the stages' step
-// tables count them.  It holds the function that gives the list, so it can
-// stand as a constant before the list is built.
+// A stage's step list with its steps counted from 1 in the order they run:
+// step 1 is the first entry of the stage's step table.  It holds the
+// function that gives the list, so it can stand as a constant before the
+// list is built.
 class NumberedSteps {
  public:
   using StepList = const std::vector<stages::Step>& (*)();
@@ -110,8 +112,9 @@ struct StageUnderTest {
   const std::vector<stages::Step>& (*steps)();
   const char* title;
   stages::Resume after_report;
-  // The steps (counted from 1) whose row meets a key the sample holds.
-  std::vector<int> sample_duplicates;
+  // The rows (RowText) that meet a key already stored when the stage runs
+  // on the sample: what SampleDuplicates finds, written here by hand.
+  std::vector<std::string> sample_duplicate_rows;
 };
 // Prints the stage's name, for the names of parameterised tests.
 void PrintTo(const StageUnderTest& stage, std::ostream* os);
@@ -121,6 +124,17 @@ const std::vector<StageUnderTest>& SevenStages();
 const StageUnderTest& StageNamed(const std::string& name);
 // The one whose procedure is `procedure`.
 const StageUnderTest& StageOf(void (*procedure)(bool&));
+
+// Appends course_refresher_period to tbl_kav_courses of `db`, as the schema
+// phase does before the first stage runs.
+void AppendRefresherPeriod(dao::Database& db);
+
+// The steps (counted from 1) whose row meets a key already stored when its
+// update runs, on the sample as the driver leaves it before its first stage.
+// Found apart from the stage's procedure and error rule: the steps run one
+// by one on a sample of their own, and before each row its table's stored
+// keys are read, with no observer hearing of it.  Found once per list.
+const std::vector<int>& SampleDuplicates(const std::vector<stages::Step>& steps);
 
 // Closes gdbUpdate if it is open and drops gdbUpdate and gwsUpdate, leaving
 // the driver's globals as they are before it opens the database.

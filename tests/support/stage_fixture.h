@@ -67,8 +67,7 @@ class DriverDatabaseTest : public SampleTest {
   // before the first stage runs.
   void OpenSample(const std::string& path) {
     OpenAsDriverDoes(path);
-    dao::TableDef td = gdbUpdate.TableDefs().Item("tbl_kav_courses");
-    td.Fields().Append(td.CreateField("course_refresher_period", dao::dbText, 3));
+    AppendRefresherPeriod(gdbUpdate);
   }
 
   // Closes the driver's database and opens a fresh sample in a directory of
@@ -102,6 +101,7 @@ class DriverDatabaseTest : public SampleTest {
   // Runs `stage` with bFailed set beforehand and the case's faults injected,
   // and expects the case's flag, boxes and trace.
   void ExpectFaultedRun(const StageUnderTest& stage, const FaultCase& c) {
+    const std::vector<int>& duplicates = SampleDuplicates(stage.steps());
     const FaultedRun run =
         RunWithFaults(c.faults, [&] { return RunWithFailedSet(stage.procedure); });
     EXPECT_EQ(run.failed, c.failed);
@@ -116,7 +116,7 @@ class DriverDatabaseTest : public SampleTest {
       }
     }
     if (c.whole_trace) {
-      std::vector<Fault> faults = DuplicatesAt(stage.steps(), stage.sample_duplicates);
+      std::vector<Fault> faults = DuplicatesAt(stage.steps(), duplicates);
       faults.insert(faults.end(), c.faults.begin(), c.faults.end());
       EXPECT_EQ(run.lines, TraceWithFaults(stage.steps(), faults, stage.after_report));
     }
