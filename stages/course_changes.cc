@@ -1,13 +1,12 @@
 // UpdateMDB_CourseChanges: the course catalogue tbl_kav_courses and the
 // position catalogue tbl_kav_jobs_skills brought to the v5.0 reference data.
 //
-// The stage runs 122 fixed steps in three runs:
-//   1. 23 course rows, each followed by its companion UPDATE (steps 1-46);
-//   2. 13 more course rows (four refresher courses among them), each but
-//      S-273 followed by its companion; the old S-481 renamed "S-481Old" and
-//      retired; a new S-481 without companion; 19 course corrections
-//      (steps 47-92);
-//   3. 15 new positions, each followed by its companion (steps 93-122).
+// The stage runs fixed steps in this order:
+//   1. course rows, each followed by its companion UPDATE;
+//   2. more course rows (refresher courses among them), each but S-273
+//      followed by its companion; the old S-481 renamed "S-481Old" and
+//      retired; a new S-481 without companion; course corrections;
+//   3. new positions, each followed by its companion.
 //
 // A companion UPDATE writes its row's values once more to the record of the
 // same code and risk type.  When the row's update meets the existing key

@@ -1,8 +1,8 @@
 // UpdateMDB_Jobs_Currency: the currency requirements of positions in
-// tbl_kav_jobs_currency.  The stage runs 381 fixed steps in three runs: the
-// requirement rows with the re-pointings of stored requirements among them
-// (steps 1 to 101), deletions of single pairs (102 to 291), and deletions
-// that name a list of positions or of required positions (292 to 381).
+// tbl_kav_jobs_currency.  The stage runs fixed steps in this order: the
+// requirement rows with the re-pointings of stored requirements among them,
+// deletions of single pairs, and deletions that name a list of positions or
+// of required positions.
 //
 // Every statement follows one of a few texts; the functions below build each
 // of them in one place, with exactly the blanks and keyword case the stored
@@ -113,7 +113,7 @@ class StepList {
 
 std::vector<Step> BuildSteps() {
   StepList b;
-  // Requirement rows and re-pointings, steps 1 to 101.  The steps follow
+  // Requirement rows and re-pointings.  The steps follow
   // jc_job_code alphabetically, but RXM2's re-pointing (77) precedes RXB2's
   // (78), and within a position rows and statements keep their own order.
   b.Rows("ABRO", {"RADO"});                                                  // 1
@@ -186,7 +186,7 @@ std::vector<Step> BuildSteps() {
   b.Rows("TOLC", {"HEB2"});                                                  // 100
   b.Rows("TRPB", {"HELB"});                                                  // 101
 
-  // Pair deletions, steps 102 to 291: RXB2's pair and the two retired
+  // Pair deletions: RXB2's pair and the two retired
   // positions first, then the runs of ABRO to FELB.
   b.PairDeletions("RXB2", {"RXM1"});  // 102
   b.PositionDeletion("RXI1");         // 103
@@ -225,7 +225,7 @@ std::vector<Step> BuildSteps() {
                    "ACLC", "ACPC", "ATGS", "DIVS", "FBAN", "HLCO", "ICT1", "ICT2", "OPBD",
                    "OSC1", "OSC2", "PSC1", "PSC2", "SITL", "SOF1", "SOF2", "TFLD"});  // 266-291
 
-  // A list of positions and one required position, steps 292 to 353.
+  // A list of positions and one required position.
   b.PositionsDeletion({"FFT1", "FFT2", "FIRB", "FSC2", "GSUL"}, "FUM1");  // 292
   b.PositionsDeletion({"FFT1", "FFT2"}, "LTAN");                          // 293
   b.PositionsDeletion({"FFT1", "FFT2", "FIRB"}, "RXB1");                  // 294
@@ -292,8 +292,8 @@ std::vector<Step> BuildSteps() {
   b.PositionsDeletion({"HECM", "HEMG"}, "HLCO");                          // 352
   b.PositionsDeletion({"HECM"}, "TOLC");                                  // 353
 
-  // One position and a list of required positions, steps 354 to 381; step
-  // 372 names a single pair.  The third list is the codes after which a
+  // One position and a list of required positions; SOF2's deletion among
+  // them names a single pair.  The third list is the codes after which a
   // blank follows the comma.
   b.RequiredDeletion("ICT2", {"ACDR", "ACLC", "ACPC"}, {});  // 354
   b.RequiredDeletion("ICT3",

@@ -1,7 +1,7 @@
 // UpdateMDB_Jobs_Experience1: the experience prerequisites of the positions
-// from ACDR to HLCO in tbl_kav_jobs_prereq_experiences.  The stage runs 78
-// fixed steps: 73 rows that add experience groups, with five corrections of
-// stored rows at their places among them.
+// from ACDR to HLCO in tbl_kav_jobs_prereq_experiences.  The stage runs
+// fixed steps: rows that add experience groups, with corrections of stored
+// rows at their places among them.
 //
 // A row writes seven text values by position: jpe_risk_type, jpe_job_code,
 // jpe_p_risk_type, jpe_p_job_code, jpe_p_type, jpe_exp_group_no (its digits

@@ -1,7 +1,7 @@
-// UpdateMDB_Jobs_Experience2: 87 rows of tbl_kav_jobs_prereq_experiences,
-// the experience groups 29 to 45 of ICT3 and group 5 of ICT4.  Every row
-// opens the table afresh and writes its seven values as text; the stage runs
-// no statement.
+// UpdateMDB_Jobs_Experience2: rows of tbl_kav_jobs_prereq_experiences, the
+// experience groups 29 to 45 of ICT3 and group 5 of ICT4.  Every row opens
+// the table afresh and writes its seven values as text; the stage runs no
+// statement.
 //
 // In every group of this stage the "JOB" members come first, in
 // alphabetical order of their code, and the position's own "TRN" row closes

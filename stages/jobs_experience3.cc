@@ -1,10 +1,10 @@
 // UpdateMDB_Jobs_Experience3: the last experience prerequisites of positions
-// in tbl_kav_jobs_prereq_experiences.  59 fixed steps: eleven corrections
-// that re-point or remove stored prerequisites (of the recoded IOF1 to IOF3,
-// the retired RXI1, RXI2 and EMTB, and a few single members), and 48 rows
-// that add experience groups (PIO1, PIO2, PIOF, SITL, TFLD, the new
-// positions STPS to IBA2, SEMG) and two single prerequisites (FIRB for LTAN
-// and for RXB2).
+// in tbl_kav_jobs_prereq_experiences.  The stage runs fixed steps:
+// corrections that re-point or remove stored prerequisites (of the recoded
+// IOF1 to IOF3, the retired RXI1, RXI2 and EMTB, and a few single members),
+// and rows that add experience groups (PIO1, PIO2, PIOF, SITL, TFLD, the new
+// positions STPS to IBA2, SEMG) and single prerequisites (FIRB for LTAN and
+// for RXB2).
 //
 // Every correction follows one of two texts of the table: a re-pointing of
 // one member in all groups of a position, or a deletion whose conditions are

@@ -1,7 +1,7 @@
 // UpdateMDB_Jobs_Training1: the training prerequisites of the lead-in group
 // (FEMO, LTAN, RXB1, RXB2, RXI1, CREP, FIRB, RXM1, RXM2) and of the positions
-// from ACDP to GSUL in tbl_kav_jobs_prereq_training.  The stage runs 108
-// fixed steps, 79 prerequisite rows and 29 corrections, in the order below,
+// from ACDP to GSUL in tbl_kav_jobs_prereq_training.  The stage runs fixed
+// steps, prerequisite rows and corrections of the table, in the order below,
 // with the training stages' error rule in force for every single operation,
 // so a failure never stops the stage.
 //

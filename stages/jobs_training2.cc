@@ -1,8 +1,8 @@
 // UpdateMDB_Jobs_Training2: the training prerequisites of the positions
-// from GSUL to TRPB in tbl_kav_jobs_prereq_training.  The stage runs 165
-// fixed steps: 125 prerequisite rows and 40 corrections of the table, in the
-// order below, with the training stages' error rule in force for every
-// single operation, so a failure never stops the stage.
+// from GSUL to TRPB in tbl_kav_jobs_prereq_training.  The stage runs fixed
+// steps, prerequisite rows and corrections of the table, in the order below,
+// with the training stages' error rule in force for every single operation,
+// so a failure never stops the stage.
 //
 // Every row is a position's prerequisite course with its type, ST or RT; the
 // risk types are "WF" and the standard "NATIONAL" throughout.  The rows and
