@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -341,24 +342,16 @@ FaultedUpdate RunWithFault(const std::string& mdb, int k) {
 
 // The stage that runs a part, if it is one.
 const StageUnderTest* StageInPart(Part part) {
-  switch (part) {
-    case Part::kCourseChanges:
-      return &StageNamed("CourseChanges");
-    case Part::kTraining1:
-      return &StageNamed("Training1");
-    case Part::kTraining2:
-      return &StageNamed("Training2");
-    case Part::kExperience1:
-      return &StageNamed("Experience1");
-    case Part::kExperience2:
-      return &StageNamed("Experience2");
-    case Part::kExperience3:
-      return &StageNamed("Experience3");
-    case Part::kCurrency:
-      return &StageNamed("Currency");
-    default:
-      return nullptr;
+  const std::pair<Part, const char*> stage_parts[] = {
+      {Part::kCourseChanges, "CourseChanges"}, {Part::kTraining1, "Training1"},
+      {Part::kTraining2, "Training2"},         {Part::kExperience1, "Experience1"},
+      {Part::kExperience2, "Experience2"},     {Part::kExperience3, "Experience3"},
+      {Part::kCurrency, "Currency"},
+  };
+  for (const auto& [stage_part, name] : stage_parts) {
+    if (stage_part == part) return &StageNamed(name);
   }
+  return nullptr;
 }
 
 // The four columns the schema phase retypes, with their sizes as text
