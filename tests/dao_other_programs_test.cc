@@ -143,6 +143,9 @@ TEST_F(OtherProgramTest, RefusedWriteLeavesTheFileAsItWas) {
        [this] { EditJob(); }, 3000},
       {"FAIL after edit", trigger("AFTER UPDATE", "NEW", "FAIL, 'refused by rule'"),
        [this] { EditJob(); }, 3000},
+      // The row is there: skipped, not deleted.
+      {"IGNORE before edit", trigger("BEFORE UPDATE", "NEW", "IGNORE"), [this] { EditJob(); }, 3000,
+       "skipped"},
       {"FAIL after a statement's update", trigger("AFTER UPDATE", "NEW", "FAIL, 'refused by rule'"),
        Execute(kRetitle, 0), 0},
       {"IGNORE before a statement's update", trigger("BEFORE UPDATE", "NEW", "IGNORE"),

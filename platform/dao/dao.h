@@ -354,7 +354,8 @@ class Recordset {
   // refused record leaves the file exactly as it was, also where another
   // program has given the table a conflict clause (it never replaces a
   // stored row or drops the record) or triggers of its own (one that
-  // refuses or skips the record raises 3000 with SQLite's text).
+  // refuses or skips the record raises 3000 with SQLite's text; 3167 only
+  // when the edited row is gone).
   void Update(int type = dbUpdateRegular, bool force = false);
   void CancelUpdate();
   void Close();

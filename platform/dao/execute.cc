@@ -521,8 +521,6 @@ void RunDelete(DatabaseImpl& db, const sql::DeleteStatement& d, bool fail_on_err
   const Where where = BuildWhere(t, d.where, now);
   const std::vector<int64_t> rows = MatchingRows(db, t, where);
   Statement remove(db.conn, db.Cached("DELETE FROM " + QuoteName(t.name) + " WHERE rowid = ?"));
-  Statement still_there(db.conn,
-                        db.Cached("SELECT 1 FROM " + QuoteName(t.name) + " WHERE rowid = ?"));
   ChangeRows(db, rows, fail_on_error, [&](int64_t rowid) {
     remove.Bind(1, rowid);
     bool deleted = false;
@@ -530,13 +528,9 @@ void RunDelete(DatabaseImpl& db, const sql::DeleteStatement& d, bool fail_on_err
       remove.Run();
       deleted = sqlite3_changes(db.conn) > 0;
       remove.Rewind();
-      if (deleted) return;
       // Gone already (the cascade of an earlier row deleted it) is no
       // error; still there, a trigger skipped it.
-      still_there.Bind(1, rowid);
-      const bool there = still_there.Step();
-      still_there.Rewind();
-      if (there) RaiseRowIgnored(t);
+      if (!deleted && RowExists(db, t, rowid)) RaiseRowIgnored(t);
     });
     return deleted;
   });

@@ -416,6 +416,8 @@ std::shared_ptr<RecordsetImpl> OpenAllRows(const std::shared_ptr<DatabaseImpl>& 
                                            const TableSchema& table);
 // The values of a row in field order; 3167 when it is gone.
 std::vector<Value> ReadRowValues(DatabaseImpl& db, const TableSchema& t, int64_t rowid);
+// Whether row `rowid` of `t` is there.
+bool RowExists(DatabaseImpl& db, const TableSchema& t, int64_t rowid);
 [[noreturn]] void RaiseRecordDeleted();  // 3167
 void ExecuteStatement(DatabaseImpl& db, const std::string& text, int options);
 // Whether ExecuteStatement may write an UPDATE's rows with one set-based
