@@ -22,8 +22,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -144,10 +146,40 @@ long CharacterCount(const std::string& utf8);
 // ---------------------------------------------------------------------------
 // SQLite.
 
+// An error that SQLite reported, with SQLite's result code beside the
+// engine's number.
+class SqliteError : public kav::Error {
+ public:
+  SqliteError(kav::Error error, int code) : kav::Error(std::move(error)), code_(code) {}
+  int code() const { return code_; }  // extended
+
+ private:
+  int code_;
+};
+
+// Raises SqliteError for SQLite's result code `rc`.
 [[noreturn]] void RaiseSqlite(sqlite3* db, int rc);
+
+// A number that the engine's own triggers raise: a relation's refusal,
+// 3200 or 3201, and no other (a number outside kAll does not compile).
+// RaiseSqlite takes no other number from a trigger's message.
+class TriggerNumber {
+ public:
+  static constexpr long kAll[] = {kErrRelatedRecordsExist, kErrRelatedRecordRequired};
+  consteval TriggerNumber(long number) : number_(number) {
+    if (std::find(std::begin(kAll), std::end(kAll), number) == std::end(kAll)) {
+      throw "not a number that the engine's triggers raise";
+    }
+  }
+  long value() const { return number_; }
+
+ private:
+  long number_;
+};
+
 // The text of a RAISE in the engine's own triggers, which RaiseSqlite turns
 // back into `number` and `description`.
-std::string TriggerMessage(long number, const std::string& description);
+std::string TriggerMessage(TriggerNumber number, const std::string& description);
 void Exec(sqlite3* db, const std::string& sql);
 
 // A prepared statement, reset (never left running) when it goes.
