@@ -228,6 +228,12 @@ TEST_F(OtherProgramTest, FileWhoseCatalogNamesWhatIsNotThereIsRefusedAtOpen) {
        "DROP INDEX {ix}; CREATE UNIQUE INDEX {ix} ON jobs (code COLLATE NOCASE) WHERE n > 1;"},
       {"relation trigger on the foreign table dropped", "DROP TRIGGER daosys_rel_{rel}_fi;"},
       {"relation trigger on the primary table dropped", "DROP TRIGGER daosys_rel_{rel}_pd;"},
+      {"relation trigger made again doing nothing",
+       "DROP TRIGGER daosys_rel_{rel}_fi; CREATE TRIGGER daosys_rel_{rel}_fi BEFORE INSERT ON "
+       "people BEGIN SELECT 1; END;"},
+      {"relation trigger made again on another table",
+       "DROP TRIGGER daosys_rel_{rel}_pd; CREATE TRIGGER daosys_rel_{rel}_pd AFTER DELETE ON "
+       "jobs BEGIN DELETE FROM people WHERE people.port = OLD.code; END;"},
       {"field's column dropped", "ALTER TABLE jobs DROP COLUMN n;"},
       {"table dropped", "DROP TABLE jobs;"},
   };

@@ -164,21 +164,13 @@ void ChangeRows(DatabaseImpl& db, const std::vector<int64_t>& rows, bool fail_on
 // during an UPDATE statement no row can vanish or be skipped; a trigger of
 // anyone else's may do anything, watch the order of the rows included.
 bool OnlyRelationTriggers(DatabaseImpl& db, const Schema& schema) {
-  std::vector<RelationTrigger> ours;
   try {
-    ours = RelationTriggers(schema);
+    return !CompareTriggers(db.conn, schema).others;
+  } catch (const SqliteError&) {
+    throw;
   } catch (const kav::Error&) {
     return false;  // a catalog that names what is gone vouches for nothing
   }
-  Statement st(db.conn, db.Cached("SELECT name, sql FROM sqlite_master WHERE type = 'trigger'"));
-  while (st.Step()) {
-    const std::string name = st.Text(0), sql = st.Text(1);
-    if (std::none_of(ours.begin(), ours.end(),
-                     [&](const RelationTrigger& t) { return t.name == name && t.sql == sql; })) {
-      return false;
-    }
-  }
-  return true;
 }
 
 // Whether the rows of an UPDATE of `t` may be written by one set-based

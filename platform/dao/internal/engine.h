@@ -467,12 +467,23 @@ SetBasedWrites& SetBasedStatementWrites();
 // Makes the relation triggers of the whole database from the catalog.
 void DropRelationTriggers(DatabaseImpl& db);
 void CreateRelationTriggers(DatabaseImpl& db);
-// A trigger that enforces a relation: its name and the statement that makes it.
+// A trigger that enforces a relation: its name, its table, the statement
+// that makes it, and the relation's name.
 struct RelationTrigger {
-  std::string name, sql;
+  std::string name, table, sql, relation;
 };
-// The triggers of the catalog's enforced relations, in the order they are made.
+// The triggers of the catalog's enforced relations, in the order they are
+// made.  3420 when a relation names a table or field that is gone.
 std::vector<RelationTrigger> RelationTriggers(const Schema& schema);
+// The file's triggers against those the catalog's relations make: the
+// first of the engine's that is missing, or not the same in name, table
+// and text (none when all are there), and whether the file holds any
+// trigger of anyone else's (one under an engine trigger's name included).
+struct TriggersInFile {
+  std::optional<RelationTrigger> wrong;
+  bool others = false;
+};
+TriggersInFile CompareTriggers(sqlite3* conn, const Schema& schema);
 
 // What the catalog `schema` promises and the file `conn` lacks (a table's
 // column; an index with its columns, order, collation and uniqueness; a
