@@ -393,7 +393,10 @@ class Database {
   // skips it) is left exactly as it was, without an error, and the other
   // rows change.  With dbFailOnError such a row fails the whole statement,
   // which is undone, and its error is raised.  A fault of the statement as
-  // a whole (syntax, unknown table or column) always raises.
+  // a whole (syntax, unknown table or column) always raises, and so does a
+  // trigger that rolls back SQLite's whole transaction (RAISE(ROLLBACK)):
+  // the statement stops at once, nothing of it stays, and neither does
+  // anything else of the transaction it ran in.
   void Execute(const std::string& sql, int options = 0);
   long RecordsAffected() const;
 

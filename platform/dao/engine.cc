@@ -565,24 +565,30 @@ sqlite3_stmt* DatabaseImpl::Cached(const std::string& sql) {
   return stmt;
 }
 
-void DatabaseImpl::BeginRow() {
-  if (row_savepoint_[0] == nullptr) {
-    // All three are prepared before the first write, so that the rollback
-    // never has to prepare anything.
-    row_savepoint_[0] = Cached("SAVEPOINT daosys_row");
-    row_savepoint_[1] = Cached("RELEASE daosys_row");
-    row_savepoint_[2] = Cached("ROLLBACK TO daosys_row");
+void DatabaseImpl::BeginSavepoint(Savepoint s) {
+  sqlite3_stmt** statements = savepoints_[static_cast<int>(s)];
+  if (statements[0] == nullptr) {
+    static const char* const kNames[] = {"daosys_schema", "daosys_exec", "daosys_row"};
+    const std::string name = kNames[static_cast<int>(s)];
+    statements[0] = Cached("SAVEPOINT " + name);
+    statements[1] = Cached("RELEASE " + name);
+    statements[2] = Cached("ROLLBACK TO " + name);
   }
-  Statement(conn, row_savepoint_[0]).Run();
+  Statement(conn, statements[0]).Run();
 }
 
-void DatabaseImpl::ReleaseRow() { Statement(conn, row_savepoint_[1]).Run(); }
+void DatabaseImpl::ReleaseSavepoint(Savepoint s) {
+  Statement(conn, savepoints_[static_cast<int>(s)][1]).Run();
+}
 
-void DatabaseImpl::RollBackRow() {
-  // Errors are ignored: the error of the write is the one raised, and a
-  // savepoint already gone (a trigger's RAISE(ROLLBACK) ends the whole
-  // transaction) leaves nothing to undo here.
-  for (sqlite3_stmt* stmt : {row_savepoint_[2], row_savepoint_[1]}) {
+void DatabaseImpl::RollBackSavepoint(Savepoint s) {
+  if (TransactionEnded(*this)) {
+    SchemaChanged();
+    return;
+  }
+  // Errors are ignored: the error that made the rollback is the one raised.
+  for (int i : {2, 1}) {
+    sqlite3_stmt* stmt = savepoints_[static_cast<int>(s)][i];
     sqlite3_step(stmt);
     sqlite3_reset(stmt);
   }
@@ -591,7 +597,9 @@ void DatabaseImpl::RollBackRow() {
 void DatabaseImpl::CloseConnection() {
   for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
   statements_.clear();
-  std::fill(std::begin(row_savepoint_), std::end(row_savepoint_), nullptr);
+  for (auto& statements : savepoints_) {
+    std::fill(std::begin(statements), std::end(statements), nullptr);
+  }
   schema_.reset();
   if (conn != nullptr) {
     sqlite3_close_v2(conn);
@@ -607,20 +615,17 @@ void DatabaseImpl::CheckOpen() const {
 
 void ChangeSchema(DatabaseImpl& db, const std::function<void()>& change) {
   db.CheckOpen();
-  Exec(db.conn, "SAVEPOINT daosys_schema");
-  try {
+  // Whether the change is kept or undone, the catalog is loaded anew.
+  struct Reload {
+    DatabaseImpl& db;
+    ~Reload() { db.SchemaChanged(); }
+  } reload{db};
+  InSavepoint(db, Savepoint::kSchema, [&] {
     DropRelationTriggers(db);
     change();
     db.SchemaChanged();
     CreateRelationTriggers(db);
-    Exec(db.conn, "RELEASE daosys_schema");
-  } catch (...) {
-    sqlite3_exec(db.conn, "ROLLBACK TO daosys_schema; RELEASE daosys_schema", nullptr, nullptr,
-                 nullptr);
-    db.SchemaChanged();
-    throw;
-  }
-  db.SchemaChanged();
+  });
 }
 
 // ---------------------------------------------------------------------------

@@ -9,7 +9,9 @@
 // all (WriteWholeRow).  A row that cannot change (a key collision, a refused
 // value, a relation, a trigger that refuses or skips it) stays as it was;
 // without dbFailOnError the other rows change, with it the savepoint is
-// rolled back and the row's error raised.
+// rolled back and the row's error raised.  A trigger that ends SQLite's
+// whole transaction (RAISE(ROLLBACK)) has undone every row already: the
+// statement then stops and raises the row's error, whatever the options.
 //
 // An UPDATE whose rows cannot depend on one another, nor be watched by a
 // trigger, and none of which would be refused, is written instead by one
@@ -132,29 +134,27 @@ void WriteStatementRow(DatabaseImpl& db, bool fail_on_error, F&& write) {
   }
 }
 
-// A statement's changes, one row at a time, in a savepoint.
+// A statement's changes, one row at a time, in a savepoint.  A row that
+// cannot change fails the statement with dbFailOnError; without it the row
+// stays as it was and the next one follows, unless SQLite has ended the
+// whole transaction with the row's error (TransactionEnded): then every row
+// is undone already, and no other may be written on its own.
 template <class ChangeRow>
 void ChangeRows(DatabaseImpl& db, const std::vector<int64_t>& rows, bool fail_on_error,
                 ChangeRow change_row) {
   long affected = 0;
-  Exec(db.conn, "SAVEPOINT daosys_exec");
-  try {
+  db.records_affected = 0;  // what a failed statement leaves
+  InSavepoint(db, Savepoint::kStatement, [&] {
     for (int64_t rowid : rows) {
       try {
         if (change_row(rowid)) ++affected;
       } catch (const kav::Error&) {
-        if (fail_on_error) throw;
+        if (fail_on_error || TransactionEnded(db)) throw;
         // Without dbFailOnError the row stays as it was: its write has
         // been rolled back whole.
       }
     }
-    Exec(db.conn, "RELEASE daosys_exec");
-  } catch (...) {
-    sqlite3_exec(db.conn, "ROLLBACK TO daosys_exec; RELEASE daosys_exec", nullptr, nullptr,
-                 nullptr);
-    db.records_affected = 0;
-    throw;
-  }
+  });
   db.records_affected = affected;
 }
 
@@ -344,6 +344,9 @@ std::optional<long> UpdateSetBased(DatabaseImpl& db, const TableSchema& t,
     ++SetBasedStatementWrites().statements;
     return sqlite3_changes(db.conn);
   } catch (const kav::Error&) {
+    // Where SQLite has ended the whole transaction with the error, there
+    // is nothing to fall back from.
+    if (TransactionEnded(db)) throw;
     return std::nullopt;
   }
 }
@@ -352,22 +355,16 @@ std::optional<long> UpdateSetBased(DatabaseImpl& db, const TableSchema& t,
 // false when a row would be refused and nothing of it stays.
 bool WroteSetBased(DatabaseImpl& db, const TableSchema& t,
                    const std::vector<Assignment>& assignments, const Where& where) {
-  Exec(db.conn, "SAVEPOINT daosys_exec");
+  db.records_affected = 0;  // what a failed statement leaves
   std::optional<long> changed;
-  try {
+  const auto write = [&] {
     changed = UpdateSetBased(db, t, assignments, where);
-    if (changed) Exec(db.conn, "RELEASE daosys_exec");
-  } catch (...) {
-    sqlite3_exec(db.conn, "ROLLBACK TO daosys_exec; RELEASE daosys_exec", nullptr, nullptr,
-                 nullptr);
-    db.records_affected = 0;
-    throw;
-  }
-  if (changed) {
+    return changed.has_value();
+  };
+  if (InSavepoint(db, Savepoint::kStatement, write)) {
     db.records_affected = *changed;
     return true;
   }
-  Exec(db.conn, "ROLLBACK TO daosys_exec; RELEASE daosys_exec");
   ++SetBasedStatementWrites().fell_back;
   return false;
 }

@@ -30,6 +30,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -286,6 +287,10 @@ const char* StorageType(int type);
 
 struct WorkspaceCore;
 
+// The engine's savepoints: around a schema change, a statement, and the
+// write of one row.
+enum class Savepoint { kSchema, kStatement, kRow };
+
 struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
   DatabaseImpl() = default;
   ~DatabaseImpl();
@@ -312,10 +317,16 @@ struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
   sqlite3_stmt* Cached(const std::string& sql);
   void CloseConnection();
 
-  // The savepoint around one row's write (WriteWholeRow).
-  void BeginRow();
-  void ReleaseRow();
-  void RollBackRow();  // never raises
+  // A savepoint (InSavepoint).  Its statements are prepared once, all
+  // three before it is first begun, so that rolling back never has to
+  // prepare anything.
+  void BeginSavepoint(Savepoint s);
+  void ReleaseSavepoint(Savepoint s);
+  // Rolls back to the savepoint and releases it; never raises.  Where
+  // SQLite has ended the whole transaction meanwhile (TransactionEnded),
+  // there is nothing left to undo, and the catalog is loaded anew, for a
+  // schema change of ours may have gone with the transaction.
+  void RollBackSavepoint(Savepoint s);
 
   // Raises 3420 once the database is closed.
   void CheckOpen() const;
@@ -324,9 +335,40 @@ struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
   std::shared_ptr<Schema> schema_;
   int64_t schema_data_version_ = -1;
   std::unordered_map<std::string, sqlite3_stmt*> statements_;
-  // SAVEPOINT, RELEASE and ROLLBACK TO of the row savepoint, of the cache.
-  sqlite3_stmt* row_savepoint_[3] = {};
+  // SAVEPOINT, RELEASE and ROLLBACK TO of each savepoint, of the cache.
+  sqlite3_stmt* savepoints_[3][3] = {};
 };
+
+// Runs `body` in savepoint `s`, so that it takes effect whole or leaves the
+// file exactly as it was: the savepoint is released when `body` returns
+// (true, where it returns whether to keep its changes) and rolled back when
+// it returns false or raises.  Returns whether the changes were kept.
+template <class F>
+bool InSavepoint(DatabaseImpl& db, Savepoint s, F&& body) {
+  db.BeginSavepoint(s);
+  try {
+    if constexpr (std::is_void_v<std::invoke_result_t<F&>>) {
+      body();
+    } else if (!body()) {
+      db.RollBackSavepoint(s);
+      return false;
+    }
+    db.ReleaseSavepoint(s);
+  } catch (...) {
+    db.RollBackSavepoint(s);
+    throw;
+  }
+  return true;
+}
+
+// Whether SQLite has ended the transaction that a savepoint of ours, still
+// open, had begun or joined: a trigger's RAISE(ROLLBACK) rolls back the
+// whole transaction, the caller's own included, and so may an I/O error.
+// A write after that would be committed on its own, so the engine writes
+// nothing more and raises the error that ended it.
+inline bool TransactionEnded(const DatabaseImpl& db) {
+  return sqlite3_get_autocommit(db.conn) != 0;
+}
 
 // Runs `write`, the change of one row, so that it takes effect whole or
 // leaves the file exactly as it was: in a savepoint that is rolled back on
@@ -335,14 +377,7 @@ struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
 // the table can replace a stored row or ignore the written one.
 template <class F>
 void WriteWholeRow(DatabaseImpl& db, F&& write) {
-  db.BeginRow();
-  try {
-    write();
-    db.ReleaseRow();
-  } catch (...) {
-    db.RollBackRow();
-    throw;
-  }
+  InSavepoint(db, Savepoint::kRow, std::forward<F>(write));
 }
 
 // What a workspace is, shared by its handles and its databases.
