@@ -229,5 +229,28 @@ TEST_F(SetBasedUpdateTest, LeavesWhatRowByRowLeaves) {
   }
 }
 
+// What the engine has found out about the file's schema holds only until
+// the schema changes, by the engine itself or by another program while
+// the database is open.
+TEST_F(SetBasedUpdateTest, SeesEveryChangeOfTheSchemaAtOnce) {
+  FreshDatabase("");
+  db = ws.OpenDatabase(mdb);
+  const auto statements = [] { return SetBasedStatementWrites().statements; };
+  db.Execute("UPDATE quals SET quals.expires = '4/4/2004' WHERE quals.code = 'IRIN';");
+  EXPECT_EQ(statements(), 1);
+  // A unique index of the engine's on the assigned column.
+  Key("quals", "ByExpiry", {"expires"}, false, true);
+  db.Execute("UPDATE quals SET quals.expires = '5/5/2005' WHERE quals.code = 'IRIN';");
+  EXPECT_EQ(statements(), 1);
+  EXPECT_EQ(db.RecordsAffected(), 1);
+  // Another program's trigger that skips the rows of person 3.
+  Sqlite(mdb, kSkipsPerson3);
+  db.Execute("UPDATE quals SET quals.comment = 'y' WHERE quals.code = 'EMTB';");
+  EXPECT_EQ(statements(), 1);
+  EXPECT_EQ(db.RecordsAffected(), 2);
+  EXPECT_EQ(Query(mdb, "SELECT comment FROM quals WHERE code = 'EMTB' ORDER BY person"),
+            (Strings{"y", "y", "a"}));
+}
+
 }  // namespace
 }  // namespace dao_test

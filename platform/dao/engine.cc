@@ -601,6 +601,7 @@ void DatabaseImpl::CloseConnection() {
     std::fill(std::begin(statements), std::end(statements), nullptr);
   }
   schema_.reset();
+  update_facts.reset();
   if (conn != nullptr) {
     sqlite3_close_v2(conn);
     conn = nullptr;

@@ -286,6 +286,7 @@ const char* StorageType(int type);
 // Objects behind the handles.
 
 struct WorkspaceCore;
+struct UpdateFacts;
 
 // The engine's savepoints: around a schema change, a statement, and the
 // write of one row.
@@ -316,6 +317,10 @@ struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
   // A statement of this connection's cache.
   sqlite3_stmt* Cached(const std::string& sql);
   void CloseConnection();
+
+  // What execute.cc has found out about the file's schema, for the
+  // catalog it found it with.
+  std::shared_ptr<UpdateFacts> update_facts;
 
   // A savepoint (InSavepoint).  Its statements are prepared once, all
   // three before it is first begun, so that rolling back never has to
