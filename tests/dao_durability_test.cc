@@ -1,6 +1,7 @@
 // Durability: every operation commits when it returns, a killed process
-// leaves an intact file, and a write that meets another connection's lock
-// gives a clear error instead of hanging.
+// leaves an intact file, a write that meets another connection's lock
+// gives a clear error instead of hanging, and a read that fails is told
+// apart from a damaged file.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,7 +10,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
 
 #include "platform/dao/dao.h"
 #include "tests/dao_fixture.h"
@@ -29,6 +34,101 @@ std::string IntegrityCheck(const std::string& path) {
   sqlite3_finalize(st);
   sqlite3_close(raw);
   return result;
+}
+
+// While it lives, SQLite's default file system fails every read at byte
+// `offset` of a database file named T.mdb with `code`, as a failing disk,
+// a lack of memory or a lock would; the file's other reads pass.
+class FailingRead {
+ public:
+  FailingRead(int64_t offset, int code) {
+    offset_ = offset;
+    code_ = code;
+    real_ = sqlite3_vfs_find(nullptr);
+    vfs_ = *real_;
+    vfs_.zName = "kav-failing-read";
+    vfs_.xOpen = &Open;
+    sqlite3_vfs_register(&vfs_, 1);
+  }
+  ~FailingRead() {
+    sqlite3_vfs_unregister(&vfs_);
+    sqlite3_vfs_register(real_, 1);
+  }
+  FailingRead(const FailingRead&) = delete;
+  FailingRead& operator=(const FailingRead&) = delete;
+
+ private:
+  // The file is the default file system's own, with its read replaced.
+  static int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags,
+                  int* out_flags) {
+    const int rc = real_->xOpen(real_, name, file, flags, out_flags);
+    const std::string path = name != nullptr ? name : "";
+    if (rc == SQLITE_OK && (flags & SQLITE_OPEN_MAIN_DB) != 0 && path.ends_with("/T.mdb")) {
+      methods_ = *file->pMethods;
+      read_ = methods_.xRead;
+      methods_.xRead = &Read;
+      file->pMethods = &methods_;
+    }
+    return rc;
+  }
+  static int Read(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
+    if (offset == offset_ && code_ != SQLITE_OK) return code_;
+    return read_(file, buffer, amount, offset);
+  }
+
+  static inline sqlite3_vfs* real_ = nullptr;
+  static inline sqlite3_vfs vfs_{};
+  static inline sqlite3_io_methods methods_{};
+  static inline int (*read_)(sqlite3_file*, void*, int, sqlite3_int64) = nullptr;
+  static inline int64_t offset_ = 0;
+  static inline int code_ = 0;
+};
+
+// Opening reads the whole catalog.  Only a catalog that is not as the
+// engine makes it is a damaged file (3343); a read that fails for any
+// other reason keeps its own error, which says nothing of the file.
+TEST_F(DaoTest, CatalogThatCannotBeReadIsDamagedOnlyWhenMalformed) {
+  Table("t", {{"n", dao::dbLong}});
+  db.Close();
+  // The byte where the first page of a catalog table starts.
+  const auto first_byte = [&](const std::string& table) {
+    const std::string root = "SELECT rootpage FROM sqlite_master WHERE name = '" + table + "'";
+    const int64_t page_size = std::stoll(Query(mdb, "PRAGMA page_size").at(0));
+    return page_size * (std::stoll(Query(mdb, root).at(0)) - 1);
+  };
+  struct Case {
+    const char* name;
+    const char* table;    // the catalog table whose first page cannot be read
+    int read_fails_with;  // SQLITE_OK: every read passes
+    std::string sql;      // of another program, run on the file first
+    long error;
+    const char* description;
+  };
+  const std::vector<Case> cases = {
+      {"a disk that fails", "daosys_fields", SQLITE_IOERR_READ, "", 3000, "disk I/O error"},
+      {"a disk that fails on the identity row", "daosys_database", SQLITE_IOERR_READ, "", 3000,
+       "disk I/O error"},
+      {"no memory", "daosys_fields", SQLITE_NOMEM, "", 3000, "out of memory"},
+      {"locked", "daosys_fields", SQLITE_BUSY, "", 3260, "locked"},
+      {"a column of the catalog renamed", "daosys_fields", SQLITE_OK,
+       "ALTER TABLE daosys_fields RENAME COLUMN required TO needed;", 3343, "is damaged"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.sql.empty()) Sqlite(mdb, c.sql);
+    const std::string bytes = FileBytes(mdb);
+    {
+      FailingRead failing(first_byte(c.table), c.read_fails_with);
+      try {
+        ws.OpenDatabase(mdb);
+        ADD_FAILURE() << "opened";
+      } catch (const kav::Error& e) {
+        EXPECT_EQ(e.number(), c.error);
+        EXPECT_THAT(e.description(), ::testing::HasSubstr(c.description));
+      }
+    }
+    EXPECT_TRUE(FileBytes(mdb) == bytes) << "the file changed";
+  }
 }
 
 TEST_F(DaoTest, KilledWriterLeavesAnIntactFileWithEveryReturnedWrite) {

@@ -96,9 +96,27 @@ class OtherProgramTest : public DaoTest {
   std::function<void()> Execute(const char* sql, int options) {
     return [this, sql, options] { db.Execute(sql, options); };
   }
+
+  // `write` in a workspace transaction that has added a job of its own
+  // first; when `write` fails, the transaction is rolled back.
+  std::function<void()> InTransaction(std::function<void()> write) {
+    return [this, write] {
+      ws.BeginTrans();
+      AddJob();
+      try {
+        write();
+      } catch (const kav::Error&) {
+        ErrorOf([&] { ws.Rollback(); });
+        throw;
+      }
+      ws.CommitTrans();
+    };
+  }
 };
 
 const char* const kRetitle = "UPDATE jobs SET jobs.title = 'Old' WHERE jobs.code = 'CRWB';";
+const char* const kRenumberAll = "UPDATE jobs SET jobs.n = 7;";
+const char* const kDeleteAll = "DELETE FROM jobs WHERE jobs.n IN (1, 2);";
 
 TEST_F(OtherProgramTest, RefusedWriteLeavesTheFileAsItWas) {
   struct Case {
@@ -113,6 +131,13 @@ TEST_F(OtherProgramTest, RefusedWriteLeavesTheFileAsItWas) {
            " ON jobs BEGIN INSERT INTO audit "
            "VALUES (" +
            row + ".code); SELECT RAISE(" + raise + "); END;";
+  };
+  // A trigger that ends SQLite's whole transaction when ABRO, the first of
+  // the rows, is changed or deleted.
+  const auto rollback = [](const char* when) {
+    return std::string("CREATE TRIGGER rule ") + when +
+           " ON jobs WHEN OLD.code = 'ABRO' BEGIN INSERT INTO audit VALUES (OLD.code); "
+           "SELECT RAISE(ROLLBACK, 'refused by rule'); END;";
   };
   const std::vector<Case> cases = {
       // A conflict clause of the table neither replaces the stored row nor
@@ -143,6 +168,9 @@ TEST_F(OtherProgramTest, RefusedWriteLeavesTheFileAsItWas) {
        [this] { EditJob(); }, 3000},
       {"FAIL after edit", trigger("AFTER UPDATE", "NEW", "FAIL, 'refused by rule'"),
        [this] { EditJob(); }, 3000},
+      // The row is there: skipped, not deleted.
+      {"IGNORE before edit", trigger("BEFORE UPDATE", "NEW", "IGNORE"), [this] { EditJob(); }, 3000,
+       "skipped"},
       {"FAIL after a statement's update", trigger("AFTER UPDATE", "NEW", "FAIL, 'refused by rule'"),
        Execute(kRetitle, 0), 0},
       {"IGNORE before a statement's update", trigger("BEFORE UPDATE", "NEW", "IGNORE"),
@@ -155,6 +183,28 @@ TEST_F(OtherProgramTest, RefusedWriteLeavesTheFileAsItWas) {
        "CREATE TRIGGER rule BEFORE DELETE ON people WHEN OLD.id = 2 BEGIN "
        "SELECT RAISE(FAIL, 'refused by rule'); END;",
        Execute("DELETE FROM ports WHERE ports.abbrev = 'SEA';", 0), 0},
+      // A trigger that rolls back SQLite's whole transaction: the write
+      // stops at once, whatever the rows still to come, and raises the
+      // row's error; nothing after it is written, not even on its own.
+      {"ROLLBACK before insert", trigger("BEFORE INSERT", "NEW", "ROLLBACK, 'refused by rule'"),
+       [this] { AddJob(); }, 3000, "refused by rule"},
+      {"ROLLBACK before edit", trigger("BEFORE UPDATE", "NEW", "ROLLBACK, 'refused by rule'"),
+       [this] { EditJob(); }, 3000, "refused by rule"},
+      {"ROLLBACK on a statement's first row", rollback("BEFORE UPDATE"), Execute(kRenumberAll, 0),
+       3000, "refused by rule"},
+      {"ROLLBACK on a statement's first row, dbFailOnError", rollback("BEFORE UPDATE"),
+       Execute(kRenumberAll, dao::dbFailOnError), 3000, "refused by rule"},
+      {"ROLLBACK on a statement's first delete", rollback("BEFORE DELETE"), Execute(kDeleteAll, 0),
+       3000, "refused by rule"},
+      {"ROLLBACK on a statement's first row in a transaction", rollback("BEFORE UPDATE"),
+       InTransaction(Execute(kRenumberAll, 0)), 3000, "refused by rule"},
+      {"ROLLBACK on a recordset's insert in a transaction",
+       "CREATE TRIGGER rule BEFORE INSERT ON jobs WHEN NEW.code = 'NEW2' BEGIN "
+       "SELECT RAISE(ROLLBACK, 'refused by rule'); END;",
+       InTransaction([this] {
+         Insert("jobs", {"NEW2", "New", int32_t{3}});
+       }),
+       3000, "refused by rule"},
       // The engine's tag in a message of the user's own is only text.
       {"ABORT before insert, the tag inside",
        trigger("BEFORE INSERT", "NEW", "ABORT, 'audit rule daosys:3022:x'"), [this] { AddJob(); },
@@ -181,6 +231,22 @@ TEST_F(OtherProgramTest, RefusedWriteLeavesTheFileAsItWas) {
     EXPECT_EQ(kav::testing::DumpDifference(before, State()), "");
     EXPECT_EQ(Query(mdb, "PRAGMA integrity_check"), Strings{"ok"});
   }
+}
+
+// A trigger's RAISE(ROLLBACK) takes a schema change of the transaction
+// with it, and the engine sees the catalog as the file has it again.
+TEST_F(OtherProgramTest, TransactionEndedByATriggerTakesItsSchemaChangeWith) {
+  FreshDatabase(
+      "CREATE TRIGGER rule BEFORE UPDATE ON jobs BEGIN SELECT RAISE(ROLLBACK, 'refused'); END;");
+  db = ws.OpenDatabase(mdb);
+  ws.BeginTrans();
+  dao::TableDef jobs = db.TableDefs().Item("jobs");
+  jobs.Fields().Append(jobs.CreateField("extra", dao::dbLong));
+  EXPECT_EQ(ErrorOf(Execute(kRenumberAll, 0)), 3000);
+  EXPECT_EQ(FieldNames("jobs"), (Strings{"code", "title", "n"}));
+  EXPECT_EQ(ErrorOf(Execute("DELETE FROM jobs WHERE jobs.extra = 1;", 0)),
+            dao::kErrTooFewParameters);
+  ErrorOf([&] { ws.Rollback(); });
 }
 
 TEST_F(OtherProgramTest, EngineRulesKeepTheirNumbers) {
@@ -225,6 +291,12 @@ TEST_F(OtherProgramTest, FileWhoseCatalogNamesWhatIsNotThereIsRefusedAtOpen) {
        "DROP INDEX {ix}; CREATE UNIQUE INDEX {ix} ON jobs (code COLLATE NOCASE) WHERE n > 1;"},
       {"relation trigger on the foreign table dropped", "DROP TRIGGER daosys_rel_{rel}_fi;"},
       {"relation trigger on the primary table dropped", "DROP TRIGGER daosys_rel_{rel}_pd;"},
+      {"relation trigger made again doing nothing",
+       "DROP TRIGGER daosys_rel_{rel}_fi; CREATE TRIGGER daosys_rel_{rel}_fi BEFORE INSERT ON "
+       "people BEGIN SELECT 1; END;"},
+      {"relation trigger made again on another table",
+       "DROP TRIGGER daosys_rel_{rel}_pd; CREATE TRIGGER daosys_rel_{rel}_pd AFTER DELETE ON "
+       "jobs BEGIN DELETE FROM people WHERE people.port = OLD.code; END;"},
       {"field's column dropped", "ALTER TABLE jobs DROP COLUMN n;"},
       {"table dropped", "DROP TABLE jobs;"},
   };

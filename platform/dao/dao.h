@@ -354,7 +354,8 @@ class Recordset {
   // refused record leaves the file exactly as it was, also where another
   // program has given the table a conflict clause (it never replaces a
   // stored row or drops the record) or triggers of its own (one that
-  // refuses or skips the record raises 3000 with SQLite's text).
+  // refuses or skips the record raises 3000 with SQLite's text; 3167 only
+  // when the edited row is gone).
   void Update(int type = dbUpdateRegular, bool force = false);
   void CancelUpdate();
   void Close();
@@ -392,7 +393,10 @@ class Database {
   // skips it) is left exactly as it was, without an error, and the other
   // rows change.  With dbFailOnError such a row fails the whole statement,
   // which is undone, and its error is raised.  A fault of the statement as
-  // a whole (syntax, unknown table or column) always raises.
+  // a whole (syntax, unknown table or column) always raises, and so does a
+  // trigger that rolls back SQLite's whole transaction (RAISE(ROLLBACK)):
+  // the statement stops at once, nothing of it stays, and neither does
+  // anything else of the transaction it ran in.
   void Execute(const std::string& sql, int options = 0);
   long RecordsAffected() const;
 

@@ -138,7 +138,7 @@ constexpr size_t kTriggerTagSize = sizeof kTriggerTag - 1;
 // their own, with any text in their RAISE, the tag included.  So a message
 // counts as the engine's only when SQLite reports it as a trigger's RAISE,
 // it begins with the tag, and the tag is followed by a number that the
-// engine's triggers raise (the relation errors 3200 and 3201) and ':'.  A
+// engine's triggers raise (TriggerNumber: the relation errors) and ':'.  A
 // message that carries the tag anywhere else keeps SQLite's own mapping;
 // and a message copied from the engine's triggers word for word can at most
 // raise a relation error, which every caller reports as a failure: no
@@ -148,47 +148,58 @@ long EngineTriggerNumber(int rc, const std::string& message) {
   if (rc != SQLITE_CONSTRAINT_TRIGGER || message.compare(0, kTriggerTagSize, kTriggerTag) != 0) {
     return 0;
   }
-  for (long number : {long{kErrRelatedRecordsExist}, long{kErrRelatedRecordRequired}}) {
+  for (long number : TriggerNumber::kAll) {
     const std::string prefix = std::to_string(number) + ":";
     if (message.compare(kTriggerTagSize, prefix.size(), prefix) == 0) return number;
   }
   return 0;
 }
 
-}  // namespace
+struct Mapped {
+  long number;
+  std::string description;
+};
 
-std::string TriggerMessage(long number, const std::string& description) {
-  return kTriggerTag + std::to_string(number) + ":" + description;
-}
-
-void RaiseSqlite(sqlite3* db, int rc) {
-  const std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+// The engine's error for SQLite's result code `rc` and its `message`.
+Mapped MapSqlite(int rc, const std::string& message) {
   if (const long number = EngineTriggerNumber(rc, message)) {
-    Raise(number, message.substr(message.find(':', kTriggerTagSize) + 1));
+    return {number, message.substr(message.find(':', kTriggerTagSize) + 1)};
   }
   switch (rc) {
     case SQLITE_CONSTRAINT_UNIQUE:
     case SQLITE_CONSTRAINT_PRIMARYKEY:
-      Raise(kErrDuplicateKey,
-            "The changes were not made because they would create duplicate "
-            "values in a unique index or primary key.");
+      return {kErrDuplicateKey,
+              "The changes were not made because they would create duplicate "
+              "values in a unique index or primary key."};
     case SQLITE_CONSTRAINT_NOTNULL:
-      Raise(kErrFieldRequired, "A required field cannot hold a Null value.");
+      return {kErrFieldRequired, "A required field cannot hold a Null value."};
     default:
       break;
   }
   switch (rc & 0xFF) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      Raise(kErrLocked, "The database file is locked by another connection; try again later.");
+      return {kErrLocked, "The database file is locked by another connection; try again later."};
     case SQLITE_READONLY:
-      Raise(kErrNotUpdatable, "The database or object is read-only.");
+      return {kErrNotUpdatable, "The database or object is read-only."};
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
-      Raise(kErrUnrecognizedFormat, "The file is not a database of this engine, or it is damaged.");
+      return {kErrUnrecognizedFormat,
+              "The file is not a database of this engine, or it is damaged."};
     default:
-      Raise(kErrGeneric, "Database engine error: " + message);
+      return {kErrGeneric, "Database engine error: " + message};
   }
+}
+
+}  // namespace
+
+std::string TriggerMessage(TriggerNumber number, const std::string& description) {
+  return kTriggerTag + std::to_string(number.value()) + ":" + description;
+}
+
+void RaiseSqlite(sqlite3* db, int rc) {
+  Mapped mapped = MapSqlite(rc, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+  throw SqliteError(kav::Error(mapped.number, std::move(mapped.description), g_source), rc);
 }
 
 void Exec(sqlite3* db, const std::string& sql) {
@@ -554,24 +565,30 @@ sqlite3_stmt* DatabaseImpl::Cached(const std::string& sql) {
   return stmt;
 }
 
-void DatabaseImpl::BeginRow() {
-  if (row_savepoint_[0] == nullptr) {
-    // All three are prepared before the first write, so that the rollback
-    // never has to prepare anything.
-    row_savepoint_[0] = Cached("SAVEPOINT daosys_row");
-    row_savepoint_[1] = Cached("RELEASE daosys_row");
-    row_savepoint_[2] = Cached("ROLLBACK TO daosys_row");
+void DatabaseImpl::BeginSavepoint(Savepoint s) {
+  sqlite3_stmt** statements = savepoints_[static_cast<int>(s)];
+  if (statements[0] == nullptr) {
+    static const char* const kNames[] = {"daosys_schema", "daosys_exec", "daosys_row"};
+    const std::string name = kNames[static_cast<int>(s)];
+    statements[0] = Cached("SAVEPOINT " + name);
+    statements[1] = Cached("RELEASE " + name);
+    statements[2] = Cached("ROLLBACK TO " + name);
   }
-  Statement(conn, row_savepoint_[0]).Run();
+  Statement(conn, statements[0]).Run();
 }
 
-void DatabaseImpl::ReleaseRow() { Statement(conn, row_savepoint_[1]).Run(); }
+void DatabaseImpl::ReleaseSavepoint(Savepoint s) {
+  Statement(conn, savepoints_[static_cast<int>(s)][1]).Run();
+}
 
-void DatabaseImpl::RollBackRow() {
-  // Errors are ignored: the error of the write is the one raised, and a
-  // savepoint already gone (a trigger's RAISE(ROLLBACK) ends the whole
-  // transaction) leaves nothing to undo here.
-  for (sqlite3_stmt* stmt : {row_savepoint_[2], row_savepoint_[1]}) {
+void DatabaseImpl::RollBackSavepoint(Savepoint s) {
+  if (TransactionEnded(*this)) {
+    SchemaChanged();
+    return;
+  }
+  // Errors are ignored: the error that made the rollback is the one raised.
+  for (int i : {2, 1}) {
+    sqlite3_stmt* stmt = savepoints_[static_cast<int>(s)][i];
     sqlite3_step(stmt);
     sqlite3_reset(stmt);
   }
@@ -580,8 +597,11 @@ void DatabaseImpl::RollBackRow() {
 void DatabaseImpl::CloseConnection() {
   for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
   statements_.clear();
-  std::fill(std::begin(row_savepoint_), std::end(row_savepoint_), nullptr);
+  for (auto& statements : savepoints_) {
+    std::fill(std::begin(statements), std::end(statements), nullptr);
+  }
   schema_.reset();
+  update_facts.reset();
   if (conn != nullptr) {
     sqlite3_close_v2(conn);
     conn = nullptr;
@@ -596,20 +616,17 @@ void DatabaseImpl::CheckOpen() const {
 
 void ChangeSchema(DatabaseImpl& db, const std::function<void()>& change) {
   db.CheckOpen();
-  Exec(db.conn, "SAVEPOINT daosys_schema");
-  try {
+  // Whether the change is kept or undone, the catalog is loaded anew.
+  struct Reload {
+    DatabaseImpl& db;
+    ~Reload() { db.SchemaChanged(); }
+  } reload{db};
+  InSavepoint(db, Savepoint::kSchema, [&] {
     DropRelationTriggers(db);
     change();
     db.SchemaChanged();
     CreateRelationTriggers(db);
-    Exec(db.conn, "RELEASE daosys_schema");
-  } catch (...) {
-    sqlite3_exec(db.conn, "ROLLBACK TO daosys_schema; RELEASE daosys_schema", nullptr, nullptr,
-                 nullptr);
-    db.SchemaChanged();
-    throw;
-  }
-  db.SchemaChanged();
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -672,6 +689,24 @@ void SetConnectionModes(sqlite3* conn) {
                nullptr);
 }
 
+// Whether `error`, met reading the catalog as the file opens, says that
+// the catalog is not as the engine makes it (a table or column of it
+// missing, the file damaged), so that the file is refused as damaged.  A
+// read that failed for any other reason (memory, the disk, a lock) says
+// nothing of the file and keeps its own error.
+bool MalformedCatalog(const kav::Error& error) {
+  const auto* sqlite = dynamic_cast<const SqliteError*>(&error);
+  if (sqlite == nullptr) return true;
+  switch (sqlite->code() & 0xFF) {
+    case SQLITE_ERROR:
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& ws) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
@@ -698,12 +733,21 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
   db->conn = OpenConnection(path, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
   std::optional<std::string> workgroup_id;
   std::string owner;
+  bool ours = false;
   try {
     Statement id(db->conn, "SELECT format, workgroup_id, owner FROM daosys_database WHERE id = 1");
-    if (!id.Step() || id.Text(0) != kFormat) throw 0;
-    if (!id.IsNull(1)) workgroup_id = id.Text(1);
-    owner = id.Text(2);
-  } catch (...) {
+    if (id.Step() && id.Text(0) == kFormat) {
+      ours = true;
+      if (!id.IsNull(1)) workgroup_id = id.Text(1);
+      owner = id.Text(2);
+    }
+  } catch (const kav::Error& error) {
+    if (!MalformedCatalog(error)) {
+      db->CloseConnection();
+      throw;
+    }
+  }
+  if (!ours) {
     db->CloseConnection();
     Raise(kErrUnrecognizedFormat,
           "'" + path + "' is not a database of this engine (unrecognized format).");
@@ -715,12 +759,13 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
   }
   // The keys and rules the catalog names must be in the file: a table
   // rebuilt by another program may have lost the unique index that refuses
-  // duplicates, and no update may run on keys it cannot trust.
+  // duplicates, and no update may run on keys it cannot trust.  The
+  // catalog loaded for the check is the one the database goes on with.
   std::string missing;
   try {
-    missing = MissingFromFile(db->conn, *LoadSchema(db->conn));
+    missing = MissingFromFile(db->conn, *db->CurrentSchema());
   } catch (const kav::Error& error) {
-    if (error.number() == kErrLocked) {
+    if (!MalformedCatalog(error)) {
       db->CloseConnection();
       throw;
     }

@@ -9,7 +9,9 @@
 // all (WriteWholeRow).  A row that cannot change (a key collision, a refused
 // value, a relation, a trigger that refuses or skips it) stays as it was;
 // without dbFailOnError the other rows change, with it the savepoint is
-// rolled back and the row's error raised.
+// rolled back and the row's error raised.  A trigger that ends SQLite's
+// whole transaction (RAISE(ROLLBACK)) has undone every row already: the
+// statement then stops and raises the row's error, whatever the options.
 //
 // An UPDATE whose rows cannot depend on one another, nor be watched by a
 // trigger, and none of which would be refused, is written instead by one
@@ -20,6 +22,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 
@@ -120,6 +123,70 @@ struct Assignment {
   std::optional<kav::Error> refused;
 };
 
+// An UPDATE statement made ready once, for whichever way it is written:
+// its columns looked up, its literals converted and checked, its SQL texts
+// built.
+struct UpdatePlan {
+  const TableSchema* t = nullptr;
+  std::vector<Assignment> assignments;
+  Where where;
+  std::string table;        // the table's name, quoted
+  std::string sources;      // the copied columns, quoted, in assignment order
+  std::string set_bound;    // "target = ?" for each assignment
+  std::string set_copying;  // the same, each copy naming its source column
+  bool literal_refused = false;
+  // With literals alone the row check is the same for every row too, and
+  // the first refusal, of a literal or of the check, is every row's.
+  std::optional<kav::Error> refused;
+
+  bool copies() const { return !sources.empty(); }
+};
+
+UpdatePlan PlanUpdate(const Schema& schema, const sql::UpdateStatement& u) {
+  const DateTime now = DateTime::Now();
+  UpdatePlan plan;
+  plan.t = &FindStatementTable(schema, u.table);
+  const TableSchema& t = *plan.t;
+  plan.table = QuoteName(t.name);
+  for (const sql::Assignment& a : u.assignments) {
+    Assignment x;
+    x.target = t.FieldIndexById(FindColumn(t, a.column).id);
+    const std::string target = QuoteName(t.fields[x.target].name);
+    const char* comma = plan.set_bound.empty() ? "" : ", ";
+    plan.set_bound += comma + target + " = ?";
+    if (const auto* literal = std::get_if<sql::Literal>(&a.value)) {
+      x.value = LiteralValue(*literal, now);
+      try {
+        x.value = ValueForField(x.value, t.fields[x.target]);
+      } catch (const kav::Error& error) {
+        x.refused = error;
+        plan.literal_refused = true;
+      }
+      plan.set_copying += comma + target + " = ?";
+    } else {
+      x.source = t.FieldIndexById(FindColumn(t, std::get<sql::ColumnRef>(a.value)).id);
+      const std::string source = QuoteName(t.fields[x.source].name);
+      plan.sources += (plan.sources.empty() ? "" : ", ") + source;
+      plan.set_copying += comma + target + " = " + source;
+    }
+    plan.assignments.push_back(std::move(x));
+  }
+  plan.where = BuildWhere(t, u.where, now);
+  if (!plan.copies()) {
+    std::vector<Value> check(t.fields.size(), Value(true));
+    for (const Assignment& a : plan.assignments) {
+      if (a.refused && !plan.refused) plan.refused = a.refused;
+      check[a.target] = a.value;
+    }
+    try {
+      if (!plan.refused) CheckRowBeforeWrite(t, check);
+    } catch (const kav::Error& error) {
+      plan.refused = error;
+    }
+  }
+  return plan;
+}
+
 // Writes one row of a statement.  Without dbFailOnError the row's write is
 // whole by itself (WriteWholeRow); with it, any failure rolls the whole
 // statement back, so a savepoint of the row's own would add nothing.
@@ -132,31 +199,51 @@ void WriteStatementRow(DatabaseImpl& db, bool fail_on_error, F&& write) {
   }
 }
 
-// A statement's changes, one row at a time, in a savepoint.
+// A statement's changes, one row at a time, in a savepoint.  A row that
+// cannot change fails the statement with dbFailOnError; without it the row
+// stays as it was and the next one follows, unless SQLite has ended the
+// whole transaction with the row's error (TransactionEnded): then every row
+// is undone already, and no other may be written on its own.
 template <class ChangeRow>
 void ChangeRows(DatabaseImpl& db, const std::vector<int64_t>& rows, bool fail_on_error,
                 ChangeRow change_row) {
   long affected = 0;
-  Exec(db.conn, "SAVEPOINT daosys_exec");
-  try {
+  db.records_affected = 0;  // what a failed statement leaves
+  InSavepoint(db, Savepoint::kStatement, [&] {
     for (int64_t rowid : rows) {
       try {
         if (change_row(rowid)) ++affected;
       } catch (const kav::Error&) {
-        if (fail_on_error) throw;
+        if (fail_on_error || TransactionEnded(db)) throw;
         // Without dbFailOnError the row stays as it was: its write has
         // been rolled back whole.
       }
     }
-    Exec(db.conn, "RELEASE daosys_exec");
-  } catch (...) {
-    sqlite3_exec(db.conn, "ROLLBACK TO daosys_exec; RELEASE daosys_exec", nullptr, nullptr,
-                 nullptr);
-    db.records_affected = 0;
-    throw;
-  }
+  });
   db.records_affected = affected;
 }
+
+}  // namespace
+
+// What the file's schema tells about writing an UPDATE set-based, found
+// once for each catalog the engine loads: a change of the schema, by the
+// engine or by another program, loads the catalog anew.
+struct UpdateFacts {
+  struct Table {
+    // A plain rowid table of SQLite in UTF-8: not virtual, without
+    // generated columns, a column that hides the rowid or a primary key of
+    // SQLite's own, and without a unique index that covers only some rows
+    // or holds an expression.
+    bool plain = false;
+    std::vector<std::string> unique_columns;  // the columns of its unique indexes
+    std::vector<int64_t> related_fields;      // its fields in enforced relations
+  };
+  std::shared_ptr<const Schema> schema;       // the catalog they were found with
+  bool quiet = false;                         // OnlyRelationTriggers
+  std::unordered_map<int64_t, Table> tables;  // by id, found when first needed
+};
+
+namespace {
 
 // Whether every trigger of the file is one that the engine made for the
 // catalog's relations, word for word.  Those triggers only refuse a row or
@@ -164,29 +251,80 @@ void ChangeRows(DatabaseImpl& db, const std::vector<int64_t>& rows, bool fail_on
 // during an UPDATE statement no row can vanish or be skipped; a trigger of
 // anyone else's may do anything, watch the order of the rows included.
 bool OnlyRelationTriggers(DatabaseImpl& db, const Schema& schema) {
-  std::vector<RelationTrigger> ours;
   try {
-    ours = RelationTriggers(schema);
+    return !CompareTriggers(db.conn, schema).others;
+  } catch (const SqliteError&) {
+    throw;
   } catch (const kav::Error&) {
     return false;  // a catalog that names what is gone vouches for nothing
   }
-  Statement st(db.conn, db.Cached("SELECT name, sql FROM sqlite_master WHERE type = 'trigger'"));
-  while (st.Step()) {
-    const std::string name = st.Text(0), sql = st.Text(1);
-    if (std::none_of(ours.begin(), ours.end(),
-                     [&](const RelationTrigger& t) { return t.name == name && t.sql == sql; })) {
-      return false;
-    }
-  }
-  return true;
 }
 
-// Whether the rows of an UPDATE of `t` may be written by one set-based
-// statement with the row-by-row result, as far as the file's schema goes;
-// `quiet` tells OnlyRelationTriggers.  It may when no trigger fires on the
-// statement and no row's write depends on another row's:
-//   - the file holds no trigger but the engine's, and no enforced relation
-//     of the table holds an assigned field, so none of them fires;
+UpdateFacts::Table FindTableFacts(DatabaseImpl& db, const Schema& schema, const TableSchema& t) {
+  UpdateFacts::Table facts;
+  for (const RelationDef& r : schema.relations) {
+    if (r.attributes & dbRelationDontEnforce) continue;
+    for (const auto& [primary, foreign] : r.fields) {
+      if (r.table_id == t.id) facts.related_fields.push_back(primary);
+      if (r.foreign_table_id == t.id) facts.related_fields.push_back(foreign);
+    }
+  }
+  Statement table(db.conn,
+                  "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE");
+  table.Bind(1, t.name);
+  if (!table.Step() || SameName(table.Text(0).substr(0, 14), "CREATE VIRTUAL")) return facts;
+  Statement encoding(db.conn, "PRAGMA encoding");
+  if (!encoding.Step() || encoding.Text(0) != "UTF-8") return facts;
+  Statement columns(db.conn, "SELECT name, pk, hidden FROM pragma_table_xinfo(?)");
+  columns.Bind(1, t.name);
+  while (columns.Step()) {
+    const std::string name = columns.Text(0);
+    if (columns.Int(1) != 0 || columns.Int(2) != 0 || SameName(name, "rowid") ||
+        SameName(name, "oid") || SameName(name, "_rowid_")) {
+      return facts;
+    }
+  }
+  Statement indexes(db.conn, "SELECT name, partial FROM pragma_index_list(?) WHERE \"unique\"");
+  Statement keys(db.conn, "SELECT cid, name FROM pragma_index_xinfo(?) WHERE key");
+  indexes.Bind(1, t.name);
+  while (indexes.Step()) {
+    if (indexes.Int(1) != 0) return facts;
+    keys.Reset();
+    keys.Bind(1, indexes.Text(0));
+    while (keys.Step()) {
+      if (keys.Int(0) < 0) return facts;
+      facts.unique_columns.push_back(keys.Text(1));
+    }
+  }
+  facts.plain = true;
+  return facts;
+}
+
+// The facts for `schema`, found now where they were found for another.
+UpdateFacts& FactsOf(DatabaseImpl& db, const std::shared_ptr<const Schema>& schema) {
+  if (!db.update_facts || db.update_facts->schema != schema) {
+    auto facts = std::make_shared<UpdateFacts>();
+    facts->schema = schema;
+    facts->quiet = OnlyRelationTriggers(db, *schema);
+    db.update_facts = std::move(facts);
+  }
+  return *db.update_facts;
+}
+
+const UpdateFacts::Table& TableFactsOf(DatabaseImpl& db, UpdateFacts& facts, const TableSchema& t) {
+  auto it = facts.tables.find(t.id);
+  if (it == facts.tables.end()) {
+    it = facts.tables.emplace(t.id, FindTableFacts(db, *facts.schema, t)).first;
+  }
+  return it->second;
+}
+
+// Whether the rows of the UPDATE may be written by one set-based statement
+// with the row-by-row result, as far as the file's schema goes, in a file
+// that holds no trigger but the engine's (`quiet`).  It may when no trigger
+// fires on the statement and no row's write depends on another row's:
+//   - no enforced relation of the table holds an assigned field, so none
+//     of the engine's triggers fires;
 //   - no unique index (nor primary key) of the table holds an assigned
 //     column or an expression, or covers only some rows, so no row can meet
 //     a duplicate that another row's earlier or later write made or removed;
@@ -197,52 +335,15 @@ bool OnlyRelationTriggers(DatabaseImpl& db, const Schema& schema) {
 // What is left to refuse a row depends on that row alone (a CHECK, NOT
 // NULL): the set-based statement then fails as the row-by-row path would
 // refuse, and the caller falls back to it.
-bool SetBasedSchema(DatabaseImpl& db, const Schema& schema, const TableSchema& t,
-                    const std::vector<Assignment>& assignments, bool quiet) {
-  if (!quiet) return false;
-  auto assigned_id = [&](int64_t field_id) {
-    return std::any_of(assignments.begin(), assignments.end(),
-                       [&](const Assignment& a) { return t.fields[a.target].id == field_id; });
-  };
-  auto assigned_name = [&](const std::string& column) {
-    return std::any_of(assignments.begin(), assignments.end(), [&](const Assignment& a) {
-      return SameName(t.fields[a.target].name, column);
-    });
-  };
-  for (const RelationDef& r : schema.relations) {
-    if (r.attributes & dbRelationDontEnforce) continue;
-    for (const auto& [primary, foreign] : r.fields) {
-      if ((r.table_id == t.id && assigned_id(primary)) ||
-          (r.foreign_table_id == t.id && assigned_id(foreign))) {
-        return false;
-      }
-    }
-  }
-  Statement table(db.conn, db.Cached("SELECT sql FROM sqlite_master WHERE type = 'table' "
-                                     "AND name = ? COLLATE NOCASE"));
-  table.Bind(1, t.name);
-  if (!table.Step() || SameName(table.Text(0).substr(0, 14), "CREATE VIRTUAL")) return false;
-  Statement encoding(db.conn, db.Cached("PRAGMA encoding"));
-  if (!encoding.Step() || encoding.Text(0) != "UTF-8") return false;
-  Statement columns(db.conn, db.Cached("SELECT name, pk, hidden FROM pragma_table_xinfo(?)"));
-  columns.Bind(1, t.name);
-  while (columns.Step()) {
-    const std::string name = columns.Text(0);
-    if (columns.Int(1) != 0 || columns.Int(2) != 0 || SameName(name, "rowid") ||
-        SameName(name, "oid") || SameName(name, "_rowid_")) {
+bool SetBasedSchema(const UpdatePlan& plan, const UpdateFacts::Table& table) {
+  if (!table.plain) return false;
+  for (const Assignment& a : plan.assignments) {
+    const FieldDef& f = plan.t->fields[a.target];
+    if (std::find(table.related_fields.begin(), table.related_fields.end(), f.id) !=
+            table.related_fields.end() ||
+        std::any_of(table.unique_columns.begin(), table.unique_columns.end(),
+                    [&](const std::string& column) { return SameName(f.name, column); })) {
       return false;
-    }
-  }
-  Statement indexes(db.conn, db.Cached("SELECT name, partial FROM pragma_index_list(?) "
-                                       "WHERE \"unique\""));
-  Statement keys(db.conn, db.Cached("SELECT cid, name FROM pragma_index_xinfo(?) WHERE key"));
-  indexes.Bind(1, t.name);
-  while (indexes.Step()) {
-    if (indexes.Int(1) != 0) return false;
-    keys.Reset();
-    keys.Bind(1, indexes.Text(0));
-    while (keys.Step()) {
-      if (keys.Int(0) < 0 || assigned_name(keys.Text(1))) return false;
     }
   }
   return true;
@@ -278,24 +379,19 @@ bool BindsAsStored(const Statement& st, int column, int stored, const Value& val
 // row passes CheckRowBeforeWrite, and each copied value binds to exactly the
 // value stored in its source column, so that SQLite copying the column
 // stores what the row-by-row path would bind.  Literals are not refused
-// here (the caller has seen to that).
-bool CopiesPass(DatabaseImpl& db, const TableSchema& t, const std::vector<Assignment>& assignments,
-                const Where& where) {
-  std::string sources;
-  for (const Assignment& a : assignments) {
-    if (a.source < 0) continue;
-    if (!sources.empty()) sources += ", ";
-    sources += QuoteName(t.fields[a.source].name);
-  }
-  Statement scan(db.conn, "SELECT " + sources + " FROM " + QuoteName(t.name) + where.sql);
-  for (size_t i = 0; i < where.values.size(); ++i) {
-    scan.BindValue(static_cast<int>(i + 1), where.values[i]);
-  }
-  std::vector<Value> check(t.fields.size(), Value(true));
+// here (the caller has seen to that).  It only reads, before anything is
+// written, and stops at the first row that would be refused.
+bool CopiesPass(DatabaseImpl& db, const UpdatePlan& plan) {
+  const TableSchema& t = *plan.t;
   try {
+    Statement scan(db.conn, "SELECT " + plan.sources + " FROM " + plan.table + plan.where.sql);
+    for (size_t i = 0; i < plan.where.values.size(); ++i) {
+      scan.BindValue(static_cast<int>(i + 1), plan.where.values[i]);
+    }
+    std::vector<Value> check(t.fields.size(), Value(true));
     while (scan.Step()) {
       int column = 0;
-      for (const Assignment& a : assignments) {
+      for (const Assignment& a : plan.assignments) {
         if (a.source < 0) {
           check[a.target] = a.value;
           continue;
@@ -316,8 +412,8 @@ bool CopiesPass(DatabaseImpl& db, const TableSchema& t, const std::vector<Assign
 }
 
 // Writes the statement's rows with one UPDATE OR ABORT with the same WHERE
-// and returns the number changed, or none when a row would be refused, or
-// SQLite refused one: its changes are then the caller's to roll back.
+// and returns the number changed, or none when SQLite refused a row: its
+// changes are then the caller's to roll back.
 //
 // Its result equals the row-by-row path's: SetBasedSchema has ruled out
 // every trigger and every rule that makes one row's write depend on
@@ -328,54 +424,40 @@ bool CopiesPass(DatabaseImpl& db, const TableSchema& t, const std::vector<Assign
 // values, the copies as their source's value that binds the same) and
 // changes the same rows, so RecordsAffected is SQLite's count of changes
 // (no trigger adds to it).
-std::optional<long> UpdateSetBased(DatabaseImpl& db, const TableSchema& t,
-                                   const std::vector<Assignment>& assignments, const Where& where) {
+std::optional<long> UpdateSetBased(DatabaseImpl& db, const UpdatePlan& plan) {
   try {
-    if (std::any_of(assignments.begin(), assignments.end(),
-                    [](const Assignment& a) { return a.source >= 0; }) &&
-        !CopiesPass(db, t, assignments, where)) {
-      return std::nullopt;
-    }
-    std::string sets;
-    for (const Assignment& a : assignments) {
-      if (!sets.empty()) sets += ", ";
-      sets += QuoteName(t.fields[a.target].name) + " = " +
-              (a.source < 0 ? "?" : QuoteName(t.fields[a.source].name));
-    }
-    Statement st(db.conn, "UPDATE OR ABORT " + QuoteName(t.name) + " SET " + sets + where.sql);
+    Statement st(db.conn,
+                 "UPDATE OR ABORT " + plan.table + " SET " + plan.set_copying + plan.where.sql);
     int parameter = 0;
-    for (const Assignment& a : assignments) {
+    for (const Assignment& a : plan.assignments) {
       if (a.source < 0) st.BindValue(++parameter, a.value);
     }
-    for (const Value& v : where.values) st.BindValue(++parameter, v);
+    for (const Value& v : plan.where.values) st.BindValue(++parameter, v);
     st.Run();
     ++SetBasedStatementWrites().statements;
     return sqlite3_changes(db.conn);
   } catch (const kav::Error&) {
+    // Where SQLite has ended the whole transaction with the error, there
+    // is nothing to fall back from.
+    if (TransactionEnded(db)) throw;
     return std::nullopt;
   }
 }
 
-// Tries UpdateSetBased in a savepoint: true when it wrote the statement,
-// false when a row would be refused and nothing of it stays.
-bool WroteSetBased(DatabaseImpl& db, const TableSchema& t,
-                   const std::vector<Assignment>& assignments, const Where& where) {
-  Exec(db.conn, "SAVEPOINT daosys_exec");
+// Tries the statement set-based: true when it wrote it, false when a row
+// would be refused, found by CopiesPass before anything is written or by
+// SQLite in a savepoint, of which nothing then stays.
+bool WroteSetBased(DatabaseImpl& db, const UpdatePlan& plan) {
+  db.records_affected = 0;  // what a failed statement leaves
   std::optional<long> changed;
-  try {
-    changed = UpdateSetBased(db, t, assignments, where);
-    if (changed) Exec(db.conn, "RELEASE daosys_exec");
-  } catch (...) {
-    sqlite3_exec(db.conn, "ROLLBACK TO daosys_exec; RELEASE daosys_exec", nullptr, nullptr,
-                 nullptr);
-    db.records_affected = 0;
-    throw;
-  }
-  if (changed) {
+  const auto write = [&] {
+    changed = UpdateSetBased(db, plan);
+    return changed.has_value();
+  };
+  if ((!plan.copies() || CopiesPass(db, plan)) && InSavepoint(db, Savepoint::kStatement, write)) {
     db.records_affected = *changed;
     return true;
   }
-  Exec(db.conn, "ROLLBACK TO daosys_exec; RELEASE daosys_exec");
   ++SetBasedStatementWrites().fell_back;
   return false;
 }
@@ -384,31 +466,21 @@ bool WroteSetBased(DatabaseImpl& db, const TableSchema& t,
 // only the rowid, the copied columns (read only where an assignment copies
 // one) and the write itself.  Where a trigger of another program might
 // have deleted a row by now (not `quiet`), the row is looked for first, as
-// reading it would.  `refused`: with literals alone, the refusal of every
-// row, found once.
-void UpdateRowByRow(DatabaseImpl& db, const TableSchema& t,
-                    const std::vector<Assignment>& assignments, const Where& where,
-                    const std::optional<kav::Error>& refused, bool quiet, bool fail_on_error) {
-  const std::vector<int64_t> rows = MatchingRows(db, t, where);
-  std::string sets, sources;
-  for (const Assignment& a : assignments) {
-    if (!sets.empty()) sets += ", ";
-    sets += QuoteName(t.fields[a.target].name) + " = ?";
-    if (a.source < 0) continue;
-    if (!sources.empty()) sources += ", ";
-    sources += QuoteName(t.fields[a.source].name);
-  }
-  Statement write(db.conn, db.Cached("UPDATE OR ABORT " + QuoteName(t.name) + " SET " + sets +
+// reading it would.
+void UpdateRowByRow(DatabaseImpl& db, const UpdatePlan& plan, bool quiet, bool fail_on_error) {
+  const TableSchema& t = *plan.t;
+  const std::vector<Assignment>& assignments = plan.assignments;
+  const std::vector<int64_t> rows = MatchingRows(db, t, plan.where);
+  Statement write(db.conn, db.Cached("UPDATE OR ABORT " + plan.table + " SET " + plan.set_bound +
                                      " WHERE rowid = ?"));
   for (size_t i = 0; i < assignments.size(); ++i) {
     if (assignments[i].source < 0) write.BindValue(static_cast<int>(i + 1), assignments[i].value);
   }
   const int rowid_parameter = static_cast<int>(assignments.size() + 1);
-  const bool copies = !sources.empty();
   std::optional<Statement> old_row;
-  if (copies || !quiet) {
-    old_row.emplace(db.conn, db.Cached("SELECT " + (copies ? sources : std::string("1")) +
-                                       " FROM " + QuoteName(t.name) + " WHERE rowid = ?"));
+  if (plan.copies() || !quiet) {
+    old_row.emplace(db.conn, db.Cached("SELECT " + (plan.copies() ? plan.sources : "1") + " FROM " +
+                                       plan.table + " WHERE rowid = ?"));
   }
   std::vector<Value> copied;  // the copied columns of the row, as read
   // Only the assigned fields are checked: a row that broke a rule before
@@ -429,8 +501,8 @@ void UpdateRowByRow(DatabaseImpl& db, const TableSchema& t,
       old_row->Rewind();
       if (!there) RaiseRecordDeleted();
     }
-    if (refused) throw *refused;
-    if (copies) {
+    if (plan.refused) throw *plan.refused;
+    if (plan.copies()) {
       auto value = copied.begin();
       for (size_t i = 0; i < assignments.size(); ++i) {
         const Assignment& a = assignments[i];
@@ -459,59 +531,16 @@ void UpdateRowByRow(DatabaseImpl& db, const TableSchema& t,
 }
 
 void RunUpdate(DatabaseImpl& db, const sql::UpdateStatement& u, bool fail_on_error) {
-  const DateTime now = DateTime::Now();
   std::shared_ptr<const Schema> schema = db.CurrentSchema();
-  const TableSchema& t = FindStatementTable(*schema, u.table);
-  std::vector<Assignment> assignments;
-  for (const sql::Assignment& a : u.assignments) {
-    Assignment x;
-    x.target = t.FieldIndexById(FindColumn(t, a.column).id);
-    if (const auto* literal = std::get_if<sql::Literal>(&a.value)) {
-      x.value = LiteralValue(*literal, now);
-    } else {
-      x.source = t.FieldIndexById(FindColumn(t, std::get<sql::ColumnRef>(a.value)).id);
-    }
-    assignments.push_back(std::move(x));
-  }
-  const Where where = BuildWhere(t, u.where, now);
-
-  // Each literal is converted and checked once, as every row would.  With
-  // literals alone the row check is the same for every row too, and the
-  // first refusal, of a literal or of the check, is every row's.
-  bool copies = false, literal_refused = false;
-  for (Assignment& a : assignments) {
-    if (a.source >= 0) {
-      copies = true;
-      continue;
-    }
-    try {
-      a.value = ValueForField(a.value, t.fields[a.target]);
-    } catch (const kav::Error& error) {
-      a.refused = error;
-      literal_refused = true;
-    }
-  }
-  std::optional<kav::Error> refused;
-  if (!copies) {
-    std::vector<Value> check(t.fields.size(), Value(true));
-    for (const Assignment& a : assignments) {
-      if (a.refused && !refused) refused = a.refused;
-      check[a.target] = a.value;
-    }
-    try {
-      if (!refused) CheckRowBeforeWrite(t, check);
-    } catch (const kav::Error& error) {
-      refused = error;
-    }
-  }
-
-  const bool quiet = OnlyRelationTriggers(db, *schema);
-  if (SetBasedStatementWrites().allowed && !literal_refused && !refused &&
-      SetBasedSchema(db, *schema, t, assignments, quiet) &&
-      WroteSetBased(db, t, assignments, where)) {
+  const UpdatePlan plan = PlanUpdate(*schema, u);
+  UpdateFacts& facts = FactsOf(db, schema);
+  // The cheap conditions first: the file's facts are found once per
+  // catalog, and CopiesPass reads every row.
+  if (SetBasedStatementWrites().allowed && !plan.literal_refused && !plan.refused && facts.quiet &&
+      SetBasedSchema(plan, TableFactsOf(db, facts, *plan.t)) && WroteSetBased(db, plan)) {
     return;
   }
-  UpdateRowByRow(db, t, assignments, where, refused, quiet, fail_on_error);
+  UpdateRowByRow(db, plan, facts.quiet, fail_on_error);
 }
 
 void RunDelete(DatabaseImpl& db, const sql::DeleteStatement& d, bool fail_on_error) {
@@ -521,8 +550,6 @@ void RunDelete(DatabaseImpl& db, const sql::DeleteStatement& d, bool fail_on_err
   const Where where = BuildWhere(t, d.where, now);
   const std::vector<int64_t> rows = MatchingRows(db, t, where);
   Statement remove(db.conn, db.Cached("DELETE FROM " + QuoteName(t.name) + " WHERE rowid = ?"));
-  Statement still_there(db.conn,
-                        db.Cached("SELECT 1 FROM " + QuoteName(t.name) + " WHERE rowid = ?"));
   ChangeRows(db, rows, fail_on_error, [&](int64_t rowid) {
     remove.Bind(1, rowid);
     bool deleted = false;
@@ -530,13 +557,9 @@ void RunDelete(DatabaseImpl& db, const sql::DeleteStatement& d, bool fail_on_err
       remove.Run();
       deleted = sqlite3_changes(db.conn) > 0;
       remove.Rewind();
-      if (deleted) return;
       // Gone already (the cascade of an earlier row deleted it) is no
       // error; still there, a trigger skipped it.
-      still_there.Bind(1, rowid);
-      const bool there = still_there.Step();
-      still_there.Rewind();
-      if (there) RaiseRowIgnored(t);
+      if (!deleted && RowExists(db, t, rowid)) RaiseRowIgnored(t);
     });
     return deleted;
   });

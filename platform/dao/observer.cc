@@ -31,9 +31,8 @@ std::string TraceLine(const Call& call) {
       return "UPDATE";
     case CallKind::kExecute:
       return "EXEC\t" + std::to_string(call.options) + "\t" + EscapeLineBreaks(call.text);
-    case CallKind::kFieldLookup:
-      return "FIELD\t" +
-             (call.index >= 0 ? std::to_string(call.index) : EscapeLineBreaks(call.text));
+    case CallKind::kFieldLookup:  // never told by OnCall: no line of its own
+      return {};
     case CallKind::kOther:
       break;
   }

@@ -55,9 +55,10 @@ CallObserver* SetCallObserver(CallObserver* observer);
 
 // The call as one line of a trace, fields separated by one TAB:
 //   OPEN table | ADDNEW | EDIT | SET i T|I value | UPDATE | EXEC options sql
-//   | FIELD i|name | CALL name
+//   | CALL name
 // ("I" marks a value written as a 16-bit integer).  Line feeds and carriage
-// returns are written as \n and \r.
+// returns are written as \n and \r.  A look-up, which OnCall never hears
+// of, has no line: its failure shows as the observer's error line.
 std::string TraceLine(const Call& call);
 
 }  // namespace dao

@@ -84,6 +84,12 @@ std::vector<Value> ReadRowValues(DatabaseImpl& db, const TableSchema& t, int64_t
   return *row;
 }
 
+bool RowExists(DatabaseImpl& db, const TableSchema& t, int64_t rowid) {
+  Statement st(db.conn, db.Cached("SELECT 1 FROM " + QuoteName(t.name) + " WHERE rowid = ?"));
+  st.Bind(1, rowid);
+  return st.Step();
+}
+
 }  // namespace internal
 
 using namespace internal;
@@ -200,7 +206,10 @@ void Recordset::Update(int type, bool force) {
       st.Bind(static_cast<int>(rs.buffer.size() + 1), *rs.current);
       WriteWholeRow(db, [&] {
         st.Run();
-        if (sqlite3_changes(db.conn) == 0) RaiseRecordDeleted();
+        if (sqlite3_changes(db.conn) > 0) return;
+        // Still there, a trigger skipped it; else it has been deleted.
+        if (RowExists(db, *t, *rs.current)) RaiseRowIgnored(*t);
+        RaiseRecordDeleted();
       });
     }
     rs.mode = RecordsetImpl::Mode::kNone;

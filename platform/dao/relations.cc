@@ -60,11 +60,12 @@ std::vector<RelationTrigger> RelationTriggers(const Schema& schema) {
     const TableSchema& p = TableOf(schema, r.table_id);
     const TableSchema& f = TableOf(schema, r.foreign_table_id);
     const std::string P = QuoteName(p.name), F = QuoteName(f.name);
-    // Each trigger's text is kept with its name, so that a trigger of that
-    // name with any other text is known for one that is not the engine's.
-    auto add = [&](const char* what, const std::string& rest) {
+    // Each trigger's text is kept with its name and table, so that a
+    // trigger of that name with any other text is known for one that is not
+    // the engine's.
+    auto add = [&](const char* what, const TableSchema& table, const std::string& rest) {
       const std::string name = RelationTriggerName(r.id, what);
-      triggers.push_back({name, "CREATE TRIGGER " + QuoteName(name) + rest});
+      triggers.push_back({name, table.name, "CREATE TRIGGER " + QuoteName(name) + rest, r.name});
     };
     std::string any_new, foreign_cols, primary_cols, old_differs, set_new;
     for (const auto& [pid, fid] : r.fields) {
@@ -90,25 +91,30 @@ std::vector<RelationTrigger> RelationTriggers(const Schema& schema) {
                                      "')."));
     const std::string unmatched = "(" + any_new + ") AND NOT EXISTS (SELECT 1 FROM " + P +
                                   " WHERE " + MatchCondition(p, f, r, P + ".", "NEW.") + ")";
-    add("fi", " BEFORE INSERT ON " + F + " WHEN " + unmatched + " BEGIN SELECT RAISE(ABORT, " +
-                  required + "); END");
-    add("fu", " BEFORE UPDATE OF " + foreign_cols + " ON " + F + " WHEN " + unmatched +
-                  " BEGIN SELECT RAISE(ABORT, " + required + "); END");
+    add("fi", f,
+        " BEFORE INSERT ON " + F + " WHEN " + unmatched + " BEGIN SELECT RAISE(ABORT, " + required +
+            "); END");
+    add("fu", f,
+        " BEFORE UPDATE OF " + foreign_cols + " ON " + F + " WHEN " + unmatched +
+            " BEGIN SELECT RAISE(ABORT, " + required + "); END");
     const std::string referenced = MatchCondition(p, f, r, "OLD.", F + ".");
     if (r.attributes & dbRelationDeleteCascade) {
-      add("pd",
+      add("pd", p,
           " AFTER DELETE ON " + P + " BEGIN DELETE FROM " + F + " WHERE " + referenced + "; END");
     } else {
-      add("pd", " BEFORE DELETE ON " + P + " WHEN EXISTS (SELECT 1 FROM " + F + " WHERE " +
-                    referenced + ") BEGIN SELECT RAISE(ABORT, " + related + "); END");
+      add("pd", p,
+          " BEFORE DELETE ON " + P + " WHEN EXISTS (SELECT 1 FROM " + F + " WHERE " + referenced +
+              ") BEGIN SELECT RAISE(ABORT, " + related + "); END");
     }
     if (r.attributes & dbRelationUpdateCascade) {
-      add("pu", " AFTER UPDATE OF " + primary_cols + " ON " + P + " WHEN " + old_differs +
-                    " BEGIN UPDATE " + F + " SET " + set_new + " WHERE " + referenced + "; END");
+      add("pu", p,
+          " AFTER UPDATE OF " + primary_cols + " ON " + P + " WHEN " + old_differs +
+              " BEGIN UPDATE " + F + " SET " + set_new + " WHERE " + referenced + "; END");
     } else {
-      add("pu", " BEFORE UPDATE OF " + primary_cols + " ON " + P + " WHEN (" + old_differs +
-                    ") AND EXISTS (SELECT 1 FROM " + F + " WHERE " + referenced +
-                    ") BEGIN SELECT RAISE(ABORT, " + related + "); END");
+      add("pu", p,
+          " BEFORE UPDATE OF " + primary_cols + " ON " + P + " WHEN (" + old_differs +
+              ") AND EXISTS (SELECT 1 FROM " + F + " WHERE " + referenced +
+              ") BEGIN SELECT RAISE(ABORT, " + related + "); END");
     }
   }
   return triggers;

@@ -2,7 +2,8 @@
 // errors of a gone, missing or fixed object, the name rule, and the catalog
 // look-ups by id (declared in internal/schema.h).  Also the check of the
 // catalog against the file, which looks at tables, indexes and relation
-// triggers alike.
+// triggers alike, and the comparison of the file's triggers with the
+// engine's own that both that check and the statements use.
 
 #include <algorithm>
 
@@ -57,9 +58,6 @@ std::string MissingFromFile(sqlite3* conn, const Schema& schema) {
   Statement keys(conn,
                  "SELECT name, \"desc\", coll FROM pragma_index_xinfo(?) WHERE key "
                  "ORDER BY seqno");
-  Statement trigger(conn,
-                    "SELECT 1 FROM sqlite_master WHERE type = 'trigger' AND name = ? AND "
-                    "tbl_name = ? COLLATE NOCASE");
   for (const TableSchema& t : schema.tables) {
     const std::string of_table = " of table '" + t.name + "'";
     std::vector<std::string> names;
@@ -103,17 +101,33 @@ std::string MissingFromFile(sqlite3* conn, const Schema& schema) {
           return p->FieldById(pair.first) != nullptr && f->FieldById(pair.second) != nullptr;
         });
     if (!fields_there) return "the tables or fields of relation '" + r.name + "' are missing";
-    if (r.attributes & dbRelationDontEnforce) continue;
-    for (const auto& [what, table] : {std::pair{"fi", f}, {"fu", f}, {"pd", p}, {"pu", p}}) {
-      trigger.Reset();
-      trigger.Bind(1, RelationTriggerName(r.id, what)).Bind(2, table->name);
-      if (!trigger.Step()) {
-        return "the rules of relation '" + r.name + "' are missing (trigger '" +
-               RelationTriggerName(r.id, what) + "')";
-      }
-    }
+  }
+  if (const std::optional<RelationTrigger> wrong = CompareTriggers(conn, schema).wrong) {
+    return "the rules of relation '" + wrong->relation + "' are missing or altered (trigger '" +
+           wrong->name + "')";
   }
   return {};
+}
+
+TriggersInFile CompareTriggers(sqlite3* conn, const Schema& schema) {
+  const std::vector<RelationTrigger> ours = RelationTriggers(schema);
+  std::vector<bool> there(ours.size(), false);
+  TriggersInFile out;
+  Statement st(conn, "SELECT name, tbl_name, sql FROM sqlite_master WHERE type = 'trigger'");
+  while (st.Step()) {
+    const std::string name = st.Text(0);
+    const auto same_name = [&](const RelationTrigger& t) { return SameName(t.name, name); };
+    const auto it = std::find_if(ours.begin(), ours.end(), same_name);
+    if (it != ours.end() && SameName(it->table, st.Text(1)) && it->sql == st.Text(2)) {
+      there[it - ours.begin()] = true;
+    } else {
+      out.others = true;
+    }
+  }
+  for (size_t i = 0; i < ours.size() && !out.wrong; ++i) {
+    if (!there[i]) out.wrong = ours[i];
+  }
+  return out;
 }
 
 }  // namespace internal

@@ -22,12 +22,15 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -144,10 +147,40 @@ long CharacterCount(const std::string& utf8);
 // ---------------------------------------------------------------------------
 // SQLite.
 
+// An error that SQLite reported, with SQLite's result code beside the
+// engine's number.
+class SqliteError : public kav::Error {
+ public:
+  SqliteError(kav::Error error, int code) : kav::Error(std::move(error)), code_(code) {}
+  int code() const { return code_; }  // extended
+
+ private:
+  int code_;
+};
+
+// Raises SqliteError for SQLite's result code `rc`.
 [[noreturn]] void RaiseSqlite(sqlite3* db, int rc);
+
+// A number that the engine's own triggers raise: a relation's refusal,
+// 3200 or 3201, and no other (a number outside kAll does not compile).
+// RaiseSqlite takes no other number from a trigger's message.
+class TriggerNumber {
+ public:
+  static constexpr long kAll[] = {kErrRelatedRecordsExist, kErrRelatedRecordRequired};
+  consteval TriggerNumber(long number) : number_(number) {
+    if (std::find(std::begin(kAll), std::end(kAll), number) == std::end(kAll)) {
+      throw "not a number that the engine's triggers raise";
+    }
+  }
+  long value() const { return number_; }
+
+ private:
+  long number_;
+};
+
 // The text of a RAISE in the engine's own triggers, which RaiseSqlite turns
 // back into `number` and `description`.
-std::string TriggerMessage(long number, const std::string& description);
+std::string TriggerMessage(TriggerNumber number, const std::string& description);
 void Exec(sqlite3* db, const std::string& sql);
 
 // A prepared statement, reset (never left running) when it goes.
@@ -253,6 +286,11 @@ const char* StorageType(int type);
 // Objects behind the handles.
 
 struct WorkspaceCore;
+struct UpdateFacts;
+
+// The engine's savepoints: around a schema change, a statement, and the
+// write of one row.
+enum class Savepoint { kSchema, kStatement, kRow };
 
 struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
   DatabaseImpl() = default;
@@ -280,10 +318,20 @@ struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
   sqlite3_stmt* Cached(const std::string& sql);
   void CloseConnection();
 
-  // The savepoint around one row's write (WriteWholeRow).
-  void BeginRow();
-  void ReleaseRow();
-  void RollBackRow();  // never raises
+  // What execute.cc has found out about the file's schema, for the
+  // catalog it found it with.
+  std::shared_ptr<UpdateFacts> update_facts;
+
+  // A savepoint (InSavepoint).  Its statements are prepared once, all
+  // three before it is first begun, so that rolling back never has to
+  // prepare anything.
+  void BeginSavepoint(Savepoint s);
+  void ReleaseSavepoint(Savepoint s);
+  // Rolls back to the savepoint and releases it; never raises.  Where
+  // SQLite has ended the whole transaction meanwhile (TransactionEnded),
+  // there is nothing left to undo, and the catalog is loaded anew, for a
+  // schema change of ours may have gone with the transaction.
+  void RollBackSavepoint(Savepoint s);
 
   // Raises 3420 once the database is closed.
   void CheckOpen() const;
@@ -292,9 +340,40 @@ struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
   std::shared_ptr<Schema> schema_;
   int64_t schema_data_version_ = -1;
   std::unordered_map<std::string, sqlite3_stmt*> statements_;
-  // SAVEPOINT, RELEASE and ROLLBACK TO of the row savepoint, of the cache.
-  sqlite3_stmt* row_savepoint_[3] = {};
+  // SAVEPOINT, RELEASE and ROLLBACK TO of each savepoint, of the cache.
+  sqlite3_stmt* savepoints_[3][3] = {};
 };
+
+// Runs `body` in savepoint `s`, so that it takes effect whole or leaves the
+// file exactly as it was: the savepoint is released when `body` returns
+// (true, where it returns whether to keep its changes) and rolled back when
+// it returns false or raises.  Returns whether the changes were kept.
+template <class F>
+bool InSavepoint(DatabaseImpl& db, Savepoint s, F&& body) {
+  db.BeginSavepoint(s);
+  try {
+    if constexpr (std::is_void_v<std::invoke_result_t<F&>>) {
+      body();
+    } else if (!body()) {
+      db.RollBackSavepoint(s);
+      return false;
+    }
+    db.ReleaseSavepoint(s);
+  } catch (...) {
+    db.RollBackSavepoint(s);
+    throw;
+  }
+  return true;
+}
+
+// Whether SQLite has ended the transaction that a savepoint of ours, still
+// open, had begun or joined: a trigger's RAISE(ROLLBACK) rolls back the
+// whole transaction, the caller's own included, and so may an I/O error.
+// A write after that would be committed on its own, so the engine writes
+// nothing more and raises the error that ended it.
+inline bool TransactionEnded(const DatabaseImpl& db) {
+  return sqlite3_get_autocommit(db.conn) != 0;
+}
 
 // Runs `write`, the change of one row, so that it takes effect whole or
 // leaves the file exactly as it was: in a savepoint that is rolled back on
@@ -303,14 +382,7 @@ struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
 // the table can replace a stored row or ignore the written one.
 template <class F>
 void WriteWholeRow(DatabaseImpl& db, F&& write) {
-  db.BeginRow();
-  try {
-    write();
-    db.ReleaseRow();
-  } catch (...) {
-    db.RollBackRow();
-    throw;
-  }
+  InSavepoint(db, Savepoint::kRow, std::forward<F>(write));
 }
 
 // What a workspace is, shared by its handles and its databases.
@@ -416,6 +488,8 @@ std::shared_ptr<RecordsetImpl> OpenAllRows(const std::shared_ptr<DatabaseImpl>& 
                                            const TableSchema& table);
 // The values of a row in field order; 3167 when it is gone.
 std::vector<Value> ReadRowValues(DatabaseImpl& db, const TableSchema& t, int64_t rowid);
+// Whether row `rowid` of `t` is there.
+bool RowExists(DatabaseImpl& db, const TableSchema& t, int64_t rowid);
 [[noreturn]] void RaiseRecordDeleted();  // 3167
 void ExecuteStatement(DatabaseImpl& db, const std::string& text, int options);
 // Whether ExecuteStatement may write an UPDATE's rows with one set-based
@@ -433,12 +507,23 @@ SetBasedWrites& SetBasedStatementWrites();
 // Makes the relation triggers of the whole database from the catalog.
 void DropRelationTriggers(DatabaseImpl& db);
 void CreateRelationTriggers(DatabaseImpl& db);
-// A trigger that enforces a relation: its name and the statement that makes it.
+// A trigger that enforces a relation: its name, its table, the statement
+// that makes it, and the relation's name.
 struct RelationTrigger {
-  std::string name, sql;
+  std::string name, table, sql, relation;
 };
-// The triggers of the catalog's enforced relations, in the order they are made.
+// The triggers of the catalog's enforced relations, in the order they are
+// made.  3420 when a relation names a table or field that is gone.
 std::vector<RelationTrigger> RelationTriggers(const Schema& schema);
+// The file's triggers against those the catalog's relations make: the
+// first of the engine's that is missing, or not the same in name, table
+// and text (none when all are there), and whether the file holds any
+// trigger of anyone else's (one under an engine trigger's name included).
+struct TriggersInFile {
+  std::optional<RelationTrigger> wrong;
+  bool others = false;
+};
+TriggersInFile CompareTriggers(sqlite3* conn, const Schema& schema);
 
 // What the catalog `schema` promises and the file `conn` lacks (a table's
 // column; an index with its columns, order, collation and uniqueness; a
