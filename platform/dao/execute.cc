@@ -27,6 +27,7 @@
 #include <variant>
 
 #include "platform/dao/internal/engine.h"
+#include "platform/dao/internal/sqlite.h"
 #include "platform/dao/sql_parser.h"
 
 namespace dao {

@@ -6,6 +6,7 @@
 // dropped one needs no undoing.
 
 #include "platform/dao/internal/engine.h"
+#include "platform/dao/internal/sqlite.h"
 
 namespace dao {
 namespace internal {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "platform/dao/internal/engine.h"
+#include "platform/dao/internal/sqlite.h"
 
 namespace dao {
 

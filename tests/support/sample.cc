@@ -11,6 +11,7 @@
 
 #include "platform/dao/dao.h"
 #include "platform/dao/internal/engine.h"
+#include "platform/dao/internal/sqlite.h"
 #include "platform/error.h"
 
 namespace kav::testing {

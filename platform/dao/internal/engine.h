@@ -1,6 +1,7 @@
 // The engine's private plumbing: the objects behind the public handles, the
-// catalog as loaded into memory, SQLite helpers and the frame every public
-// call runs in (observer notification and the engine's error list).
+// catalog as loaded into memory and the frame every public call runs in
+// (observer notification and the engine's error list).  The SQLite wrapper
+// the engine builds on is in internal/sqlite.h.
 //
 // Catalog tables in every database file (the prefix "daosys_" is reserved):
 //   daosys_database        one row: format marker, workgroup id, owner
@@ -143,83 +144,6 @@ bool SameName(const std::string& a, const std::string& b);
 std::string QuoteName(const std::string& name);  // "name" for SQLite
 std::string QuoteText(const std::string& text);  // 'text' for SQLite
 long CharacterCount(const std::string& utf8);
-
-// ---------------------------------------------------------------------------
-// SQLite.
-
-// An error that SQLite reported, with SQLite's result code beside the
-// engine's number.
-class SqliteError : public kav::Error {
- public:
-  SqliteError(kav::Error error, int code) : kav::Error(std::move(error)), code_(code) {}
-  int code() const { return code_; }  // extended
-
- private:
-  int code_;
-};
-
-// Raises SqliteError for SQLite's result code `rc`.
-[[noreturn]] void RaiseSqlite(sqlite3* db, int rc);
-
-// A number that the engine's own triggers raise: a relation's refusal,
-// 3200 or 3201, and no other (a number outside kAll does not compile).
-// RaiseSqlite takes no other number from a trigger's message.
-class TriggerNumber {
- public:
-  static constexpr long kAll[] = {kErrRelatedRecordsExist, kErrRelatedRecordRequired};
-  consteval TriggerNumber(long number) : number_(number) {
-    if (std::find(std::begin(kAll), std::end(kAll), number) == std::end(kAll)) {
-      throw "not a number that the engine's triggers raise";
-    }
-  }
-  long value() const { return number_; }
-
- private:
-  long number_;
-};
-
-// The text of a RAISE in the engine's own triggers, which RaiseSqlite turns
-// back into `number` and `description`.
-std::string TriggerMessage(TriggerNumber number, const std::string& description);
-void Exec(sqlite3* db, const std::string& sql);
-
-// A prepared statement, reset (never left running) when it goes.
-class Statement {
- public:
-  Statement(sqlite3* db, const std::string& sql);
-  // A statement of `db`'s cache: prepared once, reset after every use.
-  Statement(sqlite3* db, sqlite3_stmt* cached) : db_(db), stmt_(cached), owned_(false) {}
-  ~Statement();
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  Statement& Bind(int index, int64_t value);
-  Statement& Bind(int index, const std::string& value);
-  Statement& BindNull(int index);
-  // Binds a value already converted to a field of type `type`.
-  Statement& BindValue(int index, const Value& value);
-  bool Step();  // true while a row is there
-  void Run();   // steps to the end
-  void Reset();
-  // Makes the statement ready to run again with the values bound so far.
-  void Rewind();
-
-  // The stored class of a column (SQLITE_INTEGER ...), before any reading
-  // converts it.
-  int StoredType(int column) const;
-
-  bool IsNull(int column) const;
-  int64_t Int(int column) const;
-  double Real(int column) const;
-  std::string Text(int column) const;
-  // The stored value read as a field of type `type`.
-  Value ReadValue(int column, int type) const;
-
- private:
-  sqlite3* db_;
-  sqlite3_stmt* stmt_ = nullptr;
-  bool owned_ = true;
-};
 
 // ---------------------------------------------------------------------------
 // The catalog in memory.
@@ -535,9 +459,6 @@ std::string MissingFromFile(sqlite3* conn, const Schema& schema);
 // file that is missing or no workgroup file, 3029 for a refused account.
 std::string LogOnToWorkgroup(const std::string& path, const std::string& user,
                              const std::string& password, std::string& stored_user);
-
-// The first 16 bytes of every SQLite file.
-bool HasSqliteHeader(const std::string& path);
 
 // The catalog tables and the identity row of a new database.
 void CreateCatalog(sqlite3* conn, const std::optional<std::string>& workgroup_id,

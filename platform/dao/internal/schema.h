@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/dao/internal/engine.h"
+#include "platform/dao/internal/sqlite.h"
 
 namespace dao::internal {
 

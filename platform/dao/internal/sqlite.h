@@ -1,0 +1,102 @@
+// The SQLite wrapper the engine builds on: SQLite's errors as the engine's
+// (SqliteError, RaiseSqlite, and the messages of the engine's own triggers),
+// statements that are never left running, and the test for a SQLite file.
+
+#ifndef KAV_PLATFORM_DAO_INTERNAL_SQLITE_H_
+#define KAV_PLATFORM_DAO_INTERNAL_SQLITE_H_
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <string>
+#include <utility>
+
+#include "platform/dao/dao.h"
+#include "platform/dao/internal/engine.h"
+#include "platform/dao/value.h"
+#include "platform/error.h"
+
+namespace dao::internal {
+
+// An error that SQLite reported, with SQLite's result code beside the
+// engine's number.
+class SqliteError : public kav::Error {
+ public:
+  SqliteError(kav::Error error, int code) : kav::Error(std::move(error)), code_(code) {}
+  int code() const { return code_; }  // extended
+
+ private:
+  int code_;
+};
+
+// Raises SqliteError for SQLite's result code `rc`.
+[[noreturn]] void RaiseSqlite(sqlite3* db, int rc);
+
+// A number that the engine's own triggers raise: a relation's refusal,
+// 3200 or 3201, and no other (a number outside kAll does not compile).
+// RaiseSqlite takes no other number from a trigger's message.
+class TriggerNumber {
+ public:
+  static constexpr long kAll[] = {kErrRelatedRecordsExist, kErrRelatedRecordRequired};
+  consteval TriggerNumber(long number) : number_(number) {
+    if (std::find(std::begin(kAll), std::end(kAll), number) == std::end(kAll)) {
+      throw "not a number that the engine's triggers raise";
+    }
+  }
+  long value() const { return number_; }
+
+ private:
+  long number_;
+};
+
+// The text of a RAISE in the engine's own triggers, which RaiseSqlite turns
+// back into `number` and `description`.
+std::string TriggerMessage(TriggerNumber number, const std::string& description);
+void Exec(sqlite3* db, const std::string& sql);
+
+// A prepared statement, reset (never left running) when it goes.
+class Statement {
+ public:
+  Statement(sqlite3* db, const std::string& sql);
+  // A statement of `db`'s cache: prepared once, reset after every use.
+  Statement(sqlite3* db, sqlite3_stmt* cached) : db_(db), stmt_(cached), owned_(false) {}
+  ~Statement();
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  Statement& Bind(int index, int64_t value);
+  Statement& Bind(int index, const std::string& value);
+  Statement& BindNull(int index);
+  // Binds a value already converted to a field of type `type`.
+  Statement& BindValue(int index, const Value& value);
+  bool Step();  // true while a row is there
+  void Run();   // steps to the end
+  void Reset();
+  // Makes the statement ready to run again with the values bound so far.
+  void Rewind();
+
+  // The stored class of a column (SQLITE_INTEGER ...), before any reading
+  // converts it.
+  int StoredType(int column) const;
+
+  bool IsNull(int column) const;
+  int64_t Int(int column) const;
+  double Real(int column) const;
+  std::string Text(int column) const;
+  // The stored value read as a field of type `type`.
+  Value ReadValue(int column, int type) const;
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* stmt_ = nullptr;
+  bool owned_ = true;
+};
+
+// The first 16 bytes of every SQLite file.
+bool HasSqliteHeader(const std::string& path);
+
+}  // namespace dao::internal
+
+#endif  // KAV_PLATFORM_DAO_INTERNAL_SQLITE_H_

@@ -1,0 +1,220 @@
+// The SQLite wrapper: SQLite's result codes mapped to the engine's errors,
+// statements, and the test for a SQLite file.
+
+#include "platform/dao/internal/sqlite.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <optional>
+
+namespace dao::internal {
+
+namespace {
+
+// The engine's own triggers raise "daosys:<number>:<description>".
+constexpr char kTriggerTag[] = "daosys:";
+constexpr size_t kTriggerTagSize = sizeof kTriggerTag - 1;
+
+// The number of a message raised by one of the engine's own triggers, or 0.
+//
+// Anyone who opens the file with another SQLite program may add triggers of
+// their own, with any text in their RAISE, the tag included.  So a message
+// counts as the engine's only when SQLite reports it as a trigger's RAISE,
+// it begins with the tag, and the tag is followed by a number that the
+// engine's triggers raise (TriggerNumber: the relation errors) and ':'.  A
+// message that carries the tag anywhere else keeps SQLite's own mapping;
+// and a message copied from the engine's triggers word for word can at most
+// raise a relation error, which every caller reports as a failure: no
+// trigger text can make a refused write pass for a duplicate key (3022)
+// that callers skip without a word.
+long EngineTriggerNumber(int rc, const std::string& message) {
+  if (rc != SQLITE_CONSTRAINT_TRIGGER || message.compare(0, kTriggerTagSize, kTriggerTag) != 0) {
+    return 0;
+  }
+  for (long number : TriggerNumber::kAll) {
+    const std::string prefix = std::to_string(number) + ":";
+    if (message.compare(kTriggerTagSize, prefix.size(), prefix) == 0) return number;
+  }
+  return 0;
+}
+
+struct Mapped {
+  long number;
+  std::string description;
+};
+
+// The engine's error for SQLite's result code `rc` and its `message`.
+Mapped MapSqlite(int rc, const std::string& message) {
+  if (const long number = EngineTriggerNumber(rc, message)) {
+    return {number, message.substr(message.find(':', kTriggerTagSize) + 1)};
+  }
+  switch (rc) {
+    case SQLITE_CONSTRAINT_UNIQUE:
+    case SQLITE_CONSTRAINT_PRIMARYKEY:
+      return {kErrDuplicateKey,
+              "The changes were not made because they would create duplicate "
+              "values in a unique index or primary key."};
+    case SQLITE_CONSTRAINT_NOTNULL:
+      return {kErrFieldRequired, "A required field cannot hold a Null value."};
+    default:
+      break;
+  }
+  switch (rc & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return {kErrLocked, "The database file is locked by another connection; try again later."};
+    case SQLITE_READONLY:
+      return {kErrNotUpdatable, "The database or object is read-only."};
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+      return {kErrUnrecognizedFormat,
+              "The file is not a database of this engine, or it is damaged."};
+    default:
+      return {kErrGeneric, "Database engine error: " + message};
+  }
+}
+
+}  // namespace
+
+std::string TriggerMessage(TriggerNumber number, const std::string& description) {
+  return kTriggerTag + std::to_string(number.value()) + ":" + description;
+}
+
+void RaiseSqlite(sqlite3* db, int rc) {
+  Mapped mapped = MapSqlite(rc, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+  // Raise gives the error the source of the public call under way.
+  try {
+    Raise(mapped.number, mapped.description);
+  } catch (kav::Error& error) {
+    throw SqliteError(std::move(error), rc);
+  }
+}
+
+void Exec(sqlite3* db, const std::string& sql) {
+  int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) RaiseSqlite(db, sqlite3_extended_errcode(db));
+}
+
+Statement::Statement(sqlite3* db, const std::string& sql) : db_(db) {
+  int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
+  if (rc != SQLITE_OK) RaiseSqlite(db, sqlite3_extended_errcode(db));
+}
+
+Statement::~Statement() {
+  if (owned_) {
+    sqlite3_finalize(stmt_);
+  } else {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+}
+
+Statement& Statement::Bind(int index, int64_t value) {
+  sqlite3_bind_int64(stmt_, index, value);
+  return *this;
+}
+
+Statement& Statement::Bind(int index, const std::string& value) {
+  sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+  return *this;
+}
+
+Statement& Statement::BindNull(int index) {
+  sqlite3_bind_null(stmt_, index);
+  return *this;
+}
+
+Statement& Statement::BindValue(int index, const Value& value) {
+  switch (value.kind()) {
+    case Value::Kind::kNull:
+      return BindNull(index);
+    case Value::Kind::kBoolean:
+      return Bind(index, int64_t{value.AsBoolean() ? 1 : 0});
+    case Value::Kind::kInteger:
+      return Bind(index, int64_t{value.AsInteger()});
+    case Value::Kind::kLong:
+      return Bind(index, int64_t{value.AsLong()});
+    case Value::Kind::kDouble:
+      sqlite3_bind_double(stmt_, index, value.AsDouble());
+      return *this;
+    case Value::Kind::kText:
+      return Bind(index, value.AsText());
+    case Value::Kind::kDate:
+      return Bind(index, value.AsDate().ToIso());
+  }
+  return *this;
+}
+
+bool Statement::Step() {
+  int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  rc = sqlite3_extended_errcode(db_);
+  sqlite3_reset(stmt_);
+  RaiseSqlite(db_, rc);
+}
+
+void Statement::Run() {
+  while (Step()) {
+  }
+}
+
+void Statement::Reset() {
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
+
+void Statement::Rewind() { sqlite3_reset(stmt_); }
+
+int Statement::StoredType(int column) const { return sqlite3_column_type(stmt_, column); }
+
+bool Statement::IsNull(int column) const {
+  return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
+}
+
+int64_t Statement::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+
+double Statement::Real(int column) const { return sqlite3_column_double(stmt_, column); }
+
+std::string Statement::Text(int column) const {
+  const unsigned char* text = sqlite3_column_text(stmt_, column);
+  if (text == nullptr) return {};
+  return std::string(reinterpret_cast<const char*>(text),
+                     static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
+}
+
+Value Statement::ReadValue(int column, int type) const {
+  const int stored = sqlite3_column_type(stmt_, column);
+  if (stored == SQLITE_NULL) return Value();
+  switch (type) {
+    case dbBoolean:
+      return Value(Int(column) != 0);
+    case dbInteger:
+      return Value(static_cast<int16_t>(Int(column)));
+    case dbLong:
+      return Value(static_cast<int32_t>(Int(column)));
+    case dbDouble:
+      return Value(Real(column));
+    case dbDate: {
+      std::optional<DateTime> d = DateTime::FromIso(Text(column));
+      if (d) return Value(*d);
+      return Value(Text(column));
+    }
+    default:
+      return Value(Text(column));
+  }
+}
+
+bool HasSqliteHeader(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char header[100];
+  ssize_t n = ::read(fd, header, sizeof header);
+  ::close(fd);
+  return n == static_cast<ssize_t>(sizeof header) &&
+         std::memcmp(header, "SQLite format 3", 16) == 0;
+}
+
+}  // namespace dao::internal
