@@ -1,9 +1,8 @@
 // The parts of the schema object model that every other part uses: the
 // errors of a gone, missing or fixed object, the name rule, and the catalog
-// look-ups by id (declared in internal/schema.h).  Also the check of the
-// catalog against the file, which looks at tables, indexes and relation
-// triggers alike, and the comparison of the file's triggers with the
-// engine's own that both that check and the statements use.
+// look-ups by id (declared in internal/schema.h).  Also the comparison of
+// the file's triggers with the engine's own, which both the check of the
+// catalog against the file and the statements use.
 
 #include <algorithm>
 
@@ -46,68 +45,6 @@ const FieldDef& FieldOf(const TableSchema& table, int64_t id) {
 }
 
 int64_t LastId(DatabaseImpl& db) { return sqlite3_last_insert_rowid(db.conn); }
-
-// ---------------------------------------------------------------------------
-// The catalog against the file.  Another SQLite program can change the file
-// behind the catalog's back (a table rebuilt without its indexes, a trigger
-// dropped), and then the engine would no longer refuse what it promises to.
-
-std::string MissingFromFile(sqlite3* conn, const Schema& schema) {
-  Statement columns(conn, "SELECT name FROM pragma_table_info(?)");
-  Statement index(conn, "SELECT \"unique\", partial FROM pragma_index_list(?) WHERE name = ?");
-  Statement keys(conn,
-                 "SELECT name, \"desc\", coll FROM pragma_index_xinfo(?) WHERE key "
-                 "ORDER BY seqno");
-  for (const TableSchema& t : schema.tables) {
-    const std::string of_table = " of table '" + t.name + "'";
-    std::vector<std::string> names;
-    columns.Reset();
-    columns.Bind(1, t.name);
-    while (columns.Step()) names.push_back(columns.Text(0));
-    for (const FieldDef& f : t.fields) {
-      if (std::none_of(names.begin(), names.end(),
-                       [&](const std::string& n) { return SameName(n, f.name); })) {
-        return "the column of field '" + f.name + "'" + of_table + " is missing";
-      }
-    }
-    for (const IndexDef& i : t.indexes) {
-      const std::string physical = PhysicalIndexName(i.id);
-      const std::string wrong = "the index '" + i.name + "'" + of_table +
-                                " is missing or not as its catalog describes it";
-      index.Reset();
-      index.Bind(1, t.name).Bind(2, physical);
-      if (!index.Step() || (index.Int(0) != 0) != (i.unique || i.primary) || index.Int(1) != 0) {
-        return wrong;
-      }
-      keys.Reset();
-      keys.Bind(1, physical);
-      for (const IndexFieldDef& x : i.fields) {
-        const FieldDef* f = t.FieldById(x.field_id);
-        if (f == nullptr || !keys.Step() || !SameName(keys.Text(0), f->name) ||
-            (keys.Int(1) != 0) != ((x.attributes & dbDescending) != 0) ||
-            !SameName(keys.Text(2), FoldsCase(*f) ? "NOCASE" : "BINARY")) {
-          return wrong;
-        }
-      }
-      if (i.fields.empty() || keys.Step()) return wrong;
-    }
-  }
-  for (const RelationDef& r : schema.relations) {
-    const TableSchema* p = schema.TableById(r.table_id);
-    const TableSchema* f = schema.TableById(r.foreign_table_id);
-    const bool fields_there =
-        p != nullptr && f != nullptr && !r.fields.empty() &&
-        std::all_of(r.fields.begin(), r.fields.end(), [&](const auto& pair) {
-          return p->FieldById(pair.first) != nullptr && f->FieldById(pair.second) != nullptr;
-        });
-    if (!fields_there) return "the tables or fields of relation '" + r.name + "' are missing";
-  }
-  if (const std::optional<RelationTrigger> wrong = CompareTriggers(conn, schema).wrong) {
-    return "the rules of relation '" + wrong->relation + "' are missing or altered (trigger '" +
-           wrong->name + "')";
-  }
-  return {};
-}
 
 TriggersInFile CompareTriggers(sqlite3* conn, const Schema& schema) {
   const std::vector<RelationTrigger> ours = RelationTriggers(schema);

@@ -1,22 +1,8 @@
-// The engine's private plumbing: the objects behind the public handles, the
-// catalog as loaded into memory and the frame every public call runs in
-// (observer notification and the engine's error list).  The SQLite wrapper
-// the engine builds on is in internal/sqlite.h.
-//
-// Catalog tables in every database file (the prefix "daosys_" is reserved):
-//   daosys_database        one row: format marker, workgroup id, owner
-//   daosys_tables          id, name
-//   daosys_fields          id, table_id, name, type, size, allow_zero_length,
-//                          required, attributes, ordinal_position
-//   daosys_indexes         id, table_id, name, is_primary, is_unique, required,
-//                          ignore_nulls, clustered, is_foreign
-//   daosys_index_fields    index_id, position, field_id, attributes
-//   daosys_relations       id, name, table_id, foreign_table_id, attributes
-//   daosys_relation_fields relation_id, position, field_id, foreign_field_id
-// Ids grow with every row, so an id is also the creation sequence.  Index
-// and relation fields refer to table fields by id, so a renamed field stays
-// in them.  Physical indexes are named "daosys_ix_<id>", relation triggers
-// "daosys_rel_<id>_<what>".
+// The engine's private plumbing: the objects behind the public handles and
+// the frame every public call runs in (observer notification and the
+// engine's error list).  The SQLite wrapper the engine builds on is in
+// internal/sqlite.h; the catalog, its tables in the file and its image in
+// memory, is in internal/catalog.h.
 
 #ifndef KAV_PLATFORM_DAO_INTERNAL_ENGINE_H_
 #define KAV_PLATFORM_DAO_INTERNAL_ENGINE_H_
@@ -37,6 +23,7 @@
 #include <vector>
 
 #include "platform/dao/dao.h"
+#include "platform/dao/internal/catalog.h"
 #include "platform/dao/observer.h"
 #include "platform/dao/value.h"
 #include "platform/error.h"
@@ -146,65 +133,6 @@ std::string QuoteText(const std::string& text);  // 'text' for SQLite
 long CharacterCount(const std::string& utf8);
 
 // ---------------------------------------------------------------------------
-// The catalog in memory.
-
-struct FieldDef {
-  int64_t id = 0;
-  std::string name;
-  int type = dbText;
-  long size = 50;
-  bool allow_zero_length = false;
-  bool required = false;
-  long attributes = 0;
-  int ordinal = 0;
-};
-
-struct IndexFieldDef {
-  int64_t field_id = 0;
-  long attributes = 0;
-};
-
-struct IndexDef {
-  int64_t id = 0;
-  std::string name;
-  bool primary = false, unique = false, required = false, ignore_nulls = false, clustered = false,
-       foreign = false;
-  std::vector<IndexFieldDef> fields;
-};
-
-struct TableSchema {
-  int64_t id = 0;
-  std::string name;
-  std::vector<FieldDef> fields;   // by OrdinalPosition, then creation
-  std::vector<IndexDef> indexes;  // by name
-  const FieldDef* FindField(const std::string& name) const;
-  const FieldDef* FieldById(int64_t id) const;
-  int FieldIndexById(int64_t id) const;
-  const IndexDef* FindIndex(const std::string& name) const;
-  const IndexDef* IndexById(int64_t id) const;
-};
-
-struct RelationDef {
-  int64_t id = 0;
-  std::string name;
-  int64_t table_id = 0, foreign_table_id = 0;
-  long attributes = 0;
-  std::vector<std::pair<int64_t, int64_t>> fields;  // primary, foreign
-};
-
-struct Schema {
-  std::vector<TableSchema> tables;     // by name
-  std::vector<RelationDef> relations;  // by name
-  const TableSchema* FindTable(const std::string& name) const;
-  const TableSchema* TableById(int64_t id) const;
-  const RelationDef* FindRelation(const std::string& name) const;
-  const RelationDef* RelationById(int64_t id) const;
-};
-
-// Field types and sizes.
-bool IsFieldType(int type);
-long DefaultSize(int type);
-const char* StorageType(int type);
 
 // ---------------------------------------------------------------------------
 // Objects behind the handles.
@@ -449,20 +377,12 @@ struct TriggersInFile {
 };
 TriggersInFile CompareTriggers(sqlite3* conn, const Schema& schema);
 
-// What the catalog `schema` promises and the file `conn` lacks (a table's
-// column; an index with its columns, order, collation and uniqueness; a
-// relation's tables, fields and triggers), in words; empty when nothing.
-std::string MissingFromFile(sqlite3* conn, const Schema& schema);
-
 // Logs `user` on to the workgroup file at `path`: returns the workgroup's
 // id and sets `stored_user` to the account's name as stored.  3028 for a
 // file that is missing or no workgroup file, 3029 for a refused account.
 std::string LogOnToWorkgroup(const std::string& path, const std::string& user,
                              const std::string& password, std::string& stored_user);
 
-// The catalog tables and the identity row of a new database.
-void CreateCatalog(sqlite3* conn, const std::optional<std::string>& workgroup_id,
-                   const std::string& owner);
 
 // A value checked against a field at assignment: converted to its type,
 // refused when too long (3163) or empty where not allowed (3315).
