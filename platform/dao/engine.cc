@@ -1,5 +1,5 @@
 // The engine, its workspaces and databases: connections, transactions and
-// the frame of every public call.
+// the objects behind the public handles.
 
 #include <fcntl.h>
 #include <sodium.h>
@@ -18,46 +18,6 @@
 namespace dao {
 
 namespace internal {
-namespace {
-
-// The engine's error list and the frame depth; one thread uses the engine.
-std::vector<Error>& ErrorList() {
-  static std::vector<Error> errors;
-  return errors;
-}
-int g_depth = 0;
-const char* g_source = "DAO";
-
-}  // namespace
-
-CallFrame::CallFrame(const Call* call, const char* source)
-    : call_(call), outermost_(g_depth == 0), previous_source_(g_source) {
-  ++g_depth;
-  if (outermost_) g_source = source;
-}
-
-CallFrame::~CallFrame() {
-  --g_depth;
-  g_source = previous_source_;
-}
-
-void CallFrame::Notify() {
-  if (!outermost_ || call_ == nullptr) return;
-  if (CallObserver* observer = CurrentObserver()) observer->OnCall(*call_);
-}
-
-void CallFrame::Failed(const kav::Error& error) {
-  if (!outermost_) return;
-  ErrorList().assign(1, error);
-  if (call_ == nullptr) return;
-  if (CallObserver* observer = CurrentObserver()) observer->OnError(*call_, error);
-}
-
-void Raise(long number, const std::string& description) {
-  throw kav::Error(number, description, g_source);
-}
-
-void RaiseNothing() { Raise(kErrObjectNotSet, "Object variable or With block variable not set."); }
 
 // Names fold ASCII letters only, like the stored keys: "fuma" is "FUMA".
 bool SameName(const std::string& a, const std::string& b) { return kav::EqualsIgnoringCase(a, b); }

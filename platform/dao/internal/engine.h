@@ -1,8 +1,8 @@
-// The engine's private plumbing: the objects behind the public handles and
-// the frame every public call runs in (observer notification and the
-// engine's error list).  The SQLite wrapper the engine builds on is in
-// internal/sqlite.h; the catalog, its tables in the file and its image in
-// memory, is in internal/catalog.h.
+// The engine's private plumbing: the objects behind the public handles.
+// The frame every public call runs in (observer notification and the
+// engine's error list) is in internal/call_frame.h, the SQLite wrapper the
+// engine builds on in internal/sqlite.h, and the catalog, its tables in the
+// file and its image in memory, in internal/catalog.h.
 
 #ifndef KAV_PLATFORM_DAO_INTERNAL_ENGINE_H_
 #define KAV_PLATFORM_DAO_INTERNAL_ENGINE_H_
@@ -23,14 +23,13 @@
 #include <vector>
 
 #include "platform/dao/dao.h"
+#include "platform/dao/internal/call_frame.h"
 #include "platform/dao/internal/catalog.h"
 #include "platform/dao/observer.h"
 #include "platform/dao/value.h"
 #include "platform/error.h"
 
 namespace dao::internal {
-
-CallObserver* CurrentObserver();
 
 // Numbers of our own beyond those in dao.h.
 enum : long {
@@ -57,71 +56,6 @@ enum : long {
   kErrObjectInvalid = 3420,
   kErrCriteriaMismatch = 3464,
 };
-
-// ---------------------------------------------------------------------------
-// The frame of a public call.
-
-// Throws kav::Error with the source of the public call under way.
-[[noreturn]] void Raise(long number, const std::string& description);
-
-// One public call.  The outermost frame notifies the observer (when `call`
-// is given) and, on failure, fills the engine's error list and tells the
-// observer.  Frames inside it (the engine's own nested work) do neither.
-class CallFrame {
- public:
-  CallFrame(const Call* call, const char* source);
-  ~CallFrame();
-  CallFrame(const CallFrame&) = delete;
-  CallFrame& operator=(const CallFrame&) = delete;
-  void Notify();  // before the work
-  void Failed(const kav::Error& error);
-
- private:
-  const Call* call_;
-  bool outermost_;
-  const char* previous_source_;
-};
-
-template <class F>
-auto RunFrame(const Call* call, bool notify, const char* source, F&& body) -> decltype(body()) {
-  CallFrame frame(call, source);
-  try {
-    if (notify) frame.Notify();
-    return body();
-  } catch (const kav::Error& error) {
-    frame.Failed(error);
-    throw;
-  }
-}
-
-template <class F>
-auto RunCall(const Call& call, const char* source, F&& body) -> decltype(body()) {
-  return RunFrame(&call, true, source, std::forward<F>(body));
-}
-
-// A call of kind kOther named `name`.
-template <class F>
-auto RunOther(const char* name, const char* source, F&& body) -> decltype(body()) {
-  Call call;
-  call.kind = CallKind::kOther;
-  call.text = name;
-  return RunCall(call, source, std::forward<F>(body));
-}
-
-// A property getter: not notified, but a failure fills the error list.
-template <class F>
-auto RunQuiet(const char* source, F&& body) -> decltype(body()) {
-  return RunFrame(nullptr, false, source, std::forward<F>(body));
-}
-
-// A look-up the observer hears of only when it fails: a failure fills the
-// error list and is told to the observer as the failure of `call`.
-template <class F>
-auto RunLookup(const Call& call, const char* source, F&& body) -> decltype(body()) {
-  return RunFrame(&call, false, source, std::forward<F>(body));
-}
-
-[[noreturn]] void RaiseNothing();  // 91
 
 // ---------------------------------------------------------------------------
 // Names.
