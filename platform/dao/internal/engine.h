@@ -317,7 +317,6 @@ TriggersInFile CompareTriggers(sqlite3* conn, const Schema& schema);
 std::string LogOnToWorkgroup(const std::string& path, const std::string& user,
                              const std::string& password, std::string& stored_user);
 
-
 // A value checked against a field at assignment: converted to its type,
 // refused when too long (3163) or empty where not allowed (3315).
 Value ValueForField(const Value& value, const FieldDef& field);
