@@ -309,7 +309,8 @@ TEST(DiskFullTest, FileAloneStaysWholeAndUpdatesOnceThereIsRoom) {
   const int persons = 300;
   TempDir sample_dir;
   const std::string sample = MakeSample(sample_dir, Persons(persons));
-  const long sample_bytes = static_cast<long>(fs::file_size(sample) + fs::file_size(sample_dir.File("KAV.mdw")));
+  const long sample_bytes =
+      static_cast<long>(fs::file_size(sample) + fs::file_size(sample_dir.File("KAV.mdw")));
   for (long room : {64L << 10, 256L << 10, 1L << 20}) {
     SCOPED_TRACE("room " + std::to_string(room));
     TempDir dir;
@@ -363,9 +364,9 @@ TEST(ConcurrentRunsTest, EachRunEndsSoundlyAndTheFileEndsAsACleanRunLeavesIt) {
         ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
         EXPECT_EQ(prompts[0], kUpdateFailedText);
         // The lock error, also as the retyping reports it.
-        EXPECT_THAT(prompts[1], ::testing::AnyOf(StartsWith(" 3260  :  "),
-                                                 AllOf(StartsWith(" 55555  :  "),
-                                                       HasSubstr("Error 3260 "))));
+        EXPECT_THAT(prompts[1],
+                    ::testing::AnyOf(StartsWith(" 3260  :  "),
+                                     AllOf(StartsWith(" 55555  :  "), HasSubstr("Error 3260 "))));
         EXPECT_THAT(prompts[1], HasSubstr("locked"));
       }
     }

@@ -136,7 +136,7 @@ struct UpdateRun {
 struct Ending {
   enum Kind { kCompleted, kRefused, kFailed } kind;
   std::string text = {};  // kRefused: the version gate's box
-  long number = 0;   // kFailed: the pending error, 0 and "" after a stage
+  long number = 0;        // kFailed: the pending error, 0 and "" after a stage
   std::string description = {};
 };
 
@@ -184,9 +184,8 @@ std::optional<std::string> VersionGateStep(UpdateRun& run) {
 void SchemaStep() {
   dao::TableDef td;
   RunUnder(SkipExistingField, [&] { td = gdbUpdate.TableDefs().Item("tbl_kav_courses"); });
-  RunUnder(SkipExistingField, [&] {
-    td.Fields().Append(td.CreateField("course_refresher_period", dao::dbText, 3));
-  });
+  RunUnder(SkipExistingField,
+           [&] { td.Fields().Append(td.CreateField("course_refresher_period", dao::dbText, 3)); });
   RunUnder(SkipExistingField, [&] { td = dao::TableDef(); });
   struct Retyping {
     const char* table;
