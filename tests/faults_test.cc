@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <utility>
@@ -25,6 +26,7 @@
 
 #include "platform/ui/scripted_message_boxes.h"
 #include "stages/stages.h"
+#include "tests/dao_fixture.h"
 #include "tests/support/dump.h"
 #include "tests/support/harness.h"
 #include "tests/support/stage_checks.h"
@@ -609,6 +611,52 @@ INSTANTIATE_TEST_SUITE_P(DataPhase, KilledProcessTest, ::testing::Values(0, 5, 3
                            return "At" + std::to_string(info.param) + "Percent";
                          });
 
+// A run of 3,000 persons killed after its log has been merged into the file
+// once.  The user may then restore a backup over KAV.MDB and leave the log
+// beside it: the run refuses the pair as damaged, leaves both exactly as
+// they were, and names the log; removed, the backup updates.  Without the
+// restore, one run in place recovers.
+TEST(KilledProcessTest, RestoredBackupBesideTheLogOfAKilledRunIsLeftAsItWas) {
+  const std::vector<std::string>& lines = Clean().runner_lines;
+  const std::vector<std::string> first_row = stages::TraceLines(update::RegistrationSteps());
+  auto start = std::find(lines.begin(), lines.end(), first_row.front());
+  ASSERT_NE(start, lines.end());
+  const size_t at = static_cast<size_t>(start - lines.begin()) + (lines.end() - start) * 3 / 10;
+  SampleOptions options = Small();
+  options.persons = 3000;
+  TempDir clean_dir;
+  const std::string clean = MakeSample(clean_dir, options);
+  EXPECT_THAT(Rerun(clean), ::testing::ElementsAre(kCompleted));
+  CloseDriverDatabase();
+  const std::vector<std::string> clean_dump = DumpDatabase(clean);
+  for (const bool restored : {true, false}) {
+    SCOPED_TRACE(restored ? "backup restored" : "left as the kill left it");
+    TempDir dir;
+    const std::string mdb = MakeSample(dir, options);
+    const std::string backup = dao_test::FileBytes(mdb);
+    ASSERT_EQ(RunAndKillAfter(mdb, at), "") << "the runner was not killed at line " << at;
+    const std::string wal = mdb + "-wal";
+    ASSERT_TRUE(std::filesystem::exists(wal));
+    if (restored) {
+      ASSERT_NE(dao_test::FileBytes(mdb), backup) << "no log was merged before the kill";
+      std::ofstream(mdb, std::ios::binary | std::ios::trunc) << backup;
+      const std::string log = dao_test::FileBytes(wal);
+      const std::vector<std::string> prompts = Rerun(mdb);
+      CloseDriverDatabase();
+      ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
+      EXPECT_EQ(prompts[0], kUpdateFailedText);
+      EXPECT_THAT(prompts[1], AllOf(StartsWith(" 3343  :  "), HasSubstr("'" + wal + "'")));
+      EXPECT_TRUE(dao_test::FileBytes(mdb) == backup) << "the restored file changed";
+      EXPECT_TRUE(dao_test::FileBytes(wal) == log) << "the log changed";
+      std::filesystem::remove(wal);
+      std::filesystem::remove(mdb + "-shm");
+    }
+    EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
+    CloseDriverDatabase();
+    EXPECT_EQ(DumpDifference(clean_dump, DumpDatabase(mdb)), "");
+  }
+}
+
 // ---------------------------------------------------------------------------
 // A locked database and a read-only database file.
 
@@ -781,22 +829,38 @@ std::vector<std::string> RunAsNobody(const std::string& mdb) {
 // Makes the database file read-only (the directory stays writable: the
 // engine keeps its journal beside the file), runs the update through `run`,
 // and checks that it was refused with the engine's read-only error and left
-// the file as it was; once writable again the update completes.
-void ExpectReadOnlyRefused(const std::function<std::vector<std::string>(const std::string&)>& run) {
+// the file as it was, with nothing beside it; once writable again the
+// update completes, run the same way.  With `wal`, the file comes in WAL
+// mode, whose readers would make files beside it.
+void ExpectReadOnlyRefused(const std::function<std::vector<std::string>(const std::string&)>& run,
+                           bool wal = false) {
   TempDir dir;
   const std::string mdb = MakeSample(dir, Small());
+  if (wal) dao_test::Sqlite(mdb, "PRAGMA journal_mode=WAL;");
   const std::vector<std::string> before = DumpDatabase(mdb);
+  const auto names = [&] {
+    std::vector<std::string> out;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      out.push_back(entry.path().filename());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  const std::vector<std::string> names_before = names();
   std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
   ASSERT_EQ(chmod(dir.File("KAV.mdw").c_str(), 0444), 0);
   ASSERT_EQ(chmod(mdb.c_str(), 0444), 0);
   const std::vector<std::string> prompts = run(mdb);
-  ASSERT_EQ(chmod(mdb.c_str(), 0644), 0);
+  CloseDriverDatabase();
+  EXPECT_EQ(names(), names_before) << "files were left beside the database";
+  ASSERT_EQ(chmod(mdb.c_str(), 0666), 0);
   ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
   EXPECT_EQ(prompts[0], kUpdateFailedText);
   EXPECT_THAT(prompts[1], AllOf(StartsWith(" 3027  :  "), HasSubstr("read-only")));
   EXPECT_EQ(Version(mdb), "v4.0");
   EXPECT_EQ(DumpDifference(before, DumpDatabase(mdb)), "");
-  EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
+  EXPECT_THAT(run(mdb), ::testing::ElementsAre(kCompleted));
+  CloseDriverDatabase();
   EXPECT_EQ(DumpDifference(Clean().dump, DumpDatabase(mdb)), "");
 }
 
@@ -812,6 +876,7 @@ TEST(ReadOnlyDatabaseTest, UnprivilegedUserIsRefusedAndNothingChanges) {
 // permission bits; a file marked read-only must still not be changed.
 TEST(ReadOnlyDatabaseTest, FileMarkedReadOnlyIsRefusedForTheTestUserToo) {
   ExpectReadOnlyRefused(Rerun);
+  ExpectReadOnlyRefused(Rerun, /*wal=*/true);
 }
 
 }  // namespace

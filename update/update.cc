@@ -1,8 +1,9 @@
 // RunDatabaseUpdate: one whole upgrade of one database file.
 //
-// The procedure is one straight sequence of operations in three phases, each
-// with its error rule: in the connection phase every error ends the update;
-// in the schema phase 3191 (the field exists) goes on with the next
+// The procedure is one straight sequence of named steps (connection, version
+// gate, schema phase, data phase, version stamp), each with its error rule:
+// in the connection step and the version stamp every error ends the
+// update; in the schema phase 3191 (the field exists) goes on with the next
 // operation; in the data phase 3022 (duplicate key) does.  Every other error,
 // and every stage that comes back with bFailed set, ends in
 // ReportUpdateFailure.  Nothing is rolled back: a failed update leaves the
@@ -116,133 +117,199 @@ std::optional<std::string> FindWorkgroupFile(const std::string& mdb_path) {
   return std::nullopt;
 }
 
+// ---------------------------------------------------------------------------
+// The steps of one update, in their order.  Each step that can end the
+// update says so; how every end that got a connection is shown lies in
+// one place, EndUpdate.
+
+namespace {
+
+namespace stages = kav::stages;
+
+// What one run shares between its steps: rs and sSQL, and bFailed.
+struct UpdateRun {
+  stages::StepLocals locals;
+  bool bFailed = false;
+};
+
+// How an update that got a connection ends.
+struct Ending {
+  enum Kind { kCompleted, kRefused, kFailed } kind;
+  std::string text = {};  // kRefused: the version gate's box
+  long number = 0;        // kFailed: the pending error, 0 and "" after a stage
+  std::string description = {};
+};
+
+// Connection phase: the workgroup file, the workspace and the database.
+// Returns false when there is no workgroup file: its box is shown and
+// nothing is open.  Every error ends the update.
+bool ConnectStep(const std::string& path) {
+  ui::SetMousePointer(ui::vbHourglass);
+  gsMdbPath = path;
+  std::optional<std::string> mdw = FindWorkgroupFile(gsMdbPath);
+  if (!mdw) {
+    ui::MsgBox(
+        "The MDB you selected is missing it's MDW file. Please copy it to "
+        "the same directory then try again.");
+    ui::SetMousePointer(ui::vbDefault);
+    return false;
+  }
+  gsMdwPath = *mdw;
+  dao::DBEngine& engine = dao::DBEngine::Instance();
+  engine.SetSystemDB(gsMdwPath);
+  gwsUpdate = engine.CreateWorkspace("", "KAVOwner", "TelvoRm", dao::dbUseJet);
+  gdbUpdate = gwsUpdate.OpenDatabase(gsMdbPath);
+  return true;
+}
+
+// Version gate: the box that refuses the file, when its version is not
+// "v4.0" (a Null version refuses nothing).  Without a refusal rs stays
+// open; the first registration row replaces it.
+std::optional<std::string> VersionGateStep(UpdateRun& run) {
+  run.locals.sSQL =
+      "Select tbl_kav_version_info.kav_database_version from "
+      "tbl_kav_version_info;";
+  run.locals.rs = gdbUpdate.OpenRecordset(run.locals.sSQL, dao::dbOpenForwardOnly);
+  dao::Value version = run.locals.rs.Fields(0).GetValue();
+  if (version.IsNull()) return std::nullopt;
+  const std::string text = version.ToString();
+  if (kav::EqualsIgnoringCase(text, "v5.0")) return "This database has already been updated";
+  if (!kav::EqualsIgnoringCase(text, "v4.0")) {
+    return "This database is " + text + " Please select a v4.0 database to be updated";
+  }
+  return std::nullopt;
+}
+
+// Schema phase: 3191 (the field exists) goes on with the next operation.
+void SchemaStep() {
+  dao::TableDef td;
+  RunUnder(SkipExistingField, [&] { td = gdbUpdate.TableDefs().Item("tbl_kav_courses"); });
+  RunUnder(SkipExistingField,
+           [&] { td.Fields().Append(td.CreateField("course_refresher_period", dao::dbText, 3)); });
+  RunUnder(SkipExistingField, [&] { td = dao::TableDef(); });
+  struct Retyping {
+    const char* table;
+    const char* field;
+    long size;
+    bool allow_zero_length;
+  };
+  for (const Retyping& r : {Retyping{"tbl_kav_persons", "p_primary_jet_port", 4, false},
+                            Retyping{"tbl_kav_persons", "p_secondary_jet_port", 4, false},
+                            Retyping{"tbl_kav_jet_ports", "jet_port_abbrev", 4, false},
+                            Retyping{"tbl_kav_training_scheduled", "ts_comment", 255, true}}) {
+    RunUnder(SkipExistingField, [&] {
+      ChangeFieldType(gdbUpdate, r.table, r.field, dao::dbText, r.size, r.allow_zero_length,
+                      /*bNotRequired=*/true,
+                      /*lAttributes=*/0);
+    });
+  }
+}
+
+// Data phase: 3022 (duplicate key) goes on with the next operation.
+// Returns false when a stage failed; it has shown its own error.
+bool DataStep(UpdateRun& run) {
+  stages::RunSteps(gdbUpdate, RegistrationSteps(), run.locals, StepHandler(SkipDuplicateKey),
+                   run.bFailed);
+  if (!CallStage(UpdateMDB_CourseChanges, run.bFailed)) return false;
+  stages::RunSteps(gdbUpdate, CorrectionSteps(), run.locals, StepHandler(SkipDuplicateKey),
+                   run.bFailed);
+  for (void (*stage)(bool&) :
+       {UpdateMDB_Jobs_Training1, UpdateMDB_Jobs_Training2, UpdateMDB_Jobs_Experience1,
+        UpdateMDB_Jobs_Experience2, UpdateMDB_Jobs_Experience3, UpdateMDB_Jobs_Currency}) {
+    if (!CallStage(stage, run.bFailed)) return false;
+  }
+  return true;
+}
+
+// Version stamp.  The database object opened first is not closed; only the
+// reference to it is replaced.  Every error of the stamp ends the update:
+// a version row that was not written must not be reported as updated.
+void VersionStampStep(UpdateRun& run) {
+  dao::Recordset& rs = run.locals.rs;
+  gdbUpdate = gwsUpdate.OpenDatabase(gsMdbPath);
+  rs = gdbUpdate.OpenRecordset("tbl_kav_version_info ", dao::dbOpenTable);
+  rs.Edit();
+  rs.Fields(0).SetValue("v5.0");
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  rs.Fields(1).SetValue(UpdateNote(local));
+  rs.Update(dao::dbUpdateRegular, false);
+  rs.Close();
+  rs = dao::Recordset();
+  gdbUpdate.Close();
+  gdbUpdate = dao::Database();
+}
+
+// Runs `steps`; returns the failure ending for an error that left them.
+std::optional<Ending> FailureOf(const std::function<void()>& steps) {
+  try {
+    steps();
+    return std::nullopt;
+  } catch (const kav::Error& error) {
+    return Ending{Ending::kFailed, {}, error.number(), error.description()};
+  } catch (const std::bad_alloc&) {
+    return Ending{Ending::kFailed, {}, 7, "Out of memory"};
+  } catch (const std::exception& error) {
+    return Ending{Ending::kFailed, {}, 51, std::string("Internal error: ") + error.what()};
+  }
+}
+
+// Every end of an update that got a connection: before the last box, every
+// committed change is written into the database file itself, on disk, so
+// that the file alone is the whole database while the tool sits idle (the
+// first database object stays open).  Where the disk has no room for that,
+// a completion or a refusal becomes the failure that says so; a failure
+// keeps its own error.
+void EndUpdate(Ending ending, UpdateRun& run) {
+  std::optional<Ending> flushed = FailureOf([] { dao::DBEngine::Instance().FlushFiles(); });
+  if (flushed && ending.kind != Ending::kFailed) ending = *flushed;
+  switch (ending.kind) {
+    case Ending::kCompleted:
+      ui::SetMousePointer(ui::vbDefault);
+      ui::MsgBox("Database Update completed.");
+      return;
+    case Ending::kRefused:
+      ui::MsgBox(ending.text);
+      if (std::optional<Ending> closing = FailureOf([&] {
+            run.locals.rs.Close();
+            run.locals.rs = dao::Recordset();
+            gdbUpdate.Close();
+            gdbUpdate = dao::Database();
+          })) {
+        ReportUpdateFailure(closing->number, closing->description);
+        return;
+      }
+      ui::SetMousePointer(ui::vbDefault);
+      return;
+    case Ending::kFailed:
+      ReportUpdateFailure(ending.number, ending.description);
+      return;
+  }
+}
+
+}  // namespace
+
 }  // namespace kav::update
 
 void RunDatabaseUpdate(std::string path) {
-  using kav::update::RunUnder;
-  using kav::update::SkipDuplicateKey;
-  using kav::update::SkipExistingField;
-  using kav::update::StepHandler;
-  namespace stages = kav::stages;
-
-  stages::StepLocals locals;  // rs and sSQL, shared by every phase
-  dao::Recordset& rs = locals.rs;
-  std::string& sSQL = locals.sSQL;
-  bool bFailed = false;
-
-  try {
-    // Connection phase.
-    ui::SetMousePointer(ui::vbHourglass);
-    gsMdbPath = path;
-    std::optional<std::string> mdw = kav::update::FindWorkgroupFile(gsMdbPath);
-    if (!mdw) {
-      ui::MsgBox(
-          "The MDB you selected is missing it's MDW file. Please copy it to "
-          "the same directory then try again.");
-      ui::SetMousePointer(ui::vbDefault);
-      return;
-    }
-    gsMdwPath = *mdw;
-
-    dao::DBEngine& engine = dao::DBEngine::Instance();
-    engine.SetSystemDB(gsMdwPath);
-    gwsUpdate = engine.CreateWorkspace("", "KAVOwner", "TelvoRm", dao::dbUseJet);
-    gdbUpdate = gwsUpdate.OpenDatabase(gsMdbPath);
-
-    // Version gate.
-    sSQL =
-        "Select tbl_kav_version_info.kav_database_version from "
-        "tbl_kav_version_info;";
-    rs = gdbUpdate.OpenRecordset(sSQL, dao::dbOpenForwardOnly);
-    dao::Value version = rs.Fields(0).GetValue();
-    if (!version.IsNull()) {
-      const std::string text = version.ToString();
-      std::optional<std::string> refusal;
-      if (kav::EqualsIgnoringCase(text, "v5.0")) {
-        refusal = "This database has already been updated";
-      } else if (!kav::EqualsIgnoringCase(text, "v4.0")) {
-        refusal = "This database is " + text + " Please select a v4.0 database to be updated";
-      }
-      if (refusal) {
-        ui::MsgBox(*refusal);
-        rs.Close();
-        rs = dao::Recordset();
-        gdbUpdate.Close();
-        gdbUpdate = dao::Database();
-        ui::SetMousePointer(ui::vbDefault);
-        return;
+  using namespace kav::update;
+  UpdateRun run;
+  bool no_workgroup_file = false;  // its box is shown; nothing was opened
+  Ending ending{Ending::kCompleted};
+  std::optional<Ending> failure = FailureOf([&] {
+    if (!ConnectStep(path)) {
+      no_workgroup_file = true;
+    } else if (std::optional<std::string> refusal = VersionGateStep(run)) {
+      ending = Ending{Ending::kRefused, *refusal};
+    } else {
+      SchemaStep();
+      if (!DataStep(run)) {
+        ending = Ending{Ending::kFailed, {}, 0, ""};
+      } else {
+        VersionStampStep(run);
       }
     }
-    // rs stays open; the first registration row replaces it.
-
-    // Schema phase.
-    dao::TableDef td;
-    RunUnder(SkipExistingField, [&] { td = gdbUpdate.TableDefs().Item("tbl_kav_courses"); });
-    RunUnder(SkipExistingField, [&] {
-      td.Fields().Append(td.CreateField("course_refresher_period", dao::dbText, 3));
-    });
-    RunUnder(SkipExistingField, [&] { td = dao::TableDef(); });
-    struct Retyping {
-      const char* table;
-      const char* field;
-      long size;
-      bool allow_zero_length;
-    };
-    for (const Retyping& r : {Retyping{"tbl_kav_persons", "p_primary_jet_port", 4, false},
-                              Retyping{"tbl_kav_persons", "p_secondary_jet_port", 4, false},
-                              Retyping{"tbl_kav_jet_ports", "jet_port_abbrev", 4, false},
-                              Retyping{"tbl_kav_training_scheduled", "ts_comment", 255, true}}) {
-      RunUnder(SkipExistingField, [&] {
-        ChangeFieldType(gdbUpdate, r.table, r.field, dao::dbText, r.size, r.allow_zero_length,
-                        /*bNotRequired=*/true,
-                        /*lAttributes=*/0);
-      });
-    }
-
-    // Data phase.
-    stages::RunSteps(gdbUpdate, kav::update::RegistrationSteps(), locals,
-                     StepHandler(SkipDuplicateKey), bFailed);
-    bool stages_ok = kav::update::CallStage(UpdateMDB_CourseChanges, bFailed);
-    if (stages_ok) {
-      stages::RunSteps(gdbUpdate, kav::update::CorrectionSteps(), locals,
-                       StepHandler(SkipDuplicateKey), bFailed);
-      for (void (*stage)(bool&) :
-           {UpdateMDB_Jobs_Training1, UpdateMDB_Jobs_Training2, UpdateMDB_Jobs_Experience1,
-            UpdateMDB_Jobs_Experience2, UpdateMDB_Jobs_Experience3, UpdateMDB_Jobs_Currency}) {
-        if (!(stages_ok = kav::update::CallStage(stage, bFailed))) break;
-      }
-    }
-    if (!stages_ok) {
-      // The stage has shown its own error; none is pending.
-      kav::update::ReportUpdateFailure(0, "");
-      return;
-    }
-
-    // Version stamp.  The database object opened first is not closed; only
-    // the reference to it is replaced.
-    RunUnder(SkipDuplicateKey, [&] { gdbUpdate = gwsUpdate.OpenDatabase(gsMdbPath); });
-    RunUnder(SkipDuplicateKey,
-             [&] { rs = gdbUpdate.OpenRecordset("tbl_kav_version_info ", dao::dbOpenTable); });
-    RunUnder(SkipDuplicateKey, [&] { rs.Edit(); });
-    RunUnder(SkipDuplicateKey, [&] { rs.Fields(0).SetValue("v5.0"); });
-    RunUnder(SkipDuplicateKey, [&] {
-      std::time_t now = std::time(nullptr);
-      std::tm local{};
-      localtime_r(&now, &local);
-      rs.Fields(1).SetValue(kav::update::UpdateNote(local));
-    });
-    RunUnder(SkipDuplicateKey, [&] { rs.Update(dao::dbUpdateRegular, false); });
-    RunUnder(SkipDuplicateKey, [&] { rs.Close(); });
-    RunUnder(SkipDuplicateKey, [&] { rs = dao::Recordset(); });
-    RunUnder(SkipDuplicateKey, [&] { gdbUpdate.Close(); });
-    RunUnder(SkipDuplicateKey, [&] { gdbUpdate = dao::Database(); });
-    ui::SetMousePointer(ui::vbDefault);
-    ui::MsgBox("Database Update completed.");
-  } catch (const kav::Error& error) {
-    kav::update::ReportUpdateFailure(error.number(), error.description());
-  } catch (const std::bad_alloc&) {
-    kav::update::ReportUpdateFailure(7, "Out of memory");
-  } catch (const std::exception& error) {
-    kav::update::ReportUpdateFailure(51, std::string("Internal error: ") + error.what());
-  }
+  });
+  if (!no_workgroup_file) EndUpdate(failure ? *failure : ending, run);
 }

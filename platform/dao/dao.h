@@ -481,6 +481,13 @@ class DBEngine {
   // The errors of the last failing engine call, oldest first.
   const std::vector<Error>& Errors() const;
 
+  // Writes every change committed through this engine into the database
+  // files themselves, on disk, so that each file alone holds its whole
+  // database.  Not a call of the update's: the call observer does not hear
+  // of it.  Raises the engine's error when the disk has no room for that;
+  // the file then keeps the last whole state it holds.
+  void FlushFiles();
+
  private:
   friend struct internal::Access;
   DBEngine();

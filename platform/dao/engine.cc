@@ -12,6 +12,7 @@
 #include <iterator>
 
 #include "platform/dao/internal/engine.h"
+#include "platform/dao/internal/file_state.h"
 #include "platform/dao/internal/sqlite.h"
 #include "platform/text.h"
 
@@ -85,6 +86,8 @@ void DatabaseImpl::BeginSavepoint(Savepoint s) {
     statements[1] = Cached("RELEASE " + name);
     statements[2] = Cached("ROLLBACK TO " + name);
   }
+  // The first write outside any transaction puts the file in WAL mode.
+  if (sqlite3_get_autocommit(conn) != 0) BeforeWrite(conn);
   Statement(conn, statements[0]).Run();
 }
 
@@ -114,6 +117,7 @@ void DatabaseImpl::CloseConnection() {
   schema_.reset();
   update_facts.reset();
   if (conn != nullptr) {
+    FinishWriting(conn);
     sqlite3_close_v2(conn);
     conn = nullptr;
   }
@@ -193,12 +197,9 @@ sqlite3* OpenConnection(const std::string& path, int flags) {
 }
 
 // WAL and synchronous=NORMAL: every operation commits, thousands of small
-// commits stay fast, and a killed process leaves an intact file.
-void SetConnectionModes(sqlite3* conn) {
-  sqlite3_exec(conn, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-  sqlite3_exec(conn, "PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=OFF", nullptr, nullptr,
-               nullptr);
-}
+// commits stay fast, and a killed process leaves an intact file
+// (StartWriting).
+void SetConnectionModes(sqlite3* conn) { StartWriting(conn); }
 
 // Whether `error`, met reading the catalog as the file opens, says that
 // the catalog is not as the engine makes it (a table or column of it
@@ -230,18 +231,44 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
     Raise(kErrOpenFailed, "The file '" + path + "' cannot be read.");
   }
   // Look at the file before SQLite does: SQLite would make a database of an
-  // empty file, and a refused open must leave the file as it was.
-  if (!HasSqliteHeader(path)) {
+  // empty file, and a refused open must leave the file as it was.  A file
+  // this process already writes is a database, and is not opened by us
+  // (WrittenHere).
+  const bool written_here = WrittenHere(st.st_dev, st.st_ino);
+  if (!written_here && !HasSqliteHeader(path)) {
     Raise(kErrUnrecognizedFormat,
           "'" + path + "' is not a database of this engine (unrecognized format).");
+  }
+  // Each name of a file would get a log of its own beside it, and two runs
+  // through two names would each take the other's changes for damage.
+  if (st.st_nlink > 1) {
+    Raise(kErrOpenFailed, "The file '" + path + "' has " + std::to_string(st.st_nlink) +
+                              " names (hard links); a database file must have one name only. "
+                              "Copy it to a file of its own and open that copy.");
   }
   // A file marked read-only is opened read-only, also for a user (root)
   // whom the permission bits would not stop: every write then fails 3027.
   const bool read_only =
       ::access(path.c_str(), W_OK) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  // Reading a file in WAL mode, SQLite makes -wal and -shm beside it, and
+  // files made for a read-only file are read-only too: every later open
+  // fails, the file made writable or not.  Such a file is refused first.
+  if (read_only && !written_here && HeaderSaysWal(path)) {
+    Raise(kErrNotUpdatable, "The database or object is read-only.");
+  }
   auto db = std::make_shared<DatabaseImpl>();
   db->path = path;
   db->conn = OpenConnection(path, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+  PrepareConnection(db->conn);
+  // The checks below read one state of the file, in one read transaction,
+  // so that another connection's commit cannot fall between the catalog
+  // and what it describes; and they write nothing, so a refused file and
+  // the files beside it stay as they were.
+  const auto close = [&] {
+    sqlite3_exec(db->conn, "ROLLBACK", nullptr, nullptr, nullptr);
+    db->CloseConnection();
+  };
+  Exec(db->conn, "BEGIN");
   std::optional<std::string> workgroup_id;
   std::string owner;
   bool ours = false;
@@ -254,17 +281,18 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
     }
   } catch (const kav::Error& error) {
     if (!MalformedCatalog(error)) {
-      db->CloseConnection();
+      close();
       throw;
     }
   }
   if (!ours) {
-    db->CloseConnection();
-    Raise(kErrUnrecognizedFormat,
-          "'" + path + "' is not a database of this engine (unrecognized format).");
+    close();
+    Raise(kErrUnrecognizedFormat, "'" + path +
+                                      "' is not a database of this engine (unrecognized format)." +
+                                      LeftLogNote(path));
   }
   if (workgroup_id && (ws.workgroup_id != workgroup_id || !SameName(owner, ws.user))) {
-    db->CloseConnection();
+    close();
     Raise(kErrNoPermission, "You do not have permission to open '" + path +
                                 "': it belongs to another workgroup or another owner.");
   }
@@ -277,14 +305,21 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
     missing = MissingFromFile(db->conn, *db->CurrentSchema());
   } catch (const kav::Error& error) {
     if (!MalformedCatalog(error)) {
-      db->CloseConnection();
+      close();
       throw;
     }
     missing = "its catalog cannot be read (" + error.description() + ")";
   }
   if (!missing.empty()) {
-    db->CloseConnection();
-    Raise(kErrUnrecognizedFormat, "The database '" + path + "' is damaged: " + missing + ".");
+    close();
+    Raise(kErrUnrecognizedFormat,
+          "The database '" + path + "' is damaged: " + missing + "." + LeftLogNote(path));
+  }
+  try {
+    Exec(db->conn, "COMMIT");
+  } catch (const kav::Error&) {
+    close();
+    throw;
   }
   if (!read_only) SetConnectionModes(db->conn);
   return db;
@@ -396,6 +431,10 @@ Workspace DBEngine::Workspaces(int index) {
 
 const std::vector<Error>& DBEngine::Errors() const { return ErrorList(); }
 
+void DBEngine::FlushFiles() {
+  RunQuiet("DAO.DBEngine", [] { FlushWrittenFiles(); });
+}
+
 // ---------------------------------------------------------------------------
 // Workspace.
 
@@ -432,6 +471,7 @@ Database Workspace::CreateDatabase(const std::string& path) {
     auto db = std::make_shared<DatabaseImpl>();
     db->path = path;
     db->conn = OpenConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    PrepareConnection(db->conn);
     try {
       SetConnectionModes(db->conn);
       Exec(db->conn, "BEGIN");

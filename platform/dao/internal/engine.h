@@ -8,6 +8,7 @@
 #define KAV_PLATFORM_DAO_INTERNAL_ENGINE_H_
 
 #include <sqlite3.h>
+#include <sys/types.h>
 
 #include <algorithm>
 #include <cstdint>

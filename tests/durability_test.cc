@@ -1,0 +1,438 @@
+// The database is KAV.MDB alone: when the update ends, every change it
+// reports is in that file, a copy of that file with its workgroup file is
+// the whole database, and nothing is left beside it when the tool has
+// ended.  A disk without room, two runs at once, a file with two names and
+// a version stamp that cannot be written never leave a damaged file or a
+// success box over a file that was not updated.
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/ui/scripted_message_boxes.h"
+#include "stages/globals.h"
+#include "tests/support/dump.h"
+#include "tests/support/harness.h"
+#include "tests/support/stage_checks.h"
+#include "update/update.h"
+
+namespace kav::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::AllOf;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
+
+const char* const kCompleted = "Database Update completed.";
+const char* const kAlreadyUpdated = "This database has already been updated";
+
+SampleOptions Persons(int persons) {
+  SampleOptions options;
+  options.persons = persons;
+  return options;
+}
+
+std::vector<std::string> Prompts(const std::vector<ui::ShownBox>& boxes) {
+  std::vector<std::string> out;
+  for (const ui::ShownBox& box : boxes) out.push_back(box.prompt);
+  return out;
+}
+
+// Runs the update in this process; the database objects it leaves open stay
+// open, as in the running tool.
+std::vector<std::string> RunHere(const std::string& mdb) {
+  ui::ScriptedMessageBoxes boxes;
+  RunDatabaseUpdate(mdb);
+  return Prompts(boxes.boxes());
+}
+
+// Runs the headless runner on `mdb` in a child process and returns the
+// prompts of its boxes, and a last line for a runner that did not end well.
+struct Runner {
+  pid_t pid = -1;
+  int out = -1;
+};
+
+Runner StartRunner(const std::string& mdb) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], STDOUT_FILENO);
+    close(fds[0]);
+    close(fds[1]);
+    execl(KAV_RUN_UPDATE, KAV_RUN_UPDATE, mdb.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  return {pid, fds[0]};
+}
+
+std::vector<std::string> FinishRunner(const Runner& runner) {
+  if (runner.pid < 0) return {"<not started>"};
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(runner.out, buffer, sizeof buffer)) > 0) text.append(buffer, n);
+  close(runner.out);
+  int status = 0;
+  while (waitpid(runner.pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  std::vector<std::string> prompts;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = std::min(text.find('\n', at), text.size());
+    const std::string line = text.substr(at, end - at);
+    if (line.starts_with("MSGBOX\t")) prompts.push_back(line.substr(line.rfind('\t') + 1));
+    at = end + 1;
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    prompts.push_back("<exit status " + std::to_string(status) + ">");
+  }
+  return prompts;
+}
+
+std::vector<std::string> RunElsewhere(const std::string& mdb) {
+  return FinishRunner(StartRunner(mdb));
+}
+
+std::string Bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The names in `dir`.
+std::set<std::string> Names(const std::string& dir) {
+  std::set<std::string> out;
+  for (const auto& entry : fs::directory_iterator(dir)) out.insert(entry.path().filename());
+  return out;
+}
+
+// The two bytes of the file's header that say its journal mode: 1 and 1
+// for rollback-journal mode, 2 and 2 for WAL.
+std::string JournalBytes(const std::string& path) {
+  const std::string bytes = Bytes(path);
+  if (bytes.size() < 20) return "<short>";
+  return std::to_string(bytes[18]) + " " + std::to_string(bytes[19]);
+}
+
+std::string IntegrityCheck(const std::string& path) {
+  sqlite3* db = nullptr;
+  std::string result;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    result = std::string("cannot open: ") + sqlite3_errmsg(db);
+  } else {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) != SQLITE_OK) {
+      result = sqlite3_errmsg(db);
+    }
+    while (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) {
+      if (!result.empty()) result += "\n";
+      result += reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    }
+    if (result.empty()) result = sqlite3_errmsg(db);
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(db);
+  return result;
+}
+
+// KAV.MDB and KAV.mdw of `from` copied into `to`, the database file alone:
+// no log beside it.  Returns the copy's path.
+std::string CopyFileAlone(const std::string& from_mdb, const TempDir& to) {
+  const fs::path from = fs::path(from_mdb).parent_path();
+  fs::copy_file(from / "KAV.MDB", to.File("KAV.MDB"));
+  fs::copy_file(from / "KAV.mdw", to.File("KAV.mdw"));
+  return to.File("KAV.MDB");
+}
+
+// The dump a clean run in this process leaves of a sample of `persons`.
+const std::vector<std::string>& CleanDump(int persons) {
+  static std::map<int, std::vector<std::string>> dumps;
+  auto it = dumps.find(persons);
+  if (it != dumps.end()) return it->second;
+  TempDir dir;
+  const std::string mdb = MakeSample(dir, Persons(persons));
+  if (RunHere(mdb) != std::vector<std::string>{kCompleted}) ADD_FAILURE() << "clean run failed";
+  CloseDriverDatabase();
+  return dumps[persons] = DumpDatabase(mdb);
+}
+
+std::string Version(const std::string& mdb) {
+  dao::Database db = OpenForCheck(mdb);
+  std::vector<std::string> rows = Rows(db,
+                                       "Select tbl_kav_version_info.kav_database_version from "
+                                       "tbl_kav_version_info;");
+  db.Close();
+  return rows.empty() ? "<no row>" : rows[0];
+}
+
+const std::set<std::string> kSampleNames = {"KAV.MDB", "KAV.mdw"};
+
+// ---------------------------------------------------------------------------
+// The file alone.
+
+// Whenever the update ends, while the first database object stays open
+// and the tool sits idle, the file alone holds everything the update did.
+TEST(FileAloneTest, CopyOfTheFileAloneIsTheWholeDatabaseAtEveryEnd) {
+  struct Case {
+    const char* name;
+    bool updated_before;  // a first run has updated the file
+    int failing_execute;  // the data phase's nth Execute fails; 0: none
+    std::string first_prompt;
+    bool clean;  // the result equals a clean run
+  };
+  const std::vector<Case> cases = {
+      {"completed", false, 0, kCompleted, true},
+      {"already updated", true, 0, kAlreadyUpdated, true},
+      {"failed in the data phase", false, 30, kUpdateFailedText, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir, copy_dir;
+    const std::string mdb = MakeSample(dir, Persons(20));
+    if (c.updated_before) {
+      RunHere(mdb);
+      CloseDriverDatabase();
+    }
+    std::vector<std::string> prompts;
+    {
+      FaultInjector faults;
+      if (c.failing_execute > 0) faults.FailNth(dao::CallKind::kExecute, c.failing_execute, 3999);
+      prompts = RunHere(mdb);
+    }
+    EXPECT_THAT(prompts, ::testing::Contains(c.first_prompt));
+    // The first database object is still open, as in the windows.
+    const std::string copy = CopyFileAlone(mdb, copy_dir);
+    EXPECT_EQ(IntegrityCheck(copy), "ok");
+    const std::vector<std::string> in_place = DumpDatabase(mdb);
+    EXPECT_EQ(DumpDifference(in_place, DumpDatabase(copy)), "");
+    if (c.clean) {
+      EXPECT_EQ(Version(copy), "v5.0");
+      EXPECT_EQ(DumpDifference(CleanDump(20), DumpDatabase(copy)), "");
+    }
+    CloseDriverDatabase();
+    // Closed at last, the file is one file again, in rollback-journal mode.
+    EXPECT_EQ(Names(dir.path()), kSampleNames);
+    EXPECT_EQ(JournalBytes(mdb), "1 1");
+  }
+}
+
+// The sample comes as one file in rollback-journal mode, and the tool,
+// once ended, leaves it so: another program can open it alone.
+TEST(FileAloneTest, EndedToolLeavesOneFileInRollbackJournalMode) {
+  TempDir dir;
+  const std::string mdb = MakeSample(dir, Persons(20));
+  EXPECT_EQ(Names(dir.path()), kSampleNames);
+  EXPECT_EQ(JournalBytes(mdb), "1 1");
+  for (const char* expected : {kCompleted, kAlreadyUpdated}) {
+    SCOPED_TRACE(expected);
+    EXPECT_THAT(RunElsewhere(mdb), ElementsAre(expected));
+    EXPECT_EQ(Names(dir.path()), kSampleNames);
+    EXPECT_EQ(JournalBytes(mdb), "1 1");
+  }
+  EXPECT_EQ(DumpDifference(CleanDump(20), DumpDatabase(mdb)), "");
+  // A file that came in WAL mode goes out in rollback-journal mode too.
+  TempDir other;
+  const std::string wal = MakeSample(other, Persons(20));
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(wal.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  ASSERT_EQ(JournalBytes(wal), "2 2");
+  EXPECT_THAT(RunElsewhere(wal), ElementsAre(kCompleted));
+  EXPECT_EQ(Names(other.path()), kSampleNames);
+  EXPECT_EQ(JournalBytes(wal), "1 1");
+}
+
+// ---------------------------------------------------------------------------
+// A disk without room.
+
+// A tmpfs of `bytes` mounted on a folder of its own while the object lives.
+class SmallDisk {
+ public:
+  SmallDisk(const TempDir& dir, long bytes) : path_(dir.File("disk")) {
+    fs::create_directory(path_);
+    if (mount("tmpfs", path_.c_str(), "tmpfs", 0, Size(bytes).c_str()) == 0) {
+      mounted_ = true;
+    } else {
+      error_ = std::strerror(errno);
+    }
+  }
+  ~SmallDisk() {
+    if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+  }
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  bool mounted() const { return mounted_; }
+  const std::string& error() const { return error_; }
+  const std::string& path() const { return path_; }
+  bool Grow(long bytes) {
+    return mount("tmpfs", path_.c_str(), "tmpfs", MS_REMOUNT, Size(bytes).c_str()) == 0;
+  }
+
+ private:
+  static std::string Size(long bytes) { return "size=" + std::to_string(bytes) + ",mode=0777"; }
+  std::string path_;
+  bool mounted_ = false;
+  std::string error_;
+};
+
+// With too little room the box says the disk is full, and neither the file
+// alone nor the file with its log is damaged: the file alone, copied with
+// its workgroup file to a disk with room, updates there, and after room is
+// made one rerun in place ends where a clean run ends.
+TEST(DiskFullTest, FileAloneStaysWholeAndUpdatesOnceThereIsRoom) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  const int persons = 300;
+  TempDir sample_dir;
+  const std::string sample = MakeSample(sample_dir, Persons(persons));
+  const long sample_bytes =
+      static_cast<long>(fs::file_size(sample) + fs::file_size(sample_dir.File("KAV.mdw")));
+  for (long room : {64L << 10, 256L << 10, 1L << 20}) {
+    SCOPED_TRACE("room " + std::to_string(room));
+    TempDir dir;
+    SmallDisk disk(dir, sample_bytes + room);
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs: " << disk.error();
+    const std::string mdb = disk.path() + "/KAV.MDB";
+    fs::copy_file(sample, mdb);
+    fs::copy_file(sample_dir.File("KAV.mdw"), disk.path() + "/KAV.mdw");
+    const std::vector<std::string> prompts = RunElsewhere(mdb);
+    ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
+    EXPECT_EQ(prompts[0], kUpdateFailedText);
+    EXPECT_THAT(prompts[1], HasSubstr("disk is full"));
+
+    TempDir roomy;
+    const std::string alone = CopyFileAlone(mdb, roomy);
+    EXPECT_EQ(IntegrityCheck(alone), "ok");
+    EXPECT_EQ(Version(alone), "v4.0");
+    EXPECT_THAT(RunElsewhere(alone), ElementsAre(kCompleted));
+    EXPECT_EQ(DumpDifference(CleanDump(persons), DumpDatabase(alone)), "");
+
+    ASSERT_TRUE(disk.Grow(64L << 20));
+    EXPECT_THAT(RunElsewhere(mdb), ElementsAre(kCompleted));
+    EXPECT_EQ(DumpDifference(CleanDump(persons), DumpDatabase(mdb)), "");
+    EXPECT_EQ(Names(disk.path()), kSampleNames);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Two runs at once, two names of one file.
+
+// Runs started a few milliseconds apart on one file: each completes, says
+// the file is updated already, or fails with the engine's lock error; none
+// takes the file for damaged, and the file ends as one clean run leaves it.
+TEST(ConcurrentRunsTest, EachRunEndsSoundlyAndTheFileEndsAsACleanRunLeavesIt) {
+  const int kTrials = 6, kRuns = 8;
+  for (int trial = 0; trial < kTrials; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    TempDir dir;
+    const std::string mdb = MakeSample(dir, Persons(20));
+    std::vector<Runner> runners;
+    for (int i = 0; i < kRuns; ++i) {
+      runners.push_back(StartRunner(mdb));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    int completed = 0;
+    for (const Runner& runner : runners) {
+      const std::vector<std::string> prompts = FinishRunner(runner);
+      if (prompts == std::vector<std::string>{kCompleted}) {
+        ++completed;
+      } else if (prompts != std::vector<std::string>{kAlreadyUpdated}) {
+        ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
+        EXPECT_EQ(prompts[0], kUpdateFailedText);
+        // The lock error, also as the retyping reports it.
+        EXPECT_THAT(prompts[1],
+                    ::testing::AnyOf(StartsWith(" 3260  :  "),
+                                     AllOf(StartsWith(" 55555  :  "), HasSubstr("Error 3260 "))));
+        EXPECT_THAT(prompts[1], HasSubstr("locked"));
+      }
+    }
+    EXPECT_EQ(IntegrityCheck(mdb), "ok");
+    // Where every run met a lock, one more run does the work.
+    EXPECT_THAT(RunElsewhere(mdb), ElementsAre(completed > 0 ? kAlreadyUpdated : kCompleted));
+    EXPECT_EQ(DumpDifference(CleanDump(20), DumpDatabase(mdb)), "");
+  }
+}
+
+// A file with a second name is refused before anything is written, through
+// either name, with a box that says why.
+TEST(HardLinkTest, FileWithTwoNamesIsRefusedAndLeftAsItWas) {
+  TempDir dir, other;
+  const std::string mdb = MakeSample(dir, Persons(20));
+  fs::copy_file(dir.File("KAV.mdw"), other.File("KAV.mdw"));
+  const std::string second = other.File("KAV.MDB");
+  ASSERT_EQ(link(mdb.c_str(), second.c_str()), 0);
+  const std::string bytes = Bytes(mdb);
+  for (const std::string& name : {mdb, second}) {
+    SCOPED_TRACE(name);
+    const std::vector<std::string> prompts = RunHere(name);
+    CloseDriverDatabase();
+    ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
+    EXPECT_EQ(prompts[0], kUpdateFailedText);
+    EXPECT_THAT(prompts[1], AllOf(StartsWith(" 3051  :  "), HasSubstr("hard links")));
+    EXPECT_TRUE(Bytes(mdb) == bytes) << "the file changed";
+    EXPECT_EQ(Names(dir.path()), kSampleNames);
+    EXPECT_EQ(Names(other.path()), kSampleNames);
+  }
+  // With one name again it updates.
+  ASSERT_EQ(unlink(second.c_str()), 0);
+  EXPECT_THAT(RunHere(mdb), ElementsAre(kCompleted));
+  CloseDriverDatabase();
+  EXPECT_EQ(DumpDifference(CleanDump(20), DumpDatabase(mdb)), "");
+}
+
+// ---------------------------------------------------------------------------
+// The version stamp.
+
+// A version row that the stamp cannot write (here a second row "v5.0" and a
+// unique index on the version) is a failure, not a success.
+TEST(VersionStampTest, DuplicateKeyAtTheStampIsReportedAsAFailure) {
+  TempDir dir;
+  const std::string mdb = MakeSample(dir, Persons(20));
+  {
+    dao::Database db = OpenForCheck(mdb);
+    dao::Recordset rs = db.OpenRecordset("tbl_kav_version_info", dao::dbOpenTable);
+    rs.AddNew();
+    rs.Fields(0).SetValue("v5.0");
+    rs.Update();
+    rs.Close();
+    dao::TableDef td = db.TableDefs().Item("tbl_kav_version_info");
+    dao::Index ix = td.CreateIndex("OneVersion");
+    ix.SetUnique(true);
+    ix.Fields().Append(ix.CreateField("kav_database_version"));
+    td.Indexes().Append(ix);
+    db.Close();
+  }
+  const std::vector<std::string> prompts = RunHere(mdb);
+  CloseDriverDatabase();
+  ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
+  EXPECT_EQ(prompts[0], kUpdateFailedText);
+  EXPECT_THAT(prompts[1], StartsWith(" 3022  :  "));
+  EXPECT_EQ(Version(mdb), "v4.0");
+}
+
+}  // namespace
+}  // namespace kav::testing
