@@ -1,9 +1,9 @@
 #include "app/access_check.h"
 
-#include <cctype>
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/text.h"
 #include "platform/ui/message_box.h"
 
 std::string gsAccessPath;
@@ -16,8 +16,7 @@ size_t InStrText(const std::string& text, const std::string& needle) {
   for (size_t i = 0; i + needle.size() <= text.size(); ++i) {
     bool match = true;
     for (size_t j = 0; j < needle.size() && match; ++j) {
-      match = std::toupper(static_cast<unsigned char>(text[i + j])) ==
-              std::toupper(static_cast<unsigned char>(needle[j]));
+      match = kav::FoldCase(text[i + j]) == kav::FoldCase(needle[j]);
     }
     if (match) return i + 1;
   }

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "platform/text.h"
 #include "platform/ui/message_box.h"
 #include "update/update.h"
 
@@ -93,8 +94,9 @@ void frmImport::cmdSelect_Click() {
   msFullPath = filFiles.ToolTipText();
   msFileName = filFiles.FileName();
   if (QString::fromStdString(msFileName).trimmed().isEmpty()) return;
-  // The name test compares exactly, after upper-casing the name.
-  if (QString::fromStdString(msFileName).toUpper().right(7) != "KAV.MDB") {
+  // The name test compares exactly, after folding the letter case of the
+  // name (ASCII letters only, as every comparison of the tool).
+  if (!kav::FoldCase(msFileName).ends_with("kav.mdb")) {
     ui::MsgBox(
         "This is not the KAV Access database. Either choose the correct database or "
         "press the Cancel button.",

@@ -1,16 +1,20 @@
 #include "platform/text.h"
 
-#include <cctype>
-
 namespace kav {
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+// Not std::tolower, which follows the locale: in a single-byte locale it
+// folds the bytes of other letters too.
+char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string FoldCase(std::string text) {
+  for (char& c : text) c = FoldCase(c);
+  return text;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
   }
   return true;
 }

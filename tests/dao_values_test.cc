@@ -5,10 +5,17 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
+#include <clocale>
 #include <cmath>
+#include <initializer_list>
+#include <limits>
+#include <string>
 
 #include "platform/dao/dao.h"
+#include "platform/dao/sql_parser.h"
 #include "platform/dao/value.h"
+#include "platform/text.h"
 #include "tests/dao_fixture.h"
 
 namespace dao_test {
@@ -48,6 +55,16 @@ TEST(Conversion, ToEachFieldType) {
       {Value(D(2006, 3, 15, 14, 5, 9)), dao::dbText, Value("3/15/2006 2:05:09 PM")},
       {Value(int32_t{38718}), dao::dbDate, Value(D(2006, 1, 1))},
       {Value(D(2006, 1, 1, 12)), dao::dbDouble, Value(38718.5)},
+      {Value("1e308"), dao::dbDouble, Value(1e308)},
+      {Value("-1e-400"), dao::dbDouble, Value(-0.0)},  // too small: zero
+      {Value("+.5e1"), dao::dbDouble, Value(5.0)},
+      {Value(1e20), dao::dbText, Value("1E+20")},
+      {Value(0.1 + 0.2), dao::dbText, Value("0.3")},
+      {Value(-1.0 / 3), dao::dbText, Value("-0.333333333333333")},
+      {Value(1e-5), dao::dbText, Value("1E-5")},
+      {Value(" yes "), dao::dbBoolean, Value(true)},
+      {Value("OFF"), dao::dbBoolean, Value(false)},
+      {Value("1/1/2006 2:05 pm"), dao::dbDate, Value(D(2006, 1, 1, 14, 5))},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.in.ToString() + " to type " + std::to_string(c.type));
@@ -61,16 +78,84 @@ TEST(Conversion, RefusedWith3421) {
     int type;
   };
   const std::vector<Case> cases = {
-      {Value("abc"), dao::dbLong},       {Value("12abc"), dao::dbInteger},
-      {Value("40000"), dao::dbInteger},  {Value("3000000000"), dao::dbLong},
-      {Value("13/1/2006"), dao::dbDate}, {Value("2/30/2006"), dao::dbDate},
-      {Value("maybe"), dao::dbBoolean},  {Value("1.2.3"), dao::dbDouble},
+      {Value("abc"), dao::dbLong},
+      {Value("12abc"), dao::dbInteger},
+      {Value("40000"), dao::dbInteger},
+      {Value("3000000000"), dao::dbLong},
+      {Value("13/1/2006"), dao::dbDate},
+      {Value("2/30/2006"), dao::dbDate},
+      {Value("maybe"), dao::dbBoolean},
+      {Value("1.2.3"), dao::dbDouble},
       {Value(true), dao::dbDate},
+      {Value(std::numeric_limits<double>::quiet_NaN()), dao::dbDouble},
+      {Value(std::numeric_limits<double>::quiet_NaN()), dao::dbBoolean},
+      {Value(std::numeric_limits<double>::infinity()), dao::dbDouble},
+      {Value(-std::numeric_limits<double>::infinity()), dao::dbBoolean},
+      {Value("1e400"), dao::dbDouble},
+      {Value("-1e400"), dao::dbDouble},
+      {Value("1e400"), dao::dbBoolean},
+      {Value("1e99999999999"), dao::dbDouble},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.in.ToString() + " to type " + std::to_string(c.type));
     EXPECT_EQ(ErrorOf([&] { dao::ConvertToFieldType(c.in, c.type); }), dao::kErrConversion);
   }
+}
+
+// Switches every locale category to the first of `names` that is installed,
+// and back when it goes.
+class LocaleSwitch {
+ public:
+  explicit LocaleSwitch(std::initializer_list<const char*> names)
+      : saved_(std::setlocale(LC_ALL, nullptr)) {
+    for (const char* name : names) {
+      if (std::setlocale(LC_ALL, name) != nullptr) {
+        name_ = name;
+        return;
+      }
+    }
+  }
+  ~LocaleSwitch() { std::setlocale(LC_ALL, saved_.c_str()); }
+  const char* name() const { return name_; }
+
+ private:
+  std::string saved_;
+  const char* name_ = nullptr;
+};
+
+// As the windowed tool runs: every category from the user's environment.
+TEST(Conversion, NumbersAreTheSameInADecimalCommaLocale) {
+  LocaleSwitch locale({"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "nl_NL.UTF-8", "it_IT.UTF-8",
+                       "es_ES.UTF-8", "ru_RU.UTF-8"});
+  if (locale.name() == nullptr) {
+    GTEST_SKIP() << "no decimal-comma locale is installed (scripts/install-deps makes de_DE.UTF-8)";
+  }
+  ASSERT_STREQ(std::localeconv()->decimal_point, ",") << locale.name();
+  EXPECT_EQ(dao::ConvertToFieldType("1.5", dao::dbDouble), Value(1.5));
+  EXPECT_EQ(dao::ConvertToFieldType(" -2.5e1 ", dao::dbLong), Value(int32_t{-25}));
+  EXPECT_EQ(ErrorOf([] { dao::ConvertToFieldType("1,5", dao::dbDouble); }), dao::kErrConversion);
+  EXPECT_EQ(Value(2.25).ToString(), "2.25");
+  EXPECT_EQ(dao::ConvertToFieldType(Value(-1234.5), dao::dbText), Value("-1234.5"));
+  EXPECT_EQ(Value(1.5e-7).ToString(), "1.5E-7");
+}
+
+// In a single-byte locale the C library folds the bytes of other letters
+// too ('\xC4' and '\xE4' are Ä and ä in Latin-1) and takes them for letters;
+// the engine, its SQL, the registry and the update fold ASCII letters only,
+// in any locale.
+TEST(CaseFolding, AsciiLettersOnlyInASingleByteLocale) {
+  LocaleSwitch locale(
+      {"de_DE.ISO-8859-1", "de_DE.iso88591", "de_DE", "fr_FR.ISO-8859-1", "en_US.ISO-8859-1"});
+  if (locale.name() == nullptr) {
+    GTEST_SKIP() << "no Latin-1 locale is installed (scripts/install-deps makes de_DE.ISO-8859-1)";
+  }
+  ASSERT_EQ(std::tolower(0xC4), 0xE4) << locale.name();
+  EXPECT_TRUE(kav::EqualsIgnoringCase("FuMa", "fUmA"));
+  EXPECT_FALSE(kav::EqualsIgnoringCase("\xC4", "\xE4"));
+  EXPECT_EQ(kav::FoldCase("A\xC4Z"), "a\xC4z");
+  // Nor are its letters letters of a name in SQL, as in the C locale.
+  EXPECT_NE(ErrorOf([] { dao::sql::Parse("SELECT t.\xE4 FROM t;"); }), 0);
+  EXPECT_EQ(ErrorOf([] { dao::sql::Parse("SELECT t.a FROM t;"); }), 0);
 }
 
 TEST(TextDates, MonthDayYearWhateverTheLocaleAndIso) {
@@ -137,6 +222,9 @@ TEST_F(FieldRules, AssignmentConvertsOrRefusesAtOnce) {
       {0, Value("ABCD"), 0, Value("ABCD")},
       {0, Value("ABCDE"), dao::kErrFieldTooSmall, {}},
       {0, Value("\xC3\xA9t\xC3\xA9s"), 0, Value("\xC3\xA9t\xC3\xA9s")},  // 4 characters
+      // Bytes that are no UTF-8 count one character each.
+      {0, Value(std::string(8, '\x80')), dao::kErrFieldTooSmall, {}},
+      {0, Value("\x80\x80\x80\x80"), 0, Value("\x80\x80\x80\x80")},
       {0, Value(""), dao::kErrZeroLength, {}},
       {3, Value(""), 0, Value("")},
       {0, Value(int16_t{12345}), dao::kErrFieldTooSmall, {}},

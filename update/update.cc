@@ -11,7 +11,6 @@
 
 #include "update/update.h"
 
-#include <cctype>
 #include <clocale>
 #include <ctime>
 #include <filesystem>
@@ -107,8 +106,7 @@ std::optional<std::string> FindWorkgroupFile(const std::string& mdb_path) {
   // The first ".mdb" anywhere in the path counts, in any letter case, also
   // inside a directory name; without one the bare names are looked up in
   // the current directory.
-  std::string lower = mdb_path;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = kav::FoldCase(mdb_path);
   size_t dot = lower.find(".mdb");
   std::string prefix = dot == std::string::npos ? "" : mdb_path.substr(0, dot + 1);
   for (const char* extension : {"mdw", "MDW"}) {

@@ -17,7 +17,9 @@
 //
 // Text compares without regard to letter case, as the records system's stored
 // keys expect: unique indexes, WHERE comparisons and names of tables, fields,
-// indexes and relations all fold ASCII letters ('fuma' matches 'FUMA').
+// indexes and relations all fold ASCII letters ('fuma' matches 'FUMA'), and
+// only those: no other letter folds ('é' does not match 'É'), whatever the
+// locale.
 //
 // One thread: nothing here is safe to share between threads.
 
@@ -317,7 +319,11 @@ class RecordsetField {
   int Type() const;
   long Size() const;
   // The value of the record in the edit buffer, or of the current row; 3021
-  // when there is no current row.
+  // when there is no current row.  A stored value that does not fit the
+  // field, as another program may have stored it (70000 in an Integer
+  // field, text in a Date field), is read as it is, of its own kind, and
+  // an Edit writes it back unchanged; the accessor of the field's kind
+  // raises 3421 for it (value.h).
   Value GetValue() const;
   // Converts `value` to the field's type at once: 3421 when it cannot be
   // converted, 3163 when text is longer than the field's size, 3315 for the

@@ -76,7 +76,8 @@ struct Where {
   std::vector<Value> values;
 };
 
-// Text compares without regard to letter case, as the stored keys expect.
+// Text compares without regard to letter case, as the stored keys expect:
+// ASCII letters only fold (SQLite's NOCASE), 'é' does not match 'É'.
 Where BuildWhere(const TableSchema& t, const std::vector<sql::Condition>& conditions,
                  const DateTime& now) {
   Where where;

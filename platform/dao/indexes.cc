@@ -15,7 +15,8 @@ namespace internal {
 std::string PhysicalIndexName(int64_t id) { return "daosys_ix_" + std::to_string(id); }
 
 // Unique keys ignore letter case, as the records system's stored keys
-// expect: 'fuma' collides with 'FUMA'.  Other types keep SQLite's own.
+// expect: 'fuma' collides with 'FUMA'.  Only ASCII letters fold (SQLite's
+// NOCASE): 'é' and 'É' are two keys.  Other types keep SQLite's own.
 bool FoldsCase(const FieldDef& f) { return f.type == dbText; }
 
 namespace {

@@ -16,8 +16,9 @@ namespace internal {
 
 namespace {
 
-// Related text compares without regard to case, as the keys do; other types
-// compare as they are, so that their indexes serve the relation's look-ups.
+// Related text compares without regard to case, as the keys do, folding
+// ASCII letters only (SQLite's NOCASE); other types compare as they are, so
+// that their indexes serve the relation's look-ups.
 std::string KeyCollation(const FieldDef& field) {
   return field.type == dbText ? " COLLATE NOCASE" : "";
 }

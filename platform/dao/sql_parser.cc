@@ -18,10 +18,10 @@
 
 #include "platform/dao/sql_parser.h"
 
-#include <cctype>
 #include <string_view>
 
 #include "platform/error.h"
+#include "platform/text.h"
 
 namespace dao::sql {
 namespace {
@@ -58,19 +58,14 @@ struct Token {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; }
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
+// ASCII letters, digits and '_', whatever the locale.
+bool IsWordChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || IsDigit(c) || c == '_';
 }
+
+using kav::EqualsIgnoringCase;
 
 // The keywords of the dialect.  They are reserved: a column of one of these
 // names has to be written in brackets.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <limits>
 #include <optional>
 
 namespace dao::internal {
@@ -185,26 +186,72 @@ std::string Statement::Text(int column) const {
                      static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
 }
 
+namespace {
+
+// Every whole number up to 2^53 is a Double exactly.
+constexpr int64_t kExactInDouble = int64_t{1} << 53;
+
+}  // namespace
+
+Value Statement::StoredValue(int column) const {
+  switch (sqlite3_column_type(stmt_, column)) {
+    case SQLITE_NULL:
+      return Value();
+    case SQLITE_INTEGER: {
+      const int64_t i = Int(column);
+      if (i >= std::numeric_limits<int32_t>::min() && i <= std::numeric_limits<int32_t>::max()) {
+        return Value(static_cast<int32_t>(i));
+      }
+      if (i >= -kExactInDouble && i <= kExactInDouble) return Value(static_cast<double>(i));
+      return Value(std::to_string(i));
+    }
+    case SQLITE_FLOAT:
+      return Value(Real(column));
+    default:
+      return Value(Text(column));  // text, and the bytes of a blob
+  }
+}
+
 Value Statement::ReadValue(int column, int type) const {
   const int stored = sqlite3_column_type(stmt_, column);
   if (stored == SQLITE_NULL) return Value();
+  const auto integer_in = [&](int64_t lo, int64_t hi) {
+    return stored == SQLITE_INTEGER && Int(column) >= lo && Int(column) <= hi;
+  };
   switch (type) {
     case dbBoolean:
-      return Value(Int(column) != 0);
+      // The engine stores Yes as 1 and No as 0.
+      if (integer_in(0, 1)) return Value(Int(column) != 0);
+      break;
     case dbInteger:
-      return Value(static_cast<int16_t>(Int(column)));
+      if (integer_in(std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max())) {
+        return Value(static_cast<int16_t>(Int(column)));
+      }
+      break;
     case dbLong:
-      return Value(static_cast<int32_t>(Int(column)));
+      if (integer_in(std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max())) {
+        return Value(static_cast<int32_t>(Int(column)));
+      }
+      break;
     case dbDouble:
-      return Value(Real(column));
-    case dbDate: {
-      std::optional<DateTime> d = DateTime::FromIso(Text(column));
-      if (d) return Value(*d);
-      return Value(Text(column));
-    }
+      if (stored == SQLITE_FLOAT) return Value(Real(column));
+      if (integer_in(-kExactInDouble, kExactInDouble)) {
+        return Value(static_cast<double>(Int(column)));
+      }
+      break;
+    case dbDate:
+      // A date is its text as the engine writes it, and only that: other
+      // text, "2006-01-01" included, would be written back changed.
+      if (stored == SQLITE_TEXT) {
+        const std::string text = Text(column);
+        std::optional<DateTime> d = DateTime::FromIso(text);
+        if (d && d->ToIso() == text) return Value(*d);
+      }
+      break;
     default:
       return Value(Text(column));
   }
+  return StoredValue(column);
 }
 
 bool HasSqliteHeader(const std::string& path) {

@@ -5,19 +5,28 @@
 // 1899, with the time as the fraction of the day, as the records system's
 // runtime counts them.  Text dates are month/day/year whatever the user's
 // locale, so the update's fixed texts ("1/1/2006") mean one date everywhere.
+// Numbers, too, are read and written the same whatever the user's locale
+// (std::from_chars and std::to_chars, not strtod and printf's "%g", which
+// follow LC_NUMERIC, which the windowed tool sets from the environment):
+// "1.5" is one and a half, 2.25 is written "2.25".
 
-#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <limits>
+#include <system_error>
 
 #include "platform/dao/internal/engine.h"
 #include "platform/dao/value.h"
+#include "platform/text.h"
 
 namespace dao {
 namespace {
+
+// ASCII classes, whatever the locale.
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -88,7 +97,7 @@ std::optional<DateTime> FromSerial(double serial) {
 bool ReadNumber(const std::string& text, size_t& i, int& out, size_t max_digits) {
   size_t start = i;
   long value = 0;
-  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+  while (i < text.size() && IsDigit(text[i])) {
     value = value * 10 + (text[i] - '0');
     ++i;
     if (i - start > max_digits) return false;
@@ -117,55 +126,82 @@ bool ParseTime(const std::string& text, size_t i, DateTime& d) {
   }
   SkipBlanks(text, i);
   if (i < text.size()) {
-    std::string rest;
-    for (; i < text.size(); ++i) {
-      rest += static_cast<char>(std::toupper(static_cast<unsigned char>(text[i])));
-    }
+    std::string rest = kav::FoldCase(text.substr(i));
     while (!rest.empty() && rest.back() == ' ') rest.pop_back();
-    if (rest != "AM" && rest != "PM") return false;
+    if (rest != "am" && rest != "pm") return false;
     if (d.hour < 1 || d.hour > 12) return false;
-    if (rest == "AM" && d.hour == 12) d.hour = 0;
-    if (rest == "PM" && d.hour != 12) d.hour += 12;
+    if (rest == "am" && d.hour == 12) d.hour = 0;
+    if (rest == "pm" && d.hour != 12) d.hour += 12;
   }
   return true;
 }
 
 std::string Trimmed(const std::string& text) {
   size_t b = 0, e = text.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
+  while (b < e && IsSpace(text[b])) ++b;
+  while (e > b && IsSpace(text[e - 1])) --e;
   return text.substr(b, e - b);
 }
 
 // A number written as text: optional sign, digits with an optional decimal
-// point, an optional exponent; blanks around it.
+// point, an optional exponent; blanks around it.  A number too large for a
+// Double is none ("1e400"); one too small to tell from zero is zero.
 std::optional<double> ParseNumber(const std::string& text) {
   const std::string t = Trimmed(text);
   if (t.empty()) return std::nullopt;
   size_t i = 0;
   if (t[i] == '+' || t[i] == '-') ++i;
-  bool digits = false;
-  while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i, digits = true;
+  // The power of ten of the first digit that is not zero, less the
+  // exponent: to tell an overflow from an underflow.
+  long magnitude = 0;
+  bool digits = false, nonzero = false;
+  for (; i < t.size() && IsDigit(t[i]); ++i, digits = true) {
+    if (nonzero) {
+      ++magnitude;
+    } else if (t[i] != '0') {
+      nonzero = true;
+    }
+  }
   if (i < t.size() && t[i] == '.') {
-    ++i;
-    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i, digits = true;
+    for (++i; i < t.size() && IsDigit(t[i]); ++i, digits = true) {
+      if (!nonzero) {
+        --magnitude;
+        if (t[i] != '0') nonzero = true;
+      }
+    }
   }
   if (!digits) return std::nullopt;
+  long exponent = 0;
   if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
     ++i;
+    const bool negative = i < t.size() && t[i] == '-';
     if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
     bool exp_digits = false;
-    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i, exp_digits = true;
+    for (; i < t.size() && IsDigit(t[i]); ++i, exp_digits = true) {
+      if (exponent < 100000) exponent = exponent * 10 + (t[i] - '0');
+    }
     if (!exp_digits) return std::nullopt;
+    if (negative) exponent = -exponent;
   }
   if (i != t.size()) return std::nullopt;
-  return std::strtod(t.c_str(), nullptr);
+  // from_chars takes no '+'.
+  const char* first = t.data() + (t[0] == '+' ? 1 : 0);
+  double d = 0;
+  const std::from_chars_result r = std::from_chars(first, t.data() + t.size(), d);
+  if (r.ec == std::errc::result_out_of_range) {
+    if (magnitude + exponent > 0) return std::nullopt;
+    return t[0] == '-' ? -0.0 : 0.0;
+  }
+  if (r.ec != std::errc() || r.ptr != t.data() + t.size()) return std::nullopt;
+  return d;
 }
 
+// The digits of `d` as printf's "%.15g" writes them in the C locale.
 std::string DoubleText(double d) {
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.15g", d);
-  std::string s = buf;
+  const std::to_chars_result r =
+      std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 15);
+  std::string s(buf, r.ptr);
   size_t e = s.find('e');
   if (e != std::string::npos) {
     // 1e+20 is written 1E+20.
@@ -199,6 +235,9 @@ std::optional<double> NumberOf(const Value& value) {
     case Value::Kind::kLong:
       return value.AsLong();
     case Value::Kind::kDouble:
+      // Not-a-number and infinity are no number of a field: a Double field
+      // would store not-a-number as Null, past the Required check.
+      if (!std::isfinite(value.AsDouble())) return std::nullopt;
       return value.AsDouble();
     case Value::Kind::kDate:
       return ToSerial(value.AsDate());
@@ -318,6 +357,13 @@ std::string Value::ToString() const {
   return "";
 }
 
+void Value::RaiseNotOfKind(Kind kind) const {
+  static const char* const kNames[] = {"Null",   "Yes/No", "Integer",  "Long Integer",
+                                       "Double", "Text",   "Date/Time"};
+  internal::Raise(kErrConversion, "The value '" + ToString() + "' is not a " +
+                                      kNames[static_cast<int>(kind)] + " value.");
+}
+
 Value ConvertToFieldType(const Value& value, int type) {
   if (value.IsNull()) return value;
   // The empty text stands for "no value" in every field but a text field.
@@ -330,8 +376,7 @@ Value ConvertToFieldType(const Value& value, int type) {
     case dbBoolean: {
       if (value.kind() == Value::Kind::kBoolean) return value;
       if (value.kind() == Value::Kind::kText) {
-        std::string t = Trimmed(value.AsText());
-        for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::string t = kav::FoldCase(Trimmed(value.AsText()));
         if (t == "true" || t == "yes" || t == "on") return Value(true);
         if (t == "false" || t == "no" || t == "off") return Value(false);
       }

@@ -60,13 +60,16 @@ class Value {
   Kind kind() const { return static_cast<Kind>(v_.index()); }
   bool IsNull() const { return kind() == Kind::kNull; }
 
-  // Accessors; each requires the matching kind.
-  bool AsBoolean() const { return std::get<bool>(v_); }
-  int16_t AsInteger() const { return std::get<int16_t>(v_); }
-  int32_t AsLong() const { return std::get<int32_t>(v_); }
-  double AsDouble() const { return std::get<double>(v_); }
-  const std::string& AsText() const { return std::get<std::string>(v_); }
-  const DateTime& AsDate() const { return std::get<DateTime>(v_); }
+  // Accessors; each requires the matching kind and raises Error 3421 for a
+  // value of another kind, such as a stored value that does not fit its
+  // field and is read as it is (see Statement::ReadValue): 70000 read from
+  // an Integer field is a Long, text read from a Date field is Text.
+  bool AsBoolean() const { return Get<bool>(Kind::kBoolean); }
+  int16_t AsInteger() const { return Get<int16_t>(Kind::kInteger); }
+  int32_t AsLong() const { return Get<int32_t>(Kind::kLong); }
+  double AsDouble() const { return Get<double>(Kind::kDouble); }
+  const std::string& AsText() const { return Get<std::string>(Kind::kText); }
+  const DateTime& AsDate() const { return Get<DateTime>(Kind::kDate); }
 
   // Any value as display text: "" for Null, digits for numbers, "True" /
   // "False", month/day/year for dates (with the time when it is not midnight).
@@ -75,12 +78,22 @@ class Value {
   bool operator==(const Value&) const = default;
 
  private:
+  template <class T>
+  const T& Get(Kind kind) const {
+    if (const T* v = std::get_if<T>(&v_)) return *v;
+    RaiseNotOfKind(kind);
+  }
+  [[noreturn]] void RaiseNotOfKind(Kind kind) const;
+
   std::variant<std::monostate, bool, int16_t, int32_t, double, std::string, DateTime> v_;
 };
 
 // Converts `value` to a field of type `type`: text to a number or a date
 // (empty text becomes Null for every type but text), numbers to text as their
-// digits, and so on.  Raises Error 3421 when the value cannot be converted.
+// digits, and so on.  Raises Error 3421 when the value cannot be converted,
+// and for not-a-number, infinity and text numbers beyond a Double's range
+// ("1e400") to any type but text.  Numbers are read and written the same in
+// every locale ("1.5", "2.25").
 // Size and zero-length rules are the caller's; this is the type step only.
 Value ConvertToFieldType(const Value& value, int type);
 

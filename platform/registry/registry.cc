@@ -10,7 +10,10 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "platform/text.h"
 
 namespace registry {
 
@@ -23,10 +26,7 @@ struct RegValue {
 
 using Key = std::map<std::string, RegValue>;  // by lower-case value name
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
+std::string Lower(std::string s) { return kav::FoldCase(std::move(s)); }
 
 // Reads a quoted string starting at text[pos] == '"'; returns its
 // characters with the hive's escapes resolved and moves pos past the

@@ -85,8 +85,18 @@ class Statement {
   int64_t Int(int column) const;
   double Real(int column) const;
   std::string Text(int column) const;
-  // The stored value read as a field of type `type`.
+  // The stored value read as a field of type `type`.  A stored value that
+  // does not fit the field, as another program may have stored it (70000
+  // in an Integer field, 'abc' in a Long, 5 or 'yes' in a Yes/No field,
+  // text in a Date field that is not a date as the engine writes it), is
+  // read as it is (StoredValue), never changed on the way: written back,
+  // it stores the same value, and converted, it converts what is stored.
+  // A text field reads every stored value as its text.
   Value ReadValue(int column, int type) const;
+  // The stored value as a value of its own: an integer as a Long, or
+  // beyond that as a Double or, past 2^53, as its digits; a real as a
+  // Double; text and the bytes of a blob as Text.
+  Value StoredValue(int column) const;
 
  private:
   sqlite3* db_;
