@@ -577,22 +577,28 @@ std::string CatalogFault(sqlite3* conn, const Schema& schema) {
 
 std::string MissingFromFile(sqlite3* conn, const Schema& schema) {
   if (std::string fault = CatalogFault(conn, schema); !fault.empty()) return fault;
-  Statement columns(conn, "SELECT name FROM pragma_table_info(?)");
+  Statement columns(conn, "SELECT name, type FROM pragma_table_info(?)");
   Statement index(conn, "SELECT \"unique\", partial FROM pragma_index_list(?) WHERE name = ?");
   Statement keys(conn,
                  "SELECT name, \"desc\", coll FROM pragma_index_xinfo(?) WHERE key "
                  "ORDER BY seqno");
   for (const TableSchema& t : schema.tables) {
     const std::string of_table = " of table '" + t.name + "'";
-    std::vector<std::string> names;
+    std::vector<std::pair<std::string, std::string>> names;  // name, declared type
     columns.Reset();
     columns.Bind(1, t.name);
-    while (columns.Step()) names.push_back(columns.Text(0));
+    while (columns.Step()) names.emplace_back(columns.Text(0), columns.Text(1));
     for (const FieldDef& f : t.fields) {
-      if (std::none_of(names.begin(), names.end(),
-                       [&](const std::string& n) { return SameName(n, f.name); })) {
-        return "the column of field '" + f.name + "'" + of_table + " is missing";
+      if (std::none_of(names.begin(), names.end(), [&](const auto& n) {
+            return SameName(n.first, f.name) && SameName(n.second, StorageType(f.type));
+          })) {
+        return "the column of field '" + f.name + "'" + of_table + " is missing or of another type";
       }
+    }
+    // Every column is a field's (field names are distinct): the engine
+    // writes and reads a table's rows by its fields.
+    if (names.size() != t.fields.size()) {
+      return "table '" + t.name + "' has a column that is not in its catalog";
     }
     for (const IndexDef& i : t.indexes) {
       const std::string physical = PhysicalIndexName(i.id);
