@@ -26,8 +26,8 @@ namespace internal {
 }
 
 bool ValidName(const std::string& name) {
-  return !name.empty() && name.size() <= 64 &&
-         name.find_first_of("\"[]!.`") == std::string::npos && name.front() != ' ';
+  return !name.empty() && name.size() <= 64 && name.find_first_of("\"[]!.`") == std::string::npos &&
+         name.front() != ' ';
 }
 
 void CheckName(const std::string& name, const char* what) {
