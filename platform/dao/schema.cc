@@ -25,9 +25,13 @@ namespace internal {
         "Invalid operation: this property cannot be changed once the object is appended.");
 }
 
+bool ValidName(const std::string& name) {
+  return !name.empty() && name.size() <= 64 && name.find_first_of("\"[]!.`") == std::string::npos &&
+         name.front() != ' ';
+}
+
 void CheckName(const std::string& name, const char* what) {
-  if (name.empty() || name.size() > 64 || name.find_first_of("\"[]!.`") != std::string::npos ||
-      name.front() == ' ') {
+  if (!ValidName(name)) {
     Raise(kErrBadName, "'" + name + "' is not a valid name for a " + what + ".");
   }
 }

@@ -106,9 +106,15 @@ void CreateCatalog(sqlite3* conn, const std::optional<std::string>& workgroup_id
 // Reads the catalog of `conn`.
 std::shared_ptr<Schema> LoadSchema(sqlite3* conn);
 
-// What the catalog `schema` promises and the file `conn` lacks (a table's
-// column; an index with its columns, order, collation and uniqueness; a
-// relation's tables, fields and triggers), in words; empty when nothing.
+// What makes the file `conn` one the engine cannot go on with, in words;
+// empty when nothing.  First the catalog against itself: its tables as
+// CreateCatalog makes them, each value of its declared type and in range,
+// every reference resolving, names valid and distinct, keys and relations
+// as appending them makes them, and no object of the engine's reserved
+// names that the catalog does not make.  Then what the catalog `schema`
+// promises and the file lacks (a table's column; an index with its
+// columns, order, collation and uniqueness; a relation's tables, fields and
+// triggers).
 std::string MissingFromFile(sqlite3* conn, const Schema& schema);
 
 }  // namespace dao::internal

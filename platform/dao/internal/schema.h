@@ -45,6 +45,8 @@ struct FieldOwner {
 [[noreturn]] void Gone(const char* what);             // 3420: the object was deleted
 [[noreturn]] void NotFound(const std::string& what);  // 3265
 [[noreturn]] void Fixed();  // 3219: a property that is fixed once appended
+// Whether the catalog takes `name` for a table, field, index or relation.
+bool ValidName(const std::string& name);
 // 3125 for a name the catalog refuses; `what` names the kind of object.
 void CheckName(const std::string& name, const char* what);
 const TableSchema& TableOf(const Schema& schema, int64_t id);   // Gone when deleted
