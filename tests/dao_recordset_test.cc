@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/dao/dao.h"
 #include "platform/dao/observer.h"
 #include "tests/dao_fixture.h"
@@ -197,6 +199,172 @@ TEST_F(RecordsetTest, ObserverFailureFailsTheCallAsAnEngineError) {
   rs.Fields(0).SetValue("a");
   rs.Update();
   EXPECT_EQ(RowsOf("t"), Strings{"a|"});
+}
+
+// A pending record is never written into fields other than those it was
+// begun with: after a change of its table's fields it is dropped with 3219.
+TEST_F(RecordsetTest, APendingRecordIsDroppedWhenItsTableChanges) {
+  Table("w", {{"a", dao::dbText, 5}, {"b", dao::dbText, 5}, {"c", dao::dbText, 5}});
+  Insert("w", {"a1", "b1", "c1"});
+  struct Case {
+    const char* name;
+    bool edit;
+    std::function<void()> change;
+    long error;  // of Update
+    Strings rows;
+  };
+  const auto other_handle = [&](const std::function<void(dao::Database&)>& body) {
+    dao::Database second = ws.OpenDatabase(mdb);
+    body(second);
+    second.Close();
+  };
+  const std::vector<Case> cases = {
+      {"field deleted, AddNew",
+       false,
+       [&] { db.TableDefs().Item("w").Fields().Delete("b"); },
+       3219,
+       {"a1|c1"}},
+      {"field deleted, Edit",
+       true,
+       [&] { db.TableDefs().Item("w").Fields().Delete("b"); },
+       3219,
+       {"a1|c1"}},
+      {"field moved, AddNew",
+       false,
+       [&] { db.TableDefs().Item("w").Fields().Item("c").SetOrdinalPosition(-1); },
+       3219,
+       {"c1|a1|b1"}},
+      {"field moved, Edit",
+       true,
+       [&] { db.TableDefs().Item("w").Fields().Item("c").SetOrdinalPosition(-1); },
+       3219,
+       {"c1|a1|b1"}},
+      {"field deleted by another handle, AddNew",
+       false,
+       [&] {
+         other_handle([](dao::Database& d) { d.TableDefs().Item("w").Fields().Delete("b"); });
+       },
+       3219,
+       {"a1|c1"}},
+      {"field deleted by another handle, Edit",
+       true,
+       [&] {
+         other_handle([](dao::Database& d) { d.TableDefs().Item("w").Fields().Delete("b"); });
+       },
+       3219,
+       {"a1|c1"}},
+      {"field renamed, AddNew",
+       false,
+       [&] { db.TableDefs().Item("w").Fields().Item("b").SetName("bb"); },
+       0,
+       {"a1|b1|c1", "x|y|z"}},
+      {"field renamed, Edit",
+       true,
+       [&] { db.TableDefs().Item("w").Fields().Item("b").SetName("bb"); },
+       0,
+       {"x|y|z"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The table anew: a, b, c in that order, one row.
+    db.TableDefs().Delete("w");
+    Table("w", {{"a", dao::dbText, 5}, {"b", dao::dbText, 5}, {"c", dao::dbText, 5}});
+    Insert("w", {"a1", "b1", "c1"});
+    dao::Recordset rs = db.OpenRecordset("w", dao::dbOpenTable);
+    if (c.edit) {
+      rs.Edit();
+    } else {
+      rs.AddNew();
+    }
+    rs.Fields(0).SetValue("x");
+    rs.Fields(1).SetValue("y");
+    rs.Fields(2).SetValue("z");
+    c.change();
+    EXPECT_EQ(ErrorOf([&] { rs.Update(); }), c.error);
+    EXPECT_EQ(RowsOf("w"), c.rows);
+    if (c.error != 0) {
+      // Dropped: nothing is pending any more.
+      EXPECT_EQ(ErrorOf([&] { rs.Fields(0).SetValue("q"); }), dao::kErrUpdateWithoutEdit);
+      EXPECT_EQ(ErrorOf([&] { rs.Update(); }), dao::kErrUpdateWithoutEdit);
+    }
+  }
+  // A value read or set after the change is refused alike.
+  dao::Recordset rs = db.OpenRecordset("w", dao::dbOpenTable);
+  rs.AddNew();
+  db.TableDefs().Item("w").Fields().Item("c").SetOrdinalPosition(-1);
+  EXPECT_EQ(ErrorOf([&] { rs.Fields(0).GetValue(); }), 3219);
+  rs.AddNew();
+  db.TableDefs().Item("w").Fields().Item("a").SetOrdinalPosition(-2);
+  EXPECT_EQ(ErrorOf([&] { rs.Fields(0).SetValue("v"); }), 3219);
+}
+
+// Update after Edit never writes over a row that has changed since Edit.
+TEST_F(RecordsetTest, AnEditIsRefusedWhenItsRowChangedSince) {
+  struct Case {
+    const char* name;
+    std::function<void()> between;
+    long error;
+    Strings rows;
+  };
+  const std::vector<Case> cases = {
+      {"a statement changed the row",
+       [&] { db.Execute("UPDATE t SET t.n = 7 WHERE t.code = 'a';"); },
+       3197,
+       {"a|7", "b|2"}},
+      {"another program changed the row",
+       [&] { Sqlite(mdb, "UPDATE t SET n = 8 WHERE code = 'a'"); },
+       3197,
+       {"a|8", "b|2"}},
+      {"a statement wrote the same values",
+       [&] { db.Execute("UPDATE t SET t.n = 1 WHERE t.code = 'a';"); },
+       0,
+       {"a|9", "b|2"}},
+      {"a statement changed another row",
+       [&] { db.Execute("UPDATE t SET t.n = 5 WHERE t.code = 'b';"); },
+       0,
+       {"a|9", "b|5"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    db.Execute("DELETE FROM t WHERE t.code IN ('a', 'b');");
+    Insert("t", {"a", int16_t{1}});
+    Insert("t", {"b", int16_t{2}});
+    dao::Recordset rs = db.OpenRecordset("t", dao::dbOpenTable);
+    rs.Edit();
+    rs.Fields(1).SetValue(int16_t{9});
+    c.between();
+    EXPECT_EQ(ErrorOf([&] { rs.Update(); }), c.error);
+    EXPECT_EQ(RowsOf("t"), c.rows);
+    if (c.error != 0) {
+      // Edit again reads the row as it is now.
+      rs.Edit();
+      EXPECT_EQ(rs.Fields(1).GetValue().ToString(), c.rows[0].substr(2));
+      rs.Fields(1).SetValue(int16_t{9});
+      rs.Update();
+      EXPECT_EQ(RowsOf("t")[0], "a|9");
+    }
+  }
+}
+
+TEST_F(RecordsetTest, AForwardOnlySourceIsAQueryOnlyWhenItsFirstWordIsSelect) {
+  for (const char* name : {"selections", "select_x", "Selected"}) {
+    SCOPED_TRACE(name);
+    Table(name, {{"v", dao::dbText, 5}});
+    Insert(name, {"one"});
+    dao::Recordset rs = db.OpenRecordset(name, dao::dbOpenForwardOnly);
+    ASSERT_FALSE(rs.IsEOF());
+    EXPECT_EQ(rs.Fields(0).GetValue().ToString(), "one");
+  }
+  Insert("t", {"a", int16_t{1}});
+  for (const char* query :
+       {"SELECT t.code FROM t;", " select\tt.code FROM t", "SELECT\nt.code FROM t"}) {
+    SCOPED_TRACE(query);
+    dao::Recordset rs = db.OpenRecordset(query, dao::dbOpenForwardOnly);
+    ASSERT_FALSE(rs.IsEOF());
+    EXPECT_EQ(rs.Fields(0).GetValue().ToString(), "a");
+  }
+  EXPECT_EQ(ErrorOf([&] { db.OpenRecordset("selectnone", dao::dbOpenForwardOnly); }),
+            dao::kErrTableNotFound);
 }
 
 }  // namespace

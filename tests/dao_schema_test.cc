@@ -288,5 +288,55 @@ TEST_F(RelationTest, Cascades) {
   EXPECT_EQ(RowsOf("people"), (Strings{"2||0"}));
 }
 
+// A cascade on a table related to itself goes through every level, while
+// the file holds no trigger of another program.
+TEST_F(DaoTest, CascadesOnATableRelatedToItself) {
+  struct Case {
+    const char* name;
+    const char* other_trigger;  // created by another program first
+    const char* sql;
+    Strings rows;
+  };
+  const std::vector<Case> cases = {
+      {"delete", nullptr, "DELETE FROM tree WHERE tree.id = 1;", {"5|", "6|5"}},
+      {"delete in the middle", nullptr, "DELETE FROM tree WHERE tree.id = 2;", {"1|", "5|", "6|5"}},
+      {"update",
+       nullptr,
+       "UPDATE tree SET tree.id = 10 WHERE tree.id = 1;",
+       {"10|", "2|10", "3|2", "4|3", "5|", "6|5"}},
+      // Another program's trigger might fire itself without end once
+      // triggers may fire themselves, so the cascade then goes one level.
+      {"delete beside another program's trigger",
+       "CREATE TRIGGER stamp AFTER UPDATE ON other BEGIN UPDATE other SET v = v + 1; END",
+       "DELETE FROM tree WHERE tree.id = 1;",
+       {"3|2", "4|3", "5|", "6|5"}},
+  };
+  int files = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int options : {0, int{dao::dbFailOnError}}) {
+      db.Close();
+      mdb = dir.File("tree" + std::to_string(++files) + ".mdb");
+      db = ws.CreateDatabase(mdb);
+      Table("tree", {{"id", dao::dbLong}, {"parent", dao::dbLong}});
+      Key("tree", "PrimaryKey", {"id"});
+      Relate("treeparent", "tree", "tree", {{"id", "parent"}},
+             dao::dbRelationDeleteCascade | dao::dbRelationUpdateCascade);
+      Table("other", {{"v", dao::dbLong}});
+      for (auto [id, parent] : std::vector<std::pair<int32_t, dao::Value>>{{1, dao::Value()},
+                                                                           {2, int32_t{1}},
+                                                                           {3, int32_t{2}},
+                                                                           {4, int32_t{3}},
+                                                                           {5, dao::Value()},
+                                                                           {6, int32_t{5}}}) {
+        Insert("tree", {id, parent});
+      }
+      if (c.other_trigger != nullptr) Sqlite(mdb, c.other_trigger);
+      db.Execute(c.sql, options);
+      EXPECT_EQ(RowsOf("tree"), c.rows);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace dao_test

@@ -188,5 +188,26 @@ TEST_F(SqlTest, RequiredFieldsAreKeptRowByRow) {
   EXPECT_EQ(db.RecordsAffected(), 4);
 }
 
+TEST_F(SqlTest, AStatementRefusedBeforeItRunsAffectsNoRecord) {
+  struct Case {
+    const char* sql;
+    long error;
+  };
+  const std::vector<Case> cases = {
+      {"UPDATE nope SET nope.a = 'x';", dao::kErrTableNotFound},
+      {"UPDATE jobs SET jobs.job_title = 'x' WHERE jobs.job_cert_period = 'abc';", 3464},
+      {"UPDATE jobs SET jobs.nope = 'x';", dao::kErrTooFewParameters},
+      {"UPDATE jobs SET jobs.job_title = 'x' WHERE", 3075},
+      {"DELETE FROM jobs WHERE jobs.nope = 'x';", dao::kErrTooFewParameters},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    db.Execute("UPDATE jobs SET jobs.job_title = 'T';");
+    ASSERT_EQ(db.RecordsAffected(), 4);
+    EXPECT_EQ(ErrorOf([&] { db.Execute(c.sql); }), c.error);
+    EXPECT_EQ(db.RecordsAffected(), 0);
+  }
+}
+
 }  // namespace
 }  // namespace dao_test

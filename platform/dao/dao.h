@@ -263,8 +263,13 @@ class TableDefCollection {
 // dbRelationDontEnforce, the engine refuses a foreign row whose fields are
 // not all Null and match no primary row (3201), and a change or deletion of a
 // primary row that foreign rows still refer to (3200), unless the cascade
-// attributes say to carry it over.  The related fields must be of one type;
-// text fields of different sizes may be related.
+// attributes say to carry it over.  A cascade carries on through every
+// level (a table related to itself, or tables related in a ring), except
+// while the file holds a trigger of another program: SQLite then lets no
+// trigger fire itself again, lest such a trigger fire itself without end,
+// and a cascade through a table related to itself goes one level only.  The
+// related fields must be of one type; text fields of different sizes may be
+// related.
 class Relation {
  public:
   Relation() = default;
@@ -349,6 +354,15 @@ class RecordsetField {
 // refuses it (3022, 3314, ...) it stays pending: a later AddNew drops it and
 // starts a fresh record without an error, and so do CancelUpdate, Close and
 // the release of the last handle.
+//
+// A pending record belongs to the table's fields as they were at AddNew or
+// Edit.  Once they have changed (a field appended, deleted or moved, its
+// type, size or AllowZeroLength changed, here or through another handle or
+// program), reading, setting or updating the record drops it and raises
+// 3219; a renamed field or a changed Required is no such change.  Update
+// after Edit writes the row only while it is as Edit read it: a row that a
+// statement, another handle or another program has changed since drops the
+// edit with 3197, and Edit reads the row anew.
 class Recordset {
  public:
   Recordset() = default;
@@ -356,7 +370,8 @@ class Recordset {
   void Edit();  // the current row; 3021 when there is none
   // Writes the new or edited record.  3022 when it collides with a unique
   // index, 3314 when a required field is Null, 3201 when a relation refuses
-  // it, 3020 without AddNew or Edit, 3027 on a forward-only recordset.  A
+  // it, 3020 without AddNew or Edit, 3027 on a forward-only recordset,
+  // 3219 and 3197 as said above the class.  A
   // refused record leaves the file exactly as it was, also where another
   // program has given the table a conflict clause (it never replaces a
   // stored row or drops the record) or triggers of its own (one that
@@ -389,7 +404,9 @@ class Database {
   std::string Name() const;  // the path it was opened with
 
   // source: a table name (dbOpenTable; trailing blanks are ignored, 3078
-  // when there is no such table) or an SQL SELECT (dbOpenForwardOnly).
+  // when there is no such table) or, with dbOpenForwardOnly, an SQL SELECT
+  // (a text whose first word is SELECT) or a table name, all of whose rows
+  // the recordset holds.
   Recordset OpenRecordset(const std::string& source, int type = dbOpenTable);
 
   // Runs an UPDATE or DELETE in the engine's SQL dialect.  The WHERE clause
@@ -402,8 +419,11 @@ class Database {
   // a whole (syntax, unknown table or column) always raises, and so does a
   // trigger that rolls back SQLite's whole transaction (RAISE(ROLLBACK)):
   // the statement stops at once, nothing of it stays, and neither does
-  // anything else of the transaction it ran in.
+  // anything else of the transaction it ran in (Workspace::BeginTrans).
   void Execute(const std::string& sql, int options = 0);
+  // The rows the last Execute changed; 0 after one that failed, also where
+  // it failed before it ran (syntax, unknown table or column, a value of
+  // the wrong type).
   long RecordsAffected() const;
 
   TableDefCollection TableDefs() const;
@@ -451,6 +471,20 @@ class Workspace {
   // Transactions nest; each covers exactly the databases open in this
   // workspace when it begins.  CommitTrans and Rollback without a
   // transaction raise 3034.
+  //
+  // Each handle of a file is a connection of its own, and SQLite lets one
+  // connection at a time write to a file: while a transaction has written
+  // through one handle, a write through another handle of the same file
+  // fails with 3260 until that transaction ends, in this workspace as in
+  // any other.  And a transaction that has read a file which another
+  // connection has written to since cannot write to it at all: each of its
+  // writes there fails with 3260 until it is rolled back.
+  //
+  // A trigger of another program that rolls back SQLite's transaction
+  // (RAISE(ROLLBACK)) ends the transaction it ran in, with the transactions
+  // nested in it: nothing of them stays in any database they cover, the
+  // workspace no longer counts them open (so CommitTrans and Rollback then
+  // raise 3034 where no other is open), and what follows runs outside them.
   void BeginTrans();
   void CommitTrans();
   void Rollback();

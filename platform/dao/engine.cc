@@ -92,8 +92,25 @@ std::shared_ptr<const Schema> DatabaseImpl::CurrentSchema() {
   if (!schema_ || v != schema_data_version_) {
     schema_ = LoadSchema(conn);
     schema_data_version_ = v;
+    SetTriggerRecursion();
   }
   return schema_;
+}
+
+// A cascading delete on a table related to itself (or through a cycle of
+// tables) goes on through every level only where SQLite lets a trigger
+// fire itself again.  That is turned on only while the file holds no
+// trigger but the engine's: another program's trigger may update its own
+// table and would then fire itself without end.
+void DatabaseImpl::SetTriggerRecursion() {
+  Statement others(conn, Cached("SELECT EXISTS (SELECT 1 FROM sqlite_master WHERE type = "
+                                "'trigger' AND name NOT LIKE 'daosys\\_rel\\_%' ESCAPE '\\')"));
+  others.Step();
+  const bool recursive = others.Int(0) == 0;
+  others.Reset();
+  if (recursive == recursive_triggers_) return;
+  Exec(conn, recursive ? "PRAGMA recursive_triggers = ON" : "PRAGMA recursive_triggers = OFF");
+  recursive_triggers_ = recursive;
 }
 
 sqlite3_stmt* DatabaseImpl::Cached(const std::string& sql) {
@@ -128,6 +145,7 @@ void DatabaseImpl::ReleaseSavepoint(Savepoint s) {
 void DatabaseImpl::RollBackSavepoint(Savepoint s) {
   if (TransactionEnded(*this)) {
     SchemaChanged();
+    EndLostTransactions(*this);
     return;
   }
   // Errors are ignored: the error that made the rollback is the one raised.
@@ -135,6 +153,30 @@ void DatabaseImpl::RollBackSavepoint(Savepoint s) {
     sqlite3_stmt* stmt = savepoints_[static_cast<int>(s)][i];
     sqlite3_step(stmt);
     sqlite3_reset(stmt);
+  }
+}
+
+void EndLostTransactions(DatabaseImpl& db) {
+  if (!db.workspace) return;
+  auto& stack = db.workspace->transactions;
+  auto covers = [&](const std::vector<std::weak_ptr<DatabaseImpl>>& level) {
+    return std::any_of(level.begin(), level.end(),
+                       [&](const std::weak_ptr<DatabaseImpl>& w) { return w.lock().get() == &db; });
+  };
+  const size_t lost =
+      static_cast<size_t>(std::find_if(stack.begin(), stack.end(), covers) - stack.begin());
+  // From the innermost level out to the outermost that covered `db`: each
+  // goes on every other database it covers too.  Errors are ignored, as in
+  // any rollback: the error that ended the transaction is the one raised.
+  while (stack.size() > lost) {
+    for (const std::weak_ptr<DatabaseImpl>& w : stack.back()) {
+      std::shared_ptr<DatabaseImpl> other = w.lock();
+      if (!other || other.get() == &db || other->conn == nullptr) continue;
+      sqlite3_exec(other->conn, "ROLLBACK TO daosys_trans; RELEASE daosys_trans", nullptr, nullptr,
+                   nullptr);
+      other->SchemaChanged();
+    }
+    stack.pop_back();
   }
 }
 
@@ -146,6 +188,7 @@ void DatabaseImpl::CloseConnection() {
   }
   schema_.reset();
   update_facts.reset();
+  recursive_triggers_ = false;
   if (conn != nullptr) {
     FinishWriting(conn);
     sqlite3_close_v2(conn);

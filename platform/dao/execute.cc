@@ -626,6 +626,9 @@ std::shared_ptr<RecordsetImpl> OpenQuery(const std::shared_ptr<DatabaseImpl>& db
 }
 
 void ExecuteStatement(DatabaseImpl& db, const std::string& text, int options) {
+  // A statement refused before it runs (its syntax, an unknown table or
+  // column, a value its column refuses) has changed no row.
+  db.records_affected = 0;
   sql::Statement statement = sql::Parse(text);
   const bool fail_on_error = (options & dbFailOnError) != 0;
   if (const auto* u = std::get_if<sql::UpdateStatement>(&statement)) {

@@ -5,6 +5,8 @@
 // statement, so a refused record simply stays in the buffer (pending) and a
 // dropped one needs no undoing.
 
+#include <algorithm>
+
 #include "platform/dao/internal/engine.h"
 #include "platform/dao/internal/sqlite.h"
 
@@ -73,7 +75,50 @@ std::optional<std::vector<Value>> ReadRow(DatabaseImpl& db, const TableSchema& t
   return row;
 }
 
+// A letter, digit, '_' or a byte of a multi-byte character: what goes on
+// a word of SQL or a name.
+bool IsNameCharacter(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  return u >= 0x80 || u == '_' || (u >= '0' && u <= '9') ||
+         ((u | 0x20) >= 'a' && (u | 0x20) <= 'z');
+}
+
 [[noreturn]] void NoCurrentRecord() { Raise(kErrNoCurrentRecord, "No current record."); }
+
+void DropRecord(RecordsetImpl& rs) {
+  rs.mode = RecordsetImpl::Mode::kNone;
+  rs.buffer.clear();
+  rs.buffer_fields.clear();
+  rs.edited_row.clear();
+}
+
+void BeginRecord(RecordsetImpl& rs, const TableSchema& t, RecordsetImpl::Mode mode) {
+  rs.mode = mode;
+  rs.buffer_fields = t.fields;
+}
+
+// Whether the table's fields are still those the pending record was begun
+// with: the same fields in the same places, of the same type, size and
+// AllowZeroLength, so that each buffered value still belongs to the field
+// it was checked for.  A renamed field or a changed Required is no change
+// here (Update writes by the fields' present names and checks Required).
+bool SameFields(const std::vector<FieldDef>& a, const std::vector<FieldDef>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const FieldDef& x, const FieldDef& y) {
+                      return x.id == y.id && x.type == y.type && x.size == y.size &&
+                             x.allow_zero_length == y.allow_zero_length;
+                    });
+}
+
+// The pending record of `rs` on its table `t`: when the table's fields
+// have changed since AddNew or Edit (by this database, another handle or
+// another program), the record is dropped and 3219 raised.
+void CheckPendingFields(RecordsetImpl& rs, const TableSchema& t) {
+  if (rs.mode == RecordsetImpl::Mode::kNone || SameFields(rs.buffer_fields, t.fields)) return;
+  DropRecord(rs);
+  Raise(kErrInvalidOperation, "Invalid operation: the fields of table '" + t.name +
+                                  "' changed after AddNew or Edit; the record is dropped.");
+}
 
 }  // namespace
 
@@ -102,9 +147,11 @@ Recordset Database::OpenRecordset(const std::string& source, int type) {
     std::shared_ptr<RecordsetImpl> rs;
     std::string name = source;
     while (!name.empty() && name.back() == ' ') name.pop_back();
+    // A query begins with the word SELECT; "selections" names a table.
     size_t first = source.find_first_not_of(" \t\r\n");
     const bool is_select = first != std::string::npos && source.size() - first >= 6 &&
-                           SameName(source.substr(first, 6), "select");
+                           SameName(source.substr(first, 6), "select") &&
+                           (source.size() - first == 6 || !IsNameCharacter(source[first + 6]));
     if (type == dbOpenTable || !is_select) {
       std::shared_ptr<const Schema> s = impl_->CurrentSchema();
       const TableSchema* t = s->FindTable(name);
@@ -145,8 +192,9 @@ void Recordset::AddNew() {
     const TableSchema* t = nullptr;
     std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
     // A record still pending from a refused Update is dropped here.
+    DropRecord(rs);
     rs.buffer.assign(t->fields.size(), Value());
-    rs.mode = RecordsetImpl::Mode::kAddNew;
+    BeginRecord(rs, *t, RecordsetImpl::Mode::kAddNew);
   });
 }
 
@@ -159,8 +207,10 @@ void Recordset::Edit() {
     const TableSchema* t = nullptr;
     std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
     if (!rs.current) NoCurrentRecord();
-    rs.buffer = ReadRowValues(*rs.db, *t, *rs.current);
-    rs.mode = RecordsetImpl::Mode::kEdit;
+    DropRecord(rs);
+    rs.edited_row = ReadRowValues(*rs.db, *t, *rs.current);
+    rs.buffer = rs.edited_row;
+    BeginRecord(rs, *t, RecordsetImpl::Mode::kEdit);
   });
 }
 
@@ -175,8 +225,12 @@ void Recordset::Update(int type, bool force) {
     if (rs.mode == RecordsetImpl::Mode::kNone) {
       Raise(kErrUpdateWithoutEdit, "Update without AddNew or Edit.");
     }
+    // The catalog as it is now, also where another connection has changed
+    // it since.
+    rs.schema = rs.db->CurrentSchema();
     const TableSchema* t = nullptr;
     std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+    CheckPendingFields(rs, *t);
     rs.buffer.resize(t->fields.size());
     CheckRowBeforeWrite(*t, rs.buffer);
     DatabaseImpl& db = *rs.db;
@@ -206,6 +260,14 @@ void Recordset::Update(int type, bool force) {
       }
       st.Bind(static_cast<int>(rs.buffer.size() + 1), *rs.current);
       WriteWholeRow(db, [&] {
+        // A row changed since Edit (by a statement, another handle or
+        // another program) is not written over with the values read then.
+        if (std::optional<std::vector<Value>> now = ReadRow(db, *t, *rs.current);
+            now && *now != rs.edited_row) {
+          DropRecord(rs);
+          Raise(kErrDataChanged,
+                "The record has changed since Edit; the edit is dropped. Edit the record again.");
+        }
         st.Run();
         if (sqlite3_changes(db.conn) > 0) return;
         // Still there, a trigger skipped it; else it has been deleted.
@@ -213,16 +275,14 @@ void Recordset::Update(int type, bool force) {
         RaiseRecordDeleted();
       });
     }
-    rs.mode = RecordsetImpl::Mode::kNone;
-    rs.buffer.clear();
+    DropRecord(rs);
   });
 }
 
 void Recordset::CancelUpdate() {
   RunOther("CancelUpdate", "DAO.Recordset", [&] {
     RecordsetImpl& rs = Open(impl_);
-    rs.mode = RecordsetImpl::Mode::kNone;
-    rs.buffer.clear();
+    DropRecord(rs);
   });
 }
 
@@ -230,8 +290,7 @@ void Recordset::Close() {
   RunOther("Close", "DAO.Recordset", [&] {
     if (!impl_) RaiseNothing();
     impl_->closed = true;
-    impl_->mode = RecordsetImpl::Mode::kNone;
-    impl_->buffer.clear();
+    DropRecord(*impl_);
     impl_->rows.clear();
   });
 }
@@ -306,8 +365,7 @@ void Recordset::MoveNext() {
       if (!rs.current) NoCurrentRecord();
       const TableSchema* t = nullptr;
       std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
-      rs.mode = RecordsetImpl::Mode::kNone;
-      rs.buffer.clear();
+      DropRecord(rs);
       rs.current = RowAfter(*rs.db, *t, rs.current);
     } else {
       if (rs.row >= rs.rows.size()) NoCurrentRecord();
@@ -368,6 +426,9 @@ Value RecordsetField::GetValue() const {
       return rs.rows[rs.row][index_];
     }
     if (rs.mode != RecordsetImpl::Mode::kNone) {
+      const TableSchema* t = nullptr;
+      std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+      CheckPendingFields(rs, *t);
       if (static_cast<size_t>(index_) >= rs.buffer.size()) return Value();
       return rs.buffer[index_];
     }
@@ -390,6 +451,9 @@ void RecordsetField::SetValue(const Value& value) {
     if (rs.mode == RecordsetImpl::Mode::kNone) {
       Raise(kErrUpdateWithoutEdit, "The field cannot be set without AddNew or Edit.");
     }
+    const TableSchema* t = nullptr;
+    std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+    CheckPendingFields(rs, *t);
     Value v = ValueForField(value, info.def);
     if (static_cast<size_t>(index_) >= rs.buffer.size()) rs.buffer.resize(index_ + 1);
     rs.buffer[index_] = std::move(v);

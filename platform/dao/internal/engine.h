@@ -43,6 +43,7 @@ enum : long {
   kErrSelectExecuted = 3065,
   kErrBadName = 3125,
   kErrRecordDeleted = 3167,
+  kErrDataChanged = 3197,
   kErrRelatedRecordsExist = 3200,
   kErrDatabaseExists = 3204,
   kErrInvalidOperation = 3219,
@@ -125,7 +126,11 @@ struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
 
  private:
   std::shared_ptr<Schema> schema_;
+  // Turns SQLite's recursive triggers on or off for the file's triggers.
+  void SetTriggerRecursion();
+
   int64_t schema_data_version_ = -1;
+  bool recursive_triggers_ = false;  // as set on the connection
   std::unordered_map<std::string, sqlite3_stmt*> statements_;
   // SAVEPOINT, RELEASE and ROLLBACK TO of each savepoint, of the cache.
   sqlite3_stmt* savepoints_[3][3] = {};
@@ -161,6 +166,12 @@ bool InSavepoint(DatabaseImpl& db, Savepoint s, F&& body) {
 inline bool TransactionEnded(const DatabaseImpl& db) {
   return sqlite3_get_autocommit(db.conn) != 0;
 }
+
+// Where SQLite has ended the transaction of `db` (TransactionEnded) while
+// a transaction of its workspace covered it, that transaction has ended:
+// it and those nested in it are rolled back on the workspace's other
+// databases too, and the workspace no longer counts them open.
+void EndLostTransactions(DatabaseImpl& db);
 
 // Runs `write`, the change of one row, so that it takes effect whole or
 // leaves the file exactly as it was: in a savepoint that is rolled back on
@@ -259,6 +270,11 @@ struct RecordsetImpl {
   std::optional<int64_t> current;  // none: EOF
   Mode mode = Mode::kNone;
   std::vector<Value> buffer;
+  // The table's fields when AddNew or Edit began the record, and for Edit
+  // the row as it was read then: Update writes neither across a change of
+  // the fields nor over a row that has changed since.
+  std::vector<FieldDef> buffer_fields;
+  std::vector<Value> edited_row;
   // Forward-only: the rows of the query, read at open.
   std::vector<RecordsetColumn> columns;
   std::vector<std::vector<Value>> rows;
