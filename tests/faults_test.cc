@@ -730,10 +730,10 @@ std::vector<std::string> EnvironmentFor(const TempDir& dir) {
 // Runs the headless runner as the unprivileged user "nobody" and returns
 // the prompts of the boxes it printed.  The runner runs from a copy in a
 // folder of its own that every user may enter, so that the test does not
-// depend on where the checkout lies (a folder of mode 0700 under /root, or
-// one made by mktemp -d).
+// depend on where the checkout or the temporary directory lie (a folder of
+// mode 0700 under /root, or one made by mktemp -d).
 std::vector<std::string> RunAsNobody(const std::string& mdb) {
-  TempDir bin;
+  TempDir bin(DirectoryEveryUserReaches());
   std::filesystem::permissions(bin.path(), std::filesystem::perms(0755));
   const std::string runner = CopyInto(bin, KAV_RUN_UPDATE, std::filesystem::perms(0755));
   const std::vector<std::string> env = EnvironmentFor(bin);
@@ -783,7 +783,7 @@ std::vector<std::string> RunAsNobody(const std::string& mdb) {
 // and checks that it was refused with the engine's read-only error and left
 // the file as it was; once writable again the update completes.
 void ExpectReadOnlyRefused(const std::function<std::vector<std::string>(const std::string&)>& run) {
-  TempDir dir;
+  TempDir dir(DirectoryEveryUserReaches());  // `run` may run as another user
   const std::string mdb = MakeSample(dir, Small());
   const std::vector<std::string> before = DumpDatabase(mdb);
   std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
