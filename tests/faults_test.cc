@@ -456,8 +456,8 @@ TEST_P(InjectedFaultTest, FailsThenRerunEndsWhereACleanRunEnds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryPart, InjectedFaultTest, ::testing::ValuesIn(kFaultPoints),
-                         [](const ::testing::TestParamInfo<FaultPoint>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<FaultPoint>& point) {
+                           return std::string(point.param.name);
                          });
 
 // Faults after the version stamp's update: the run reports a failure, but
@@ -605,8 +605,8 @@ TEST_P(KilledProcessTest, FileStaysIntactAndRerunCompletes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DataPhase, KilledProcessTest, ::testing::Values(0, 5, 30, 60, 90),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return "At" + std::to_string(info.param) + "Percent";
+                         [](const ::testing::TestParamInfo<int>& point) {
+                           return "At" + std::to_string(point.param) + "Percent";
                          });
 
 // ---------------------------------------------------------------------------
