@@ -2,10 +2,16 @@
 // refused open changes no file.
 
 #include <gtest/gtest.h>
+#include <sodium.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <regex>
 
 #include "platform/dao/dao.h"
 #include "platform/dao/workgroup.h"
@@ -73,6 +79,153 @@ TEST_F(DaoTest, LogOnRefusals) {
   }
   Engine().SetSystemDB(mdw);
   EXPECT_EQ(Engine().CreateWorkspace("", "owner", "Secret1").UserName(), "Owner");
+}
+
+// A password hash of `password` made with the given limits.
+std::string HashOf(const std::string& password, unsigned long long ops, size_t mem) {
+  char hash[crypto_pwhash_STRBYTES];
+  EXPECT_EQ(crypto_pwhash_str(hash, password.c_str(), password.size(), ops, mem), 0);
+  return hash;
+}
+
+// A stored hash is tried only when it carries a cost the engine writes;
+// any other is refused at once as a wrong password (a raised cost would
+// keep the log-on busy for hours) and the file is not changed.
+TEST_F(DaoTest, LogOnRefusesAStoredHashOfAnotherCost) {
+  const std::string right = "Secret1";
+  const unsigned long long ops = crypto_pwhash_OPSLIMIT_MIN;
+  const size_t mem = crypto_pwhash_MEMLIMIT_MIN;
+  const std::string engine_minimum =
+      Query(mdw, "SELECT hash FROM daosys_accounts WHERE user = 'Owner'").at(0);
+  struct Case {
+    const char* name;
+    std::string hash;
+    long error;
+  };
+  const std::vector<Case> cases = {
+      {"as the engine writes it, minimum cost", engine_minimum, 0},
+      {"as the engine writes it, interactive cost",
+       HashOf(right, crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE), 0},
+      {"one pass more, right password", HashOf(right, ops + 1, mem), dao::kErrBadAccount},
+      {"more memory, right password", HashOf(right, ops, 2 * mem), dao::kErrBadAccount},
+      {"passes raised to four million in the file",
+       std::regex_replace(engine_minimum, std::regex(",t=[0-9]+,"), ",t=4000000,"),
+       dao::kErrBadAccount},
+      {"memory raised to 4 GiB in the file",
+       std::regex_replace(engine_minimum, std::regex("m=[0-9]+,"), "m=4194304,"),
+       dao::kErrBadAccount},
+      {"two lanes in the file", std::regex_replace(engine_minimum, std::regex(",p=1"), ",p=2"),
+       dao::kErrBadAccount},
+      {"argon2i, right password",
+       [&] {
+         char hash[crypto_pwhash_STRBYTES];
+         EXPECT_EQ(crypto_pwhash_argon2i_str(hash, right.c_str(), right.size(),
+                                             crypto_pwhash_argon2i_OPSLIMIT_MIN,
+                                             crypto_pwhash_argon2i_MEMLIMIT_MIN),
+                   0);
+         return std::string(hash);
+       }(),
+       dao::kErrBadAccount},
+      {"salt cut short", std::regex_replace(engine_minimum, std::regex("p=1\\$...."), "p=1$"),
+       dao::kErrBadAccount},
+      {"not a hash", "secret", dao::kErrBadAccount},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string tampered = dir.File("tampered.mdw");
+    std::filesystem::remove(tampered);
+    std::filesystem::copy_file(mdw, tampered);
+    Sqlite(tampered, "UPDATE daosys_accounts SET hash = '" + c.hash + "' WHERE user = 'Owner'");
+    const std::string before = FileBytes(tampered);
+    Engine().SetSystemDB(tampered);
+    EXPECT_EQ(ErrorOf([&] { Engine().CreateWorkspace("", "Owner", right); }), c.error);
+    EXPECT_TRUE(FileBytes(tampered) == before);
+    // The other account of the file is not concerned.
+    EXPECT_EQ(ErrorOf([&] { Engine().CreateWorkspace("", "Other", "Secret2"); }), 0);
+  }
+  Engine().SetSystemDB(mdw);
+}
+
+// What a log-on (or the making of a workgroup file) raises in a child
+// process whose address space may grow by 32 MiB only: the number of the
+// error, or 0, and the number the engine's error list holds first.
+std::pair<long, long> ErrorUnderAddressSpaceLimit(const std::function<void()>& body) {
+  int out[2];
+  if (pipe(out) != 0) return {-1, -1};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(out[0]);
+    long size_kib = 0;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("VmSize:", 0) == 0) size_kib = std::stol(line.substr(7));
+    }
+    const rlim_t limit = (static_cast<rlim_t>(size_kib) << 10) + (32 << 20);
+    const struct rlimit rl = {limit, limit};
+    std::pair<long, long> result{-2, -2};
+    if (size_kib > 0 && setrlimit(RLIMIT_AS, &rl) == 0) {
+      result.first = ErrorOf(body);
+      result.second = Engine().Errors().empty() ? 0 : Engine().Errors()[0].number();
+    }
+    const ssize_t written = write(out[1], &result, sizeof result);
+    _exit(written == sizeof result ? 0 : 1);
+  }
+  close(out[1]);
+  std::pair<long, long> result{-3, -3};
+  if (read(out[0], &result, sizeof result) != sizeof result) result = {-4, -4};
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return result;
+}
+
+// A password hash whose memory cannot be had is the engine's out-of-memory
+// error (7, as the driver's box for any failed allocation), never a wrong
+// account or password.
+TEST_F(DaoTest, LogOnWithoutMemoryForTheHashIsOutOfMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer maps terabytes of shadow memory, so no address-space limit "
+                  "can be set under it; the plain build runs this test";
+#endif
+  const std::string interactive = dir.File("interactive.mdw");
+  dao::CreateWorkgroupFile(interactive, {{"Owner", "Secret1"}});
+  struct Case {
+    const char* name;
+    std::string system_db;
+    const char* user;
+    const char* password;
+    long error;
+  };
+  const std::vector<Case> cases = {
+      {"64 MiB hash, right password", interactive, "Owner", "Secret1", dao::kErrOutOfMemory},
+      {"64 MiB hash, wrong password", interactive, "Owner", "secret1", dao::kErrOutOfMemory},
+      {"64 MiB hash, unknown user", interactive, "Nobody", "Secret1", dao::kErrBadAccount},
+      {"small hash, right password", mdw, "Owner", "Secret1", 0},
+      {"small hash, wrong password", mdw, "Owner", "secret1", dao::kErrBadAccount},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Engine().SetSystemDB(c.system_db);
+    const std::pair<long, long> error =
+        ErrorUnderAddressSpaceLimit([&] { Engine().CreateWorkspace("", c.user, c.password); });
+    EXPECT_EQ(error.first, c.error);
+    if (c.error != 0) {
+      EXPECT_EQ(error.second, c.error);
+    }
+  }
+  Engine().SetSystemDB(mdw);
+  // Without the limit the 64 MiB hash logs on.
+  Engine().SetSystemDB(interactive);
+  EXPECT_EQ(ErrorOf([&] { Engine().CreateWorkspace("", "Owner", "Secret1"); }), 0);
+  Engine().SetSystemDB(mdw);
+
+  // Making a workgroup file whose hashing cannot get its memory.
+  const std::string made = dir.File("made.mdw");
+  const std::pair<long, long> error = ErrorUnderAddressSpaceLimit([&] {
+    dao::CreateWorkgroupFile(made, {{"Owner", "Secret1"}});
+  });
+  EXPECT_EQ(error.first, dao::kErrOutOfMemory);
+  EXPECT_FALSE(std::filesystem::exists(made));
 }
 
 TEST_F(DaoTest, OpenRefusalsWriteNothing) {

@@ -458,8 +458,8 @@ TEST_P(InjectedFaultTest, FailsThenRerunEndsWhereACleanRunEnds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryPart, InjectedFaultTest, ::testing::ValuesIn(kFaultPoints),
-                         [](const ::testing::TestParamInfo<FaultPoint>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<FaultPoint>& point) {
+                           return std::string(point.param.name);
                          });
 
 // Faults after the version stamp's update: the run reports a failure, but
@@ -607,8 +607,8 @@ TEST_P(KilledProcessTest, FileStaysIntactAndRerunCompletes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DataPhase, KilledProcessTest, ::testing::Values(0, 5, 30, 60, 90),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return "At" + std::to_string(info.param) + "Percent";
+                         [](const ::testing::TestParamInfo<int>& point) {
+                           return "At" + std::to_string(point.param) + "Percent";
                          });
 
 // A run of 3,000 persons killed after its log has been merged into the file
@@ -778,10 +778,10 @@ std::vector<std::string> EnvironmentFor(const TempDir& dir) {
 // Runs the headless runner as the unprivileged user "nobody" and returns
 // the prompts of the boxes it printed.  The runner runs from a copy in a
 // folder of its own that every user may enter, so that the test does not
-// depend on where the checkout lies (a folder of mode 0700 under /root, or
-// one made by mktemp -d).
+// depend on where the checkout or the temporary directory lie (a folder of
+// mode 0700 under /root, or one made by mktemp -d).
 std::vector<std::string> RunAsNobody(const std::string& mdb) {
-  TempDir bin;
+  TempDir bin(DirectoryEveryUserReaches());
   std::filesystem::permissions(bin.path(), std::filesystem::perms(0755));
   const std::string runner = CopyInto(bin, KAV_RUN_UPDATE, std::filesystem::perms(0755));
   const std::vector<std::string> env = EnvironmentFor(bin);
@@ -834,7 +834,7 @@ std::vector<std::string> RunAsNobody(const std::string& mdb) {
 // mode, whose readers would make files beside it.
 void ExpectReadOnlyRefused(const std::function<std::vector<std::string>(const std::string&)>& run,
                            bool wal = false) {
-  TempDir dir;
+  TempDir dir(DirectoryEveryUserReaches());  // `run` may run as another user
   const std::string mdb = MakeSample(dir, Small());
   if (wal) dao_test::Sqlite(mdb, "PRAGMA journal_mode=WAL;");
   const std::vector<std::string> before = DumpDatabase(mdb);

@@ -150,8 +150,8 @@ TEST_P(StageTest, BoxThatCannotBeShownLeavesTheStageWithItsError) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SevenStages, StageTest, ::testing::ValuesIn(SevenStages()),
-                         [](const ::testing::TestParamInfo<StageUnderTest>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<StageUnderTest>& stage) {
+                           return std::string(stage.param.name);
                          });
 
 }  // namespace

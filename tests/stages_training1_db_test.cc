@@ -194,8 +194,8 @@ TEST_F(Training1StageDb, FailingBoxReachesTheDriverAsAFailureOfTheStageCall) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDir case_dir;
-    const std::string case_mdb = MakeSample(case_dir);
+    TempDir run_dir;
+    const std::string case_mdb = MakeSample(run_dir);
     boxes.Clear();
     const long number = c.number;
     boxes.on_show = [number](const ui::ShownBox& box) {

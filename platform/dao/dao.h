@@ -64,6 +64,7 @@ enum : long {
 
 // Error numbers the callers rely on.
 enum : long {
+  kErrOutOfMemory = 7,    // an allocation failed
   kErrObjectNotSet = 91,  // a handle that refers to nothing
   kErrNoCurrentRecord = 3021,
   kErrUpdateWithoutEdit = 3020,

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string_view>
+
 #include "platform/dao/internal/engine.h"
 #include "platform/dao/internal/sqlite.h"
 
@@ -19,6 +21,72 @@ constexpr char kWorkgroupFormat[] = "kav-workgroup 1";
 
 [[noreturn]] void NoWorkgroup(const std::string& path, const std::string& why) {
   Raise(kErrWorkgroupMissing, "The workgroup information file '" + path + "' " + why + ".");
+}
+
+[[noreturn]] void OutOfMemory() { Raise(kErrOutOfMemory, "Out of memory"); }
+
+// The limits a password is hashed with.
+struct HashCost {
+  unsigned long long ops;
+  size_t mem;
+};
+
+HashCost CostOf(PasswordCost cost) {
+  if (cost == PasswordCost::kMinimum) {
+    return {crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_MEMLIMIT_MIN};
+  }
+  return {crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE};
+}
+
+// Decodes `text` (unpadded base64) into `out`; false when it is not that or
+// does not fit.
+bool DecodeBase64(std::string_view text, unsigned char* out, size_t capacity, size_t& size) {
+  const char* end = nullptr;
+  return sodium_base642bin(out, capacity, text.data(), text.size(), nullptr, &size, &end,
+                           sodium_base64_VARIANT_ORIGINAL_NO_PADDING) == 0 &&
+         end == text.data() + text.size();
+}
+
+// Whether `password` is the one `stored` was hashed from.  Only a hash made
+// with one of the costs the engine writes is tried: any other cost is taken
+// for a wrong password at once, for a cost above them would keep the log-on
+// busy for hours or ask for gigabytes.  The hash is computed here and
+// compared, rather than through crypto_pwhash_str_verify, because that
+// reports a failed allocation as a mismatch; here it raises the engine's
+// out-of-memory error.
+bool PasswordMatches(const std::string& stored, const std::string& password) {
+  for (PasswordCost kind : {PasswordCost::kMinimum, PasswordCost::kInteractive}) {
+    const HashCost cost = CostOf(kind);
+    if (crypto_pwhash_str_needs_rehash(stored.c_str(), cost.ops, cost.mem) != 0) continue;
+    // "$argon2id$v=19$m=<KiB>,t=<ops>,p=1$<salt>$<hash>", as crypto_pwhash_str
+    // writes it.
+    const std::string head = std::string(crypto_pwhash_argon2id_STRPREFIX) +
+                             "v=19$m=" + std::to_string(cost.mem / 1024) +
+                             ",t=" + std::to_string(cost.ops) + ",p=1$";
+    if (stored.compare(0, head.size(), head) != 0) return false;
+    const std::string_view rest = std::string_view(stored).substr(head.size());
+    const size_t dollar = rest.find('$');
+    if (dollar == std::string_view::npos) return false;
+    unsigned char salt[crypto_pwhash_SALTBYTES];
+    unsigned char hash[crypto_pwhash_STRBYTES];
+    size_t salt_size = 0;
+    size_t hash_size = 0;
+    if (!DecodeBase64(rest.substr(0, dollar), salt, sizeof salt, salt_size) ||
+        salt_size != sizeof salt ||
+        !DecodeBase64(rest.substr(dollar + 1), hash, sizeof hash, hash_size) ||
+        hash_size < crypto_pwhash_BYTES_MIN) {
+      return false;
+    }
+    unsigned char computed[sizeof hash];
+    // With limits and sizes in range, crypto_pwhash fails only for want of
+    // memory.
+    if (crypto_pwhash(computed, hash_size, password.c_str(), password.size(), salt, cost.ops,
+                      cost.mem, crypto_pwhash_ALG_ARGON2ID13) != 0) {
+      OutOfMemory();
+    }
+    return sodium_memcmp(computed, hash, hash_size) == 0;
+  }
+  return false;
 }
 }  // namespace
 
@@ -57,7 +125,7 @@ std::string LogOnToWorkgroup(const std::string& path, const std::string& user,
     NoWorkgroup(path, "is not a workgroup information file");
   }
   sqlite3_close_v2(conn);
-  if (!found || crypto_pwhash_str_verify(hash.c_str(), password.c_str(), password.size()) != 0) {
+  if (!found || !PasswordMatches(hash, password)) {
     Raise(kErrBadAccount, "Not a valid account name or password for this workgroup.");
   }
   return workgroup_id;
@@ -86,11 +154,7 @@ void CreateWorkgroupFile(const std::string& path, const std::vector<Account>& ac
       randombytes_buf(raw, sizeof raw);
       char hex[2 * sizeof raw + 1];
       sodium_bin2hex(hex, sizeof hex, raw, sizeof raw);
-      const unsigned long long ops = cost == PasswordCost::kMinimum
-                                         ? crypto_pwhash_OPSLIMIT_MIN
-                                         : crypto_pwhash_OPSLIMIT_INTERACTIVE;
-      const size_t mem = cost == PasswordCost::kMinimum ? crypto_pwhash_MEMLIMIT_MIN
-                                                        : crypto_pwhash_MEMLIMIT_INTERACTIVE;
+      const HashCost limits = CostOf(cost);
       Exec(conn,
            "BEGIN;"
            "CREATE TABLE daosys_workgroup(id INTEGER PRIMARY KEY CHECK (id = 1), "
@@ -105,8 +169,10 @@ void CreateWorkgroupFile(const std::string& path, const std::vector<Account>& ac
       }
       for (const Account& a : accounts) {
         char hash[crypto_pwhash_STRBYTES];
-        if (crypto_pwhash_str(hash, a.password.c_str(), a.password.size(), ops, mem) != 0) {
-          Raise(kErrGeneric, "The password of '" + a.user + "' cannot be hashed.");
+        // With the engine's limits, hashing fails only for want of memory.
+        if (crypto_pwhash_str(hash, a.password.c_str(), a.password.size(), limits.ops,
+                              limits.mem) != 0) {
+          OutOfMemory();
         }
         Statement add(conn, "INSERT INTO daosys_accounts(user, hash) VALUES (?, ?)");
         add.Bind(1, a.user).Bind(2, std::string(hash));

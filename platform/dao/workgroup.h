@@ -4,7 +4,9 @@
 // random id made when the file is created) and its accounts: user names and
 // password hashes (libsodium crypto_pwhash_str; never a password in clear).
 // The hash string carries its own cost, so files made with either cost below
-// are read alike.
+// are read alike; a stored hash of any other cost is refused as a wrong
+// password, and a hash whose memory cannot be had raises the out-of-memory
+// error (kErrOutOfMemory).
 
 #ifndef KAV_PLATFORM_DAO_WORKGROUP_H_
 #define KAV_PLATFORM_DAO_WORKGROUP_H_

@@ -1,6 +1,8 @@
 #include "tests/support/harness.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <stdexcept>
@@ -10,8 +12,10 @@
 
 namespace kav::testing {
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kav-test-XXXXXX").string();
+TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path().string()) {}
+
+TempDir::TempDir(const std::string& parent) {
+  std::string pattern = (std::filesystem::path(parent) / "kav-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error("cannot create a temporary directory");
   }
@@ -21,6 +25,32 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
+}
+
+namespace {
+// Whether every folder from the root down to `dir` lets other users pass,
+// and this process may write in `dir`.
+bool EveryUserReaches(const std::string& dir) {
+  std::error_code ec;
+  const std::filesystem::path full = std::filesystem::canonical(dir, ec);
+  if (ec || ::access(full.c_str(), W_OK | X_OK) != 0) return false;
+  for (std::filesystem::path at = full;; at = at.parent_path()) {
+    struct stat st;
+    if (::stat(at.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || (st.st_mode & S_IXOTH) == 0) {
+      return false;
+    }
+    if (at == at.root_path()) return true;
+  }
+}
+}  // namespace
+
+std::string DirectoryEveryUserReaches() {
+  for (const std::string& dir :
+       {std::filesystem::temp_directory_path().string(), std::string("/tmp"),
+        std::string("/var/tmp"), std::string("/dev/shm")}) {
+    if (EveryUserReaches(dir)) return dir;
+  }
+  throw std::runtime_error("no temporary directory that every user may enter");
 }
 
 std::string MakeSample(const TempDir& dir, const SampleOptions& options) {

@@ -21,11 +21,12 @@ inline constexpr const char* kUpdateFailedText =
     "KAV support person for help.  A second screen will appear showing error. "
     "Please capture this error.";
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the object goes.
+// A fresh directory under the system's temporary directory (or under
+// `parent`), removed with everything in it when the object goes.
 class TempDir {
  public:
   TempDir();
+  explicit TempDir(const std::string& parent);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -35,6 +36,12 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// A directory that every user may pass through, for what a test runs as
+// another user: the system's temporary directory where each folder on its
+// path lets others pass (it may lie under a folder of mode 0700), else the
+// first such of /tmp, /var/tmp and /dev/shm.
+std::string DirectoryEveryUserReaches();
 
 // Writes the sample v4.0 database "KAV.MDB" and its workgroup file "KAV.mdw"
 // into `dir`, with fast password hashing.  Returns the database's path.
