@@ -209,5 +209,25 @@ TEST_F(SqlTest, AStatementRefusedBeforeItRunsAffectsNoRecord) {
   }
 }
 
+// SQLite that cannot have the memory a statement needs: the engine's
+// out-of-memory error, never a generic engine error, and the database works
+// again once memory is there.
+TEST_F(SqlTest, StatementWithoutMemoryIsOutOfMemory) {
+  const sqlite3_int64 limit = sqlite3_hard_heap_limit64(-1);
+  sqlite3_hard_heap_limit64(sqlite3_memory_used() + 1);
+  long number = 0;
+  try {
+    db.Execute("UPDATE jobs SET jobs.job_title = 'Short' WHERE jobs.job_risk_type = 'RX';");
+  } catch (const kav::Error& error) {
+    number = error.number();
+  }
+  sqlite3_hard_heap_limit64(limit);
+  EXPECT_EQ(number, dao::kErrOutOfMemory);
+  EXPECT_EQ(Jobs(), (Strings{"FUMA|RX|1||Fuel", "FUM1|WF|2||One", "IOF1|RX|3|1/1/2006|Info",
+                             "IOF2|RX|4||Info"}));
+  db.Execute("UPDATE jobs SET jobs.job_title = 'Short' WHERE jobs.job_risk_type = 'RX';");
+  EXPECT_EQ(db.RecordsAffected(), 3);
+}
+
 }  // namespace
 }  // namespace dao_test

@@ -68,6 +68,8 @@ Mapped MapSqlite(int rc, const std::string& message) {
       return {kErrLocked, "The database file is locked by another connection; try again later."};
     case SQLITE_READONLY:
       return {kErrNotUpdatable, "The database or object is read-only."};
+    case SQLITE_NOMEM:
+      return {kErrOutOfMemory, "Out of memory"};
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
       return {kErrUnrecognizedFormat,
