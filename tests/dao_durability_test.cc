@@ -108,7 +108,7 @@ TEST_F(DaoTest, CatalogThatCannotBeReadIsDamagedOnlyWhenMalformed) {
       {"a disk that fails", "daosys_fields", SQLITE_IOERR_READ, "", 3000, "disk I/O error"},
       {"a disk that fails on the identity row", "daosys_database", SQLITE_IOERR_READ, "", 3000,
        "disk I/O error"},
-      {"no memory", "daosys_fields", SQLITE_NOMEM, "", 3000, "out of memory"},
+      {"no memory", "daosys_fields", SQLITE_NOMEM, "", 7, "Out of memory"},
       {"locked", "daosys_fields", SQLITE_BUSY, "", 3260, "locked"},
       {"a column of the catalog renamed", "daosys_fields", SQLITE_OK,
        "ALTER TABLE daosys_fields RENAME COLUMN required TO needed;", 3343, "is damaged"},
