@@ -71,53 +71,57 @@ const T* FindById(const std::vector<T>& items, int64_t id) {
 
 }  // namespace
 
-const FieldDef* TableSchema::FindField(const std::string& n) const { return FindByName(fields, n); }
+const FieldDef* CatalogTable::FindField(const std::string& n) const {
+  return FindByName(fields, n);
+}
 
-const FieldDef* TableSchema::FieldById(int64_t field_id) const {
+const FieldDef* CatalogTable::FieldById(int64_t field_id) const {
   return FindById(fields, field_id);
 }
 
-int TableSchema::FieldIndexById(int64_t field_id) const {
+int CatalogTable::FieldIndexById(int64_t field_id) const {
   const FieldDef* f = FindById(fields, field_id);
   return f == nullptr ? -1 : static_cast<int>(f - fields.data());
 }
 
-const IndexDef* TableSchema::FindIndex(const std::string& n) const {
+const IndexDef* CatalogTable::FindIndex(const std::string& n) const {
   return FindByName(indexes, n);
 }
 
-const IndexDef* TableSchema::IndexById(int64_t index_id) const {
+const IndexDef* CatalogTable::IndexById(int64_t index_id) const {
   return FindById(indexes, index_id);
 }
 
-const TableSchema* Schema::FindTable(const std::string& n) const { return FindByName(tables, n); }
+const CatalogTable* Catalog::FindTable(const std::string& n) const { return FindByName(tables, n); }
 
-const TableSchema* Schema::TableById(int64_t table_id) const { return FindById(tables, table_id); }
+const CatalogTable* Catalog::TableById(int64_t table_id) const {
+  return FindById(tables, table_id);
+}
 
-const RelationDef* Schema::FindRelation(const std::string& n) const {
+const RelationDef* Catalog::FindRelation(const std::string& n) const {
   return FindByName(relations, n);
 }
 
-const RelationDef* Schema::RelationById(int64_t relation_id) const {
+const RelationDef* Catalog::RelationById(int64_t relation_id) const {
   return FindById(relations, relation_id);
 }
 
 // ---------------------------------------------------------------------------
 // The catalog in the file.
 
-std::shared_ptr<Schema> LoadSchema(sqlite3* conn) {
-  auto schema = std::make_shared<Schema>();
+std::shared_ptr<Catalog> LoadCatalog(sqlite3* conn) {
+  auto catalog = std::make_shared<Catalog>();
   {
     Statement st(conn, "SELECT id, name FROM daosys_tables ORDER BY name COLLATE NOCASE, id");
     while (st.Step()) {
-      TableSchema t;
+      CatalogTable t;
       t.id = st.Int(0);
       t.name = st.Text(1);
-      schema->tables.push_back(std::move(t));
+      catalog->tables.push_back(std::move(t));
     }
   }
-  auto table = [&](int64_t id) -> TableSchema* {
-    for (TableSchema& t : schema->tables) {
+  auto table = [&](int64_t id) -> CatalogTable* {
+    for (CatalogTable& t : catalog->tables) {
       if (t.id == id) return &t;
     }
     return nullptr;
@@ -128,7 +132,7 @@ std::shared_ptr<Schema> LoadSchema(sqlite3* conn) {
                  "attributes, ordinal_position FROM daosys_fields "
                  "ORDER BY ordinal_position, id");
     while (st.Step()) {
-      TableSchema* t = table(st.Int(1));
+      CatalogTable* t = table(st.Int(1));
       if (t == nullptr) continue;
       FieldDef f;
       f.id = st.Int(0);
@@ -148,7 +152,7 @@ std::shared_ptr<Schema> LoadSchema(sqlite3* conn) {
                  "ignore_nulls, clustered, is_foreign FROM daosys_indexes "
                  "ORDER BY name COLLATE NOCASE, id");
     while (st.Step()) {
-      TableSchema* t = table(st.Int(1));
+      CatalogTable* t = table(st.Int(1));
       if (t == nullptr) continue;
       IndexDef i;
       i.id = st.Int(0);
@@ -168,7 +172,7 @@ std::shared_ptr<Schema> LoadSchema(sqlite3* conn) {
                  "FROM daosys_index_fields x JOIN daosys_indexes i ON i.id = x.index_id "
                  "ORDER BY x.index_id, x.position");
     while (st.Step()) {
-      TableSchema* t = table(st.Int(3));
+      CatalogTable* t = table(st.Int(3));
       if (t == nullptr) continue;
       for (IndexDef& i : t->indexes) {
         if (i.id == st.Int(0)) {
@@ -188,7 +192,7 @@ std::shared_ptr<Schema> LoadSchema(sqlite3* conn) {
       r.table_id = st.Int(2);
       r.foreign_table_id = st.Int(3);
       r.attributes = static_cast<long>(st.Int(4));
-      schema->relations.push_back(std::move(r));
+      catalog->relations.push_back(std::move(r));
     }
   }
   {
@@ -196,12 +200,12 @@ std::shared_ptr<Schema> LoadSchema(sqlite3* conn) {
                  "SELECT relation_id, field_id, foreign_field_id FROM "
                  "daosys_relation_fields ORDER BY relation_id, position");
     while (st.Step()) {
-      for (RelationDef& r : schema->relations) {
+      for (RelationDef& r : catalog->relations) {
         if (r.id == st.Int(0)) r.fields.emplace_back(st.Int(1), st.Int(2));
       }
     }
   }
-  return schema;
+  return catalog;
 }
 
 void CreateCatalog(sqlite3* conn, const std::optional<std::string>& workgroup_id,
@@ -434,7 +438,7 @@ std::string CatalogRowFault(sqlite3* conn) {
 // The catalog in memory: names valid and distinct, every table with
 // fields, keys the engine could have made, every relation with the types,
 // the key and the foreign index that appending it takes.
-std::string CatalogModelFault(const Schema& schema) {
+std::string CatalogModelFault(const Catalog& catalog) {
   const auto fault = [](const std::string& what, const std::string& name, const std::string& why) {
     return "its catalog is contradictory: " + what + " '" + name + "' " + why;
   };
@@ -446,11 +450,11 @@ std::string CatalogModelFault(const Schema& schema) {
     }
     return false;
   };
-  if (same_names(schema.tables)) return "its catalog is contradictory: two tables of one name";
-  if (same_names(schema.relations)) {
+  if (same_names(catalog.tables)) return "its catalog is contradictory: two tables of one name";
+  if (same_names(catalog.relations)) {
     return "its catalog is contradictory: two relations of one name";
   }
-  for (const TableSchema& t : schema.tables) {
+  for (const CatalogTable& t : catalog.tables) {
     if (!ValidName(t.name) || HasReservedPrefix(t.name)) {
       return fault("table", t.name, "has a name the engine does not take");
     }
@@ -475,17 +479,17 @@ std::string CatalogModelFault(const Schema& schema) {
         }
       }
       if (!i.foreign) continue;
-      const RelationDef* r = schema.FindRelation(i.name);
+      const RelationDef* r = catalog.FindRelation(i.name);
       if (r == nullptr || r->foreign_table_id != t.id) {
         return fault("index", i.name, "stands for a relation that is not there");
       }
     }
     if (primaries > 1) return fault("table", t.name, "has more than one primary key");
   }
-  for (const RelationDef& r : schema.relations) {
+  for (const RelationDef& r : catalog.relations) {
     if (!ValidName(r.name)) return fault("relation", r.name, "has a name the engine does not take");
-    const TableSchema* p = schema.TableById(r.table_id);
-    const TableSchema* f = schema.TableById(r.foreign_table_id);
+    const CatalogTable* p = catalog.TableById(r.table_id);
+    const CatalogTable* f = catalog.TableById(r.foreign_table_id);
     if (p == nullptr || f == nullptr || r.fields.empty()) {
       return fault("relation", r.name, "has no tables or fields");
     }
@@ -526,9 +530,9 @@ std::string CatalogModelFault(const Schema& schema) {
 // The file's objects of the engine's reserved names that the catalog does
 // not make: a table that is no catalog table, an index "daosys_ix_<id>" of
 // no catalog index, a trigger that no relation makes, anything else.
-std::string UnknownEngineObject(sqlite3* conn, const Schema& schema) {
+std::string UnknownEngineObject(sqlite3* conn, const Catalog& catalog) {
   std::vector<std::string> triggers;
-  for (const RelationTrigger& t : RelationTriggers(schema)) triggers.push_back(t.name);
+  for (const RelationTrigger& t : RelationTriggers(catalog)) triggers.push_back(t.name);
   Statement st(conn,
                "SELECT type, name FROM sqlite_master "
                "WHERE name LIKE 'daosys\\_%' ESCAPE '\\'");
@@ -538,7 +542,7 @@ std::string UnknownEngineObject(sqlite3* conn, const Schema& schema) {
     if (type == "table") {
       known = IsCatalogTable(name);
     } else if (type == "index") {
-      for (const TableSchema& t : schema.tables) {
+      for (const CatalogTable& t : catalog.tables) {
         for (const IndexDef& i : t.indexes)
           known = known || SameName(PhysicalIndexName(i.id), name);
       }
@@ -552,8 +556,8 @@ std::string UnknownEngineObject(sqlite3* conn, const Schema& schema) {
 }
 
 // What makes the catalog of `conn` one the engine could not have written,
-// in words; empty when nothing.  `schema` is the catalog as loaded.
-std::string CatalogFault(sqlite3* conn, const Schema& schema) {
+// in words; empty when nothing.  `catalog` is the catalog as loaded.
+std::string CatalogFault(sqlite3* conn, const Catalog& catalog) {
   for (const CatalogTableAsMade& t : CatalogTablesAsMade()) {
     if (CatalogTableShape(conn, t.name) != t.shape) {
       return "its catalog table '" + t.name + "' is not as the engine makes it";
@@ -563,8 +567,8 @@ std::string CatalogFault(sqlite3* conn, const Schema& schema) {
     }
   }
   std::string fault = CatalogRowFault(conn);
-  if (fault.empty()) fault = CatalogModelFault(schema);
-  if (fault.empty()) fault = UnknownEngineObject(conn, schema);
+  if (fault.empty()) fault = CatalogModelFault(catalog);
+  if (fault.empty()) fault = UnknownEngineObject(conn, catalog);
   return fault;
 }
 
@@ -575,14 +579,14 @@ std::string CatalogFault(sqlite3* conn, const Schema& schema) {
 // behind the catalog's back (a table rebuilt without its indexes, a trigger
 // dropped), and then the engine would no longer refuse what it promises to.
 
-std::string MissingFromFile(sqlite3* conn, const Schema& schema) {
-  if (std::string fault = CatalogFault(conn, schema); !fault.empty()) return fault;
+std::string MissingFromFile(sqlite3* conn, const Catalog& catalog) {
+  if (std::string fault = CatalogFault(conn, catalog); !fault.empty()) return fault;
   Statement columns(conn, "SELECT name, type FROM pragma_table_info(?)");
   Statement index(conn, "SELECT \"unique\", partial FROM pragma_index_list(?) WHERE name = ?");
   Statement keys(conn,
                  "SELECT name, \"desc\", coll FROM pragma_index_xinfo(?) WHERE key "
                  "ORDER BY seqno");
-  for (const TableSchema& t : schema.tables) {
+  for (const CatalogTable& t : catalog.tables) {
     const std::string of_table = " of table '" + t.name + "'";
     std::vector<std::pair<std::string, std::string>> names;  // name, declared type
     columns.Reset();
@@ -622,9 +626,9 @@ std::string MissingFromFile(sqlite3* conn, const Schema& schema) {
       if (i.fields.empty() || keys.Step()) return wrong;
     }
   }
-  for (const RelationDef& r : schema.relations) {
-    const TableSchema* p = schema.TableById(r.table_id);
-    const TableSchema* f = schema.TableById(r.foreign_table_id);
+  for (const RelationDef& r : catalog.relations) {
+    const CatalogTable* p = catalog.TableById(r.table_id);
+    const CatalogTable* f = catalog.TableById(r.foreign_table_id);
     const bool fields_there =
         p != nullptr && f != nullptr && !r.fields.empty() &&
         std::all_of(r.fields.begin(), r.fields.end(), [&](const auto& pair) {
@@ -632,7 +636,7 @@ std::string MissingFromFile(sqlite3* conn, const Schema& schema) {
         });
     if (!fields_there) return "the tables or fields of relation '" + r.name + "' are missing";
   }
-  if (const std::optional<RelationTrigger> wrong = CompareTriggers(conn, schema).wrong) {
+  if (const std::optional<RelationTrigger> wrong = CompareTriggers(conn, catalog).wrong) {
     return "the rules of relation '" + wrong->relation + "' are missing or altered (trigger '" +
            wrong->name + "')";
   }

@@ -84,17 +84,17 @@ long CharacterCount(const std::string& utf8) {
 
 DatabaseImpl::~DatabaseImpl() { CloseConnection(); }
 
-std::shared_ptr<const Schema> DatabaseImpl::CurrentSchema() {
+std::shared_ptr<const Catalog> DatabaseImpl::CurrentCatalog() {
   CheckOpen();
   Statement version(conn, Cached("PRAGMA data_version"));
   version.Step();
   const int64_t v = version.Int(0);
-  if (!schema_ || v != schema_data_version_) {
-    schema_ = LoadSchema(conn);
-    schema_data_version_ = v;
+  if (!catalog_ || v != catalog_data_version_) {
+    catalog_ = LoadCatalog(conn);
+    catalog_data_version_ = v;
     SetTriggerRecursion();
   }
-  return schema_;
+  return catalog_;
 }
 
 // A cascading delete on a table related to itself (or through a cycle of
@@ -186,7 +186,7 @@ void DatabaseImpl::CloseConnection() {
   for (auto& statements : savepoints_) {
     std::fill(std::begin(statements), std::end(statements), nullptr);
   }
-  schema_.reset();
+  catalog_.reset();
   update_facts.reset();
   recursive_triggers_ = false;
   if (conn != nullptr) {
@@ -375,7 +375,7 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
   // catalog loaded for the check is the one the database goes on with.
   std::string missing;
   try {
-    missing = MissingFromFile(db->conn, *db->CurrentSchema());
+    missing = MissingFromFile(db->conn, *db->CurrentCatalog());
   } catch (const kav::Error& error) {
     if (!MalformedCatalog(error)) {
       close();

@@ -34,15 +34,15 @@ namespace dao {
 namespace internal {
 namespace {
 
-const TableSchema& FindStatementTable(const Schema& schema, const std::string& name) {
-  const TableSchema* t = schema.FindTable(name);
+const CatalogTable& FindStatementTable(const Catalog& catalog, const std::string& name) {
+  const CatalogTable* t = catalog.FindTable(name);
   if (t == nullptr) {
     Raise(kErrTableNotFound, "The engine cannot find the table '" + name + "'.");
   }
   return *t;
 }
 
-const FieldDef& FindColumn(const TableSchema& t, const sql::ColumnRef& c) {
+const FieldDef& FindColumn(const CatalogTable& t, const sql::ColumnRef& c) {
   const std::string shown = c.table.empty() ? c.column : c.table + "." + c.column;
   if (!c.table.empty() && !SameName(c.table, t.name)) {
     Raise(kErrTooFewParameters,
@@ -78,7 +78,7 @@ struct Where {
 
 // Text compares without regard to letter case, as the stored keys expect:
 // ASCII letters only fold (SQLite's NOCASE), 'é' does not match 'É'.
-Where BuildWhere(const TableSchema& t, const std::vector<sql::Condition>& conditions,
+Where BuildWhere(const CatalogTable& t, const std::vector<sql::Condition>& conditions,
                  const DateTime& now) {
   Where where;
   for (const sql::Condition& c : conditions) {
@@ -106,7 +106,7 @@ Where BuildWhere(const TableSchema& t, const std::vector<sql::Condition>& condit
   return where;
 }
 
-std::vector<int64_t> MatchingRows(DatabaseImpl& db, const TableSchema& t, const Where& where) {
+std::vector<int64_t> MatchingRows(DatabaseImpl& db, const CatalogTable& t, const Where& where) {
   Statement st(db.conn, "SELECT rowid FROM " + QuoteName(t.name) + where.sql + " ORDER BY rowid");
   for (size_t i = 0; i < where.values.size(); ++i) {
     st.BindValue(static_cast<int>(i + 1), where.values[i]);
@@ -129,7 +129,7 @@ struct Assignment {
 // its columns looked up, its literals converted and checked, its SQL texts
 // built.
 struct UpdatePlan {
-  const TableSchema* t = nullptr;
+  const CatalogTable* t = nullptr;
   std::vector<Assignment> assignments;
   Where where;
   std::string table;        // the table's name, quoted
@@ -144,11 +144,11 @@ struct UpdatePlan {
   bool copies() const { return !sources.empty(); }
 };
 
-UpdatePlan PlanUpdate(const Schema& schema, const sql::UpdateStatement& u) {
+UpdatePlan PlanUpdate(const Catalog& catalog, const sql::UpdateStatement& u) {
   const DateTime now = DateTime::Now();
   UpdatePlan plan;
-  plan.t = &FindStatementTable(schema, u.table);
-  const TableSchema& t = *plan.t;
+  plan.t = &FindStatementTable(catalog, u.table);
+  const CatalogTable& t = *plan.t;
   plan.table = QuoteName(t.name);
   for (const sql::Assignment& a : u.assignments) {
     Assignment x;
@@ -240,7 +240,7 @@ struct UpdateFacts {
     std::vector<std::string> unique_columns;  // the columns of its unique indexes
     std::vector<int64_t> related_fields;      // its fields in enforced relations
   };
-  std::shared_ptr<const Schema> schema;       // the catalog they were found with
+  std::shared_ptr<const Catalog> catalog;     // the catalog they were found with
   bool quiet = false;                         // OnlyRelationTriggers
   std::unordered_map<int64_t, Table> tables;  // by id, found when first needed
 };
@@ -252,9 +252,9 @@ namespace {
 // pass a key change on by an UPDATE (a cascading delete needs a DELETE), so
 // during an UPDATE statement no row can vanish or be skipped; a trigger of
 // anyone else's may do anything, watch the order of the rows included.
-bool OnlyRelationTriggers(DatabaseImpl& db, const Schema& schema) {
+bool OnlyRelationTriggers(DatabaseImpl& db, const Catalog& catalog) {
   try {
-    return !CompareTriggers(db.conn, schema).others;
+    return !CompareTriggers(db.conn, catalog).others;
   } catch (const SqliteError&) {
     throw;
   } catch (const kav::Error&) {
@@ -262,9 +262,9 @@ bool OnlyRelationTriggers(DatabaseImpl& db, const Schema& schema) {
   }
 }
 
-UpdateFacts::Table FindTableFacts(DatabaseImpl& db, const Schema& schema, const TableSchema& t) {
+UpdateFacts::Table FindTableFacts(DatabaseImpl& db, const Catalog& catalog, const CatalogTable& t) {
   UpdateFacts::Table facts;
-  for (const RelationDef& r : schema.relations) {
+  for (const RelationDef& r : catalog.relations) {
     if (r.attributes & dbRelationDontEnforce) continue;
     for (const auto& [primary, foreign] : r.fields) {
       if (r.table_id == t.id) facts.related_fields.push_back(primary);
@@ -302,21 +302,22 @@ UpdateFacts::Table FindTableFacts(DatabaseImpl& db, const Schema& schema, const 
   return facts;
 }
 
-// The facts for `schema`, found now where they were found for another.
-UpdateFacts& FactsOf(DatabaseImpl& db, const std::shared_ptr<const Schema>& schema) {
-  if (!db.update_facts || db.update_facts->schema != schema) {
+// The facts for `catalog`, found now where they were found for another.
+UpdateFacts& FactsOf(DatabaseImpl& db, const std::shared_ptr<const Catalog>& catalog) {
+  if (!db.update_facts || db.update_facts->catalog != catalog) {
     auto facts = std::make_shared<UpdateFacts>();
-    facts->schema = schema;
-    facts->quiet = OnlyRelationTriggers(db, *schema);
+    facts->catalog = catalog;
+    facts->quiet = OnlyRelationTriggers(db, *catalog);
     db.update_facts = std::move(facts);
   }
   return *db.update_facts;
 }
 
-const UpdateFacts::Table& TableFactsOf(DatabaseImpl& db, UpdateFacts& facts, const TableSchema& t) {
+const UpdateFacts::Table& TableFactsOf(DatabaseImpl& db, UpdateFacts& facts,
+                                       const CatalogTable& t) {
   auto it = facts.tables.find(t.id);
   if (it == facts.tables.end()) {
-    it = facts.tables.emplace(t.id, FindTableFacts(db, *facts.schema, t)).first;
+    it = facts.tables.emplace(t.id, FindTableFacts(db, *facts.catalog, t)).first;
   }
   return it->second;
 }
@@ -384,7 +385,7 @@ bool BindsAsStored(const Statement& st, int column, int stored, const Value& val
 // here (the caller has seen to that).  It only reads, before anything is
 // written, and stops at the first row that would be refused.
 bool CopiesPass(DatabaseImpl& db, const UpdatePlan& plan) {
-  const TableSchema& t = *plan.t;
+  const CatalogTable& t = *plan.t;
   try {
     Statement scan(db.conn, "SELECT " + plan.sources + " FROM " + plan.table + plan.where.sql);
     for (size_t i = 0; i < plan.where.values.size(); ++i) {
@@ -470,7 +471,7 @@ bool WroteSetBased(DatabaseImpl& db, const UpdatePlan& plan) {
 // have deleted a row by now (not `quiet`), the row is looked for first, as
 // reading it would.
 void UpdateRowByRow(DatabaseImpl& db, const UpdatePlan& plan, bool quiet, bool fail_on_error) {
-  const TableSchema& t = *plan.t;
+  const CatalogTable& t = *plan.t;
   const std::vector<Assignment>& assignments = plan.assignments;
   const std::vector<int64_t> rows = MatchingRows(db, t, plan.where);
   Statement write(db.conn, db.Cached("UPDATE OR ABORT " + plan.table + " SET " + plan.set_bound +
@@ -533,9 +534,9 @@ void UpdateRowByRow(DatabaseImpl& db, const UpdatePlan& plan, bool quiet, bool f
 }
 
 void RunUpdate(DatabaseImpl& db, const sql::UpdateStatement& u, bool fail_on_error) {
-  std::shared_ptr<const Schema> schema = db.CurrentSchema();
-  const UpdatePlan plan = PlanUpdate(*schema, u);
-  UpdateFacts& facts = FactsOf(db, schema);
+  std::shared_ptr<const Catalog> catalog = db.CurrentCatalog();
+  const UpdatePlan plan = PlanUpdate(*catalog, u);
+  UpdateFacts& facts = FactsOf(db, catalog);
   // The cheap conditions first: the file's facts are found once per
   // catalog, and CopiesPass reads every row.
   if (SetBasedStatementWrites().allowed && !plan.literal_refused && !plan.refused && facts.quiet &&
@@ -547,8 +548,8 @@ void RunUpdate(DatabaseImpl& db, const sql::UpdateStatement& u, bool fail_on_err
 
 void RunDelete(DatabaseImpl& db, const sql::DeleteStatement& d, bool fail_on_error) {
   const DateTime now = DateTime::Now();
-  std::shared_ptr<const Schema> schema = db.CurrentSchema();
-  const TableSchema& t = FindStatementTable(*schema, d.table);
+  std::shared_ptr<const Catalog> catalog = db.CurrentCatalog();
+  const CatalogTable& t = FindStatementTable(*catalog, d.table);
   const Where where = BuildWhere(t, d.where, now);
   const std::vector<int64_t> rows = MatchingRows(db, t, where);
   Statement remove(db.conn, db.Cached("DELETE FROM " + QuoteName(t.name) + " WHERE rowid = ?"));
@@ -568,7 +569,7 @@ void RunDelete(DatabaseImpl& db, const sql::DeleteStatement& d, bool fail_on_err
 }
 
 std::shared_ptr<RecordsetImpl> ReadRows(const std::shared_ptr<DatabaseImpl>& db,
-                                        const TableSchema& t,
+                                        const CatalogTable& t,
                                         const std::vector<const FieldDef*>& columns,
                                         const Where& where) {
   auto rs = std::make_shared<RecordsetImpl>();
@@ -605,7 +606,7 @@ SetBasedWrites& SetBasedStatementWrites() {
 }
 
 std::shared_ptr<RecordsetImpl> OpenAllRows(const std::shared_ptr<DatabaseImpl>& db,
-                                           const TableSchema& table) {
+                                           const CatalogTable& table) {
   std::vector<const FieldDef*> columns;
   for (const FieldDef& f : table.fields) columns.push_back(&f);
   return ReadRows(db, table, columns, Where{});
@@ -618,8 +619,8 @@ std::shared_ptr<RecordsetImpl> OpenQuery(const std::shared_ptr<DatabaseImpl>& db
   if (select == nullptr) {
     Raise(kErrInvalidOperation, "Invalid operation: only a SELECT statement opens a recordset.");
   }
-  std::shared_ptr<const Schema> schema = db->CurrentSchema();
-  const TableSchema& t = FindStatementTable(*schema, select->table);
+  std::shared_ptr<const Catalog> catalog = db->CurrentCatalog();
+  const CatalogTable& t = FindStatementTable(*catalog, select->table);
   std::vector<const FieldDef*> columns;
   for (const sql::ColumnRef& c : select->columns) columns.push_back(&FindColumn(t, c));
   return ReadRows(db, t, columns, BuildWhere(t, select->where, DateTime::Now()));

@@ -45,12 +45,12 @@ FieldDef CurrentDef(const FieldImpl& f) {
     case FieldImpl::Home::kNone:
       return f.def;
     case FieldImpl::Home::kTable: {
-      std::shared_ptr<const Schema> s = f.db->CurrentSchema();
+      std::shared_ptr<const Catalog> s = f.db->CurrentCatalog();
       return FieldOf(TableOf(*s, f.table_id), f.field_id);
     }
     case FieldImpl::Home::kIndex: {
-      std::shared_ptr<const Schema> s = f.db->CurrentSchema();
-      const TableSchema& t = TableOf(*s, f.table_id);
+      std::shared_ptr<const Catalog> s = f.db->CurrentCatalog();
+      const CatalogTable& t = TableOf(*s, f.table_id);
       const IndexDef* index = t.IndexById(f.owner_id);
       if (index == nullptr || f.position >= static_cast<int>(index->fields.size())) {
         Gone("index");
@@ -60,7 +60,7 @@ FieldDef CurrentDef(const FieldImpl& f) {
       return def;
     }
     case FieldImpl::Home::kRelation: {
-      std::shared_ptr<const Schema> s = f.db->CurrentSchema();
+      std::shared_ptr<const Catalog> s = f.db->CurrentCatalog();
       const RelationDef* r = s->RelationById(f.owner_id);
       if (r == nullptr || f.position >= static_cast<int>(r->fields.size())) Gone("relation");
       return FieldOf(TableOf(*s, r->table_id), r->fields[f.position].first);
@@ -78,7 +78,7 @@ const FieldImpl& FieldOrNothing(const std::shared_ptr<FieldImpl>& f) {
 void UpdateFieldColumn(FieldImpl& f, const char* column, int64_t value) {
   DatabaseImpl& db = *f.db;
   ChangeSchema(db, [&] {
-    std::shared_ptr<const Schema> s = db.CurrentSchema();
+    std::shared_ptr<const Catalog> s = db.CurrentCatalog();
     FieldOf(TableOf(*s, f.table_id), f.field_id);
     Statement st(db.conn, std::string("UPDATE daosys_fields SET ") + column + " = ? WHERE id = ?");
     st.Bind(1, value).Bind(2, f.field_id).Run();
@@ -108,8 +108,8 @@ void Field::SetName(const std::string& name) {
     CheckName(name, "field");
     DatabaseImpl& db = *f.db;
     ChangeSchema(db, [&] {
-      std::shared_ptr<const Schema> s = db.CurrentSchema();
-      const TableSchema& t = TableOf(*s, f.table_id);
+      std::shared_ptr<const Catalog> s = db.CurrentCatalog();
+      const CatalogTable& t = TableOf(*s, f.table_id);
       const FieldDef& current = FieldOf(t, f.field_id);
       const FieldDef* other = t.FindField(name);
       if (other != nullptr && other->id != current.id) {
@@ -215,7 +215,7 @@ std::string Field::ForeignName() const {
   return RunQuiet("DAO.Field", [&] {
     const FieldImpl& f = FieldOrNothing(impl_);
     if (f.home != FieldImpl::Home::kRelation) return f.foreign_name;
-    std::shared_ptr<const Schema> s = f.db->CurrentSchema();
+    std::shared_ptr<const Catalog> s = f.db->CurrentCatalog();
     const RelationDef* r = s->RelationById(f.owner_id);
     if (r == nullptr || f.position >= static_cast<int>(r->fields.size())) Gone("relation");
     return FieldOf(TableOf(*s, r->foreign_table_id), r->fields[f.position].second).name;

@@ -21,7 +21,7 @@ bool FoldsCase(const FieldDef& f) { return f.type == dbText; }
 
 namespace {
 
-std::string IndexColumns(const TableSchema& table, const std::vector<IndexFieldDef>& fields) {
+std::string IndexColumns(const CatalogTable& table, const std::vector<IndexFieldDef>& fields) {
   std::string out;
   for (const IndexFieldDef& x : fields) {
     const FieldDef& f = FieldOf(table, x.field_id);
@@ -33,7 +33,7 @@ std::string IndexColumns(const TableSchema& table, const std::vector<IndexFieldD
   return out;
 }
 
-void CreatePhysicalIndex(DatabaseImpl& db, const TableSchema& table, int64_t id, bool unique,
+void CreatePhysicalIndex(DatabaseImpl& db, const CatalogTable& table, int64_t id, bool unique,
                          const std::vector<IndexFieldDef>& fields) {
   Exec(db.conn, std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX " +
                     QuoteName(PhysicalIndexName(id)) + " ON " + QuoteName(table.name) + " (" +
@@ -45,8 +45,8 @@ void CreatePhysicalIndex(DatabaseImpl& db, const TableSchema& table, int64_t id,
 // Adds an index to the table `table_id`; `def.fields` name the table fields
 // by id.  Runs inside a schema change.  Returns the index's id.
 int64_t AddIndex(DatabaseImpl& db, int64_t table_id, const IndexDef& def) {
-  std::shared_ptr<const Schema> schema = db.CurrentSchema();
-  const TableSchema& table = TableOf(*schema, table_id);
+  std::shared_ptr<const Catalog> catalog = db.CurrentCatalog();
+  const CatalogTable& table = TableOf(*catalog, table_id);
   if (table.FindIndex(def.name) != nullptr) {
     Raise(kErrIndexExists,
           "The index '" + def.name + "' already exists on table '" + table.name + "'.");
@@ -117,7 +117,7 @@ void RemoveIndex(DatabaseImpl& db, int64_t id) {
 }
 
 // The index definition of an IndexImpl not appended yet, on `table`.
-IndexDef ResolveIndex(const IndexImpl& impl, const TableSchema& table) {
+IndexDef ResolveIndex(const IndexImpl& impl, const CatalogTable& table) {
   IndexDef def = impl.def;
   CheckName(def.name, "index");
   def.fields.clear();
@@ -157,7 +157,7 @@ struct IndexFields : FieldOwner {
   std::shared_ptr<IndexImpl> index;
 
   bool Appended() const { return index->def.id != 0; }
-  const IndexDef& Def(const Schema& s) const {
+  const IndexDef& Def(const Catalog& s) const {
     const IndexDef* d = TableOf(s, index->table_id).IndexById(index->def.id);
     if (d == nullptr) Gone("index");
     return *d;
@@ -173,7 +173,7 @@ struct IndexFields : FieldOwner {
   }
   int Count() override {
     if (!Appended()) return static_cast<int>(index->fields.size());
-    return static_cast<int>(Def(*index->db->CurrentSchema()).fields.size());
+    return static_cast<int>(Def(*index->db->CurrentCatalog()).fields.size());
   }
   Field Item(int i) override {
     if (i < 0 || i >= Count()) NotFound("field " + std::to_string(i) + " of the index");
@@ -186,8 +186,8 @@ struct IndexFields : FieldOwner {
       if (i < 0) NotFound("field '" + name + "' of the index");
       return Access::MakeField(index->fields[i]);
     }
-    std::shared_ptr<const Schema> s = index->db->CurrentSchema();
-    const TableSchema& t = TableOf(*s, index->table_id);
+    std::shared_ptr<const Catalog> s = index->db->CurrentCatalog();
+    const CatalogTable& t = TableOf(*s, index->table_id);
     const IndexDef& d = Def(*s);
     for (size_t i = 0; i < d.fields.size(); ++i) {
       if (SameName(FieldOf(t, d.fields[i].field_id).name, name)) {
@@ -230,7 +230,7 @@ IndexImpl& IndexOrNothing(const std::shared_ptr<IndexImpl>& i) {
 
 IndexDef CurrentIndex(const IndexImpl& i) {
   if (i.def.id == 0) return i.def;
-  std::shared_ptr<const Schema> s = i.db->CurrentSchema();
+  std::shared_ptr<const Catalog> s = i.db->CurrentCatalog();
   const IndexDef* d = TableOf(*s, i.table_id).IndexById(i.def.id);
   if (d == nullptr) Gone("index");
   return *d;
@@ -311,7 +311,7 @@ int IndexCollection::Count() const {
   return RunQuiet("DAO.Indexes", [&] {
     TableDefImpl& td = TableOrNothing(table_);
     if (td.id == 0) return static_cast<int>(td.indexes.size());
-    return static_cast<int>(TableOf(*td.db->CurrentSchema(), td.id).indexes.size());
+    return static_cast<int>(TableOf(*td.db->CurrentCatalog(), td.id).indexes.size());
   });
 }
 
@@ -335,8 +335,8 @@ Index IndexCollection::Item(int index) const {
       }
       return Access::MakeIndex(td.indexes[index]);
     }
-    std::shared_ptr<const Schema> s = td.db->CurrentSchema();
-    const TableSchema& t = TableOf(*s, td.id);
+    std::shared_ptr<const Catalog> s = td.db->CurrentCatalog();
+    const CatalogTable& t = TableOf(*s, td.id);
     if (index < 0 || index >= static_cast<int>(t.indexes.size())) {
       NotFound("index " + std::to_string(index) + " of table '" + t.name + "'");
     }
@@ -353,8 +353,8 @@ Index IndexCollection::Item(const std::string& name) const {
       }
       NotFound("index '" + name + "'");
     }
-    std::shared_ptr<const Schema> s = td.db->CurrentSchema();
-    const TableSchema& t = TableOf(*s, td.id);
+    std::shared_ptr<const Catalog> s = td.db->CurrentCatalog();
+    const CatalogTable& t = TableOf(*s, td.id);
     const IndexDef* d = t.FindIndex(name);
     if (d == nullptr) NotFound("index '" + name + "' of table '" + t.name + "'");
     return AttachedIndex(td, *d);
@@ -385,7 +385,7 @@ void IndexCollection::Append(const Index& index) {
     DatabaseImpl& db = *td.db;
     int64_t id = 0;
     ChangeSchema(db, [&] {
-      std::shared_ptr<const Schema> s = db.CurrentSchema();
+      std::shared_ptr<const Catalog> s = db.CurrentCatalog();
       IndexDef def = ResolveIndex(*impl, TableOf(*s, td.id));
       def.foreign = false;
       id = AddIndex(db, td.id, def);
@@ -408,8 +408,8 @@ void IndexCollection::Delete(const std::string& name) {
     }
     DatabaseImpl& db = *td.db;
     ChangeSchema(db, [&] {
-      std::shared_ptr<const Schema> s = db.CurrentSchema();
-      const TableSchema& t = TableOf(*s, td.id);
+      std::shared_ptr<const Catalog> s = db.CurrentCatalog();
+      const CatalogTable& t = TableOf(*s, td.id);
       const IndexDef* d = t.FindIndex(name);
       if (d == nullptr) NotFound("index '" + name + "' of table '" + t.name + "'");
       std::set<int64_t> fields;

@@ -27,9 +27,9 @@ RecordsetImpl& Open(const std::shared_ptr<RecordsetImpl>& rs) {
   return *rs;
 }
 
-std::shared_ptr<const Schema> TableSchemaOf(RecordsetImpl& rs, const TableSchema*& table) {
-  if (!rs.schema || rs.schema != rs.db->LoadedSchema()) rs.schema = rs.db->CurrentSchema();
-  std::shared_ptr<const Schema> s = rs.schema;
+std::shared_ptr<const Catalog> TableSchemaOf(RecordsetImpl& rs, const CatalogTable*& table) {
+  if (!rs.catalog || rs.catalog != rs.db->LoadedCatalog()) rs.catalog = rs.db->CurrentCatalog();
+  std::shared_ptr<const Catalog> s = rs.catalog;
   table = s->TableById(rs.table_id);
   if (table == nullptr) {
     Raise(kErrObjectInvalid, "Object invalid or no longer set: the recordset's table is gone.");
@@ -43,7 +43,7 @@ void RequireWritable(const RecordsetImpl& rs) {
   }
 }
 
-std::optional<int64_t> RowAfter(DatabaseImpl& db, const TableSchema& t,
+std::optional<int64_t> RowAfter(DatabaseImpl& db, const CatalogTable& t,
                                 std::optional<int64_t> after) {
   const std::string sql =
       "SELECT rowid FROM " + QuoteName(t.name) + " WHERE rowid > ? ORDER BY rowid LIMIT 1";
@@ -53,7 +53,7 @@ std::optional<int64_t> RowAfter(DatabaseImpl& db, const TableSchema& t,
   return st.Int(0);
 }
 
-std::string ColumnList(const TableSchema& t) {
+std::string ColumnList(const CatalogTable& t) {
   std::string out;
   for (const FieldDef& f : t.fields) {
     if (!out.empty()) out += ", ";
@@ -63,7 +63,7 @@ std::string ColumnList(const TableSchema& t) {
 }
 
 // The values of one row, in field order; none when the row is gone.
-std::optional<std::vector<Value>> ReadRow(DatabaseImpl& db, const TableSchema& t, int64_t rowid) {
+std::optional<std::vector<Value>> ReadRow(DatabaseImpl& db, const CatalogTable& t, int64_t rowid) {
   Statement st(db.conn, db.Cached("SELECT " + ColumnList(t) + " FROM " + QuoteName(t.name) +
                                   " WHERE rowid = ?"));
   st.Bind(1, rowid);
@@ -92,7 +92,7 @@ void DropRecord(RecordsetImpl& rs) {
   rs.edited_row.clear();
 }
 
-void BeginRecord(RecordsetImpl& rs, const TableSchema& t, RecordsetImpl::Mode mode) {
+void BeginRecord(RecordsetImpl& rs, const CatalogTable& t, RecordsetImpl::Mode mode) {
   rs.mode = mode;
   rs.buffer_fields = t.fields;
 }
@@ -113,7 +113,7 @@ bool SameFields(const std::vector<FieldDef>& a, const std::vector<FieldDef>& b) 
 // The pending record of `rs` on its table `t`: when the table's fields
 // have changed since AddNew or Edit (by this database, another handle or
 // another program), the record is dropped and 3219 raised.
-void CheckPendingFields(RecordsetImpl& rs, const TableSchema& t) {
+void CheckPendingFields(RecordsetImpl& rs, const CatalogTable& t) {
   if (rs.mode == RecordsetImpl::Mode::kNone || SameFields(rs.buffer_fields, t.fields)) return;
   DropRecord(rs);
   Raise(kErrInvalidOperation, "Invalid operation: the fields of table '" + t.name +
@@ -124,13 +124,13 @@ void CheckPendingFields(RecordsetImpl& rs, const TableSchema& t) {
 
 void RaiseRecordDeleted() { Raise(kErrRecordDeleted, "The current record has been deleted."); }
 
-std::vector<Value> ReadRowValues(DatabaseImpl& db, const TableSchema& t, int64_t rowid) {
+std::vector<Value> ReadRowValues(DatabaseImpl& db, const CatalogTable& t, int64_t rowid) {
   std::optional<std::vector<Value>> row = ReadRow(db, t, rowid);
   if (!row) RaiseRecordDeleted();
   return *row;
 }
 
-bool RowExists(DatabaseImpl& db, const TableSchema& t, int64_t rowid) {
+bool RowExists(DatabaseImpl& db, const CatalogTable& t, int64_t rowid) {
   Statement st(db.conn, db.Cached("SELECT 1 FROM " + QuoteName(t.name) + " WHERE rowid = ?"));
   st.Bind(1, rowid);
   return st.Step();
@@ -153,8 +153,8 @@ Recordset Database::OpenRecordset(const std::string& source, int type) {
                            SameName(source.substr(first, 6), "select") &&
                            (source.size() - first == 6 || !IsNameCharacter(source[first + 6]));
     if (type == dbOpenTable || !is_select) {
-      std::shared_ptr<const Schema> s = impl_->CurrentSchema();
-      const TableSchema* t = s->FindTable(name);
+      std::shared_ptr<const Catalog> s = impl_->CurrentCatalog();
+      const CatalogTable* t = s->FindTable(name);
       if (t == nullptr) {
         Raise(kErrTableNotFound, "The engine cannot find the table '" + name + "'.");
       }
@@ -162,7 +162,7 @@ Recordset Database::OpenRecordset(const std::string& source, int type) {
         rs = std::make_shared<RecordsetImpl>();
         rs->db = impl_;
         rs->table_id = t->id;
-        rs->schema = s;
+        rs->catalog = s;
         rs->current = RowAfter(*impl_, *t, std::nullopt);
       } else {
         rs = OpenAllRows(impl_, *t);
@@ -189,8 +189,8 @@ void Recordset::AddNew() {
   RunCall(call, "DAO.Recordset", [&] {
     RecordsetImpl& rs = Open(impl_);
     RequireWritable(rs);
-    const TableSchema* t = nullptr;
-    std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+    const CatalogTable* t = nullptr;
+    std::shared_ptr<const Catalog> s = TableSchemaOf(rs, t);
     // A record still pending from a refused Update is dropped here.
     DropRecord(rs);
     rs.buffer.assign(t->fields.size(), Value());
@@ -204,8 +204,8 @@ void Recordset::Edit() {
   RunCall(call, "DAO.Recordset", [&] {
     RecordsetImpl& rs = Open(impl_);
     RequireWritable(rs);
-    const TableSchema* t = nullptr;
-    std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+    const CatalogTable* t = nullptr;
+    std::shared_ptr<const Catalog> s = TableSchemaOf(rs, t);
     if (!rs.current) NoCurrentRecord();
     DropRecord(rs);
     rs.edited_row = ReadRowValues(*rs.db, *t, *rs.current);
@@ -227,9 +227,9 @@ void Recordset::Update(int type, bool force) {
     }
     // The catalog as it is now, also where another connection has changed
     // it since.
-    rs.schema = rs.db->CurrentSchema();
-    const TableSchema* t = nullptr;
-    std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+    rs.catalog = rs.db->CurrentCatalog();
+    const CatalogTable* t = nullptr;
+    std::shared_ptr<const Catalog> s = TableSchemaOf(rs, t);
     CheckPendingFields(rs, *t);
     rs.buffer.resize(t->fields.size());
     CheckRowBeforeWrite(*t, rs.buffer);
@@ -303,8 +303,8 @@ RecordsetField Recordset::Fields(int index) const {
     RecordsetImpl& rs = Open(impl_);
     size_t count = rs.columns.size();
     if (rs.table_type) {
-      const TableSchema* t = nullptr;
-      std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+      const CatalogTable* t = nullptr;
+      std::shared_ptr<const Catalog> s = TableSchemaOf(rs, t);
       count = t->fields.size();
     }
     if (index < 0 || static_cast<size_t>(index) >= count) {
@@ -322,8 +322,8 @@ RecordsetField Recordset::Fields(const std::string& name) const {
   return RunLookup(call, "DAO.Recordset", [&] {
     RecordsetImpl& rs = Open(impl_);
     if (rs.table_type) {
-      const TableSchema* t = nullptr;
-      std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+      const CatalogTable* t = nullptr;
+      std::shared_ptr<const Catalog> s = TableSchemaOf(rs, t);
       for (size_t i = 0; i < t->fields.size(); ++i) {
         if (SameName(t->fields[i].name, name)) {
           return RecordsetField(impl_, static_cast<int>(i));
@@ -344,8 +344,8 @@ int Recordset::FieldCount() const {
   return RunQuiet("DAO.Recordset", [&] {
     RecordsetImpl& rs = Open(impl_);
     if (!rs.table_type) return static_cast<int>(rs.columns.size());
-    const TableSchema* t = nullptr;
-    std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+    const CatalogTable* t = nullptr;
+    std::shared_ptr<const Catalog> s = TableSchemaOf(rs, t);
     return static_cast<int>(t->fields.size());
   });
 }
@@ -363,8 +363,8 @@ void Recordset::MoveNext() {
     RecordsetImpl& rs = Open(impl_);
     if (rs.table_type) {
       if (!rs.current) NoCurrentRecord();
-      const TableSchema* t = nullptr;
-      std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+      const CatalogTable* t = nullptr;
+      std::shared_ptr<const Catalog> s = TableSchemaOf(rs, t);
       DropRecord(rs);
       rs.current = RowAfter(*rs.db, *t, rs.current);
     } else {
@@ -386,8 +386,8 @@ struct ColumnInfo {
 ColumnInfo ColumnOf(RecordsetImpl& rs, int index) {
   ColumnInfo info;
   if (rs.table_type) {
-    const TableSchema* t = nullptr;
-    std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+    const CatalogTable* t = nullptr;
+    std::shared_ptr<const Catalog> s = TableSchemaOf(rs, t);
     if (index < 0 || static_cast<size_t>(index) >= t->fields.size()) {
       Raise(kErrItemNotFound,
             "Item not found in this collection: field " + std::to_string(index) + ".");
@@ -426,15 +426,15 @@ Value RecordsetField::GetValue() const {
       return rs.rows[rs.row][index_];
     }
     if (rs.mode != RecordsetImpl::Mode::kNone) {
-      const TableSchema* t = nullptr;
-      std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+      const CatalogTable* t = nullptr;
+      std::shared_ptr<const Catalog> s = TableSchemaOf(rs, t);
       CheckPendingFields(rs, *t);
       if (static_cast<size_t>(index_) >= rs.buffer.size()) return Value();
       return rs.buffer[index_];
     }
     if (!rs.current) NoCurrentRecord();
-    const TableSchema* t = nullptr;
-    std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+    const CatalogTable* t = nullptr;
+    std::shared_ptr<const Catalog> s = TableSchemaOf(rs, t);
     return ReadRowValues(*rs.db, *t, *rs.current)[index_];
   });
 }
@@ -451,8 +451,8 @@ void RecordsetField::SetValue(const Value& value) {
     if (rs.mode == RecordsetImpl::Mode::kNone) {
       Raise(kErrUpdateWithoutEdit, "The field cannot be set without AddNew or Edit.");
     }
-    const TableSchema* t = nullptr;
-    std::shared_ptr<const Schema> s = TableSchemaOf(rs, t);
+    const CatalogTable* t = nullptr;
+    std::shared_ptr<const Catalog> s = TableSchemaOf(rs, t);
     CheckPendingFields(rs, *t);
     Value v = ValueForField(value, info.def);
     if (static_cast<size_t>(index_) >= rs.buffer.size()) rs.buffer.resize(index_ + 1);

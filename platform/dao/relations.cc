@@ -23,7 +23,7 @@ std::string KeyCollation(const FieldDef& field) {
   return field.type == dbText ? " COLLATE NOCASE" : "";
 }
 
-std::string MatchCondition(const TableSchema& primary, const TableSchema& foreign,
+std::string MatchCondition(const CatalogTable& primary, const CatalogTable& foreign,
                            const RelationDef& r, const std::string& primary_ref,
                            const std::string& foreign_ref) {
   std::string out;
@@ -54,17 +54,17 @@ void DropRelationTriggers(DatabaseImpl& db) {
   for (const std::string& n : names) Exec(db.conn, "DROP TRIGGER " + QuoteName(n));
 }
 
-std::vector<RelationTrigger> RelationTriggers(const Schema& schema) {
+std::vector<RelationTrigger> RelationTriggers(const Catalog& catalog) {
   std::vector<RelationTrigger> triggers;
-  for (const RelationDef& r : schema.relations) {
+  for (const RelationDef& r : catalog.relations) {
     if (r.attributes & dbRelationDontEnforce) continue;
-    const TableSchema& p = TableOf(schema, r.table_id);
-    const TableSchema& f = TableOf(schema, r.foreign_table_id);
+    const CatalogTable& p = TableOf(catalog, r.table_id);
+    const CatalogTable& f = TableOf(catalog, r.foreign_table_id);
     const std::string P = QuoteName(p.name), F = QuoteName(f.name);
     // Each trigger's text is kept with its name and table, so that a
     // trigger of that name with any other text is known for one that is not
     // the engine's.
-    auto add = [&](const char* what, const TableSchema& table, const std::string& rest) {
+    auto add = [&](const char* what, const CatalogTable& table, const std::string& rest) {
       const std::string name = RelationTriggerName(r.id, what);
       triggers.push_back({name, table.name, "CREATE TRIGGER " + QuoteName(name) + rest, r.name});
     };
@@ -122,7 +122,7 @@ std::vector<RelationTrigger> RelationTriggers(const Schema& schema) {
 }
 
 void CreateRelationTriggers(DatabaseImpl& db) {
-  for (const RelationTrigger& t : RelationTriggers(*db.CurrentSchema())) Exec(db.conn, t.sql);
+  for (const RelationTrigger& t : RelationTriggers(*db.CurrentCatalog())) Exec(db.conn, t.sql);
 }
 
 // ---------------------------------------------------------------------------
@@ -135,7 +135,7 @@ struct RelationFields : FieldOwner {
   std::shared_ptr<RelationImpl> rel;
 
   bool Appended() const { return rel->id != 0; }
-  const RelationDef& Def(const Schema& s) const {
+  const RelationDef& Def(const Catalog& s) const {
     const RelationDef* d = s.RelationById(rel->id);
     if (d == nullptr) Gone("relation");
     return *d;
@@ -150,7 +150,7 @@ struct RelationFields : FieldOwner {
   }
   int Count() override {
     if (!Appended()) return static_cast<int>(rel->fields.size());
-    return static_cast<int>(Def(*rel->db->CurrentSchema()).fields.size());
+    return static_cast<int>(Def(*rel->db->CurrentCatalog()).fields.size());
   }
   Field Item(int i) override {
     if (i < 0 || i >= Count()) NotFound("field " + std::to_string(i) + " of the relation");
@@ -163,9 +163,9 @@ struct RelationFields : FieldOwner {
       if (i < 0) NotFound("field '" + name + "' of the relation");
       return Access::MakeField(rel->fields[i]);
     }
-    std::shared_ptr<const Schema> s = rel->db->CurrentSchema();
+    std::shared_ptr<const Catalog> s = rel->db->CurrentCatalog();
     const RelationDef& d = Def(*s);
-    const TableSchema& t = TableOf(*s, d.table_id);
+    const CatalogTable& t = TableOf(*s, d.table_id);
     for (size_t i = 0; i < d.fields.size(); ++i) {
       if (SameName(FieldOf(t, d.fields[i].first).name, name)) {
         return Attached(static_cast<int>(i));
@@ -208,7 +208,7 @@ RelationImpl& RelationOrNothing(const std::shared_ptr<RelationImpl>& r) {
 // name, table, foreign table, attributes as they are now.
 RelationImpl CurrentRelation(const RelationImpl& r) {
   if (r.id == 0) return r;
-  std::shared_ptr<const Schema> s = r.db->CurrentSchema();
+  std::shared_ptr<const Catalog> s = r.db->CurrentCatalog();
   const RelationDef* d = s->RelationById(r.id);
   if (d == nullptr) Gone("relation");
   RelationImpl out;
@@ -281,7 +281,7 @@ Field Relation::CreateField(const std::string& name) {
 
 int RelationCollection::Count() const {
   return RunQuiet("DAO.Relations", [&] {
-    return static_cast<int>(OpenDatabaseOrNothing(db_).CurrentSchema()->relations.size());
+    return static_cast<int>(OpenDatabaseOrNothing(db_).CurrentCatalog()->relations.size());
   });
 }
 
@@ -306,7 +306,7 @@ void CheckRelatedTypes(const FieldDef& p, const FieldDef& f, const std::string& 
 
 Relation RelationCollection::Item(int index) const {
   return RunOther("Relations.Item", "DAO.Relations", [&] {
-    std::shared_ptr<const Schema> s = OpenDatabaseOrNothing(db_).CurrentSchema();
+    std::shared_ptr<const Catalog> s = OpenDatabaseOrNothing(db_).CurrentCatalog();
     if (index < 0 || index >= static_cast<int>(s->relations.size())) {
       NotFound("relation " + std::to_string(index));
     }
@@ -316,7 +316,7 @@ Relation RelationCollection::Item(int index) const {
 
 Relation RelationCollection::Item(const std::string& name) const {
   return RunOther("Relations.Item", "DAO.Relations", [&] {
-    std::shared_ptr<const Schema> s = OpenDatabaseOrNothing(db_).CurrentSchema();
+    std::shared_ptr<const Catalog> s = OpenDatabaseOrNothing(db_).CurrentCatalog();
     const RelationDef* d = s->FindRelation(name);
     if (d == nullptr) NotFound("relation '" + name + "'");
     return AttachedRelation(db_, *d);
@@ -337,13 +337,13 @@ void RelationCollection::Append(const Relation& relation) {
     }
     int64_t id = 0;
     ChangeSchema(db, [&] {
-      std::shared_ptr<const Schema> s = db.CurrentSchema();
+      std::shared_ptr<const Catalog> s = db.CurrentCatalog();
       if (s->FindRelation(rel->name) != nullptr) {
         Raise(kErrIndexExists, "The relation '" + rel->name + "' already exists.");
       }
-      const TableSchema* p = s->FindTable(rel->table);
+      const CatalogTable* p = s->FindTable(rel->table);
       if (p == nullptr) NotFound("table '" + rel->table + "' of relation '" + rel->name + "'");
-      const TableSchema* f = s->FindTable(rel->foreign_table);
+      const CatalogTable* f = s->FindTable(rel->foreign_table);
       if (f == nullptr) {
         NotFound("table '" + rel->foreign_table + "' of relation '" + rel->name + "'");
       }
@@ -433,10 +433,10 @@ void RelationCollection::Delete(const std::string& name) {
   RunOther("Relations.Delete", "DAO.Relations", [&] {
     DatabaseImpl& db = OpenDatabaseOrNothing(db_);
     ChangeSchema(db, [&] {
-      std::shared_ptr<const Schema> s = db.CurrentSchema();
+      std::shared_ptr<const Catalog> s = db.CurrentCatalog();
       const RelationDef* d = s->FindRelation(name);
       if (d == nullptr) NotFound("relation '" + name + "'");
-      const TableSchema& f = TableOf(*s, d->foreign_table_id);
+      const CatalogTable& f = TableOf(*s, d->foreign_table_id);
       for (const IndexDef& i : f.indexes) {
         if (i.foreign && SameName(i.name, d->name)) RemoveIndex(db, i.id);
       }

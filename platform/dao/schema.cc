@@ -36,13 +36,13 @@ void CheckName(const std::string& name, const char* what) {
   }
 }
 
-const TableSchema& TableOf(const Schema& schema, int64_t id) {
-  const TableSchema* t = schema.TableById(id);
+const CatalogTable& TableOf(const Catalog& catalog, int64_t id) {
+  const CatalogTable* t = catalog.TableById(id);
   if (t == nullptr) Gone("table");
   return *t;
 }
 
-const FieldDef& FieldOf(const TableSchema& table, int64_t id) {
+const FieldDef& FieldOf(const CatalogTable& table, int64_t id) {
   const FieldDef* f = table.FieldById(id);
   if (f == nullptr) Gone("field");
   return *f;
@@ -50,8 +50,8 @@ const FieldDef& FieldOf(const TableSchema& table, int64_t id) {
 
 int64_t LastId(DatabaseImpl& db) { return sqlite3_last_insert_rowid(db.conn); }
 
-TriggersInFile CompareTriggers(sqlite3* conn, const Schema& schema) {
-  const std::vector<RelationTrigger> ours = RelationTriggers(schema);
+TriggersInFile CompareTriggers(sqlite3* conn, const Catalog& catalog) {
+  const std::vector<RelationTrigger> ours = RelationTriggers(catalog);
   std::vector<bool> there(ours.size(), false);
   TriggersInFile out;
   Statement st(conn, "SELECT name, tbl_name, sql FROM sqlite_master WHERE type = 'trigger'");

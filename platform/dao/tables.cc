@@ -36,7 +36,7 @@ void CheckFieldDef(const FieldDef& def) {
 }
 
 // Writes the catalog row and the column of a new table field.
-int64_t AddColumn(DatabaseImpl& db, const TableSchema& table, const FieldImpl& f,
+int64_t AddColumn(DatabaseImpl& db, const CatalogTable& table, const FieldImpl& f,
                   bool create_column) {
   FieldDef def = f.def;
   if (def.type != dbText) def.size = DefaultSize(def.type);
@@ -73,7 +73,7 @@ struct TableFields : FieldOwner {
   std::shared_ptr<TableDefImpl> td;
 
   bool Appended() const { return td->id != 0; }
-  std::shared_ptr<const Schema> Current() const { return td->db->CurrentSchema(); }
+  std::shared_ptr<const Catalog> Current() const { return td->db->CurrentCatalog(); }
 
   int Count() override {
     if (!Appended()) return static_cast<int>(td->fields.size());
@@ -86,8 +86,8 @@ struct TableFields : FieldOwner {
       }
       return Access::MakeField(td->fields[index]);
     }
-    std::shared_ptr<const Schema> s = Current();
-    const TableSchema& t = TableOf(*s, td->id);
+    std::shared_ptr<const Catalog> s = Current();
+    const CatalogTable& t = TableOf(*s, td->id);
     if (index < 0 || index >= static_cast<int>(t.fields.size())) {
       NotFound("field " + std::to_string(index) + " of table '" + t.name + "'");
     }
@@ -99,8 +99,8 @@ struct TableFields : FieldOwner {
       if (i < 0) NotFound("field '" + name + "'");
       return Access::MakeField(td->fields[i]);
     }
-    std::shared_ptr<const Schema> s = Current();
-    const TableSchema& t = TableOf(*s, td->id);
+    std::shared_ptr<const Catalog> s = Current();
+    const CatalogTable& t = TableOf(*s, td->id);
     const FieldDef* f = t.FindField(name);
     if (f == nullptr) NotFound("field '" + name + "' of table '" + t.name + "'");
     return Access::MakeField(AttachedTableField(td->db, t.id, f->id));
@@ -118,8 +118,8 @@ struct TableFields : FieldOwner {
     int64_t id = 0;
     DatabaseImpl& db = *td->db;
     ChangeSchema(db, [&] {
-      std::shared_ptr<const Schema> s = db.CurrentSchema();
-      const TableSchema& t = TableOf(*s, td->id);
+      std::shared_ptr<const Catalog> s = db.CurrentCatalog();
+      const CatalogTable& t = TableOf(*s, td->id);
       if (t.FindField(f->def.name) != nullptr) {
         Raise(kErrFieldExists,
               "The field '" + f->def.name + "' already exists in table '" + t.name + "'.");
@@ -137,8 +137,8 @@ struct TableFields : FieldOwner {
     }
     DatabaseImpl& db = *td->db;
     ChangeSchema(db, [&] {
-      std::shared_ptr<const Schema> s = db.CurrentSchema();
-      const TableSchema& t = TableOf(*s, td->id);
+      std::shared_ptr<const Catalog> s = db.CurrentCatalog();
+      const CatalogTable& t = TableOf(*s, td->id);
       const FieldDef* f = t.FindField(name);
       if (f == nullptr) NotFound("field '" + name + "' of table '" + t.name + "'");
       for (const RelationDef& r : s->relations) {
@@ -193,7 +193,7 @@ std::string TableDef::Name() const {
   return RunQuiet("DAO.TableDef", [&] {
     TableDefImpl& td = TableOrNothing(impl_);
     if (td.id == 0) return td.name;
-    return TableOf(*td.db->CurrentSchema(), td.id).name;
+    return TableOf(*td.db->CurrentCatalog(), td.id).name;
   });
 }
 
@@ -241,7 +241,7 @@ Index TableDef::CreateIndex(const std::string& name) {
 // TableDefCollection.
 
 namespace {
-TableDef AttachedTable(const std::shared_ptr<DatabaseImpl>& db, const TableSchema& t) {
+TableDef AttachedTable(const std::shared_ptr<DatabaseImpl>& db, const CatalogTable& t) {
   auto td = std::make_shared<TableDefImpl>();
   td->db = db;
   td->id = t.id;
@@ -252,13 +252,13 @@ TableDef AttachedTable(const std::shared_ptr<DatabaseImpl>& db, const TableSchem
 
 int TableDefCollection::Count() const {
   return RunQuiet("DAO.TableDefs", [&] {
-    return static_cast<int>(OpenDatabaseOrNothing(db_).CurrentSchema()->tables.size());
+    return static_cast<int>(OpenDatabaseOrNothing(db_).CurrentCatalog()->tables.size());
   });
 }
 
 TableDef TableDefCollection::Item(int index) const {
   return RunOther("TableDefs.Item", "DAO.TableDefs", [&] {
-    std::shared_ptr<const Schema> s = OpenDatabaseOrNothing(db_).CurrentSchema();
+    std::shared_ptr<const Catalog> s = OpenDatabaseOrNothing(db_).CurrentCatalog();
     if (index < 0 || index >= static_cast<int>(s->tables.size())) {
       NotFound("table " + std::to_string(index));
     }
@@ -268,8 +268,8 @@ TableDef TableDefCollection::Item(int index) const {
 
 TableDef TableDefCollection::Item(const std::string& name) const {
   return RunOther("TableDefs.Item", "DAO.TableDefs", [&] {
-    std::shared_ptr<const Schema> s = OpenDatabaseOrNothing(db_).CurrentSchema();
-    const TableSchema* t = s->FindTable(name);
+    std::shared_ptr<const Catalog> s = OpenDatabaseOrNothing(db_).CurrentCatalog();
+    const CatalogTable* t = s->FindTable(name);
     if (t == nullptr) NotFound("table '" + name + "'");
     return AttachedTable(db_, *t);
   });
@@ -294,7 +294,7 @@ void TableDefCollection::Append(const TableDef& table) {
     int64_t table_id = 0;
     std::vector<int64_t> field_ids, index_ids;
     ChangeSchema(db, [&] {
-      if (db.CurrentSchema()->FindTable(td->name) != nullptr) {
+      if (db.CurrentCatalog()->FindTable(td->name) != nullptr) {
         Raise(kErrTableExists, "The table '" + td->name + "' already exists.");
       }
       std::string columns;
@@ -308,12 +308,12 @@ void TableDefCollection::Append(const TableDef& table) {
       table_id = LastId(db);
       for (const auto& f : td->fields) {
         db.SchemaChanged();
-        std::shared_ptr<const Schema> s = db.CurrentSchema();
+        std::shared_ptr<const Catalog> s = db.CurrentCatalog();
         field_ids.push_back(AddColumn(db, TableOf(*s, table_id), *f, false));
       }
       for (const auto& i : td->indexes) {
         db.SchemaChanged();
-        std::shared_ptr<const Schema> s = db.CurrentSchema();
+        std::shared_ptr<const Catalog> s = db.CurrentCatalog();
         IndexDef def = ResolveIndex(*i, TableOf(*s, table_id));
         def.foreign = false;
         index_ids.push_back(AddIndex(db, table_id, def));
@@ -337,8 +337,8 @@ void TableDefCollection::Delete(const std::string& name) {
   RunOther("TableDefs.Delete", "DAO.TableDefs", [&] {
     DatabaseImpl& db = OpenDatabaseOrNothing(db_);
     ChangeSchema(db, [&] {
-      std::shared_ptr<const Schema> s = db.CurrentSchema();
-      const TableSchema* t = s->FindTable(name);
+      std::shared_ptr<const Catalog> s = db.CurrentCatalog();
+      const CatalogTable* t = s->FindTable(name);
       if (t == nullptr) NotFound("table '" + name + "'");
       for (const RelationDef& r : s->relations) {
         if (r.table_id == t->id || r.foreign_table_id == t->id) {

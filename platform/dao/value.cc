@@ -439,7 +439,7 @@ Value ValueForField(const Value& value, const FieldDef& field) {
   return v;
 }
 
-void CheckRowBeforeWrite(const TableSchema& table, const std::vector<Value>& row) {
+void CheckRowBeforeWrite(const CatalogTable& table, const std::vector<Value>& row) {
   for (size_t i = 0; i < table.fields.size() && i < row.size(); ++i) {
     if (table.fields[i].required && row[i].IsNull()) {
       Raise(kErrFieldRequired, "The field '" + table.name + "." + table.fields[i].name +
@@ -459,7 +459,7 @@ void CheckRowBeforeWrite(const TableSchema& table, const std::vector<Value>& row
   }
 }
 
-void RaiseRowIgnored(const TableSchema& table) {
+void RaiseRowIgnored(const CatalogTable& table) {
   Raise(kErrGeneric,
         "The record was not written: a trigger of table '" + table.name + "' skipped it.");
 }

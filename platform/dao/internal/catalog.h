@@ -62,7 +62,7 @@ struct IndexDef {
   std::vector<IndexFieldDef> fields;
 };
 
-struct TableSchema {
+struct CatalogTable {
   int64_t id = 0;
   std::string name;
   std::vector<FieldDef> fields;   // by OrdinalPosition, then creation
@@ -82,11 +82,11 @@ struct RelationDef {
   std::vector<std::pair<int64_t, int64_t>> fields;  // primary, foreign
 };
 
-struct Schema {
-  std::vector<TableSchema> tables;     // by name
+struct Catalog {
+  std::vector<CatalogTable> tables;    // by name
   std::vector<RelationDef> relations;  // by name
-  const TableSchema* FindTable(const std::string& name) const;
-  const TableSchema* TableById(int64_t id) const;
+  const CatalogTable* FindTable(const std::string& name) const;
+  const CatalogTable* TableById(int64_t id) const;
   const RelationDef* FindRelation(const std::string& name) const;
   const RelationDef* RelationById(int64_t id) const;
 };
@@ -104,18 +104,18 @@ void CreateCatalog(sqlite3* conn, const std::optional<std::string>& workgroup_id
                    const std::string& owner);
 
 // Reads the catalog of `conn`.
-std::shared_ptr<Schema> LoadSchema(sqlite3* conn);
+std::shared_ptr<Catalog> LoadCatalog(sqlite3* conn);
 
 // What makes the file `conn` one the engine cannot go on with, in words;
 // empty when nothing.  First the catalog against itself: its tables as
 // CreateCatalog makes them, each value of its declared type and in range,
 // every reference resolving, names valid and distinct, keys and relations
 // as appending them makes them, and no object of the engine's reserved
-// names that the catalog does not make.  Then what the catalog `schema`
+// names that the catalog does not make.  Then what the catalog `catalog`
 // promises and the file lacks (a table's column; an index with its
 // columns, order, collation and uniqueness; a relation's tables, fields and
 // triggers).
-std::string MissingFromFile(sqlite3* conn, const Schema& schema);
+std::string MissingFromFile(sqlite3* conn, const Catalog& catalog);
 
 }  // namespace dao::internal
 

@@ -96,11 +96,11 @@ struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
 
   // The catalog, loaded on demand; dropped by our own schema changes and
   // rollbacks, and reloaded when another connection has committed.
-  std::shared_ptr<const Schema> CurrentSchema();
-  void SchemaChanged() { schema_.reset(); }
+  std::shared_ptr<const Catalog> CurrentCatalog();
+  void SchemaChanged() { catalog_.reset(); }
   // The catalog as last loaded, without asking whether another connection
   // has changed it since; null after a change of our own.
-  const std::shared_ptr<Schema>& LoadedSchema() const { return schema_; }
+  const std::shared_ptr<Catalog>& LoadedCatalog() const { return catalog_; }
 
   // A statement of this connection's cache.
   sqlite3_stmt* Cached(const std::string& sql);
@@ -125,11 +125,11 @@ struct DatabaseImpl : std::enable_shared_from_this<DatabaseImpl> {
   void CheckOpen() const;
 
  private:
-  std::shared_ptr<Schema> schema_;
+  std::shared_ptr<Catalog> catalog_;
   // Turns SQLite's recursive triggers on or off for the file's triggers.
   void SetTriggerRecursion();
 
-  int64_t schema_data_version_ = -1;
+  int64_t catalog_data_version_ = -1;
   bool recursive_triggers_ = false;  // as set on the connection
   std::unordered_map<std::string, sqlite3_stmt*> statements_;
   // SAVEPOINT, RELEASE and ROLLBACK TO of each savepoint, of the cache.
@@ -266,7 +266,7 @@ struct RecordsetImpl {
   // connections when the recordset opens, and reloaded when this
   // connection changes the schema; the operations between an open and the
   // next change of our own need not ask again.
-  std::shared_ptr<const Schema> schema;
+  std::shared_ptr<const Catalog> catalog;
   std::optional<int64_t> current;  // none: EOF
   Mode mode = Mode::kNone;
   std::vector<Value> buffer;
@@ -288,11 +288,11 @@ struct RecordsetImpl {
 std::shared_ptr<RecordsetImpl> OpenQuery(const std::shared_ptr<DatabaseImpl>& db,
                                          const std::string& text);
 std::shared_ptr<RecordsetImpl> OpenAllRows(const std::shared_ptr<DatabaseImpl>& db,
-                                           const TableSchema& table);
+                                           const CatalogTable& table);
 // The values of a row in field order; 3167 when it is gone.
-std::vector<Value> ReadRowValues(DatabaseImpl& db, const TableSchema& t, int64_t rowid);
+std::vector<Value> ReadRowValues(DatabaseImpl& db, const CatalogTable& t, int64_t rowid);
 // Whether row `rowid` of `t` is there.
-bool RowExists(DatabaseImpl& db, const TableSchema& t, int64_t rowid);
+bool RowExists(DatabaseImpl& db, const CatalogTable& t, int64_t rowid);
 [[noreturn]] void RaiseRecordDeleted();  // 3167
 void ExecuteStatement(DatabaseImpl& db, const std::string& text, int options);
 // Whether ExecuteStatement may write an UPDATE's rows with one set-based
@@ -317,7 +317,7 @@ struct RelationTrigger {
 };
 // The triggers of the catalog's enforced relations, in the order they are
 // made.  3420 when a relation names a table or field that is gone.
-std::vector<RelationTrigger> RelationTriggers(const Schema& schema);
+std::vector<RelationTrigger> RelationTriggers(const Catalog& catalog);
 // The file's triggers against those the catalog's relations make: the
 // first of the engine's that is missing, or not the same in name, table
 // and text (none when all are there), and whether the file holds any
@@ -326,7 +326,7 @@ struct TriggersInFile {
   std::optional<RelationTrigger> wrong;
   bool others = false;
 };
-TriggersInFile CompareTriggers(sqlite3* conn, const Schema& schema);
+TriggersInFile CompareTriggers(sqlite3* conn, const Catalog& catalog);
 
 // Logs `user` on to the workgroup file at `path`: returns the workgroup's
 // id and sets `stored_user` to the account's name as stored.  3028 for a
@@ -339,10 +339,10 @@ std::string LogOnToWorkgroup(const std::string& path, const std::string& user,
 Value ValueForField(const Value& value, const FieldDef& field);
 // Required fields and required or primary index fields of a row (3314,
 // 3058) before it is written.
-void CheckRowBeforeWrite(const TableSchema& table, const std::vector<Value>& row);
+void CheckRowBeforeWrite(const CatalogTable& table, const std::vector<Value>& row);
 // A write of one row that changed nothing although the row was there: a
 // trigger of the table skipped it (RAISE(IGNORE)).  Raises 3000.
-[[noreturn]] void RaiseRowIgnored(const TableSchema& table);
+[[noreturn]] void RaiseRowIgnored(const CatalogTable& table);
 
 // Access to the private parts of the public classes.
 struct Access {

@@ -49,8 +49,8 @@ struct FieldOwner {
 bool ValidName(const std::string& name);
 // 3125 for a name the catalog refuses; `what` names the kind of object.
 void CheckName(const std::string& name, const char* what);
-const TableSchema& TableOf(const Schema& schema, int64_t id);   // Gone when deleted
-const FieldDef& FieldOf(const TableSchema& table, int64_t id);  // Gone when deleted
+const CatalogTable& TableOf(const Catalog& catalog, int64_t id);  // Gone when deleted
+const FieldDef& FieldOf(const CatalogTable& table, int64_t id);   // Gone when deleted
 int64_t LastId(DatabaseImpl& db);  // the id of the catalog row just inserted
 
 // ---------------------------------------------------------------------------
@@ -71,7 +71,7 @@ bool FoldsCase(const FieldDef& f);
 int64_t AddIndex(DatabaseImpl& db, int64_t table_id, const IndexDef& def);
 // Drops the SQLite index and the catalog rows of index `id`.
 void RemoveIndex(DatabaseImpl& db, int64_t id);
-IndexDef ResolveIndex(const IndexImpl& impl, const TableSchema& table);
+IndexDef ResolveIndex(const IndexImpl& impl, const CatalogTable& table);
 // Makes `impl` and its fields views of the catalog row `id` of table `table_id`.
 void AttachIndex(IndexImpl& impl, const std::shared_ptr<DatabaseImpl>& db, int64_t table_id,
                  int64_t id);
