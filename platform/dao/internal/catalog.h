@@ -111,7 +111,7 @@ std::shared_ptr<Catalog> LoadCatalog(sqlite3* conn);
 // CreateCatalog makes them, each value of its declared type and in range,
 // every reference resolving, names valid and distinct, keys and relations
 // as appending them makes them, and no object of the engine's reserved
-// names that the catalog does not make.  Then what the catalog `catalog`
+// names that the catalog does not make.  Then what `catalog`
 // promises and the file lacks (a table's column; an index with its
 // columns, order, collation and uniqueness; a relation's tables, fields and
 // triggers).
