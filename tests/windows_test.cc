@@ -5,8 +5,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
@@ -98,6 +102,33 @@ std::string ShownToolTip(const ui::Control& control) {
   return document.toPlainText().toStdString();
 }
 
+// The directory list's entries, each with the folder icon it is drawn with:
+// "open" or "closed" for the style's own folder icons, "none" or "other".
+std::vector<std::pair<std::string, std::string>> FolderIcons(const ui::DirListBox& dirs) {
+  QListWidget* list = ListOf(dirs);
+  auto image = [](const QIcon& icon) { return icon.pixmap(QSize(16, 16)).toImage(); };
+  const QImage open = image(list->style()->standardIcon(QStyle::SP_DirOpenIcon, nullptr, list));
+  const QImage closed = image(list->style()->standardIcon(QStyle::SP_DirClosedIcon, nullptr, list));
+  EXPECT_NE(open, closed) << "the style draws both folders alike";
+  std::vector<std::pair<std::string, std::string>> icons;
+  for (int row = 0; row < list->count(); ++row) {
+    const QImage shown = image(list->item(row)->icon());
+    icons.emplace_back(dirs.Entries().at(row), shown.isNull()    ? "none"
+                                               : shown == open   ? "open"
+                                               : shown == closed ? "closed"
+                                                                 : "other");
+  }
+  return icons;
+}
+
+// The button of `window` whose caption is `caption`, nullptr if none.
+QPushButton* ButtonOf(QWidget* window, const QString& caption) {
+  for (QPushButton* button : window->findChildren<QPushButton*>()) {
+    if (button->text() == caption) return button;
+  }
+  return nullptr;
+}
+
 std::vector<std::string> Prompts(const ui::ScriptedMessageBoxes& boxes) {
   std::vector<std::string> prompts;
   for (const ui::ShownBox& box : boxes.boxes()) prompts.push_back(box.prompt);
@@ -141,6 +172,15 @@ class WindowsTest : public ::testing::Test {
     form.ShowModal();
   }
 
+  // Registers Access 2003 in a Wine prefix of the test's own.
+  void RegisterAccess() {
+    setenv("WINEPREFIX", prefix.path().c_str(), 1);
+    std::ofstream(prefix.File("system.reg"))
+        << "WINE REGISTRY Version 2\n\n"
+        << "[Software\\\\Classes\\\\Access.Application.11\\\\shell\\\\open\\\\command] 1\n"
+        << "@=\"\\\"C:\\\\O\\\\MSACCESS.EXE\\\"\"\n";
+  }
+
   void Files(std::initializer_list<const char*> names) {
     for (const char* name : names) std::ofstream(folder.File(name)) << "x";
   }
@@ -149,6 +189,7 @@ class WindowsTest : public ::testing::Test {
   QObject checks;  // owns the pending checks of WhenModal
   fs::path cwd = fs::current_path();
   TempDir folder;
+  TempDir prefix;
   ui::ScriptedMessageBoxes boxes;
 };
 
@@ -344,12 +385,7 @@ TEST_F(WindowsTest, EnterAndSpacePressTheFocusedButtonAndEscapeDoesNothing) {
 }
 
 TEST_F(WindowsTest, KeysOnTheStartWindow) {
-  TempDir prefix;
-  setenv("WINEPREFIX", prefix.path().c_str(), 1);
-  std::ofstream(prefix.File("system.reg"))
-      << "WINE REGISTRY Version 2\n\n"
-      << "[Software\\\\Classes\\\\Access.Application.11\\\\shell\\\\open\\\\command] 1\n"
-      << "@=\"\\\"C:\\\\O\\\\MSACCESS.EXE\\\"\"\n";
+  RegisterAccess();
   struct Case {
     const char* name;
     Key key;
@@ -378,6 +414,89 @@ TEST_F(WindowsTest, KeysOnTheStartWindow) {
     EXPECT_EQ(boxes.boxes().size(), 1u);
   }
   unsetenv("WINEPREFIX");
+}
+
+TEST_F(WindowsTest, TheOpenPathIsDrawnWithOpenFoldersAndTheFoldersBelowItClosed) {
+  fs::create_directories(folder.File("alpha/inner"));
+  fs::create_directory(folder.File("beta"));
+  Files({"KAV.MDB"});
+  const std::string alpha = folder.File("alpha");
+  using Icons = std::vector<std::pair<std::string, std::string>>;
+  Icons open_path;  // the root down to the test's folder, all open
+  for (fs::path p = folder.path();; p = p.parent_path()) {
+    open_path.insert(open_path.begin(), {p.string(), "open"});
+    if (p == p.root_path()) break;
+  }
+  auto then = [](Icons icons, const Icons& more) {
+    icons.insert(icons.end(), more.begin(), more.end());
+    return icons;
+  };
+  frmImport form;
+  Show(form, [&](QWidget*) {
+    EXPECT_EQ(FolderIcons(form.dirDirectories),
+              then(open_path, {{alpha, "closed"}, {folder.File("beta"), "closed"}}));
+    // One click highlights alpha without opening it: it stays closed, and
+    // the file list still shows the folder above with its KAV.MDB.
+    const int row = static_cast<int>(open_path.size());
+    QListWidget* list = ListOf(form.dirDirectories);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(row)).center());
+    EXPECT_THAT(Highlighted(form.dirDirectories), ElementsAre(row));
+    EXPECT_EQ(FolderIcons(form.dirDirectories),
+              then(open_path, {{alpha, "closed"}, {folder.File("beta"), "closed"}}));
+    EXPECT_EQ(form.filFiles.Path(), folder.path());
+    EXPECT_EQ(form.filFiles.List(0), "KAV.MDB");
+    // Opened, alpha is drawn open and its own subfolder closed.
+    DoubleClickRow(form.dirDirectories, row);
+    EXPECT_EQ(form.dirDirectories.Path(), alpha);
+    EXPECT_EQ(form.filFiles.Path(), alpha);
+    EXPECT_EQ(FolderIcons(form.dirDirectories),
+              then(open_path, {{alpha, "open"}, {folder.File("alpha/inner"), "closed"}}));
+    // Going back up with the keys draws alpha closed again.
+    ASSERT_EQ(QApplication::focusWidget(), list);
+    Press({{Qt::Key_Up}, {Qt::Key_Return}});
+    EXPECT_EQ(form.dirDirectories.Path(), folder.path());
+    EXPECT_EQ(FolderIcons(form.dirDirectories),
+              then(open_path, {{alpha, "closed"}, {folder.File("beta"), "closed"}}));
+  });
+}
+
+TEST_F(WindowsTest, AMinimisedSelectionWindowComesBackAndTheStartWindowAnswersAfterwards) {
+  RegisterAccess();
+  int selections = 0;
+  bool start_open = false;
+  WhenModal(kStartCaption, [&](QWidget* start) {
+    EXPECT_FALSE(start->windowFlags() & Qt::WindowMinimizeButtonHint);
+    WhenModal(kSelectionCaption, [&](QWidget* selection) {
+      ++selections;
+      const Qt::WindowFlags flags = selection->windowFlags();
+      EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+      EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+      EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+      // The window system minimises it anyway: it comes back, still the
+      // modal window, and takes clicks.
+      selection->setWindowState(Qt::WindowMinimized);
+      EXPECT_TRUE(QTest::qWaitFor([selection] { return !selection->isMinimized(); }, 2000));
+      EXPECT_TRUE(selection->isVisible());
+      EXPECT_EQ(QApplication::activeModalWidget(), selection);
+      QPushButton* cancel = ButtonOf(selection, "&Cancel and Return to Main Menu");
+      ASSERT_NE(cancel, nullptr);
+      QTest::mouseClick(cancel, Qt::LeftButton);
+    });
+    QPushButton* update = ButtonOf(start, "UPDATE");
+    ASSERT_NE(update, nullptr);
+    QTest::mouseClick(update, Qt::LeftButton);
+    // Back on the start window, which answers its button again.
+    EXPECT_EQ(QApplication::activeModalWidget(), start);
+    WhenModal(kSelectionCaption, [&](QWidget*) { ++selections; });
+    QTest::mouseClick(update, Qt::LeftButton);
+    start_open = start->isVisible();
+  });
+  Main();  // answers Yes to the start-up question
+  unsetenv("WINEPREFIX");
+  EXPECT_EQ(selections, 2);
+  EXPECT_TRUE(start_open);
+  EXPECT_EQ(Prompts(boxes).size(), 1u);  // the start-up question alone
 }
 
 TEST_F(WindowsTest, BoxTextsAreShownAsPlainText) {

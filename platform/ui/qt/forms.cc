@@ -10,9 +10,11 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStorageInfo>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTextDocument>
 
@@ -122,12 +124,33 @@ class EnterButton : public QPushButton {
 };
 
 // A window that Escape does not close: none of its buttons is a cancel
-// button.
+// button.  Shown modally over another window, it does not stay minimised:
+// the window under it takes no input while it is up, so a window manager
+// that minimises it anyway (it offers no minimise button) would leave a
+// window that answers nothing.
 class Window : public QDialog {
+ public:
+  // The modal window this one is shown over, while it is shown.
+  QPointer<QWidget> owner;
+
  protected:
   void keyPressEvent(QKeyEvent* event) override {
     if (event->matches(QKeySequence::Cancel)) return;
     QDialog::keyPressEvent(event);
+  }
+  void changeEvent(QEvent* event) override {
+    QDialog::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !isMinimized() || !owner) return;
+    // Restored once the window system has finished minimising it.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (!isVisible() || !isMinimized()) return;
+          setWindowState(windowState() & ~Qt::WindowMinimized);
+          raise();
+          activateWindow();
+        },
+        Qt::QueuedConnection);
   }
 };
 
@@ -308,18 +331,23 @@ void DirListBox::Fill() {
     if (p == "/") break;
   }
   std::reverse(ancestors.begin(), ancestors.end());
-  auto add = [this](const QString& name, int depth, const std::string& entry) {
-    auto* item = new QListWidgetItem(name, list_);
+  // The folders of the open path are drawn open, those below it closed, so
+  // that a folder that is only highlighted does not look open.
+  const QIcon open_folder = list_->style()->standardIcon(QStyle::SP_DirOpenIcon, nullptr, list_);
+  const QIcon closed_folder =
+      list_->style()->standardIcon(QStyle::SP_DirClosedIcon, nullptr, list_);
+  auto add = [this](const QIcon& icon, const QString& name, int depth, const std::string& entry) {
+    auto* item = new QListWidgetItem(icon, name, list_);
     item->setData(kDepthRole, depth);
     entries_.push_back(entry);
   };
   int depth = 0;
   for (const std::string& a : ancestors) {
-    add(a == "/" ? QString("/") : Shown(fs::path(a).filename().string()), depth++, a);
+    add(open_folder, a == "/" ? QString("/") : Shown(fs::path(a).filename().string()), depth++, a);
   }
   list_->setCurrentRow(depth - 1);
   for (const std::string& sub : Names(path_, true)) {
-    add(Shown(sub), depth, path_ == "/" ? "/" + sub : path_ + "/" + sub);
+    add(closed_folder, Shown(sub), depth, path_ == "/" ? "/" + sub : path_ + "/" + sub);
   }
 }
 
@@ -395,6 +423,9 @@ void FileListBox::Fill() {
 
 Form::Form() : dialog_(new Window) {
   dialog_->setModal(true);
+  // A title and a close button, and no minimise or maximise button.
+  dialog_->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   // The windows are laid out in twips for an 8-point system font.
   QFont font = dialog_->font();
   font.setPointSizeF(8);
@@ -431,7 +462,10 @@ void Form::Load() {
 
 void Form::ShowModal() {
   Load();
+  auto* window = static_cast<Window*>(dialog_.get());
+  window->owner = QApplication::activeModalWidget();
   dialog_->exec();
+  window->owner = nullptr;
 }
 
 void Form::Unload() { dialog_->done(0); }

@@ -99,10 +99,12 @@ class DriveListBox : public Control {
 };
 
 // Shows the open directory's ancestors and its subdirectories, the open
-// directory highlighted.  Moving the highlight, with the mouse or the
-// keyboard, raises Click and leaves Path alone, and so does a click on the
-// highlighted entry; opening the highlighted entry (double-click or Enter)
-// makes it the Path; setting Path raises Change.
+// directory highlighted; the ancestors and the open directory are drawn
+// with the style's open-folder icon, the subdirectories with its closed
+// one.  Moving the highlight, with the mouse or the keyboard, raises Click
+// and leaves Path alone, and so does a click on the highlighted entry;
+// opening the highlighted entry (double-click or Enter) makes it the Path;
+// setting Path raises Change.
 class DirListBox : public Control {
  public:
   DirListBox(Form& form, int left, int top, int width, int height, int tab_index);
@@ -156,7 +158,9 @@ class FileListBox : public Control {
 };
 
 // A window, shown modally.  Subclasses build their controls in their
-// constructor and handle the load in Form_Load.
+// constructor and handle the load in Form_Load.  It has a title and a close
+// button but no minimise button; shown over another window, it comes back
+// at once when the window system minimises it anyway.
 class Form {
  public:
   Form();
