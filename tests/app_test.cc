@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@
 #include "app/frm_import.h"
 #include "app/frm_start.h"
 #include "app/kav_main.h"
+#include "platform/error.h"
 #include "platform/ui/qt/qt_message_boxes.h"
 #include "platform/ui/scripted_message_boxes.h"
 #include "tests/support/harness.h"
@@ -104,6 +106,40 @@ TEST_F(WindowsTest, YesShowsTheStartWindow) {
   Main();
   EXPECT_EQ(caption, "KAV Version 4.0 Database Update ");
   EXPECT_EQ(boxes.boxes().size(), 1u);
+}
+
+TEST_F(WindowsTest, AnErrorInMainShowsItsDescriptionAloneAndEnds) {
+  struct Case {
+    const char* name;
+    std::function<void()> raise;  // the failure of the start-up question's box
+    std::string shown;
+  };
+  const std::vector<Case> cases = {
+      {"an error with number and description",
+       [] { throw kav::Error(5, "Cannot show a message box: no window system", "KAV"); },
+       "Cannot show a message box: no window system"},
+      {"the memory runs out", [] { throw std::bad_alloc(); }, std::bad_alloc().what()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    boxes.Clear();
+    bool failed = false;
+    boxes.on_show = [&](const ui::ShownBox&) {
+      if (!failed) {
+        failed = true;
+        c.raise();
+      }
+    };
+    bool shown = false;
+    WhenModal([&](QWidget*) { shown = true; });
+    EXPECT_NO_THROW(Main());
+    QApplication::processEvents();
+    // The handler's box: the description as its whole text, OK only, no
+    // icon, no title; then Main ends without the start window.
+    EXPECT_THAT(boxes.boxes(), ElementsAre(ui::ShownBox{c.shown, ui::vbOKOnly, ""}));
+    EXPECT_FALSE(shown);
+  }
+  boxes.on_show = nullptr;
 }
 
 struct RegistrationCase {
