@@ -2,9 +2,30 @@
 
 #include <QString>
 
+#include "platform/dao/progress.h"
 #include "platform/text.h"
 #include "platform/ui/message_box.h"
+#include "platform/ui/qt/busy_windows.h"
 #include "update/update.h"
+
+namespace {
+
+// The windows painting through the engine's progress hook, for as long as
+// it exists, however the work it covers ends.
+class WindowsKeptAlive {
+ public:
+  WindowsKeptAlive() {
+    dao::SetProgressHook([this] { busy_.KeepAlive(); });
+  }
+  ~WindowsKeptAlive() { dao::SetProgressHook(nullptr); }
+  WindowsKeptAlive(const WindowsKeptAlive&) = delete;
+  WindowsKeptAlive& operator=(const WindowsKeptAlive&) = delete;
+
+ private:
+  ui::BusyWindows busy_;
+};
+
+}  // namespace
 
 // Paths use "/" as their separator here: where a directory gets a separator
 // before a file name, it is "/", and a network path starts with "//".
@@ -103,6 +124,10 @@ void frmImport::cmdSelect_Click() {
         ui::vbOKOnly | ui::vbInformation, "KAV");
     return;
   }
+  // The update keeps the one thread until it ends; meanwhile the engine
+  // lets the windows paint and answer the window system, and they take no
+  // input and do not close.
+  WindowsKeptAlive alive;
   RunDatabaseUpdate(msFullPath);
 }
 
