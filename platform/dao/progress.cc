@@ -16,6 +16,7 @@ using Clock = std::chrono::steady_clock;
 ProgressHook g_hook;
 Clock::duration g_interval{};
 Clock::time_point g_last_run{};
+bool g_ran = false;  // since it was installed
 bool g_running = false;
 
 // SQLite calls the handler every this many steps of its virtual machine:
@@ -35,7 +36,7 @@ int OnSqliteProgress(void*) {
 void SetProgressHook(ProgressHook hook, std::chrono::milliseconds interval) {
   g_hook = std::move(hook);
   g_interval = interval;
-  g_last_run = Clock::time_point{};
+  g_ran = false;
 }
 
 namespace internal {
@@ -44,8 +45,9 @@ void ReportProgress() {
   // The hook's own work does not run the hook again.
   if (!g_hook || g_running) return;
   const Clock::time_point now = Clock::now();
-  if (now - g_last_run < g_interval) return;
+  if (g_ran && now - g_last_run < g_interval) return;
   g_running = true;
+  g_ran = true;
   try {
     g_hook();
   } catch (...) {
