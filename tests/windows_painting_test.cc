@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "app/frm_import.h"
+#include "app/frm_start.h"
 #include "platform/dao/observer.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/scripted_message_boxes.h"
@@ -35,14 +36,15 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 
-const char* const kSelectionCaption = "KAV Update - Manual Selection";
 const char* const kCompleted = "Database Update completed.";
 
 // Large enough that the update takes a good part of a second, in which the
 // windows get many chances to paint.
 constexpr int kPersons = 20000;
 
-// Set while the update runs after the test's actions, up to its last box.
+// Set while the update runs after the test's actions, up to its last box:
+// a click through the window, as QTest makes it, has Qt handle the events
+// that wait, so only what the update itself handles afterwards counts.
 bool g_watching = false;
 
 // Runs `action` once, at the first engine call of the update.
@@ -158,6 +160,9 @@ TEST_F(WindowsPaintingTest, TheWindowPaintsWhileTheUpdateRunsAndTakesNoInput) {
   const std::string mdb = MakeSample(folder, options);
   // A second file after KAV.MDB, for a key in the file list to move to.
   std::ofstream(folder.File("ZZZ.mdb")) << "x";
+  // The start window under the selection window, as the tool shows them.
+  frmStart start;
+  start.widget()->show();
   frmImport form;
   ASSERT_EQ(form.filFiles.List(0), "KAV.MDB");
   QWidget* window = form.widget();
@@ -185,6 +190,7 @@ TEST_F(WindowsPaintingTest, TheWindowPaintsWhileTheUpdateRunsAndTakesNoInput) {
       PostKey(form.cmdSelect.widget(), Qt::Key_Space);
       PostKey(files, Qt::Key_End);
       QCoreApplication::postEvent(window->windowHandle(), new QCloseEvent);
+      QCoreApplication::postEvent(start.widget()->windowHandle(), new QCloseEvent);
       QCoreApplication::postEvent(&receiver, new QEvent(QEvent::User));
       // Something to paint.
       window->update();
@@ -203,7 +209,7 @@ TEST_F(WindowsPaintingTest, TheWindowPaintsWhileTheUpdateRunsAndTakesNoInput) {
     // One update, to its usual end; the window open as the update left it.
     EXPECT_THAT(boxes.boxes(), ElementsAre(ui::ShownBox{kCompleted, 0, "", ui::vbDefault}));
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(window->windowTitle().toStdString(), kSelectionCaption);
+    EXPECT_TRUE(start.widget()->isVisible());
     EXPECT_EQ(form.filFiles.ListIndex(), 0);
     EXPECT_TRUE(form.cmdSelect.Enabled());
     EXPECT_TRUE(fs::equivalent(form.filFiles.ToolTipText(), mdb));
