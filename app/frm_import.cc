@@ -10,18 +10,30 @@
 
 namespace {
 
-// The windows painting through the engine's progress hook, for as long as
-// it exists, however the work it covers ends.
-class WindowsKeptAlive {
+// One update run from the window, for as long as it exists, however the
+// update ends: the engine's progress hook lets the windows paint and answer
+// the window system, the windows take no input and do not close, and no
+// other update starts.
+class UpdateUnderWay {
  public:
-  WindowsKeptAlive() {
+  UpdateUnderWay() {
     dao::SetProgressHook([this] { busy_.KeepAlive(); });
   }
-  ~WindowsKeptAlive() { dao::SetProgressHook(nullptr); }
-  WindowsKeptAlive(const WindowsKeptAlive&) = delete;
-  WindowsKeptAlive& operator=(const WindowsKeptAlive&) = delete;
+  ~UpdateUnderWay() { dao::SetProgressHook(nullptr); }
+  UpdateUnderWay(const UpdateUnderWay&) = delete;
+  UpdateUnderWay& operator=(const UpdateUnderWay&) = delete;
+
+  static bool Running() { return running_; }
 
  private:
+  // Set first and cleared last, so that it stands while the windows drop
+  // the input that came in meanwhile.
+  struct RunningFlag {
+    RunningFlag() { running_ = true; }
+    ~RunningFlag() { running_ = false; }
+  };
+  static inline bool running_ = false;
+  RunningFlag running_flag_;
   ui::BusyWindows busy_;
 };
 
@@ -111,6 +123,10 @@ void frmImport::filFiles_PatternChange() {
 }
 
 void frmImport::cmdSelect_Click() {
+  // The windows take no input while an update runs, but a press begun
+  // before it may still end in a click: an access key's press shows the
+  // button down for a moment before it clicks.  Such a click does nothing.
+  if (UpdateUnderWay::Running()) return;
   if (filFiles.ListIndex() < 0) return;
   msFullPath = filFiles.ToolTipText();
   msFileName = filFiles.FileName();
@@ -124,10 +140,9 @@ void frmImport::cmdSelect_Click() {
         ui::vbOKOnly | ui::vbInformation, "KAV");
     return;
   }
-  // The update keeps the one thread until it ends; meanwhile the engine
-  // lets the windows paint and answer the window system, and they take no
-  // input and do not close.
-  WindowsKeptAlive alive;
+  // The update keeps the one thread until it ends; meanwhile the windows
+  // paint and answer the window system, take no input and do not close.
+  UpdateUnderWay update;
   RunDatabaseUpdate(msFullPath);
 }
 
