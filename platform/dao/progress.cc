@@ -49,7 +49,9 @@ void ReportProgress() {
   g_running = true;
   g_ran = true;
   try {
-    g_hook();
+    // A copy, so that the hook may be replaced while it runs.
+    ProgressHook hook = g_hook;
+    hook();
   } catch (...) {
     // The hook is a courtesy to the caller: its failure must not change
     // the engine's work, and no error may pass through SQLite's frames.
