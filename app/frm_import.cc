@@ -2,9 +2,42 @@
 
 #include <QString>
 
+#include "platform/dao/progress.h"
 #include "platform/text.h"
 #include "platform/ui/message_box.h"
+#include "platform/ui/qt/busy_windows.h"
 #include "update/update.h"
+
+namespace {
+
+// One update run from the window, for as long as it exists, however the
+// update ends: the engine's progress hook lets the windows paint and answer
+// the window system, the windows take no input and do not close, and no
+// other update starts.
+class UpdateUnderWay {
+ public:
+  UpdateUnderWay() {
+    dao::SetProgressHook([this] { busy_.KeepAlive(); });
+  }
+  ~UpdateUnderWay() { dao::SetProgressHook(nullptr); }
+  UpdateUnderWay(const UpdateUnderWay&) = delete;
+  UpdateUnderWay& operator=(const UpdateUnderWay&) = delete;
+
+  static bool Running() { return running_; }
+
+ private:
+  // Set first and cleared last, so that it stands while the windows drop
+  // the input that came in meanwhile.
+  struct RunningFlag {
+    RunningFlag() { running_ = true; }
+    ~RunningFlag() { running_ = false; }
+  };
+  static inline bool running_ = false;
+  RunningFlag running_flag_;
+  ui::BusyWindows busy_;
+};
+
+}  // namespace
 
 // Paths use "/" as their separator here: where a directory gets a separator
 // before a file name, it is "/", and a network path starts with "//".
@@ -90,6 +123,10 @@ void frmImport::filFiles_PatternChange() {
 }
 
 void frmImport::cmdSelect_Click() {
+  // The windows take no input while an update runs, but a press begun
+  // before it may still end in a click: an access key's press shows the
+  // button down for a moment before it clicks.  Such a click does nothing.
+  if (UpdateUnderWay::Running()) return;
   if (filFiles.ListIndex() < 0) return;
   msFullPath = filFiles.ToolTipText();
   msFileName = filFiles.FileName();
@@ -103,6 +140,9 @@ void frmImport::cmdSelect_Click() {
         ui::vbOKOnly | ui::vbInformation, "KAV");
     return;
   }
+  // The update keeps the one thread until it ends; meanwhile the windows
+  // paint and answer the window system, take no input and do not close.
+  UpdateUnderWay update;
   RunDatabaseUpdate(msFullPath);
 }
 

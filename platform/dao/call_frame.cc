@@ -3,6 +3,8 @@
 
 #include "platform/dao/internal/call_frame.h"
 
+#include "platform/dao/internal/progress.h"
+
 namespace dao::internal {
 namespace {
 
@@ -22,6 +24,8 @@ const char* CurrentSource() { return g_source; }
 
 CallFrame::CallFrame(const Call* call, const char* source)
     : call_(call), outermost_(g_depth == 0), previous_source_(g_source) {
+  // Between two public calls the progress hook gets its chance.
+  if (outermost_) ReportProgress();
   ++g_depth;
   if (outermost_) g_source = source;
 }

@@ -13,6 +13,7 @@
 
 #include "platform/dao/internal/engine.h"
 #include "platform/dao/internal/file_state.h"
+#include "platform/dao/internal/progress.h"
 #include "platform/dao/internal/sqlite.h"
 #include "platform/text.h"
 
@@ -266,6 +267,7 @@ sqlite3* OpenConnection(const std::string& path, int flags) {
   }
   sqlite3_extended_result_codes(conn, 1);
   sqlite3_busy_timeout(conn, 2000);
+  WatchProgress(conn);
   return conn;
 }
 

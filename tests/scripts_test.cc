@@ -1,0 +1,179 @@
+// The commands of scripts/: what scripts/run does with and without a
+// desktop session, and what scripts/build builds.  Each runs the real script
+// in a copy of the project's folder whose other scripts, tools and cmake
+// are stand-ins that only write down how they were called, so nothing is
+// installed, built or started.
+
+#include <stdio.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/support/harness.h"
+
+namespace kav::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+const char* const kNeedsDesktop = "the tool needs a desktop session";
+
+struct Outcome {
+  int status = -1;     // the exit status
+  std::string output;  // stdout and stderr
+};
+
+Outcome Shell(const std::string& command) {
+  Outcome outcome;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return outcome;
+  char buffer[512];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
+  const int status = pclose(pipe);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A copy of the project's folder for one script: the script itself, and
+// stand-ins that append "NAME ARGUMENTS" to calls.txt.
+class ScriptsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(folder.File("scripts"));
+    fs::create_directories(folder.File("bin"));
+  }
+
+  void CopyScript(const std::string& name) {
+    fs::copy_file(std::string(KAV_SOURCE_DIR) + "/scripts/" + name, folder.File("scripts/" + name));
+  }
+
+  // A stand-in at `path` (in the copy) that notes its call as `name`, then
+  // runs `more`.
+  void StandIn(const std::string& path, const std::string& name, const std::string& more = "") {
+    const std::string file = folder.File(path);
+    fs::create_directories(fs::path(file).parent_path());
+    std::ofstream(file) << "#!/usr/bin/env bash\necho \"" << name << " $*\" >> '"
+                        << folder.File("calls.txt") << "'\n"
+                        << more;
+    fs::permissions(file, fs::perms::owner_all, fs::perm_options::add);
+  }
+
+  // Runs scripts/`script` of the copy with `environment` (assignments for
+  // env, after DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are removed),
+  // the stand-ins of bin/ first on PATH.
+  Outcome Run(const std::string& script, const std::string& environment,
+              const std::string& arguments = "") {
+    return Shell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM PATH='" +
+                 folder.File("bin") + "':\"$PATH\" " + environment + " '" +
+                 folder.File("scripts/" + script) + "' " + arguments);
+  }
+
+  std::vector<std::string> Calls() { return Lines(folder.File("calls.txt")); }
+
+  TempDir folder;
+};
+
+TEST_F(ScriptsTest, RunSaysThatItNeedsADesktopSessionBeforeItDoesAnything) {
+  CopyScript("run");
+  StandIn("scripts/install-deps", "install-deps");
+  StandIn("scripts/build", "build");
+  // The sample builder writes the files run looks for; the tool notes the
+  // prefix and the folder it starts in.
+  StandIn("build/tests/kav-make-sample", "kav-make-sample",
+          "mkdir -p \"$1/wine\" && touch \"$1/KAV.MDB\" \"$1/KAV.mdw\" \"$1/wine/system.reg\"\n");
+  StandIn("build/app/kav-update", "kav-update",
+          "echo \"in $(basename \"$PWD\") with $(basename \"$WINEPREFIX\")\" >> '" +
+              folder.File("calls.txt") + "'\n");
+  struct Case {
+    const char* environment;
+    bool desktop;  // whether run goes on
+  };
+  const Case cases[] = {
+      {"", false},
+      {"DISPLAY=", false},  // set, but empty
+      {"QT_QPA_PLATFORM=xcb", false},
+      {"QT_QPA_PLATFORM='wayland;xcb'", false},
+      {"DISPLAY=:0", true},
+      {"WAYLAND_DISPLAY=wayland-0", true},
+      {"QT_QPA_PLATFORM=offscreen", true},
+      {"QT_QPA_PLATFORM='xcb;vnc:size=800x600'", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.environment);
+    fs::remove(folder.File("calls.txt"));
+    fs::remove_all(folder.File("sample"));
+    Outcome outcome = Run("run", c.environment);
+    if (!c.desktop) {
+      EXPECT_NE(outcome.status, 0);
+      EXPECT_THAT(outcome.output, HasSubstr(kNeedsDesktop));
+      EXPECT_THAT(Calls(), IsEmpty());
+      EXPECT_FALSE(fs::exists(folder.File("sample")));
+      continue;
+    }
+    // Only the tool and the sample builder are built.
+    EXPECT_EQ(outcome.status, 0) << outcome.output;
+    EXPECT_THAT(outcome.output, Not(HasSubstr(kNeedsDesktop)));
+    EXPECT_THAT(
+        Calls(),
+        ElementsAre("install-deps ", "build --target kav-update --target kav-make-sample build",
+                    "kav-make-sample sample", "kav-update ", "in sample with wine"));
+  }
+}
+
+TEST_F(ScriptsTest, BuildBuildsTheTargetsItIsGivenAndElseEverything) {
+  CopyScript("build");
+  StandIn("bin/cmake", "cmake");
+  StandIn("bin/nproc", "nproc", "echo 4\n");
+  struct Case {
+    const char* arguments;
+    std::vector<std::string> calls;
+  };
+  const Case cases[] = {
+      {"",
+       {"cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo", "nproc ",
+        "cmake --build build -j4"}},
+      // As scripts/test builds.
+      {"build-asan -DKAV_SANITIZE=ON -DKAV_WERROR=ON",
+       {"cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAV_SANITIZE=ON "
+        "-DKAV_WERROR=ON",
+        "nproc ", "cmake --build build-asan -j4"}},
+      // As scripts/run builds.
+      {"--target kav-update --target kav-make-sample build",
+       {"cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo", "nproc ",
+        "cmake --build build -j4 --target kav-update kav-make-sample"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    fs::remove(folder.File("calls.txt"));
+    Outcome outcome = Run("build", "", c.arguments);
+    EXPECT_EQ(outcome.status, 0) << outcome.output;
+    EXPECT_EQ(Calls(), c.calls);
+  }
+  // A --target without its name is refused.
+  fs::remove(folder.File("calls.txt"));
+  Outcome outcome = Run("build", "", "--target");
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_THAT(Calls(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace kav::testing
