@@ -6,10 +6,13 @@
 // one statement, the temporary column is deleted, and the indexes and
 // relations are rebuilt.  Relations and indexes are saved, and rebuilt, in
 // the order found: from the last object of each collection to the first.
+// What other programs have made on the table (their indexes, views and
+// triggers, none of them in the catalog) is set aside before the first step
+// and made again after the last, so that it names the new column.
 //
 // The eight steps run in two nested transactions of the workspace in which
 // `db` is open, so that a failure at any step puts the table back exactly as
-// it was (name, type, data, indexes, relations).  Transactions of the
+// it was (name, type, data, indexes, relations, other programs' objects).  Transactions of the
 // engine's default workspace would not cover `db`, and a failed retyping
 // would then leave the data under the temporary name, where no later run
 // could find the column again.
@@ -144,6 +147,7 @@ struct Retyping {
   int ordinal_position = 0;
   std::vector<SavedRelationField> colRelationInfo = {};
   std::vector<SavedIndexField> colIndexInfo = {};
+  dao::OtherProgramsObjects others = {};
   dao::TableDef td = {};
   dao::Field fld = {};
 
@@ -152,6 +156,26 @@ struct Retyping {
     sDetail.clear();
   }
 };
+
+// Before step 1: the indexes, views and triggers that other programs have
+// made on the table are set aside, or the retyping is refused before it
+// writes anything where one of them cannot be kept (dao.h).  Steps 3 and
+// 6 would otherwise carry them off to the temporary column and then break
+// them.  The engine's error names the object; on a file without such
+// objects nothing is set aside, and step 1 follows at once.
+void SetAsideOtherProgramsObjects(Retyping& r) {
+  r.BeginStep("Setting aside other programs' objects on [" + r.sTable + "]![" + r.sField + "]");
+  r.others = r.db.SetAsideOtherProgramsObjects(r.sTable, r.sField);
+}
+
+// After step 8, in its transaction: what was set aside is made again and
+// names the column of the new type.  Without anything set aside this is no
+// step at all, and a failure from here on is step 8's.
+void PutBackOtherProgramsObjects(Retyping& r) {
+  if (r.others.IsEmpty()) return;
+  r.BeginStep("Adding other programs' objects back into database");
+  r.others.PutBack();
+}
 
 // Step 1: each relation that includes the column, from the last to the
 // first, is saved and deleted; the column is looked for on the relation's
@@ -344,6 +368,7 @@ void ChangeFieldType(dao::Database& db, const std::string& sTable, const std::st
     ws = db.ParentWorkspace();
     transactions.Begin();
     transactions.Begin();
+    SetAsideOtherProgramsObjects(r);
     RemoveRelations(r);
     transactions.NextInner();
     RemoveIndexes(r);
@@ -359,6 +384,7 @@ void ChangeFieldType(dao::Database& db, const std::string& sTable, const std::st
     AddIndexesBack(r);
     transactions.NextInner();
     AddRelationsBack(r);
+    PutBackOtherProgramsObjects(r);
     transactions.Commit();
     transactions.Commit();
   } catch (const std::exception& failure) {
