@@ -9,6 +9,7 @@
 
 #include "platform/dao/dao.h"
 #include "platform/dao/workgroup.h"
+#include "platform/ui/scripted_message_boxes.h"
 #include "stages/globals.h"
 #include "tests/dao_fixture.h"
 #include "tests/support/harness.h"
@@ -17,6 +18,9 @@
 namespace kav::testing {
 namespace {
 
+using dao_test::FileBytes;
+using dao_test::Query;
+using dao_test::Sqlite;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -215,6 +219,158 @@ TEST_F(RetypeTest, ValueThatDoesNotFitLeavesTheTableUnchanged) {
     EXPECT_EQ(errors.front().number(), dao::kErrFieldTooSmall);
   }
   EXPECT_EQ(Describe("t"), before);
+}
+
+// The indexes, views and triggers of other programs on the file, as
+// sqlite_master holds them.
+std::vector<std::string> OtherProgramsObjects(const std::string& mdb) {
+  return Query(mdb,
+               "SELECT type, name, tbl_name, sql FROM sqlite_master WHERE type IN ('index', "
+               "'view', 'trigger') AND sql IS NOT NULL AND name NOT LIKE 'daosys\\_%' ESCAPE '\\' "
+               "ORDER BY name");
+}
+
+// What another program made on the columns that the update retypes keeps
+// working: afterwards it names the retyped column and does what it did.
+TEST(RetypeSample, OtherProgramsObjectsOnRetypedColumnsKeepWorking) {
+  struct Case {
+    const char* name;
+    std::string sql;   // what the other program makes
+    std::string then;  // what it runs after the update
+    // Queries after the update, each with the query whose rows it must give.
+    std::vector<std::pair<std::string, std::string>> checks;
+  };
+  const std::vector<Case> cases = {
+      {"an index on the column",
+       "CREATE INDEX by_port ON tbl_kav_persons(p_primary_jet_port);",
+       "",
+       {{"SELECT name FROM pragma_index_info('by_port')", "SELECT 'p_primary_jet_port'"},
+        {"SELECT count(*) FROM tbl_kav_persons INDEXED BY by_port WHERE p_primary_jet_port = "
+         "'BOI'",
+         "SELECT count(*) FROM tbl_kav_persons WHERE p_primary_jet_port = 'BOI'"}}},
+      {"an index on two columns retyped one after the other",
+       "CREATE UNIQUE INDEX by_ports ON tbl_kav_persons(p_secondary_jet_port, "
+       "p_primary_jet_port, p_id);",
+       "",
+       {{"SELECT name FROM pragma_index_info('by_ports') ORDER BY seqno",
+         "VALUES ('p_secondary_jet_port'), ('p_primary_jet_port'), ('p_id')"}}},
+      {"a view selecting the column",
+       "CREATE VIEW ports_of_people AS SELECT p_id, p_primary_jet_port FROM tbl_kav_persons;",
+       "",
+       {{"SELECT * FROM ports_of_people ORDER BY p_id",
+         "SELECT p_id, p_primary_jet_port FROM tbl_kav_persons ORDER BY p_id"},
+        {"SELECT count(*) FROM ports_of_people WHERE p_primary_jet_port LIKE 'XXX%'", "SELECT 0"}}},
+      {"a view joining two retyped tables on retyped columns",
+       "CREATE VIEW person_ports AS SELECT p.p_id, j.jet_port_abbrev, p.p_secondary_jet_port "
+       "FROM tbl_kav_persons p JOIN tbl_kav_jet_ports j ON j.jet_port_abbrev = "
+       "p.p_primary_jet_port;",
+       "",
+       {{"SELECT * FROM person_ports ORDER BY p_id",
+         "SELECT p_id, p_primary_jet_port, p_secondary_jet_port FROM tbl_kav_persons ORDER BY "
+         "p_id"}}},
+      {"a trigger after an update of the column",
+       "CREATE TABLE port_log (p_id INTEGER); CREATE TRIGGER log_port AFTER UPDATE OF "
+       "p_primary_jet_port ON tbl_kav_persons BEGIN INSERT INTO port_log VALUES (NEW.p_id); "
+       "END;",
+       "UPDATE tbl_kav_persons SET p_primary_jet_port = 'FAT' WHERE p_id = 1; "
+       "UPDATE tbl_kav_persons SET p_last_name = 'Other' WHERE p_id = 2;",
+       {{"SELECT p_id FROM port_log", "SELECT 1"}}},
+      {"a trigger on another retyped table naming its column",
+       "CREATE TABLE comment_log (old TEXT, new TEXT); CREATE TRIGGER log_comment AFTER UPDATE "
+       "ON tbl_kav_training_scheduled BEGIN INSERT INTO comment_log VALUES (OLD.ts_comment, "
+       "NEW.ts_comment); END;",
+       "UPDATE tbl_kav_training_scheduled SET ts_comment = 'changed' WHERE rowid = 1;",
+       {{"SELECT new FROM comment_log", "SELECT 'changed'"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string mdb = MakeSample(dir);
+    Sqlite(mdb, c.sql);
+    const std::vector<std::string> objects = OtherProgramsObjects(mdb);
+    ui::ScriptedMessageBoxes boxes;
+    RunDatabaseUpdate(mdb);
+    EXPECT_THAT(boxes.boxes(),
+                ElementsAre(ui::ShownBox{"Database Update completed.", 0, "", ui::vbDefault}));
+    EXPECT_EQ(OtherProgramsObjects(mdb), objects);
+    if (!c.then.empty()) Sqlite(mdb, c.then);
+    for (const auto& [actual, expected] : c.checks) {
+      EXPECT_EQ(Query(mdb, actual), Query(mdb, expected)) << actual;
+      EXPECT_FALSE(Query(mdb, expected).empty());
+    }
+    EXPECT_EQ(Query(mdb, "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+  }
+}
+
+// Where what another program made on the column cannot be kept, the
+// retyping is refused before it writes anything, with the object named;
+// and where a later step fails, what was set aside is back with the rest.
+TEST(RetypeSample, OtherProgramsObjectThatCannotBeKeptRefusesTheRetyping) {
+  struct Case {
+    const char* name;
+    std::string sql;  // what the other program makes
+    const char* field;
+    long size;
+    std::string text;    // how the retyping's error text begins
+    std::string object;  // its words that name the object; "" for no refusal
+  };
+  const std::string setting_aside =
+      "Error Setting aside other programs' objects on [tbl_kav_persons]![p_primary_jet_port]\r\n";
+  const std::vector<Case> cases = {
+      {"a partial index that takes a double-quoted word for text",
+       "CREATE INDEX open_ports ON tbl_kav_persons(p_primary_jet_port) WHERE "
+       "p_primary_jet_port <> \"NONE\";",
+       "p_primary_jet_port", 4, setting_aside + "Error 3219 (DAO.Database) ",
+       "the index 'open_ports' of another program could not be made again as it is written"},
+      {"a foreign key of another program's table",
+       "CREATE TABLE crews (port TEXT REFERENCES tbl_kav_persons(p_primary_jet_port));",
+       "p_primary_jet_port", 4, setting_aside + "Error 3303 (DAO.Database) ",
+       "a foreign key of table 'crews', made by another program, names it"},
+      {"a copy that fails once the objects are set aside",
+       "CREATE INDEX by_name ON tbl_kav_persons(p_last_name); CREATE VIEW names AS SELECT "
+       "p_last_name FROM tbl_kav_persons;",
+       "p_last_name", 2, "Error Copying data from XXX1 to p_last_name\r\nError 3163 (", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string mdb = MakeSample(dir);
+    Sqlite(mdb, c.sql);
+    const std::vector<std::string> state = dao_test::FileState(mdb);
+    const std::string bytes = FileBytes(mdb);
+    OpenAsDriverDoes(mdb);
+    try {
+      ChangeFieldType(gdbUpdate, "tbl_kav_persons", c.field, dao::dbText, c.size,
+                      /*bAllowZeroLength=*/false, /*bNotRequired=*/true, /*lAttributes=*/0);
+      ADD_FAILURE() << "retyped";
+    } catch (const kav::Error& e) {
+      EXPECT_EQ(e.number(), 55555);
+      EXPECT_THAT(e.description(), StartsWith(c.text));
+      EXPECT_THAT(e.description(), HasSubstr(c.object));
+    }
+    gdbUpdate.Close();
+    gdbUpdate = dao::Database();
+    EXPECT_EQ(dao_test::FileState(mdb), state);
+    if (c.object.empty()) continue;
+    // A refusal writes nothing at all.
+    EXPECT_TRUE(FileBytes(mdb) == bytes);
+
+    // The whole update shows the refusal in its failure box, and so does
+    // every run again, with the file as the first run left it.
+    ui::ScriptedMessageBoxes boxes;
+    for (int run = 0; run < 2; ++run) {
+      boxes.Clear();
+      const std::vector<std::string> before = dao_test::FileState(mdb);
+      RunDatabaseUpdate(mdb);
+      ASSERT_EQ(boxes.boxes().size(), 2u);
+      EXPECT_EQ(boxes.boxes()[0].prompt, kUpdateFailedText);
+      EXPECT_THAT(boxes.boxes()[1].prompt, StartsWith(" 55555  :  " + c.text));
+      EXPECT_THAT(boxes.boxes()[1].prompt, HasSubstr(c.object));
+      if (run == 1) {
+        EXPECT_EQ(dao_test::FileState(mdb), before);
+      }
+    }
+  }
 }
 
 TEST(RetypeSample, SchemaPhaseRetypesTheFourColumnsTwice) {

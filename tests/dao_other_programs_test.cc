@@ -268,6 +268,47 @@ TEST_F(OtherProgramTest, EngineRulesKeepTheirNumbers) {
   EXPECT_EQ(ErrorOf([&] { AddJob(); }), dao::kErrRelatedRecordRequired);
 }
 
+// A double-quoted word of another program's view or trigger is a name on
+// the engine's connections, never text: where it names nothing, the
+// engine's operation fails with SQLite's "no such column" and leaves the
+// file as it was, where SQLite's fallback would have gone on with the word
+// as a value.
+TEST_F(OtherProgramTest, DoubleQuotedNameThatDoesNotResolveIsAnError) {
+  struct Case {
+    const char* name;
+    std::string sql;
+    std::function<void()> before;  // through the engine, before the state is taken
+    std::function<void()> write;
+  };
+  const std::vector<Case> cases = {
+      // The fallback would write the text 'nosuch' into audit.
+      {"a trigger's value",
+       "CREATE TRIGGER rule AFTER INSERT ON jobs BEGIN INSERT INTO audit VALUES (\"nosuch\"); "
+       "END;",
+       [] {}, [this] { AddJob(); }},
+      // Renaming n rewrites the view to "m"; the fallback would let m go
+      // and the view return the text 'm' for every job.
+      {"a view's column renamed, then deleted", "CREATE VIEW numbers AS SELECT code, n FROM jobs;",
+       [this] { db.TableDefs().Item("jobs").Fields().Item("n").SetName("m"); },
+       [this] { db.TableDefs().Item("jobs").Fields().Delete("m"); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FreshDatabase(c.sql);
+    db = ws.OpenDatabase(mdb);
+    c.before();
+    const Strings before = State();
+    try {
+      c.write();
+      ADD_FAILURE() << "the name was taken for text";
+    } catch (const kav::Error& e) {
+      EXPECT_EQ(e.number(), 3000);
+      EXPECT_THAT(e.description(), HasSubstr("no such column"));
+    }
+    EXPECT_EQ(kav::testing::DumpDifference(before, State()), "");
+  }
+}
+
 TEST_F(OtherProgramTest, FileWhoseCatalogNamesWhatIsNotThereIsRefusedAtOpen) {
   struct Case {
     const char* name;

@@ -326,7 +326,11 @@ struct CatalogTableAsMade {
 const std::vector<CatalogTableAsMade>& CatalogTablesAsMade() {
   static const std::vector<CatalogTableAsMade> tables = [] {
     sqlite3* mem = nullptr;
-    sqlite3_open(":memory:", &mem);
+    if (const int rc = OpenSqlite(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &mem);
+        rc != SQLITE_OK) {
+      sqlite3_close(mem);
+      RaiseSqlite(nullptr, rc);
+    }
     std::vector<CatalogTableAsMade> out;
     try {
       CreateCatalog(mem, std::nullopt, "");

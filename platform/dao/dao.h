@@ -399,6 +399,42 @@ class Recordset {
 // ---------------------------------------------------------------------------
 // Databases and workspaces.
 
+// The indexes, views and triggers that other SQLite programs have made in a
+// database file (the catalog knows nothing of them), set aside while a
+// column is replaced: renamed to a free name, a column of its name added
+// and filled from it, and the renamed one deleted, as a change of a
+// column's type does it.  Left in place, they would follow the rename and
+// then break as the renamed column goes: SQLite rewrites every reference
+// to a renamed column, refuses to drop a column that an index holds, and
+// checks every view and trigger of the file at each rename or drop.  Set
+// aside, they are made again from their own SQL once the column of their
+// name is back, and name it as before.
+//
+// The call observer hears of neither call, so that the trace of an update
+// holds no line for them; on a file that holds no such object neither
+// writes anything.  A failure fills the engine's error list.
+class OtherProgramsObjects {
+ public:
+  // One object set aside: its type ("index", "view" or "trigger"), its
+  // name, and the SQL that made it.
+  struct Saved {
+    std::string type, name, sql;
+  };
+
+  OtherProgramsObjects() = default;
+  bool IsEmpty() const { return saved_.empty(); }
+  // Makes every object set aside again from its SQL, in the order they were
+  // first made, all or none; raises the error of the first that cannot be
+  // made, naming it (3022 for a unique index that the rows no longer fit).
+  // Afterwards nothing is set aside.
+  void PutBack();
+
+ private:
+  friend class Database;
+  std::shared_ptr<internal::DatabaseImpl> db_;
+  std::vector<Saved> saved_;
+};
+
 class Database {
  public:
   Database() = default;
@@ -435,6 +471,21 @@ class Database {
 
   // The workspace the database was opened in; its transactions cover it.
   Workspace ParentWorkspace() const;
+
+  // Sets aside (drops, keeping their SQL) the objects of other programs
+  // that replacing field `field` of table `table` would break: their
+  // indexes on the table, and all their views and triggers, since SQLite
+  // checks each of them at a rename or drop and a view or trigger may reach
+  // the table through another view.  Call it in a transaction of the
+  // workspace, so that a failure on the way takes the setting aside back
+  // with the rest.  Refuses, changing nothing, with 3303 where a foreign
+  // key of a table names the field (a table cannot be set aside, and the
+  // rename would carry its key off to the renamed column), and with 3219
+  // where an object could not be made again as it is written (an index
+  // that takes a double-quoted word for text, say); the error names the
+  // object.  Sets aside nothing for a table or field that is not there.
+  OtherProgramsObjects SetAsideOtherProgramsObjects(const std::string& table,
+                                                    const std::string& field);
 
   // Closes the database and every recordset opened on it.  Closing a closed
   // database does nothing.

@@ -259,7 +259,7 @@ std::vector<std::shared_ptr<DatabaseImpl>> OpenDatabasesOf(WorkspaceCore& core) 
 
 sqlite3* OpenConnection(const std::string& path, int flags) {
   sqlite3* conn = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &conn, flags, nullptr);
+  int rc = OpenSqlite(path, flags, &conn);
   if (rc != SQLITE_OK) {
     std::string message = conn ? sqlite3_errmsg(conn) : sqlite3_errstr(rc);
     sqlite3_close_v2(conn);

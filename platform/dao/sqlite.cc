@@ -1,5 +1,5 @@
-// The SQLite wrapper: SQLite's result codes mapped to the engine's errors,
-// statements, and the test for a SQLite file.
+// The SQLite wrapper: opening a connection, SQLite's result codes mapped
+// to the engine's errors, statements, and the test for a SQLite file.
 
 #include "platform/dao/internal/sqlite.h"
 
@@ -11,6 +11,17 @@
 #include <optional>
 
 namespace dao::internal {
+
+int OpenSqlite(const std::string& path, int flags, sqlite3** conn) {
+  *conn = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), conn, flags, nullptr);
+  if (rc != SQLITE_OK) return rc;
+  for (const int option : {SQLITE_DBCONFIG_DQS_DDL, SQLITE_DBCONFIG_DQS_DML}) {
+    int now = 1;
+    if (sqlite3_db_config(*conn, option, 0, &now) != SQLITE_OK || now != 0) return SQLITE_ERROR;
+  }
+  return SQLITE_OK;
+}
 
 namespace {
 

@@ -100,7 +100,7 @@ std::string LogOnToWorkgroup(const std::string& path, const std::string& user,
   if (::access(path.c_str(), R_OK) != 0) NoWorkgroup(path, "cannot be read");
   if (!HasSqliteHeader(path)) NoWorkgroup(path, "is not a workgroup information file");
   sqlite3* conn = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &conn, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+  if (OpenSqlite(path, SQLITE_OPEN_READONLY, &conn) != SQLITE_OK) {
     sqlite3_close_v2(conn);
     NoWorkgroup(path, "cannot be opened");
   }
@@ -143,8 +143,7 @@ void CreateWorkgroupFile(const std::string& path, const std::vector<Account>& ac
       Raise(kErrDatabaseExists, "The file '" + path + "' already exists.");
     }
     sqlite3* conn = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &conn, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK) {
+    if (OpenSqlite(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &conn) != SQLITE_OK) {
       std::string message = conn ? sqlite3_errmsg(conn) : "out of memory";
       sqlite3_close_v2(conn);
       Raise(kErrOpenFailed, "The file '" + path + "' cannot be created: " + message);

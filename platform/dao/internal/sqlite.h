@@ -1,6 +1,7 @@
-// The SQLite wrapper the engine builds on: SQLite's errors as the engine's
-// (SqliteError, RaiseSqlite, and the messages of the engine's own triggers),
-// statements that are never left running, and the test for a SQLite file.
+// The SQLite wrapper the engine builds on: opening a connection,
+// SQLite's errors as the engine's (SqliteError, RaiseSqlite, and the
+// messages of the engine's own triggers), statements that are never left
+// running, and the test for a SQLite file.
 
 #ifndef KAV_PLATFORM_DAO_INTERNAL_SQLITE_H_
 #define KAV_PLATFORM_DAO_INTERNAL_SQLITE_H_
@@ -19,6 +20,15 @@
 #include "platform/error.h"
 
 namespace dao::internal {
+
+// Opens the connection `*conn` as sqlite3_open_v2 does and returns its
+// result code; on failure `*conn` may hold a connection to close.  Every
+// connection of the engine is opened here.  A double-quoted word is a name
+// on it, in statements and in the schema alike, and a name that does not
+// resolve is an error: SQLite's fallback would take it for text, and a
+// view or trigger of another program whose column has gone would go on
+// returning or writing its name instead of failing.
+int OpenSqlite(const std::string& path, int flags, sqlite3** conn);
 
 // An error that SQLite reported, with SQLite's result code beside the
 // engine's number.

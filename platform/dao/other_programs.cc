@@ -1,0 +1,145 @@
+// Other programs' indexes, views and triggers, set aside while a column is
+// replaced and made again from their own SQL afterwards (dao.h).
+
+#include "platform/dao/internal/schema.h"
+
+namespace dao {
+namespace internal {
+namespace {
+
+// The check at open refuses a file that holds any object of the engine's
+// reserved names that its catalog does not make, so an object is another
+// program's exactly when its name lacks the prefix.
+bool OtherProgramsName(const std::string& name) {
+  return !(name.size() >= 7 && SameName(name.substr(0, 7), "daosys_"));
+}
+
+std::string Named(const std::string& type, const std::string& name) {
+  return "the " + type + " '" + name + "' of another program";
+}
+
+// 3303 where a foreign key of a table of the file names `field` of `table`:
+// as the key of another table that refers to it, or as the table's own key
+// that refers elsewhere.
+void RefuseForeignKeys(DatabaseImpl& db, const CatalogTable& table, const FieldDef& field) {
+  Statement keys(db.conn,
+                 "SELECT m.name, k.\"table\", k.\"from\", k.\"to\" FROM sqlite_master m, "
+                 "pragma_foreign_key_list(m.name) k WHERE m.type = 'table' ORDER BY m.rowid");
+  while (keys.Step()) {
+    const std::string owner = keys.Text(0);
+    const bool refers_to_it =
+        SameName(keys.Text(1), table.name) && SameName(keys.Text(3), field.name);
+    const bool is_its_own = SameName(owner, table.name) && SameName(keys.Text(2), field.name);
+    if (refers_to_it || is_its_own) {
+      Raise(kErrFieldInRelation, "The field '" + field.name + "' of table '" + table.name +
+                                     "' cannot be replaced: a foreign key of table '" + owner +
+                                     "', made by another program, names it.");
+    }
+  }
+}
+
+// 3219 where an index of `saved` could not be made again as it is written
+// (SQLite resolves an index's columns and expressions as it makes it, and
+// on the engine's connections a double-quoted word is a name).  Preparing
+// the statement that makes it checks it without running it, on a copy of
+// the table in memory, where its name is free and nothing of the file
+// changes.  A view or trigger is made again whatever names it holds, as it
+// was first made.
+void CheckIndexesCanBeMadeAgain(DatabaseImpl& db, const CatalogTable& table, const FieldDef& field,
+                                const std::vector<OtherProgramsObjects::Saved>& saved) {
+  Statement made(db.conn, "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?");
+  made.Bind(1, table.name);
+  if (!made.Step()) return;
+  sqlite3* memory = nullptr;
+  if (const int rc = OpenSqlite(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &memory);
+      rc != SQLITE_OK) {
+    sqlite3_close(memory);
+    RaiseSqlite(nullptr, rc);
+  }
+  struct Close {
+    sqlite3* conn;
+    ~Close() { sqlite3_close(conn); }
+  } close{memory};
+  Exec(memory, made.Text(0));
+  for (const OtherProgramsObjects::Saved& o : saved) {
+    if (o.type != "index") continue;
+    try {
+      Statement again(memory, o.sql);
+    } catch (const kav::Error& error) {
+      Raise(kErrInvalidOperation, "The field '" + field.name + "' of table '" + table.name +
+                                      "' cannot be replaced: " + Named(o.type, o.name) +
+                                      " could not be made again as it is written (" +
+                                      error.description() + ").");
+    }
+  }
+}
+
+// Runs `change` in a savepoint, and has the catalog loaded anew afterwards,
+// whether the change is kept or undone: whether the file holds triggers of
+// other programs decides how the engine's own cascades run.
+template <class F>
+void ChangeOtherProgramsObjects(DatabaseImpl& db, F&& change) {
+  struct Reload {
+    DatabaseImpl& db;
+    ~Reload() { db.SchemaChanged(); }
+  } reload{db};
+  InSavepoint(db, Savepoint::kSchema, std::forward<F>(change));
+}
+
+}  // namespace
+}  // namespace internal
+
+using namespace internal;
+
+OtherProgramsObjects Database::SetAsideOtherProgramsObjects(const std::string& table,
+                                                            const std::string& field) {
+  return RunQuiet("DAO.Database", [&] {
+    DatabaseImpl& db = OpenDatabaseOrNothing(impl_);
+    OtherProgramsObjects out;
+    out.db_ = impl_;
+    std::shared_ptr<const Catalog> catalog = db.CurrentCatalog();
+    const CatalogTable* t = catalog->FindTable(table);
+    const FieldDef* f = t == nullptr ? nullptr : t->FindField(field);
+    if (f == nullptr) return out;
+    RefuseForeignKeys(db, *t, *f);
+    {
+      Statement objects(db.conn,
+                        "SELECT type, name, tbl_name, sql FROM sqlite_master WHERE type IN "
+                        "('index', 'view', 'trigger') AND sql IS NOT NULL ORDER BY rowid");
+      while (objects.Step()) {
+        const std::string type = objects.Text(0), name = objects.Text(1);
+        if (!OtherProgramsName(name)) continue;
+        if (type == "index" && !SameName(objects.Text(2), t->name)) continue;
+        out.saved_.push_back({type, name, objects.Text(3)});
+      }
+    }
+    if (out.saved_.empty()) return out;
+    CheckIndexesCanBeMadeAgain(db, *t, *f, out.saved_);
+    ChangeOtherProgramsObjects(db, [&] {
+      for (const OtherProgramsObjects::Saved& o : out.saved_) {
+        Exec(db.conn, "DROP " + o.type + " " + QuoteName(o.name));
+      }
+    });
+    return out;
+  });
+}
+
+void OtherProgramsObjects::PutBack() {
+  RunQuiet("DAO.Database", [&] {
+    if (saved_.empty()) return;
+    DatabaseImpl& db = OpenDatabaseOrNothing(db_);
+    ChangeOtherProgramsObjects(db, [&] {
+      for (const Saved& o : saved_) {
+        try {
+          Exec(db.conn, o.sql);
+        } catch (const kav::Error& error) {
+          Raise(error.number(),
+                Named(o.type, o.name) + " cannot be made again: " + error.description());
+        }
+      }
+    });
+    saved_.clear();
+  });
+}
+
+}  // namespace dao
