@@ -180,21 +180,27 @@ std::optional<std::string> VersionGateStep(UpdateRun& run) {
 
 // Schema phase: 3191 (the field exists) goes on with the next operation.
 void SchemaStep() {
-  dao::TableDef td;
-  RunUnder(SkipExistingField, [&] { td = gdbUpdate.TableDefs().Item("tbl_kav_courses"); });
-  RunUnder(SkipExistingField,
-           [&] { td.Fields().Append(td.CreateField("course_refresher_period", dao::dbText, 3)); });
-  RunUnder(SkipExistingField, [&] { td = dao::TableDef(); });
   struct Retyping {
     const char* table;
     const char* field;
     long size;
     bool allow_zero_length;
   };
-  for (const Retyping& r : {Retyping{"tbl_kav_persons", "p_primary_jet_port", 4, false},
-                            Retyping{"tbl_kav_persons", "p_secondary_jet_port", 4, false},
-                            Retyping{"tbl_kav_jet_ports", "jet_port_abbrev", 4, false},
-                            Retyping{"tbl_kav_training_scheduled", "ts_comment", 255, true}}) {
+  static constexpr Retyping kRetypings[] = {
+      {"tbl_kav_persons", "p_primary_jet_port", 4, false},
+      {"tbl_kav_persons", "p_secondary_jet_port", 4, false},
+      {"tbl_kav_jet_ports", "jet_port_abbrev", 4, false},
+      {"tbl_kav_training_scheduled", "ts_comment", 255, true}};
+  // What other programs made on a column to be retyped and that cannot be
+  // kept refuses the file here, before the first change, rather than
+  // between two retypings.
+  for (const Retyping& r : kRetypings) gdbUpdate.CheckOtherProgramsObjects(r.table, r.field);
+  dao::TableDef td;
+  RunUnder(SkipExistingField, [&] { td = gdbUpdate.TableDefs().Item("tbl_kav_courses"); });
+  RunUnder(SkipExistingField,
+           [&] { td.Fields().Append(td.CreateField("course_refresher_period", dao::dbText, 3)); });
+  RunUnder(SkipExistingField, [&] { td = dao::TableDef(); });
+  for (const Retyping& r : kRetypings) {
     RunUnder(SkipExistingField, [&] {
       ChangeFieldType(gdbUpdate, r.table, r.field, dao::dbText, r.size, r.allow_zero_length,
                       /*bNotRequired=*/true,

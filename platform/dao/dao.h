@@ -487,6 +487,12 @@ class Database {
   OtherProgramsObjects SetAsideOtherProgramsObjects(const std::string& table,
                                                     const std::string& field);
 
+  // Raises what SetAsideOtherProgramsObjects would refuse with, and does
+  // nothing else: it reads the file and writes nothing, so that a caller
+  // about to replace several fields can refuse the file before it changes
+  // any of them.
+  void CheckOtherProgramsObjects(const std::string& table, const std::string& field);
+
   // Closes the database and every recordset opened on it.  Closing a closed
   // database does nothing.
   void Close();

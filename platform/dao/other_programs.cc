@@ -86,10 +86,48 @@ void ChangeOtherProgramsObjects(DatabaseImpl& db, F&& change) {
   InSavepoint(db, Savepoint::kSchema, std::forward<F>(change));
 }
 
+// Field `field` of table `table` in `catalog`; nulls where either is not
+// there.
+std::pair<const CatalogTable*, const FieldDef*> FindColumn(const Catalog& catalog,
+                                                           const std::string& table,
+                                                           const std::string& field) {
+  const CatalogTable* t = catalog.FindTable(table);
+  return {t, t == nullptr ? nullptr : t->FindField(field)};
+}
+
+// The objects of other programs that replacing `field` of `table` would
+// break, after the refusals that keep the file as it is.
+std::vector<OtherProgramsObjects::Saved> ObjectsToSetAside(DatabaseImpl& db,
+                                                           const CatalogTable& table,
+                                                           const FieldDef& field) {
+  RefuseForeignKeys(db, table, field);
+  std::vector<OtherProgramsObjects::Saved> saved;
+  Statement objects(db.conn,
+                    "SELECT type, name, tbl_name, sql FROM sqlite_master WHERE type IN "
+                    "('index', 'view', 'trigger') AND sql IS NOT NULL ORDER BY rowid");
+  while (objects.Step()) {
+    const std::string type = objects.Text(0), name = objects.Text(1);
+    if (!OtherProgramsName(name)) continue;
+    if (type == "index" && !SameName(objects.Text(2), table.name)) continue;
+    saved.push_back({type, name, objects.Text(3)});
+  }
+  if (!saved.empty()) CheckIndexesCanBeMadeAgain(db, table, field, saved);
+  return saved;
+}
+
 }  // namespace
 }  // namespace internal
 
 using namespace internal;
+
+void Database::CheckOtherProgramsObjects(const std::string& table, const std::string& field) {
+  RunQuiet("DAO.Database", [&] {
+    DatabaseImpl& db = OpenDatabaseOrNothing(impl_);
+    std::shared_ptr<const Catalog> catalog = db.CurrentCatalog();
+    const auto [t, f] = FindColumn(*catalog, table, field);
+    if (f != nullptr) ObjectsToSetAside(db, *t, *f);
+  });
+}
 
 OtherProgramsObjects Database::SetAsideOtherProgramsObjects(const std::string& table,
                                                             const std::string& field) {
@@ -98,23 +136,10 @@ OtherProgramsObjects Database::SetAsideOtherProgramsObjects(const std::string& t
     OtherProgramsObjects out;
     out.db_ = impl_;
     std::shared_ptr<const Catalog> catalog = db.CurrentCatalog();
-    const CatalogTable* t = catalog->FindTable(table);
-    const FieldDef* f = t == nullptr ? nullptr : t->FindField(field);
+    const auto [t, f] = FindColumn(*catalog, table, field);
     if (f == nullptr) return out;
-    RefuseForeignKeys(db, *t, *f);
-    {
-      Statement objects(db.conn,
-                        "SELECT type, name, tbl_name, sql FROM sqlite_master WHERE type IN "
-                        "('index', 'view', 'trigger') AND sql IS NOT NULL ORDER BY rowid");
-      while (objects.Step()) {
-        const std::string type = objects.Text(0), name = objects.Text(1);
-        if (!OtherProgramsName(name)) continue;
-        if (type == "index" && !SameName(objects.Text(2), t->name)) continue;
-        out.saved_.push_back({type, name, objects.Text(3)});
-      }
-    }
+    out.saved_ = ObjectsToSetAside(db, *t, *f);
     if (out.saved_.empty()) return out;
-    CheckIndexesCanBeMadeAgain(db, *t, *f, out.saved_);
     ChangeOtherProgramsObjects(db, [&] {
       for (const OtherProgramsObjects::Saved& o : out.saved_) {
         Exec(db.conn, "DROP " + o.type + " " + QuoteName(o.name));
