@@ -146,4 +146,9 @@ void frmImport::cmdSelect_Click() {
   RunDatabaseUpdate(msFullPath);
 }
 
-void frmImport::cmdCancel_Click() { Unload(); }
+void frmImport::cmdCancel_Click() {
+  // As for Select: an access key's press begun before the update may end
+  // in a click while it runs, and the window stays until the update ends.
+  if (UpdateUnderWay::Running()) return;
+  Unload();
+}

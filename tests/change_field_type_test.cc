@@ -281,6 +281,14 @@ TEST(RetypeSample, OtherProgramsObjectsOnRetypedColumnsKeepWorking) {
        "NEW.ts_comment); END;",
        "UPDATE tbl_kav_training_scheduled SET ts_comment = 'changed' WHERE rowid = 1;",
        {{"SELECT new FROM comment_log", "SELECT 'changed'"}}},
+      {"a view with a trigger of its own, which goes with the view when it is dropped",
+       "CREATE TABLE removed (p_id INTEGER); CREATE VIEW people AS SELECT p_id, "
+       "p_primary_jet_port FROM tbl_kav_persons; CREATE TRIGGER remove_person INSTEAD OF "
+       "DELETE ON people BEGIN INSERT INTO removed VALUES (OLD.p_id); END;",
+       "DELETE FROM people WHERE p_id = 3;",
+       {{"SELECT p_id FROM removed", "SELECT 3"},
+        {"SELECT p_primary_jet_port FROM people WHERE p_id = 3",
+         "SELECT p_primary_jet_port FROM tbl_kav_persons WHERE p_id = 3"}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -328,6 +336,22 @@ TEST(RetypeSample, OtherProgramsObjectThatCannotBeKeptRefusesTheRetyping) {
        "CREATE TABLE crews (port TEXT REFERENCES tbl_kav_persons(p_primary_jet_port));",
        "p_primary_jet_port", 4, setting_aside + "Error 3303 (DAO.Database) ",
        "a foreign key of table 'crews', made by another program, names it", " 3303  :  "},
+      {"another table's partial index that takes a double-quoted word for text",
+       "CREATE INDEX by_code ON tbl_kav_courses(course_code) WHERE course_code <> \"none\";",
+       "p_primary_jet_port", 4, setting_aside + "Error 3219 (DAO.Database) ",
+       "the index 'by_code' of another program could not be made again as it is written",
+       " 3219  :  "},
+      {"another program's table whose CHECK takes a double-quoted word for text",
+       "CREATE TABLE notes (x TEXT CHECK (x <> \"\"));", "p_primary_jet_port", 4,
+       setting_aside + "Error 3219 (DAO.Database) ",
+       "the table 'notes' of another program could not be made again as it is written",
+       " 3219  :  "},
+      {"a generated column computed from the column",
+       "ALTER TABLE tbl_kav_persons ADD COLUMN port_low AS (lower(p_primary_jet_port)) "
+       "VIRTUAL;",
+       "p_primary_jet_port", 4, setting_aside + "Error 3219 (DAO.Database) ",
+       "The field 'p_primary_jet_port' of table 'tbl_kav_persons' cannot be replaced: ",
+       " 3219  :  "},
       {"a copy that fails once the objects are set aside",
        "CREATE INDEX by_name ON tbl_kav_persons(p_last_name); CREATE VIEW names AS SELECT "
        "p_last_name FROM tbl_kav_persons;",

@@ -481,8 +481,11 @@ class Database {
   // with the rest.  Refuses, changing nothing, with 3303 where a foreign
   // key of a table names the field (a table cannot be set aside, and the
   // rename would carry its key off to the renamed column), and with 3219
-  // where an object could not be made again as it is written (an index
-  // that takes a double-quoted word for text, say); the error names the
+  // where replacing the field, rehearsed first on a copy of the file's
+  // tables and indexes in memory, would fail on what is written in the
+  // file: a table or index that could not be made again as it is written
+  // (one that takes a double-quoted word for text, say), or a generated
+  // column or a table's CHECK that names the field; the error names the
   // object.  Sets aside nothing for a table or field that is not there.
   OtherProgramsObjects SetAsideOtherProgramsObjects(const std::string& table,
                                                     const std::string& field);

@@ -38,18 +38,19 @@ void RefuseForeignKeys(DatabaseImpl& db, const CatalogTable& table, const FieldD
   }
 }
 
-// 3219 where an index of `saved` could not be made again as it is written
-// (SQLite resolves an index's columns and expressions as it makes it, and
-// on the engine's connections a double-quoted word is a name).  Preparing
-// the statement that makes it checks it without running it, on a copy of
-// the table in memory, where its name is free and nothing of the file
-// changes.  A view or trigger is made again whatever names it holds, as it
-// was first made.
-void CheckIndexesCanBeMadeAgain(DatabaseImpl& db, const CatalogTable& table, const FieldDef& field,
-                                const std::vector<OtherProgramsObjects::Saved>& saved) {
-  Statement made(db.conn, "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?");
-  made.Bind(1, table.name);
-  if (!made.Step()) return;
+// 3219 where replacing `field` of `table` would break on what is written in
+// the file, rehearsed first on a copy of the file's tables in memory, where
+// nothing of the file changes.  SQLite checks every table and index of the
+// file at a rename or drop of a column, on the engine's connections a
+// double-quoted word is a name, and a generated column or a table's CHECK
+// that names the column keeps the column from being dropped.  So the copy
+// holds every table and the indexes of the other tables, the column is
+// renamed, made anew and dropped as the retyping does, and then the indexes
+// of `saved` are made again as they are written.  Views and triggers are
+// left out: those of other programs are set aside and made again whatever
+// names they hold, and the engine's own are the engine's to keep.
+void RehearseReplacing(DatabaseImpl& db, const CatalogTable& table, const FieldDef& field,
+                       const std::vector<OtherProgramsObjects::Saved>& saved) {
   sqlite3* memory = nullptr;
   if (const int rc = OpenSqlite(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &memory);
       rc != SQLITE_OK) {
@@ -60,17 +61,39 @@ void CheckIndexesCanBeMadeAgain(DatabaseImpl& db, const CatalogTable& table, con
     sqlite3* conn;
     ~Close() { sqlite3_close(conn); }
   } close{memory};
-  Exec(memory, made.Text(0));
-  for (const OtherProgramsObjects::Saved& o : saved) {
-    if (o.type != "index") continue;
+  auto make = [&](const std::string& type, const std::string& name, const std::string& sql) {
     try {
-      Statement again(memory, o.sql);
+      Exec(memory, sql);
     } catch (const kav::Error& error) {
       Raise(kErrInvalidOperation, "The field '" + field.name + "' of table '" + table.name +
-                                      "' cannot be replaced: " + Named(o.type, o.name) +
+                                      "' cannot be replaced: " + Named(type, name) +
                                       " could not be made again as it is written (" +
                                       error.description() + ").");
     }
+  };
+  // Tables first, then indexes; SQLite's own tables and the tables of
+  // virtual tables, which need their module, are not copied.
+  Statement objects(db.conn,
+                    "SELECT type, name, tbl_name, sql FROM sqlite_master WHERE type IN "
+                    "('table', 'index') AND sql IS NOT NULL AND name NOT LIKE 'sqlite\\_%' "
+                    "ESCAPE '\\' AND sql NOT LIKE 'CREATE VIRTUAL TABLE%' "
+                    "ORDER BY type = 'index', rowid");
+  while (objects.Step()) {
+    if (objects.Text(0) == "index" && SameName(objects.Text(2), table.name)) continue;
+    make(objects.Text(0), objects.Text(1), objects.Text(3));
+  }
+  const std::string alter = "ALTER TABLE " + QuoteName(table.name);
+  const std::string aside = QuoteName("daosys_replaced_" + field.name);
+  try {
+    Exec(memory, alter + " RENAME COLUMN " + QuoteName(field.name) + " TO " + aside);
+    Exec(memory, alter + " ADD COLUMN " + QuoteName(field.name));
+    Exec(memory, alter + " DROP COLUMN " + aside);
+  } catch (const kav::Error& error) {
+    Raise(kErrInvalidOperation, "The field '" + field.name + "' of table '" + table.name +
+                                    "' cannot be replaced: " + error.description() + ".");
+  }
+  for (const OtherProgramsObjects::Saved& o : saved) {
+    if (o.type == "index") make(o.type, o.name, o.sql);
   }
 }
 
@@ -111,7 +134,7 @@ std::vector<OtherProgramsObjects::Saved> ObjectsToSetAside(DatabaseImpl& db,
     if (type == "index" && !SameName(objects.Text(2), table.name)) continue;
     saved.push_back({type, name, objects.Text(3)});
   }
-  if (!saved.empty()) CheckIndexesCanBeMadeAgain(db, table, field, saved);
+  RehearseReplacing(db, table, field, saved);
   return saved;
 }
 
@@ -140,9 +163,10 @@ OtherProgramsObjects Database::SetAsideOtherProgramsObjects(const std::string& t
     if (f == nullptr) return out;
     out.saved_ = ObjectsToSetAside(db, *t, *f);
     if (out.saved_.empty()) return out;
+    // Last made, first dropped: a view's triggers go with the view.
     ChangeOtherProgramsObjects(db, [&] {
-      for (const OtherProgramsObjects::Saved& o : out.saved_) {
-        Exec(db.conn, "DROP " + o.type + " " + QuoteName(o.name));
+      for (auto o = out.saved_.rbegin(); o != out.saved_.rend(); ++o) {
+        Exec(db.conn, "DROP " + o->type + " IF EXISTS " + QuoteName(o->name));
       }
     });
     return out;
