@@ -12,10 +12,10 @@
 //
 // The eight steps run in two nested transactions of the workspace in which
 // `db` is open, so that a failure at any step puts the table back exactly as
-// it was (name, type, data, indexes, relations, other programs' objects).  Transactions of the
-// engine's default workspace would not cover `db`, and a failed retyping
-// would then leave the data under the temporary name, where no later run
-// could find the column again.
+// it was (name, type, data, indexes, relations, other programs' objects).
+// Transactions of the engine's default workspace would not cover `db`, and
+// a failed retyping would then leave the data under the temporary name,
+// where no later run could find the column again.
 
 #include <exception>
 #include <string>

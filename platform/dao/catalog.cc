@@ -249,6 +249,10 @@ void CreateCatalog(sqlite3* conn, const std::optional<std::string>& workgroup_id
   st.Run();
 }
 
+bool HasReservedPrefix(const std::string& name) {
+  return name.size() >= 7 && SameName(name.substr(0, 7), "daosys_");
+}
+
 // ---------------------------------------------------------------------------
 // The catalog against itself.  Another SQLite program can change the
 // catalog's rows and tables as well as the tables they describe.  The
@@ -325,37 +329,27 @@ struct CatalogTableAsMade {
 // database in memory, so that the check cannot differ from what is made.
 const std::vector<CatalogTableAsMade>& CatalogTablesAsMade() {
   static const std::vector<CatalogTableAsMade> tables = [] {
-    sqlite3* mem = nullptr;
-    if (const int rc = OpenSqlite(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &mem);
-        rc != SQLITE_OK) {
-      sqlite3_close(mem);
-      RaiseSqlite(nullptr, rc);
-    }
+    const MemoryDatabase memory;
+    sqlite3* mem = memory.conn();
     std::vector<CatalogTableAsMade> out;
-    try {
-      CreateCatalog(mem, std::nullopt, "");
-      for (std::string name : Rows(mem,
-                                   "SELECT name FROM sqlite_master WHERE type = 'table' AND "
-                                   "name LIKE 'daosys\\_%' ESCAPE '\\' ORDER BY name",
-                                   1)) {
-        name.pop_back();
-        CatalogTableAsMade t{name, CatalogTableShape(mem, name), {}};
-        Statement columns(mem, "SELECT name, type, \"notnull\" FROM pragma_table_info(?1)");
-        columns.Bind(1, name);
-        while (columns.Step()) {
-          const std::string column = QuoteName(columns.Text(0));
-          const std::string type = columns.Text(1) == "INTEGER" ? "integer" : "text";
-          if (!t.wrong_type.empty()) t.wrong_type += " OR ";
-          t.wrong_type += "typeof(" + column + ") NOT IN ('" + type + "'" +
-                          (columns.Int(2) != 0 ? "" : ", 'null'") + ")";
-        }
-        out.push_back(std::move(t));
+    CreateCatalog(mem, std::nullopt, "");
+    for (std::string name : Rows(mem,
+                                 "SELECT name FROM sqlite_master WHERE type = 'table' AND "
+                                 "name LIKE 'daosys\\_%' ESCAPE '\\' ORDER BY name",
+                                 1)) {
+      name.pop_back();
+      CatalogTableAsMade t{name, CatalogTableShape(mem, name), {}};
+      Statement columns(mem, "SELECT name, type, \"notnull\" FROM pragma_table_info(?1)");
+      columns.Bind(1, name);
+      while (columns.Step()) {
+        const std::string column = QuoteName(columns.Text(0));
+        const std::string type = columns.Text(1) == "INTEGER" ? "integer" : "text";
+        if (!t.wrong_type.empty()) t.wrong_type += " OR ";
+        t.wrong_type += "typeof(" + column + ") NOT IN ('" + type + "'" +
+                        (columns.Int(2) != 0 ? "" : ", 'null'") + ")";
       }
-    } catch (...) {
-      sqlite3_close(mem);
-      throw;
+      out.push_back(std::move(t));
     }
-    sqlite3_close(mem);
     return out;
   }();
   return tables;
@@ -365,10 +359,6 @@ bool IsCatalogTable(const std::string& name) {
   const auto& tables = CatalogTablesAsMade();
   return std::any_of(tables.begin(), tables.end(),
                      [&](const CatalogTableAsMade& t) { return SameName(t.name, name); });
-}
-
-bool HasReservedPrefix(const std::string& name) {
-  return name.size() >= 7 && SameName(name.substr(0, 7), "daosys_");
 }
 
 // The first row of `sql` (its first value), or none.

@@ -10,12 +10,15 @@ namespace {
 // The check at open refuses a file that holds any object of the engine's
 // reserved names that its catalog does not make, so an object is another
 // program's exactly when its name lacks the prefix.
-bool OtherProgramsName(const std::string& name) {
-  return !(name.size() >= 7 && SameName(name.substr(0, 7), "daosys_"));
-}
+bool OtherProgramsName(const std::string& name) { return !HasReservedPrefix(name); }
 
 std::string Named(const std::string& type, const std::string& name) {
   return "the " + type + " '" + name + "' of another program";
+}
+
+// How each refusal to replace `field` of `table` begins.
+std::string CannotReplace(const CatalogTable& table, const FieldDef& field) {
+  return "The field '" + field.name + "' of table '" + table.name + "' cannot be replaced: ";
 }
 
 // 3303 where a foreign key of a table of the file names `field` of `table`:
@@ -31,8 +34,7 @@ void RefuseForeignKeys(DatabaseImpl& db, const CatalogTable& table, const FieldD
         SameName(keys.Text(1), table.name) && SameName(keys.Text(3), field.name);
     const bool is_its_own = SameName(owner, table.name) && SameName(keys.Text(2), field.name);
     if (refers_to_it || is_its_own) {
-      Raise(kErrFieldInRelation, "The field '" + field.name + "' of table '" + table.name +
-                                     "' cannot be replaced: a foreign key of table '" + owner +
+      Raise(kErrFieldInRelation, CannotReplace(table, field) + "a foreign key of table '" + owner +
                                      "', made by another program, names it.");
     }
   }
@@ -51,22 +53,13 @@ void RefuseForeignKeys(DatabaseImpl& db, const CatalogTable& table, const FieldD
 // names they hold, and the engine's own are the engine's to keep.
 void RehearseReplacing(DatabaseImpl& db, const CatalogTable& table, const FieldDef& field,
                        const std::vector<OtherProgramsObjects::Saved>& saved) {
-  sqlite3* memory = nullptr;
-  if (const int rc = OpenSqlite(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &memory);
-      rc != SQLITE_OK) {
-    sqlite3_close(memory);
-    RaiseSqlite(nullptr, rc);
-  }
-  struct Close {
-    sqlite3* conn;
-    ~Close() { sqlite3_close(conn); }
-  } close{memory};
+  const MemoryDatabase copy;
+  sqlite3* memory = copy.conn();
   auto make = [&](const std::string& type, const std::string& name, const std::string& sql) {
     try {
       Exec(memory, sql);
     } catch (const kav::Error& error) {
-      Raise(kErrInvalidOperation, "The field '" + field.name + "' of table '" + table.name +
-                                      "' cannot be replaced: " + Named(type, name) +
+      Raise(kErrInvalidOperation, CannotReplace(table, field) + Named(type, name) +
                                       " could not be made again as it is written (" +
                                       error.description() + ").");
     }
@@ -89,8 +82,7 @@ void RehearseReplacing(DatabaseImpl& db, const CatalogTable& table, const FieldD
     Exec(memory, alter + " ADD COLUMN " + QuoteName(field.name));
     Exec(memory, alter + " DROP COLUMN " + aside);
   } catch (const kav::Error& error) {
-    Raise(kErrInvalidOperation, "The field '" + field.name + "' of table '" + table.name +
-                                    "' cannot be replaced: " + error.description() + ".");
+    Raise(kErrInvalidOperation, CannotReplace(table, field) + error.description() + ".");
   }
   for (const OtherProgramsObjects::Saved& o : saved) {
     if (o.type == "index") make(o.type, o.name, o.sql);

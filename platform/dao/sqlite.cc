@@ -23,6 +23,16 @@ int OpenSqlite(const std::string& path, int flags, sqlite3** conn) {
   return SQLITE_OK;
 }
 
+MemoryDatabase::MemoryDatabase() {
+  if (const int rc = OpenSqlite(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &conn_);
+      rc != SQLITE_OK) {
+    sqlite3_close(conn_);
+    RaiseSqlite(nullptr, rc);
+  }
+}
+
+MemoryDatabase::~MemoryDatabase() { sqlite3_close(conn_); }
+
 namespace {
 
 // The engine's own triggers raise "daosys:<number>:<description>".

@@ -284,7 +284,7 @@ void TableDefCollection::Append(const TableDef& table) {
       Raise(kErrInvalidOperation, "The table '" + td->name + "' is already appended.");
     }
     CheckName(td->name, "table");
-    if (td->name.size() >= 7 && SameName(td->name.substr(0, 7), "daosys_")) {
+    if (HasReservedPrefix(td->name)) {
       Raise(kErrBadName, "Table names starting with 'daosys_' are reserved for the engine.");
     }
     if (td->fields.empty()) {

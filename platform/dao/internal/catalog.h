@@ -93,6 +93,10 @@ struct Catalog {
 
 // Field types and sizes.
 bool IsFieldType(int type);
+
+// Whether `name` starts with "daosys_", the prefix of the engine's own
+// tables, indexes and triggers.
+bool HasReservedPrefix(const std::string& name);
 long DefaultSize(int type);
 const char* StorageType(int type);
 

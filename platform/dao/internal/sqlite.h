@@ -30,6 +30,21 @@ namespace dao::internal {
 // returning or writing its name instead of failing.
 int OpenSqlite(const std::string& path, int flags, sqlite3** conn);
 
+// A new database in memory on a connection opened by OpenSqlite, closed
+// with the object; SQLite's error is raised where it cannot be opened.
+class MemoryDatabase {
+ public:
+  MemoryDatabase();
+  ~MemoryDatabase();
+  MemoryDatabase(const MemoryDatabase&) = delete;
+  MemoryDatabase& operator=(const MemoryDatabase&) = delete;
+
+  sqlite3* conn() const { return conn_; }
+
+ private:
+  sqlite3* conn_ = nullptr;
+};
+
 // An error that SQLite reported, with SQLite's result code beside the
 // engine's number.
 class SqliteError : public kav::Error {
