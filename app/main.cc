@@ -5,6 +5,7 @@
 #include <clocale>
 
 #include "app/kav_main.h"
+#include "platform/ui/qt/ending_signals.h"
 #include "platform/ui/qt/qt_message_boxes.h"
 
 int main(int argc, char** argv) {
@@ -13,6 +14,9 @@ int main(int argc, char** argv) {
   // The update note's date follows the user's regional settings.
   std::setlocale(LC_TIME, "");
   ui::QtMessageBoxes boxes;
+  // Every window's event loop returns, and every window opened after
+  // returns at once: Main ends as when the user closes its windows.
+  ui::EndingSignals ending([] { QCoreApplication::exit(0); });
   Main();
   return 0;
 }

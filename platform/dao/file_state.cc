@@ -139,6 +139,91 @@ bool InWalMode(sqlite3* conn) {
   }
 }
 
+// Begins and ends a read.
+void Touch(sqlite3* conn) {
+  sqlite3_exec(conn, "SELECT 1 FROM sqlite_schema LIMIT 1", nullptr, nullptr, nullptr);
+}
+
+// From WAL mode, its log merged, back to rollback-journal mode: SQLite
+// deletes the emptied log and -shm.  Returns whether the file is in
+// rollback-journal mode.
+bool LeaveWalMode(sqlite3* conn) {
+  sqlite3_exec(conn, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+  return !InWalMode(conn);
+}
+
+// Keeping other processes out of a file in WAL mode.
+//
+// A process that reads a file in WAL mode first takes a shared lock on one
+// byte of its -shm (SQLite's "DMS" byte), and SQLite answers it with the
+// busy error while another process holds that byte exclusively.  The
+// engine holds it so while it writes: no reader in another process can then
+// hold an old state of the file, which would stop every merge of the log
+// half way and leave a log behind the update.  Connections of this process
+// are not kept out: a process does not conflict with its own locks.
+//
+// The lock is taken through a descriptor of our own on the -shm.  Closing
+// any descriptor of a file drops every lock the process holds on it,
+// SQLite's own included, so ours is never closed while SQLite has that
+// -shm open: to let others in again, the lock goes back to the shared lock
+// SQLite itself holds there, and the descriptor is closed once SQLite has
+// deleted the -shm.
+constexpr off_t kShmDmsByte = 128;
+
+struct Guard {
+  int fd = -1;
+  ino_t shm_inode = 0;
+};
+
+std::map<std::pair<dev_t, ino_t>, Guard>& Guards() {
+  static auto* guards = new std::map<std::pair<dev_t, ino_t>, Guard>;
+  return *guards;
+}
+
+bool LockDmsByte(int fd, short type) {
+  struct flock lock = {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kShmDmsByte;
+  lock.l_len = 1;
+  return ::fcntl(fd, F_SETLK, &lock) == 0;
+}
+
+// Where another process already reads the file, it cannot be kept out:
+// the end of the update then waits for it (FlushWrittenFiles).
+void KeepOthersOut(sqlite3* conn, const WrittenFile& file) {
+  const std::string shm = std::string(sqlite3_db_filename(conn, "main")) + "-shm";
+  struct stat st;
+  if (::stat(shm.c_str(), &st) != 0) return;
+  Guard& guard = Guards()[{file.device, file.inode}];
+  if (guard.fd >= 0 && guard.shm_inode != st.st_ino) {
+    ::close(guard.fd);  // a -shm SQLite deleted: no lock of ours is on it
+    guard.fd = -1;
+  }
+  if (guard.fd < 0) {
+    guard.fd = ::open(shm.c_str(), O_RDWR | O_CLOEXEC);
+    if (guard.fd < 0) return;
+    guard.shm_inode = st.st_ino;
+  }
+  LockDmsByte(guard.fd, F_WRLCK);
+}
+
+// After the switch back to rollback-journal mode (`left_wal`), SQLite has
+// deleted the -shm and dropped its locks there: the descriptor is closed.
+// Otherwise the lock goes back to SQLite's own shared one, and the
+// descriptor stays open until SQLite deletes that -shm.
+void LetOthersIn(const WrittenFile& file, bool left_wal) {
+  auto& guards = Guards();
+  auto it = guards.find({file.device, file.inode});
+  if (it == guards.end()) return;
+  if (!left_wal) {
+    LockDmsByte(it->second.fd, F_RDLCK);
+    return;
+  }
+  ::close(it->second.fd);
+  guards.erase(it);
+}
+
 }  // namespace
 
 void PrepareConnection(sqlite3* conn) {
@@ -201,6 +286,9 @@ void BeforeWrite(sqlite3* conn) {
   // Where the mode cannot change now (another connection holds the file),
   // the connection writes in rollback-journal mode: slower, as safe.
   sqlite3_exec(conn, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  if (!InWalMode(conn)) return;
+  Touch(conn);  // SQLite opens the -shm at the first read in WAL mode
+  KeepOthersOut(conn, *it->second);
 }
 
 void FinishWriting(sqlite3* conn) {
@@ -217,13 +305,15 @@ void FinishWriting(sqlite3* conn) {
     sqlite3_exec(conn, "ROLLBACK", nullptr, nullptr, nullptr);  // as closing would
   }
   if (!InWalMode(conn)) return;  // nothing to merge, and the mode is as it came
-  if (MergeLog(conn, *file) != SQLITE_OK) return;
-  // Back to rollback-journal mode, which deletes the emptied log and -shm.
-  // Only a connection that is the file's last in every process can: where
-  // another program has the file open, the change is not waited for, and
-  // the last to close it does it.
+  if (MergeLog(conn, *file) != SQLITE_OK) {
+    LetOthersIn(*file, false);
+    return;
+  }
+  // Only a connection that is the file's last in every process can leave
+  // WAL mode: where another program has the file open, the change is not
+  // waited for, and the last to close it does it.
   sqlite3_busy_timeout(conn, 0);
-  sqlite3_exec(conn, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+  LetOthersIn(*file, LeaveWalMode(conn));
 }
 
 void FlushWrittenFiles() {
@@ -233,12 +323,23 @@ void FlushWrittenFiles() {
     for (const WrittenFile* d : done) seen = seen || SameFile(*d, *file);
     if (seen) continue;
     done.push_back(file.get());
-    const int rc = MergeLog(conn, *file);
-    // A log another connection keeps in use is merged by the one that
-    // ends last; every other failure is told.
-    if (rc != SQLITE_OK && (rc & 0xFF) != SQLITE_BUSY && (rc & 0xFF) != SQLITE_LOCKED) {
+    // A transaction still open is ended by its owner, and the file's last
+    // close merges what it commits.
+    if (sqlite3_get_autocommit(conn) == 0 || !InWalMode(conn)) continue;
+    // A reader that came in before the update wrote is waited for; one who
+    // stays makes the end fail, never leaves a log behind a success.
+    if (const int rc = MergeLog(conn, *file); rc != SQLITE_OK) {
+      LetOthersIn(*file, false);
       RaiseSqlite(nullptr, rc);
     }
+    // Back to rollback-journal mode, so that the file alone is the database
+    // with nothing beside it while the tool sits idle; the next write goes
+    // back to WAL mode.  The switch cannot be made while another process
+    // has the file open (the last to close it makes it), nor when its
+    // journal cannot be written: the file then stays in WAL mode with its
+    // log empty, whole on its own, and the next run in place switches it.
+    LetOthersIn(*file, LeaveWalMode(conn));
+    file->wal_asked = false;
   }
 }
 

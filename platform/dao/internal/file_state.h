@@ -29,15 +29,18 @@ std::string LeftLogNote(const std::string& path);
 // synchronous=NORMAL, and checkpoints only with the room for them taken.
 void StartWriting(sqlite3* conn);
 // Before a write outside any transaction: the first puts the file in WAL
-// mode, so that a run that writes nothing leaves the file as it was.
+// mode, so that a run that writes nothing leaves the file as it was, and
+// keeps other processes out of the file until FlushWrittenFiles.
 void BeforeWrite(sqlite3* conn);
 // Before such a connection closes: where it is the last of this process on
 // its file, every committed change is merged into the file and the file
 // goes back to rollback-journal mode.
 void FinishWriting(sqlite3* conn);
 // Merges every committed change of every file written in this process into
-// the file itself, synced.  Raises when the disk has no room (the file
-// keeps the whole state it holds); a log in use elsewhere is left.
+// the file itself, synced, and puts the file back in rollback-journal mode
+// with nothing beside it, open to other processes again.  Raises when the
+// merge cannot be done (no room on the disk, another process holding an
+// older state): the file then keeps the whole state it holds.
 void FlushWrittenFiles();
 
 }  // namespace dao::internal

@@ -11,18 +11,21 @@
 namespace ui {
 
 BusyWindows::BusyWindows() {
+  ++count_;
   if (qApp == nullptr) return;
   for (QWidget* window : QApplication::topLevelWidgets()) windows_.emplace_back(window);
   qApp->installEventFilter(this);
 }
 
 BusyWindows::~BusyWindows() {
-  if (qApp == nullptr) return;
-  // The input that waits in the window system is taken now, while the
-  // filter still drops it; else it would act as soon as the event loop
-  // runs again.
-  QCoreApplication::processEvents();
-  qApp->removeEventFilter(this);
+  if (qApp != nullptr) {
+    // The input that waits in the window system is taken now, while the
+    // filter still drops it; else it would act as soon as the event loop
+    // runs again.
+    QCoreApplication::processEvents();
+    qApp->removeEventFilter(this);
+  }
+  --count_;
 }
 
 void BusyWindows::KeepAlive() {

@@ -33,12 +33,16 @@ class BusyWindows : public QObject {
   // tens of milliseconds while the work runs.
   void KeepAlive();
 
+  // Whether one exists: the tool is at work.
+  static bool Any() { return count_ > 0; }
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   bool IsBusy(QObject* object) const;
   std::vector<QPointer<QWidget>> windows_;
+  static inline int count_ = 0;
 };
 
 }  // namespace ui
