@@ -29,6 +29,7 @@
 
 #include "platform/ui/scripted_message_boxes.h"
 #include "stages/globals.h"
+#include "tests/dao_fixture.h"
 #include "tests/support/dump.h"
 #include "tests/support/harness.h"
 #include "tests/support/stage_checks.h"
@@ -432,6 +433,135 @@ TEST(VersionStampTest, DuplicateKeyAtTheStampIsReportedAsAFailure) {
   EXPECT_EQ(prompts[0], kUpdateFailedText);
   EXPECT_THAT(prompts[1], StartsWith(" 3022  :  "));
   EXPECT_EQ(Version(mdb), "v4.0");
+}
+
+// ---------------------------------------------------------------------------
+// A file damaged before the run, another program reading it, the last box.
+
+// Writes `after` over the one place where `before` stands in the file.
+void Overwrite(const std::string& path, const std::string& before, const std::string& after) {
+  std::string bytes = Bytes(path);
+  const size_t at = bytes.find(before);
+  ASSERT_NE(at, std::string::npos) << before;
+  ASSERT_EQ(bytes.find(before, at + 1), std::string::npos) << before << " stands twice";
+  bytes.replace(at, after.size(), after);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// One byte changed on the disk: the checks at open find it through SQLite's
+// integrity check and refuse the file before anything is written.  Updated,
+// the damaged unique index would take the stage's second (IS-100, AR) row,
+// and the damaged name would stay.
+TEST(DamagedFileTest, IsRefusedBeforeAnythingIsWrittenNamingWhatSqliteFound) {
+  struct Case {
+    const char* name;
+    std::string before, after;
+  };
+  const Case cases[] = {
+      // The unique index of tbl_kav_courses holds (course_code, risk_type).
+      {"an entry of a unique index", "IS-100AR", "IS-1O0AR"},
+      // A row of tbl_kav_persons: last name, first name, agency.
+      {"a last name in a table page", "NguyenPerson 2BLM", "O"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string mdb = MakeSample(dir, Persons(20));
+    Overwrite(mdb, c.before, c.after);
+    ASSERT_NE(IntegrityCheck(mdb), "ok");
+    const std::string damaged = Bytes(mdb);
+    const std::vector<std::string> prompts = RunHere(mdb);
+    CloseDriverDatabase();
+    ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
+    EXPECT_EQ(prompts[0], kUpdateFailedText);
+    EXPECT_THAT(prompts[1], StartsWith(" 3343  :  The database '" + mdb +
+                                       "' is damaged: SQLite's integrity check found \""));
+    EXPECT_TRUE(Bytes(mdb) == damaged) << "the damaged file changed";
+    EXPECT_EQ(Names(dir.path()), kSampleNames);
+  }
+}
+
+// Another program opens the file read-only while the update writes it, and
+// would hold a read transaction until the update has ended: it is kept out
+// until then, the update completes with the file alone holding all of it,
+// and then the program reads.
+TEST(OtherReaderTest, IsKeptOutWhileTheUpdateWritesAndReadsOnceItHasEnded) {
+  TempDir dir;
+  const std::string mdb = MakeSample(dir, Persons(3000));
+  int done[2];
+  ASSERT_EQ(pipe(done), 0);
+  const pid_t reader = fork();
+  if (reader == 0) {
+    close(done[1]);
+    for (int i = 0; i < 60000 && !fs::exists(mdb + "-wal"); ++i) usleep(1000);
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(mdb.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_exec(db, "BEGIN; SELECT count(*) FROM tbl_kav_persons", nullptr, nullptr, nullptr);
+    char byte;
+    while (read(done[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    _exit(0);
+  }
+  ASSERT_GT(reader, 0);
+  close(done[0]);
+  EXPECT_THAT(RunElsewhere(mdb), ElementsAre(kCompleted));
+  TempDir copy_dir;
+  const std::string copy = CopyFileAlone(mdb, copy_dir);
+  EXPECT_EQ(IntegrityCheck(copy), "ok");
+  EXPECT_EQ(Version(copy), "v5.0");
+  EXPECT_EQ(DumpDifference(CleanDump(3000), DumpDatabase(copy)), "");
+  close(done[1]);
+  waitpid(reader, nullptr, 0);
+  EXPECT_THAT(dao_test::Query(mdb, "SELECT kav_database_version FROM tbl_kav_version_info"),
+              ElementsAre("v5.0"));
+}
+
+// The runner stopped at its last box: its box line blocks on a full pipe.
+// The file is then in rollback-journal mode with nothing beside it: a copy
+// of it alone needs no file beside it to be read, and marked read-only it
+// is answered as updated; other programs read it meanwhile.
+TEST(LastBoxTest, FileIsInRollbackJournalModeWithNothingBesideIt) {
+  TempDir dir;
+  const std::string mdb = MakeSample(dir, Persons(20));
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  fcntl(fds[1], F_SETFL, O_NONBLOCK);
+  const std::string lines(4096, '\n');
+  while (write(fds[1], lines.data(), lines.size()) > 0) {
+  }
+  fcntl(fds[1], F_SETFL, 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], STDOUT_FILENO);
+    close(fds[0]);
+    close(fds[1]);
+    execl(KAV_RUN_UPDATE, KAV_RUN_UPDATE, mdb.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  const Runner runner{pid, fds[0]};
+  // Blocked in write(1, ...): the box is up.
+  bool at_box = false;
+  for (int i = 0; i < 6000 && !at_box; ++i) {
+    usleep(10000);
+    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+    std::string call;
+    std::getline(in, call);
+    at_box = call.starts_with("1 0x1 ");
+  }
+  ASSERT_TRUE(at_box) << "the runner did not come to its box";
+  EXPECT_EQ(JournalBytes(mdb), "1 1");
+  EXPECT_EQ(Names(dir.path()), kSampleNames);
+  EXPECT_THAT(dao_test::Query(mdb, "SELECT kav_database_version FROM tbl_kav_version_info"),
+              ElementsAre("v5.0"));
+  TempDir copy_dir;
+  const std::string copy = CopyFileAlone(mdb, copy_dir);
+  fs::permissions(copy, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_THAT(RunElsewhere(copy), ElementsAre(kAlreadyUpdated));
+  EXPECT_EQ(Names(copy_dir.path()), kSampleNames);
+  EXPECT_THAT(FinishRunner(runner), ElementsAre(kCompleted));
 }
 
 }  // namespace

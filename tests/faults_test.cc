@@ -657,6 +657,105 @@ TEST(KilledProcessTest, RestoredBackupBesideTheLogOfAKilledRunIsLeftAsItWas) {
   }
 }
 
+// What another program does to the file in a week of work, through plain
+// SQLite in rollback-journal mode: persons added, names corrected.
+void WorkOnTheFile(const std::string& mdb) {
+  dao_test::Sqlite(mdb,
+                   "INSERT INTO tbl_kav_persons (p_id, p_last_name, p_first_name, p_agency) "
+                   "SELECT p_id + 100000, p_last_name, 'Added ' || p_id, p_agency "
+                   "FROM tbl_kav_persons; "
+                   "UPDATE tbl_kav_persons SET p_last_name = p_last_name || ' Jr' "
+                   "WHERE p_id % 3 = 0");
+}
+
+// Another program's transaction on the file, cut off: its process ends
+// without committing, after SQLite has written changed pages into the
+// file, and leaves a hot journal beside it.
+void CutOffTransaction(const std::string& mdb) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(mdb.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    const int rc = sqlite3_exec(db,
+                                "PRAGMA cache_size = 10; BEGIN; "
+                                "UPDATE tbl_kav_persons SET p_first_name = p_first_name || ' cut'",
+                                nullptr, nullptr, nullptr);
+    _exit(rc == SQLITE_OK ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// The dump of a sample of `options` (worked on, where `worked`) that one
+// clean run has updated.
+std::vector<std::string> UpdatedDump(const SampleOptions& options, bool worked) {
+  TempDir dir;
+  const std::string mdb = MakeSample(dir, options);
+  if (worked) WorkOnTheFile(mdb);
+  EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
+  CloseDriverDatabase();
+  return DumpDatabase(mdb);
+}
+
+// A log or journal that a cut-off process left beside the file.  Where a
+// backup made before a week of work has been restored over the file, the
+// leftover does not belong to it: the run refuses the pair, names the
+// leftover, and leaves both exactly as they were; removed, the backup
+// updates.  Where nothing was restored, one run in place recovers and ends
+// where a clean run ends.
+TEST(LeftoverTest, OneThatDoesNotBelongIsRefusedAndOneThatDoesIsRecovered) {
+  const std::vector<std::string>& lines = Clean().runner_lines;
+  const size_t late = lines.size() * 9 / 10;
+  struct Case {
+    const char* name;
+    size_t kill_after;  // trace lines; 0: another program's transaction cut off
+    const char* leftover;
+  };
+  const Case cases[] = {
+      {"run killed in the schema phase", 200, "-wal"},
+      {"run killed late in the data phase", late, "-wal"},
+      {"another program's transaction cut off", 0, "-journal"},
+  };
+  SampleOptions options = Small();
+  options.persons = 2000;
+  const std::vector<std::string> backup_dump = UpdatedDump(options, false);
+  const std::vector<std::string> worked_dump = UpdatedDump(options, true);
+  for (const Case& c : cases) {
+    for (const bool restored : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (restored ? ", backup restored" : ", left as it was"));
+      TempDir dir;
+      const std::string mdb = MakeSample(dir, options);
+      const std::string backup = dao_test::FileBytes(mdb);
+      WorkOnTheFile(mdb);
+      if (c.kill_after > 0) {
+        ASSERT_EQ(RunAndKillAfter(mdb, c.kill_after), "") << "not killed at " << c.kill_after;
+      } else {
+        CutOffTransaction(mdb);
+      }
+      const std::string leftover = mdb + c.leftover;
+      const std::string left = dao_test::FileBytes(leftover);
+      ASSERT_FALSE(left.empty() || left[0] == '\0') << "nothing left beside the file";
+      if (restored) {
+        std::ofstream(mdb, std::ios::binary | std::ios::trunc) << backup;
+        const std::vector<std::string> prompts = Rerun(mdb);
+        CloseDriverDatabase();
+        ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
+        EXPECT_EQ(prompts[0], kUpdateFailedText);
+        EXPECT_THAT(prompts[1], AllOf(StartsWith(" 3343  :  "), HasSubstr("'" + leftover + "'")));
+        EXPECT_TRUE(dao_test::FileBytes(mdb) == backup) << "the restored file changed";
+        EXPECT_TRUE(dao_test::FileBytes(leftover) == left) << "the leftover changed";
+        std::filesystem::remove(leftover);
+        std::filesystem::remove(mdb + "-shm");
+      }
+      EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
+      CloseDriverDatabase();
+      EXPECT_EQ(IntegrityCheck(mdb), "ok");
+      EXPECT_EQ(DumpDifference(restored ? backup_dump : worked_dump, DumpDatabase(mdb)), "");
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // A locked database and a read-only database file.
 
