@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QLabel>
@@ -28,8 +29,10 @@
 #include "app/frm_start.h"
 #include "app/kav_main.h"
 #include "platform/error.h"
+#include "platform/registry/registry.h"
 #include "platform/ui/qt/qt_message_boxes.h"
 #include "platform/ui/scripted_message_boxes.h"
+#include "tests/support/child_process.h"
 #include "tests/support/harness.h"
 #include "tests/support/offscreen_app.h"
 
@@ -233,6 +236,131 @@ TEST_F(WindowsTest, UpdateButtonChecksTheRegistrationAtEveryPress) {
   std::vector<std::string> prompts;
   for (const ui::ShownBox& b : boxes.boxes()) prompts.push_back(b.prompt);
   EXPECT_THAT(prompts, ElementsAre(kAccessMissing));
+}
+
+// Machine hives that the tool must read past, each with or without the
+// registration of Access 2003 that the start window looks for.
+struct HiveCase {
+  const char* name;
+  std::function<void(const std::string& hive)> make;
+  bool registered;
+};
+
+const char* const kRegistration = R"(@="\"C:\\O\\MSACCESS.EXE\"")";
+
+// The registration, and a key before it with the value `data` that cannot
+// be read.
+std::function<void(const std::string&)> MalformedBeforeTheRegistration(const std::string& data) {
+  return [data](const std::string& hive) {
+    std::ofstream(hive) << "WINE REGISTRY Version 2\n\n"
+                        << "[Software\\\\Classes\\\\Other] 1134567890\n"
+                        << "\"Bad\"=" << data << "\n\n"
+                        << "[" << kCommand11 << "] 1134567890\n"
+                        << kRegistration << "\n";
+  };
+}
+
+std::vector<HiveCase> HiveCases() {
+  return {
+      {"dword:zz in another key", MalformedBeforeTheRegistration("dword:zz"), true},
+      {"a dword of 24 digits in another key",
+       MalformedBeforeTheRegistration("dword:" + std::string(24, '1')), true},
+      {"hex(zz) in another key", MalformedBeforeTheRegistration("hex(zz):00"), true},
+      {"a hex run of 17 digits in another key",
+       MalformedBeforeTheRegistration("hex:" + std::string(17, 'a')), true},
+      {"a FIFO", [](const std::string& hive) { ASSERT_EQ(::mkfifo(hive.c_str(), 0644), 0); },
+       false},
+      {"an endless file",
+       [](const std::string& hive) { ASSERT_EQ(::symlink("/dev/zero", hive.c_str()), 0); }, false},
+      {"a directory", [](const std::string& hive) { ASSERT_EQ(::mkdir(hive.c_str(), 0755), 0); },
+       false},
+      {"a registration in a file larger than any hive",
+       [](const std::string& hive) {
+         MalformedBeforeTheRegistration("dword:0000002a")(hive);
+         std::filesystem::resize_file(hive, registry::kMaxHiveBytes + 1);
+       },
+       false},
+      {"a hive as Wine writes it",
+       [](const std::string& hive) {
+         std::ofstream out(hive, std::ios::binary);
+         for (const std::string& line : {
+                  std::string("WINE REGISTRY Version 2"),
+                  std::string(";; All keys relative to \\\\Machine"),
+                  std::string("#arch=win32"),
+                  std::string(""),
+                  std::string("[Software\\\\Classes\\\\Other] 1700000000"),
+                  std::string("#time=1da1b2c3d4e5f60"),
+                  std::string("\"Multi\"=str(7):\"one\\0two\\0\""),
+                  std::string("\"Odd\"=hex(ffff0007):41,42,\\"),
+                  std::string("  43"),
+                  std::string(""),
+                  "[" + std::string(kCommand11) + "] 1700000000",
+                  std::string("#time=1da1b2c3d4e5f61"),
+                  std::string(kRegistration),
+              }) {
+           out << line << "\r\n";
+         }
+       },
+       true},
+  };
+}
+
+// The prompts of the boxes shown, one a line.
+std::string PromptLines(const ui::ScriptedMessageBoxes& boxes) {
+  std::string lines;
+  for (const ui::ShownBox& b : boxes.boxes()) lines += b.prompt + "\n";
+  return lines;
+}
+
+// Each look-up runs in a child process, so that a hive that blocks or never
+// ends fails its case instead of stopping the test run.
+TEST_F(WindowsTest, FindAccessReadsWhatItCanOfAnyHiveAtOnce) {
+  for (const HiveCase& c : HiveCases()) {
+    SCOPED_TRACE(c.name);
+    TempDir wine;
+    setenv("WINEPREFIX", wine.path().c_str(), 1);
+    c.make(wine.File("system.reg"));
+    ChildOutcome outcome = RunInChild(
+        [&] {
+          boxes.Clear();
+          gsAccessPath = "stale";
+          FindAccess();
+          return gsAccessPath + "\n" + PromptLines(boxes);
+        },
+        10);
+    EXPECT_TRUE(outcome.finished) << outcome.output;
+    EXPECT_EQ(outcome.output, c.registered ? "C:\\O\\MSACCESS.EXE\n" : "\n");
+  }
+}
+
+TEST_F(WindowsTest, TheStartWindowOpensOnAnyHiveAndUpdateFindsWhatItHolds) {
+  const std::string start_caption = "KAV Version 4.0 Database Update ";
+  const std::string selection_caption = "KAV Update - Manual Selection";
+  for (const HiveCase& c : HiveCases()) {
+    SCOPED_TRACE(c.name);
+    TempDir wine;
+    setenv("WINEPREFIX", wine.path().c_str(), 1);
+    c.make(wine.File("system.reg"));
+    ChildOutcome outcome = RunInChild(
+        [&] {
+          boxes.Clear();
+          std::string seen;
+          frmStart start;
+          WhenModal([&](QWidget* window) {
+            seen += window->windowTitle().toStdString() + "\n";
+            WhenModal([&](QWidget* above) {
+              if (above != window) seen += above->windowTitle().toStdString() + "\n";
+            });
+            QTest::mouseClick(start.Command2.widget(), Qt::LeftButton);
+          });
+          start.ShowModal();
+          return seen + PromptLines(boxes);
+        },
+        10);
+    EXPECT_TRUE(outcome.finished) << outcome.output;
+    EXPECT_EQ(outcome.output, c.registered ? start_caption + "\n" + selection_caption + "\n"
+                                           : start_caption + "\n" + kAccessMissing + "\n");
+  }
 }
 
 class SelectionTest : public WindowsTest {

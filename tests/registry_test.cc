@@ -120,6 +120,85 @@ TEST_F(RegistryTest, WriteRightsNeedAWritableHive) {
   EXPECT_EQ(ReadValue(key, "", 0x2003F).open, ERROR_SUCCESS);
 }
 
+// A hive as Wine writes it: "#time=" lines under each key, CRLF line ends
+// (a hive copied through a Windows machine), values of any type number, and
+// long binary values continued over lines that end in a backslash.
+TEST_F(RegistryTest, AHiveShapedAsWineWritesItIsRead) {
+  const std::string lines[] = {
+      "WINE REGISTRY Version 2",
+      ";; All keys relative to \\\\Machine",
+      "",
+      "#arch=win64",
+      "",
+      "[Software\\\\Classes\\\\Wine] 1700000000",
+      "#time=1da1b2c3d4e5f60",
+      "\"Multi\"=str(7):\"one\\0two\\0\"",
+      "\"Odd\"=hex(ffff0007):41,42,\\",
+      "  43,44,\\",
+      "  45",
+      "\"Bytes\"=hex:01,02,\\",
+      "  03",
+      "\"Empty\"=hex:",
+      "\"Count\"=dword:0000002a",
+      "@=\"last\"",
+  };
+  std::ofstream out(hive, std::ios::binary);
+  for (const std::string& line : lines) out << line << "\r\n";
+  out.close();
+  struct Case {
+    const char* value;
+    DWORD type;
+    std::string data;
+  };
+  const std::vector<Case> cases = {
+      {"Multi", 7, std::string("one\0two\0\0", 9)},
+      {"Odd", 0xffff0007, "ABCDE"},
+      {"Bytes", REG_BINARY, "\x01\x02\x03"},
+      {"Empty", REG_BINARY, ""},
+      {"Count", REG_DWORD, std::string("\x2a\0\0\0", 4)},
+      {"", REG_SZ, std::string("last") + '\0'},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    Read r = ReadValue("Software\\Classes\\Wine", c.value);
+    ASSERT_EQ(r.open, ERROR_SUCCESS);
+    ASSERT_EQ(r.query, ERROR_SUCCESS);
+    EXPECT_EQ(r.type, c.type);
+    EXPECT_EQ(r.data, c.data);
+  }
+}
+
+// A number that cannot be read makes its value no value; the values beside
+// it and the rest of the hive are read as before.
+TEST_F(RegistryTest, AValueThatCannotBeParsedIsNoValue) {
+  const std::vector<std::string> malformed = {
+      "dword:zz",
+      "dword:",
+      "dword:" + std::string(24, '1'),
+      "dword:100000000",
+      "dword:2a junk",
+      "hex(zz):00",
+      "hex():00",
+      "hex(" + std::string(17, 'f') + "):00",
+      "hex(1):" + std::string(17, '4'),
+      "hex:4g",
+      "hex:123",
+      "hex:01,,02",
+      "str(zz):\"x\"",
+  };
+  for (const std::string& data : malformed) {
+    SCOPED_TRACE(data);
+    std::ofstream(hive) << kHive << "\"Bad\"=" << data << "\n\"After\"=\"kept\"\n";
+    Read r = ReadValue("Software\\Classes\\Raw", "Bad");
+    ASSERT_EQ(r.open, ERROR_SUCCESS);
+    EXPECT_EQ(r.query, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ReadValue("Software\\Classes\\Raw", "After").data, std::string("kept") + '\0');
+    EXPECT_EQ(ReadValue("Software\\Classes\\Raw", "Count").type, REG_DWORD);
+    EXPECT_EQ(ReadValue("Software\\Classes\\Access.Application.11\\shell\\open\\command", "").query,
+              ERROR_SUCCESS);
+  }
+}
+
 TEST_F(RegistryTest, HiveIsReadAfreshAtEveryOpen) {
   const char* key = "Software\\Classes\\Access.Application.11\\shell\\open\\command";
   EXPECT_EQ(ReadValue(key, "").open, ERROR_SUCCESS);

@@ -4,8 +4,12 @@
 // are stand-ins that only write down how they were called, so nothing is
 // installed, built or started.
 
+#include <netinet/in.h>
 #include <stdio.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -28,6 +32,69 @@ using ::testing::IsEmpty;
 using ::testing::Not;
 
 const char* const kNeedsDesktop = "the tool needs a desktop session";
+const char* const kCannotBeReached = "cannot be reached";
+
+// A socket bound to an address, listening or not; closed when it goes.
+class Socket {
+ public:
+  Socket() = default;
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  ~Socket() { Close(); }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  // Binds a Unix socket at `path`, or the abstract one `path` names after
+  // its leading NUL; false when the address is taken.
+  bool BindUnix(const std::string& path, bool listen) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return false;
+    std::copy(path.begin(), path.end(), address.sun_path);
+    return Bind(AF_UNIX, reinterpret_cast<sockaddr*>(&address),
+                static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size()), listen);
+  }
+  // Binds a TCP socket at 127.0.0.1:`port`; false when the port is taken.
+  bool BindTcp(int port, bool listen) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return Bind(AF_INET, reinterpret_cast<sockaddr*>(&address), sizeof address, listen);
+  }
+
+ private:
+  bool Bind(int family, sockaddr* address, socklen_t size, bool listen) {
+    Close();
+    fd_ = ::socket(family, SOCK_STREAM, 0);
+    if (fd_ >= 0 && ::bind(fd_, address, size) == 0 && (!listen || ::listen(fd_, 4) == 0)) {
+      return true;
+    }
+    Close();
+    return false;
+  }
+  int fd_ = -1;
+};
+
+// The first X display number from 7100 on whose sockets are free, bound at
+// its abstract socket (listening or not, as `listen` says).
+int BindFreeXDisplay(Socket& socket, bool listen) {
+  for (int number = 7100; number < 8000; ++number) {
+    const std::string file = "/tmp/.X11-unix/X" + std::to_string(number);
+    if (!fs::exists(file) && socket.BindUnix(std::string(1, '\0') + file, listen)) return number;
+  }
+  return -1;
+}
+
+// The first X display number from 100 on whose TCP port (6000 and the
+// number) is free, bound at that port.
+int BindFreeTcpDisplay(Socket& socket, bool listen) {
+  for (int number = 100; number < 1000; ++number) {
+    if (socket.BindTcp(6000 + number, listen)) return number;
+  }
+  return -1;
+}
 
 struct Outcome {
   int status = -1;     // the exit status
@@ -78,11 +145,11 @@ class ScriptsTest : public ::testing::Test {
   }
 
   // Runs scripts/`script` of the copy with `environment` (assignments for
-  // env, after DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM are removed),
-  // the stand-ins of bin/ first on PATH.
+  // env, after DISPLAY, WAYLAND_DISPLAY, XDG_RUNTIME_DIR and QT_QPA_PLATFORM
+  // are removed), the stand-ins of bin/ first on PATH.
   Outcome Run(const std::string& script, const std::string& environment,
               const std::string& arguments = "") {
-    return Shell("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM PATH='" +
+    return Shell("env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR -u QT_QPA_PLATFORM PATH='" +
                  folder.File("bin") + "':\"$PATH\" " + environment + " '" +
                  folder.File("scripts/" + script) + "' " + arguments);
   }
@@ -92,7 +159,7 @@ class ScriptsTest : public ::testing::Test {
   TempDir folder;
 };
 
-TEST_F(ScriptsTest, RunSaysThatItNeedsADesktopSessionBeforeItDoesAnything) {
+TEST_F(ScriptsTest, RunSaysThatItNeedsADesktopSessionThatAnswersBeforeItDoesAnything) {
   CopyScript("run");
   StandIn("scripts/install-deps", "install-deps");
   StandIn("scripts/build", "build");
@@ -103,28 +170,66 @@ TEST_F(ScriptsTest, RunSaysThatItNeedsADesktopSessionBeforeItDoesAnything) {
   StandIn("build/app/kav-update", "kav-update",
           "echo \"in $(basename \"$PWD\") with $(basename \"$WINEPREFIX\")\" >> '" +
               folder.File("calls.txt") + "'\n");
+  // Displays that answer, and displays at which nothing does: an X display
+  // on its abstract socket and one over TCP, each bound but not listening,
+  // a Wayland socket left behind by a server that is gone, and names with
+  // no socket at all.
+  Socket x_served, x_unserved, tcp_served, tcp_unserved, wayland_served, wayland_stale;
+  const std::string x_live = ":" + std::to_string(BindFreeXDisplay(x_served, true));
+  const std::string x_dead = std::to_string(BindFreeXDisplay(x_unserved, false));
+  const std::string tcp_live = "127.0.0.1:" + std::to_string(BindFreeTcpDisplay(tcp_served, true));
+  const std::string tcp_dead =
+      "127.0.0.1:" + std::to_string(BindFreeTcpDisplay(tcp_unserved, false));
+  ASSERT_THAT(x_live + x_dead + tcp_live + tcp_dead, Not(HasSubstr("-1")));
+  const std::string runtime = folder.File("runtime");
+  fs::create_directories(runtime);
+  ASSERT_TRUE(wayland_served.BindUnix(runtime + "/wayland-live", true));
+  ASSERT_TRUE(wayland_stale.BindUnix(runtime + "/wayland-stale", false));
+  wayland_stale.Close();
+  const std::string in_runtime = " XDG_RUNTIME_DIR='" + runtime + "'";
+  enum Expected { kNoSession, kUnreachable, kGoesOn };
   struct Case {
-    const char* environment;
-    bool desktop;  // whether run goes on
+    std::string environment;
+    Expected expected;
+    std::vector<std::string> named = {};  // the displays an unreachable one names
   };
-  const Case cases[] = {
-      {"", false},
-      {"DISPLAY=", false},  // set, but empty
-      {"QT_QPA_PLATFORM=xcb", false},
-      {"QT_QPA_PLATFORM='wayland;xcb'", false},
-      {"DISPLAY=:0", true},
-      {"WAYLAND_DISPLAY=wayland-0", true},
-      {"QT_QPA_PLATFORM=offscreen", true},
-      {"QT_QPA_PLATFORM='xcb;vnc:size=800x600'", true},
+  const std::vector<Case> cases = {
+      {"", kNoSession},
+      {"DISPLAY=", kNoSession},  // set, but empty
+      {"QT_QPA_PLATFORM=xcb", kNoSession},
+      {"QT_QPA_PLATFORM='wayland;xcb'", kNoSession},
+      {"DISPLAY=" + x_live, kGoesOn},
+      {"DISPLAY=" + x_live + ".0", kGoesOn},
+      {"DISPLAY=" + tcp_live, kGoesOn},
+      {"WAYLAND_DISPLAY=wayland-live" + in_runtime, kGoesOn},
+      {"WAYLAND_DISPLAY='" + runtime + "/wayland-live'", kGoesOn},
+      {"QT_QPA_PLATFORM=offscreen", kGoesOn},
+      {"QT_QPA_PLATFORM='xcb;vnc:size=800x600'", kGoesOn},
+      {"DISPLAY=:" + x_dead + " QT_QPA_PLATFORM=offscreen", kGoesOn},
+      {"DISPLAY=:" + x_dead + " WAYLAND_DISPLAY=wayland-live" + in_runtime, kGoesOn},
+      {"DISPLAY=:" + x_dead, kUnreachable, {"DISPLAY=:" + x_dead}},
+      {"DISPLAY=unix:" + x_dead + ".0", kUnreachable, {"DISPLAY=unix:" + x_dead + ".0"}},
+      {"DISPLAY=" + tcp_dead, kUnreachable, {"DISPLAY=" + tcp_dead}},
+      {"WAYLAND_DISPLAY=wayland-stale" + in_runtime,
+       kUnreachable,
+       {"WAYLAND_DISPLAY=wayland-stale"}},
+      {"WAYLAND_DISPLAY=wayland-none" + in_runtime, kUnreachable, {"WAYLAND_DISPLAY=wayland-none"}},
+      // Without XDG_RUNTIME_DIR, a Wayland display's name leads to no socket.
+      {"WAYLAND_DISPLAY=wayland-live", kUnreachable, {"WAYLAND_DISPLAY=wayland-live"}},
+      {"DISPLAY=:" + x_dead + " WAYLAND_DISPLAY=wayland-none" + in_runtime,
+       kUnreachable,
+       {"DISPLAY=:" + x_dead, "WAYLAND_DISPLAY=wayland-none"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.environment);
     fs::remove(folder.File("calls.txt"));
     fs::remove_all(folder.File("sample"));
-    Outcome outcome = Run("run", c.environment);
-    if (!c.desktop) {
+    const Outcome outcome = Run("run", c.environment);
+    if (c.expected != kGoesOn) {
       EXPECT_NE(outcome.status, 0);
-      EXPECT_THAT(outcome.output, HasSubstr(kNeedsDesktop));
+      EXPECT_THAT(outcome.output,
+                  HasSubstr(c.expected == kNoSession ? kNeedsDesktop : kCannotBeReached));
+      for (const std::string& display : c.named) EXPECT_THAT(outcome.output, HasSubstr(display));
       EXPECT_THAT(Calls(), IsEmpty());
       EXPECT_FALSE(fs::exists(folder.File("sample")));
       continue;
@@ -132,6 +237,7 @@ TEST_F(ScriptsTest, RunSaysThatItNeedsADesktopSessionBeforeItDoesAnything) {
     // Only the tool and the sample builder are built.
     EXPECT_EQ(outcome.status, 0) << outcome.output;
     EXPECT_THAT(outcome.output, Not(HasSubstr(kNeedsDesktop)));
+    EXPECT_THAT(outcome.output, Not(HasSubstr(kCannotBeReached)));
     EXPECT_THAT(
         Calls(),
         ElementsAre("install-deps ", "build --target kav-update --target kav-make-sample build",

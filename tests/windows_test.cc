@@ -15,6 +15,8 @@
 #include <QTextDocument>
 #include <QTimer>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -119,6 +121,41 @@ std::vector<std::pair<std::string, std::string>> FolderIcons(const ui::DirListBo
                                                                  : "other");
   }
   return icons;
+}
+
+// A list as it is drawn now: its entries, without the frame around them.
+QImage Drawn(QListWidget* list) {
+  QImage image(list->viewport()->size(), QImage::Format_ARGB32);
+  image.fill(Qt::transparent);
+  list->viewport()->render(&image);
+  return image;
+}
+
+// The smallest rectangle that holds every pixel in which `a` and `b`
+// differ; empty when they are alike.
+QRect Differences(const QImage& a, const QImage& b) {
+  QRect differ;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      if (a.pixel(x, y) != b.pixel(x, y)) differ |= QRect(x, y, 1, 1);
+    }
+  }
+  return differ;
+}
+
+// How many pixels of the line from (x, y) to (x + width - 1, y) in `a`
+// differ from `b` as plainly as a dotted frame does: by half the range of a
+// colour channel, at least.
+int PlainlyDifferent(const QImage& a, const QImage& b, int x, int y, int width) {
+  int count = 0;
+  for (int i = x; i < x + width; ++i) {
+    const QColor p = a.pixelColor(i, y), q = b.pixelColor(i, y);
+    if (std::max({std::abs(p.red() - q.red()), std::abs(p.green() - q.green()),
+                  std::abs(p.blue() - q.blue())}) >= 128) {
+      ++count;
+    }
+  }
+  return count;
 }
 
 // The button of `window` whose caption is `caption`, nullptr if none.
@@ -353,6 +390,71 @@ TEST_F(WindowsTest, FocusOpensOnTheLowestTabIndexAndTabFollowsTheIndexes) {
     Press({{Qt::Key_Tab}});
     EXPECT_EQ(QApplication::focusWidget(), start.Command2.widget());
   });
+}
+
+// The list that Tab reaches shows it: its current entry is framed, plainly
+// on the highlight as off it, and only while the list has the focus; the
+// highlight stays as it is.  A list with no current entry frames the place
+// of its first entry, where the arrow keys begin.
+TEST_F(WindowsTest, TheFocusedListFramesItsCurrentEntry) {
+  Files({"AKAV.MDB", "KAV.MDB", "other.mdb"});
+  fs::create_directory(folder.File("alpha"));
+  auto dirs = [](frmImport& f) -> const ui::Control& { return f.dirDirectories; };
+  auto files = [](frmImport& f) -> const ui::Control& { return f.filFiles; };
+  struct Case {
+    const char* name;
+    std::function<const ui::Control&(frmImport&)> list;
+    std::string pattern;    // of the file list
+    std::vector<Key> keys;  // pressed once the list has the focus
+    int framed;             // the row framed; -1: the open directory's
+  };
+  const std::vector<Case> cases = {
+      {"the directory list on the open directory", dirs, "*.mdb", {}, -1},
+      {"the directory list after Down", dirs, "*.mdb", {{Qt::Key_Down}}, -2},
+      {"the directory list with the highlight taken off",
+       dirs,
+       "*.mdb",
+       {{Qt::Key_Space, Qt::ControlModifier}},
+       -1},
+      {"the file list with nothing highlighted", files, "*.mdb", {}, 0},
+      {"the file list after End", files, "*.mdb", {{Qt::Key_End}}, 2},
+      {"the file list after Down, Down", files, "*.mdb", {{Qt::Key_Down}, {Qt::Key_Down}}, 1},
+      {"an empty file list", files, "*.none", {}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    frmImport form;
+    form.filFiles.SetPattern(c.pattern);
+    QListWidget* list = ListOf(c.list(form));
+    const int open_row = list->currentRow();
+    const int row_framed = c.framed == -1 ? open_row : c.framed == -2 ? open_row + 1 : c.framed;
+    Show(form, [&](QWidget*) {
+      const QImage unfocused = Drawn(list);
+      TabTo(c.list(form));
+      Press(c.keys);
+      const std::vector<int> highlighted = Highlighted(c.list(form));
+      const QImage focused = Drawn(list);
+      // The place of the framed entry: an empty list's first line.
+      const QRect row = list->count() > 0
+                            ? list->visualItemRect(list->item(row_framed))
+                            : QRect(0, 0, list->viewport()->width(), list->fontMetrics().height());
+      Press({{Qt::Key_Tab}});
+      ASSERT_NE(QApplication::focusWidget(), list);
+      const QImage away = Drawn(list);
+      EXPECT_EQ(Highlighted(c.list(form)), highlighted);
+      const QRect frame = Differences(focused, away);
+      EXPECT_TRUE(row.contains(frame)) << "drawn outside the entry";
+      // A frame all round the entry: its top and bottom lines (dotted: every
+      // other pixel) and the ends of the lines between.
+      EXPECT_GE(PlainlyDifferent(focused, away, row.left(), row.top(), row.width()),
+                row.width() / 3);
+      EXPECT_GE(PlainlyDifferent(focused, away, row.left(), row.bottom(), row.width()),
+                row.width() / 3);
+      if (c.keys.empty()) {
+        EXPECT_EQ(away, unfocused) << "the focus changed more than the frame";
+      }
+    });
+  }
 }
 
 TEST_F(WindowsTest, EnterAndSpacePressTheFocusedButtonAndEscapeDoesNothing) {

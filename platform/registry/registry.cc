@@ -1,15 +1,19 @@
 #include "platform/registry/registry.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -87,18 +91,46 @@ std::optional<std::string> QuotedString(const std::string& text, size_t& pos) {
   return std::nullopt;  // no closing quote
 }
 
-std::vector<uint8_t> HexBytes(const std::string& list) {
+// The number `digits` writes in hexadecimal: one or more hex digits and
+// nothing else, of 32 bits at most.  Anything else is no number, so that a
+// value written wrong is no value instead of an error of every look-up.
+std::optional<uint32_t> HexNumber(std::string_view digits) {
+  uint32_t n = 0;
+  const char* end = digits.data() + digits.size();
+  auto [stop, error] = std::from_chars(digits.data(), end, n, 16);
+  if (error != std::errc() || stop != end) return std::nullopt;
+  return n;
+}
+
+// The bytes of a comma-separated list of two-digit hex bytes, as the hive
+// writes binary data ("41,42,43"; "" for none).
+std::optional<std::vector<uint8_t>> HexBytes(std::string_view list) {
   std::vector<uint8_t> bytes;
-  size_t pos = 0;
-  while (pos < list.size()) {
-    while (pos < list.size() && !std::isxdigit(static_cast<unsigned char>(list[pos]))) ++pos;
-    size_t end = pos;
-    while (end < list.size() && std::isxdigit(static_cast<unsigned char>(list[end]))) ++end;
-    if (end > pos)
-      bytes.push_back(static_cast<uint8_t>(std::stoul(list.substr(pos, end - pos), nullptr, 16)));
-    pos = end;
+  if (list.empty()) return bytes;
+  for (size_t pos = 0;; ++pos) {
+    const size_t comma = std::min(list.find(',', pos), list.size());
+    std::string_view byte = list.substr(pos, comma - pos);
+    while (!byte.empty() && (byte.front() == ' ' || byte.front() == '\t')) byte.remove_prefix(1);
+    while (!byte.empty() && (byte.back() == ' ' || byte.back() == '\t')) byte.remove_suffix(1);
+    std::optional<uint32_t> n = byte.size() <= 2 ? HexNumber(byte) : std::nullopt;
+    if (!n) return std::nullopt;
+    bytes.push_back(static_cast<uint8_t>(*n));
+    if (comma == list.size()) return bytes;
+    pos = comma;
   }
-  return bytes;
+}
+
+// The type number of "hex(N):" or "str(N):" at the start of `data`, and
+// the position after its colon.
+std::optional<std::pair<DWORD, size_t>> TypePrefix(const std::string& data,
+                                                   std::string_view prefix) {
+  if (!data.starts_with(prefix)) return std::nullopt;
+  const size_t close = data.find("):", prefix.size());
+  if (close == std::string::npos) return std::nullopt;
+  std::optional<uint32_t> type =
+      HexNumber(std::string_view(data).substr(prefix.size(), close - prefix.size()));
+  if (!type) return std::nullopt;
+  return std::pair<DWORD, size_t>{*type, close + 2};
 }
 
 std::optional<RegValue> ParseData(const std::string& data) {
@@ -112,44 +144,108 @@ std::optional<RegValue> ParseData(const std::string& data) {
     value.data.push_back(0);
     return value;
   };
+  auto binary_value = [&](DWORD type, size_t start) -> std::optional<RegValue> {
+    std::optional<std::vector<uint8_t>> bytes = HexBytes(std::string_view(data).substr(start));
+    if (!bytes) return std::nullopt;
+    value.type = type;
+    value.data = std::move(*bytes);
+    return value;
+  };
   if (data.starts_with("\"")) return string_value(REG_SZ);
-  if (data.starts_with("str(2):")) {
-    pos = 7;
-    return string_value(REG_EXPAND_SZ);
+  // str(2): an expandable string, str(7): a list of strings, each ended by
+  // its \0 in the text.
+  if (std::optional<std::pair<DWORD, size_t>> str = TypePrefix(data, "str(")) {
+    pos = str->second;
+    return string_value(str->first);
   }
   if (data.starts_with("dword:")) {
-    uint32_t n = static_cast<uint32_t>(std::stoul(data.substr(6), nullptr, 16));
+    std::optional<uint32_t> n = HexNumber(std::string_view(data).substr(6));
+    if (!n) return std::nullopt;
     value.type = REG_DWORD;
-    for (int i = 0; i < 4; ++i) value.data.push_back(static_cast<uint8_t>(n >> (8 * i)));
+    for (int i = 0; i < 4; ++i) value.data.push_back(static_cast<uint8_t>(*n >> (8 * i)));
     return value;
   }
-  if (data.starts_with("hex:")) {
-    value.type = REG_BINARY;
-    value.data = HexBytes(data.substr(4));
-    return value;
+  if (data.starts_with("hex:")) return binary_value(REG_BINARY, 4);
+  if (std::optional<std::pair<DWORD, size_t>> hex = TypePrefix(data, "hex(")) {
+    return binary_value(hex->first, hex->second);
   }
-  if (data.starts_with("hex(")) {
-    size_t close = data.find("):");
-    if (close == std::string::npos) return std::nullopt;
-    value.type = static_cast<DWORD>(std::stoul(data.substr(4, close - 4), nullptr, 16));
-    value.data = HexBytes(data.substr(close + 2));
-    return value;
-  }
-  return std::nullopt;  // a kind of value the tool never reads
+  return std::nullopt;  // a kind of value the tool never reads, or one written wrong
 }
 
+// Closes a file descriptor on every path out of the read.
+class FileCloser {
+ public:
+  explicit FileCloser(int fd) : fd_(fd) {}
+  ~FileCloser() { ::close(fd_); }
+  FileCloser(const FileCloser&) = delete;
+  FileCloser& operator=(const FileCloser&) = delete;
+
+ private:
+  int fd_;
+};
+
+// The whole text of the hive file; nothing when it is no regular file
+// (a FIFO would block the read until some writer came, a device such as
+// /dev/zero never ends), when it is larger than kMaxHiveBytes, or when it
+// cannot be read.  The type is checked on the file opened, and opening does
+// not wait for a FIFO's writer, so no file put in its place meanwhile
+// blocks the read.
+std::optional<std::string> HiveText(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  FileCloser closer(fd);
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::uintmax_t>(st.st_size) > kMaxHiveBytes) {
+    return std::nullopt;
+  }
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) return text;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    // A file that grows while it is read is held to the same bound.
+    if (text.size() + static_cast<size_t>(n) > kMaxHiveBytes) return std::nullopt;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+// Splits a hive's text into lines, without their ends ("\n" or "\r\n").
+class Lines {
+ public:
+  explicit Lines(std::string_view text) : text_(text) {}
+  bool Next(std::string& line) {
+    if (pos_ >= text_.size()) return false;
+    const size_t end = std::min(text_.find('\n', pos_), text_.size());
+    line.assign(text_.substr(pos_, end - pos_));
+    pos_ = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+  }
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;
+};
+
 // The hive's keys by lower-case path with single backslashes.
+// A hive that cannot be read holds no key.
 std::map<std::string, Key> ReadHive(const std::string& path) {
   std::map<std::string, Key> keys;
-  std::ifstream in(path, std::ios::binary);
+  const std::optional<std::string> text = HiveText(path);
+  if (!text) return keys;
+  Lines in(*text);
   Key* current = nullptr;
   std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  while (in.Next(line)) {
     // A value may go on over lines that end in a backslash.
     while (!line.empty() && line.back() == '\\' && line.front() != '[') {
       std::string more;
-      if (!std::getline(in, more)) break;
+      if (!in.Next(more)) break;
       line.pop_back();
       size_t start = more.find_first_not_of(" \t");
       line += start == std::string::npos ? "" : more.substr(start);

@@ -4,7 +4,10 @@
 // HKEY_LOCAL_MACHINE is the text hive "system.reg" in the Wine prefix
 // ($WINEPREFIX, else ~/.wine).  The hive is read afresh at every
 // RegOpenKeyExA and never written.  Key names compare without regard to
-// letter case.  A missing hive means no key opens.
+// letter case.  A missing hive means no key opens, and so does one that is
+// no regular file (a FIFO, a device) or larger than kMaxHiveBytes: it is
+// never waited for.  A value written wrong (a number that is no hex number
+// of its size) is no value; the rest of the hive is read as ever.
 
 #ifndef KAV_PLATFORM_REGISTRY_REGISTRY_H_
 #define KAV_PLATFORM_REGISTRY_REGISTRY_H_
@@ -60,6 +63,11 @@ LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWO
 LONG RegCloseKey(HKEY hKey);
 
 namespace registry {
+// The most of a hive file that is read.  Wine's hives are a few MB; a file
+// larger than this is no hive that Wine wrote (or one that grows without
+// end), and is read as holding no key.
+inline constexpr std::uintmax_t kMaxHiveBytes = std::uintmax_t{64} << 20;
+
 // The hive file HKEY_LOCAL_MACHINE is read from.
 std::string MachineHivePath();
 }  // namespace registry

@@ -10,11 +10,14 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStorageInfo>
 #include <QStyle>
+#include <QStyleFactory>
+#include <QStyleOptionFocusRect>
 #include <QStyledItemDelegate>
 #include <QTextDocument>
 
@@ -54,17 +57,51 @@ class FocusComboBox : public QComboBox {
   }
 };
 
+// Draws a list's entries without the focus frame that Qt gives the current
+// entry; HighlightList draws the frame itself, once, over the highlight.
+class ListEntries : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  // Where the entry `index` of the row `row` is drawn, its highlight and
+  // its frame.
+  virtual QRect EntryRect(const QRect& row, const QModelIndex&) const { return row; }
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    QStyleOptionViewItem entry(option);
+    entry.rect = EntryRect(option.rect, index);
+    entry.state &= ~QStyle::State_HasFocus;
+    QStyledItemDelegate::paint(painter, entry, index);
+  }
+};
+
+// The style that draws the lists' focus frame: Qt's Windows style, whose
+// frame is the dotted rectangle of a Windows list box, in the inverse of the
+// entry's background, so that it shows on the highlight as on the list.
+// Other styles draw a frame that the highlight hides (Fusion's is a
+// translucent outline in the highlight's colour); without the Windows
+// style, the list's own is used.
+const QStyle* FocusFrameStyle(const QWidget* list) {
+  static QStyle* const windows = QStyleFactory::create("Windows");
+  return windows != nullptr ? windows : list->style();
+}
+
 // A list whose highlight is its selection.  When it gets the focus with
 // nothing highlighted, Qt would make the first entry current without
 // highlighting it, and the keys would then move on from there; the list
 // keeps no current entry instead, so the first key highlights the entry it
 // names: End the last one, the others the first.
+//
+// While the list has the focus, its current entry is drawn with the focus
+// frame, as a Windows list box draws it, so that the keyboard's user sees
+// which list the keys move; with no current entry, the frame stands where
+// the first entry is (or would be, in an empty list).
 class HighlightList : public QListWidget {
  public:
   // `click` runs when the highlight changes, by the mouse or the keyboard,
   // and when the mouse clicks the entry that is highlighted already.
   explicit HighlightList(Event* click) {
     setSelectionMode(QAbstractItemView::SingleSelection);
+    setItemDelegate(new ListEntries(this));
     connect(this, &QListWidget::itemSelectionChanged, [click] { RaiseEvent(*click); });
     connect(this, &QListWidget::itemClicked, [this, click] {
       if (pressed_highlighted_) RaiseEvent(*click);
@@ -89,6 +126,30 @@ class HighlightList : public QListWidget {
     }
     return QListWidget::moveCursor(action, modifiers);
   }
+  // The frame moves with the current entry, also away from the first entry
+  // it marks while there is none.
+  void currentChanged(const QModelIndex& current, const QModelIndex& previous) override {
+    QListWidget::currentChanged(current, previous);
+    viewport()->update();
+  }
+  void paintEvent(QPaintEvent* event) override {
+    QListWidget::paintEvent(event);
+    if (!hasFocus()) return;
+    QListWidgetItem* framed = currentItem() != nullptr ? currentItem() : item(0);
+    QStyleOptionFocusRect frame;
+    frame.initFrom(this);
+    // Shown whether the focus came by the keyboard or the mouse.
+    frame.state |= QStyle::State_KeyboardFocusChange | QStyle::State_HasFocus;
+    frame.rect = framed != nullptr ? static_cast<ListEntries*>(itemDelegate())
+                                         ->EntryRect(visualItemRect(framed), indexFromItem(framed))
+                                   : QRect(0, 0, viewport()->width(), fontMetrics().height());
+    const QPalette::ColorGroup group = isActiveWindow() ? QPalette::Active : QPalette::Inactive;
+    const bool highlighted = framed != nullptr && framed->isSelected();
+    frame.backgroundColor =
+        palette().color(group, highlighted ? QPalette::Highlight : QPalette::Base);
+    QPainter painter(viewport());
+    FocusFrameStyle(this)->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
+  }
 
  private:
   bool pressed_highlighted_ = false;
@@ -98,16 +159,16 @@ class HighlightList : public QListWidget {
 // kDepthRole; the entries' texts are the bare names, so that typing a name
 // finds its entry.
 constexpr int kDepthRole = Qt::UserRole;
-class IndentedEntries : public QStyledItemDelegate {
+class IndentedEntries : public ListEntries {
  public:
-  using QStyledItemDelegate::QStyledItemDelegate;
-  void paint(QPainter* painter, const QStyleOptionViewItem& option,
-             const QModelIndex& index) const override {
-    QStyleOptionViewItem indented(option);
-    indented.rect.setLeft(option.rect.left() + index.data(kDepthRole).toInt() *
-                                                   option.fontMetrics.horizontalAdvance("  "));
-    QStyledItemDelegate::paint(painter, indented, index);
+  explicit IndentedEntries(QListWidget* list) : ListEntries(list), list_(list) {}
+  QRect EntryRect(const QRect& row, const QModelIndex& index) const override {
+    return row.adjusted(
+        index.data(kDepthRole).toInt() * list_->fontMetrics().horizontalAdvance("  "), 0, 0, 0);
   }
+
+ private:
+  QListWidget* list_;
 };
 
 // A button that Enter presses when it has the focus, as Space does.

@@ -12,7 +12,8 @@
 //
 // Keyboard: a window opens with the focus on its control of the lowest tab
 // index, Tab follows the tab indexes, Enter and Space press the focused
-// button, and Escape does nothing (no button is a cancel button).
+// button, and Escape does nothing (no button is a cancel button).  A list
+// that has the focus frames its current entry with a dotted rectangle.
 
 #ifndef KAV_PLATFORM_UI_QT_FORMS_H_
 #define KAV_PLATFORM_UI_QT_FORMS_H_
