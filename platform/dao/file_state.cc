@@ -11,10 +11,13 @@
 //   - the log is merged (checkpointed) only by the engine, and only after
 //     the room the merged file needs has been taken on the disk: a merge
 //     never stops half way for lack of room;
+//   - while the file is written, other processes are kept out of it
+//     (KeepOthersOut): a reader holding an old state would stop every merge
+//     half way;
 //   - at the end of an update (FlushFiles) and at the last close of a file
 //     in this process, every committed change is merged and the log emptied,
-//     with the file synced; at that last close the file goes back to
-//     rollback-journal mode, so that no -wal or -shm stays beside it.
+//     with the file synced, and the file goes back to rollback-journal mode,
+//     so that no -wal or -shm stays beside it and others may read it again.
 
 #include <fcntl.h>
 #include <sys/stat.h>
