@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,50 +37,81 @@ std::string IntegrityCheck(const std::string& path) {
   return result;
 }
 
-// While it lives, SQLite's default file system fails every read at byte
-// `offset` of a database file named T.mdb with `code`, as a failing disk,
-// a lack of memory or a lock would; the file's other reads pass.
-class FailingRead {
+// While it lives, SQLite's default file system fails one kind of access to
+// a file of the database T.mdb with `code`, as a failing disk, a lack of
+// memory or a lock would; every other access passes.
+class FailingFile {
  public:
-  FailingRead(int64_t offset, int code) {
+  // Every read at byte `offset` of the database file.
+  static FailingFile Read(int64_t offset, int code) { return FailingFile(kRead, offset, code); }
+  // Every write and every sync of its rollback journal.
+  static FailingFile JournalWrite(int code) { return FailingFile(kJournalWrite, 0, code); }
+  static FailingFile JournalSync(int code) { return FailingFile(kJournalSync, 0, code); }
+
+  // Connections opened meanwhile keep the file system, which then fails
+  // nothing.
+  ~FailingFile() {
+    armed_ = false;
+    sqlite3_vfs_unregister(&vfs_);
+    sqlite3_vfs_register(real_, 1);
+  }
+  FailingFile(const FailingFile&) = delete;
+  FailingFile& operator=(const FailingFile&) = delete;
+
+  // Whether the access fails now; from the start, it does.
+  void SetFailing(bool failing) const { armed_ = failing; }
+
+ private:
+  enum Access { kRead, kJournalWrite, kJournalSync };
+
+  FailingFile(Access access, int64_t offset, int code) {
+    access_ = access;
+    armed_ = true;
     offset_ = offset;
     code_ = code;
     real_ = sqlite3_vfs_find(nullptr);
     vfs_ = *real_;
-    vfs_.zName = "kav-failing-read";
+    vfs_.zName = "kav-failing-file";
     vfs_.xOpen = &Open;
     sqlite3_vfs_register(&vfs_, 1);
   }
-  ~FailingRead() {
-    sqlite3_vfs_unregister(&vfs_);
-    sqlite3_vfs_register(real_, 1);
-  }
-  FailingRead(const FailingRead&) = delete;
-  FailingRead& operator=(const FailingRead&) = delete;
 
- private:
-  // The file is the default file system's own, with its read replaced.
+  // The file is the default file system's own, with one method replaced.
   static int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags,
                   int* out_flags) {
     const int rc = real_->xOpen(real_, name, file, flags, out_flags);
     const std::string path = name != nullptr ? name : "";
-    if (rc == SQLITE_OK && (flags & SQLITE_OPEN_MAIN_DB) != 0 && path.ends_with("/T.mdb")) {
-      methods_ = *file->pMethods;
-      read_ = methods_.xRead;
-      methods_.xRead = &Read;
-      file->pMethods = &methods_;
+    const bool journal = access_ != kRead;
+    if (rc != SQLITE_OK ||
+        (flags & (journal ? SQLITE_OPEN_MAIN_JOURNAL : SQLITE_OPEN_MAIN_DB)) == 0 ||
+        !path.ends_with(journal ? "/T.mdb-journal" : "/T.mdb")) {
+      return rc;
     }
+    methods_ = *file->pMethods;
+    real_methods_ = *file->pMethods;
+    if (access_ == kRead) methods_.xRead = &ReadAt;
+    if (access_ == kJournalWrite) methods_.xWrite = &Write;
+    if (access_ == kJournalSync) methods_.xSync = &Sync;
+    file->pMethods = &methods_;
     return rc;
   }
-  static int Read(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
-    if (offset == offset_ && code_ != SQLITE_OK) return code_;
-    return read_(file, buffer, amount, offset);
+  static int ReadAt(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
+    if (armed_ && offset == offset_ && code_ != SQLITE_OK) return code_;
+    return real_methods_.xRead(file, buffer, amount, offset);
+  }
+  static int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
+    return armed_ ? code_ : real_methods_.xWrite(file, data, amount, offset);
+  }
+  static int Sync(sqlite3_file* file, int flags) {
+    return armed_ ? code_ : real_methods_.xSync(file, flags);
   }
 
   static inline sqlite3_vfs* real_ = nullptr;
   static inline sqlite3_vfs vfs_{};
   static inline sqlite3_io_methods methods_{};
-  static inline int (*read_)(sqlite3_file*, void*, int, sqlite3_int64) = nullptr;
+  static inline sqlite3_io_methods real_methods_{};
+  static inline Access access_ = kRead;
+  static inline bool armed_ = false;
   static inline int64_t offset_ = 0;
   static inline int code_ = 0;
 };
@@ -118,7 +150,7 @@ TEST_F(DaoTest, CatalogThatCannotBeReadIsDamagedOnlyWhenMalformed) {
     if (!c.sql.empty()) Sqlite(mdb, c.sql);
     const std::string bytes = FileBytes(mdb);
     {
-      FailingRead failing(first_byte(c.table), c.read_fails_with);
+      const FailingFile failing = FailingFile::Read(first_byte(c.table), c.read_fails_with);
       try {
         ws.OpenDatabase(mdb);
         ADD_FAILURE() << "opened";
@@ -128,6 +160,53 @@ TEST_F(DaoTest, CatalogThatCannotBeReadIsDamagedOnlyWhenMalformed) {
       }
     }
     EXPECT_TRUE(FileBytes(mdb) == bytes) << "the file changed";
+  }
+}
+
+// The end of an update puts the file back in rollback-journal mode.  Where
+// that switch cannot write or sync its journal, the file stays in WAL mode
+// with its log merged and emptied, whole on its own, and the next end
+// switches it.
+TEST_F(DaoTest, FailedSwitchToRollbackJournalModeLeavesAWholeFileForTheNextEnd) {
+  struct Case {
+    const char* name;
+    bool sync;  // the journal's sync fails, else its writes
+    int code;
+  };
+  const Case cases[] = {
+      {"a journal write that fails", false, SQLITE_IOERR_WRITE},
+      {"a disk without room", false, SQLITE_FULL},
+      {"a journal sync that fails", true, SQLITE_IOERR_FSYNC},
+  };
+  const auto mode = [&] { return FileBytes(mdb).substr(18, 2); };
+  Table("t", {{"n", dao::dbLong}});
+  db.Close();
+  int rows = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      const FailingFile failing =
+          c.sync ? FailingFile::JournalSync(c.code) : FailingFile::JournalWrite(c.code);
+      failing.SetFailing(false);
+      db = ws.OpenDatabase(mdb);  // on the failing file system
+      Insert("t", {int32_t{++rows}});
+      ASSERT_EQ(mode(), "\2\2");
+      failing.SetFailing(true);
+      EXPECT_NO_THROW(dao::DBEngine::Instance().FlushFiles());
+    }
+    EXPECT_EQ(mode(), "\2\2");
+    EXPECT_EQ(FileBytes(mdb + "-wal"), "");
+    const std::string alone = dir.File("alone.mdb");
+    std::filesystem::copy_file(mdb, alone);
+    EXPECT_EQ(IntegrityCheck(alone), "ok");
+    EXPECT_THAT(Query(alone, "SELECT count(*) FROM t"),
+                ::testing::ElementsAre(std::to_string(rows)));
+    std::filesystem::remove(alone);
+    dao::DBEngine::Instance().FlushFiles();
+    EXPECT_EQ(mode(), "\1\1");
+    EXPECT_FALSE(std::filesystem::exists(mdb + "-wal"));
+    EXPECT_FALSE(std::filesystem::exists(mdb + "-shm"));
+    db.Close();
   }
 }
 

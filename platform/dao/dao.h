@@ -584,9 +584,12 @@ class DBEngine {
 
   // Writes every change committed through this engine into the database
   // files themselves, on disk, so that each file alone holds its whole
-  // database.  Not a call of the update's: the call observer does not hear
-  // of it.  Raises the engine's error when the disk has no room for that;
-  // the file then keeps the last whole state it holds.
+  // database, and puts each back in rollback-journal mode with nothing
+  // beside it, open to other programs again (where no other program has it
+  // open).  Not a call of the update's: the call observer does not hear of
+  // it.  Raises the engine's error when the disk has no room for that, or
+  // when another program holds an older state of the file; the file then
+  // keeps the last whole state it holds.
   void FlushFiles();
 
  private:

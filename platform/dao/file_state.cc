@@ -131,20 +131,24 @@ bool SameFile(const WrittenFile& a, const WrittenFile& b) {
   return a.device == b.device && a.inode == b.inode;
 }
 
+// Begins and ends a read.
+void Touch(sqlite3* conn) {
+  sqlite3_exec(conn, "SELECT 1 FROM sqlite_schema LIMIT 1", nullptr, nullptr, nullptr);
+}
+
 // Asked of the connection, not read from the file: a descriptor of ours on
-// the file, when closed, would drop the locks SQLite holds on it.
+// the file, when closed, would drop the locks SQLite holds on it.  A read
+// first makes the connection look at the file's header: after a switch of
+// mode that failed half way, the connection may think itself in
+// rollback-journal mode while the header still says WAL.
 bool InWalMode(sqlite3* conn) {
+  Touch(conn);
   try {
     Statement mode(conn, "PRAGMA journal_mode");
     return mode.Step() && mode.Text(0) == "wal";
   } catch (const kav::Error&) {
     return false;
   }
-}
-
-// Begins and ends a read.
-void Touch(sqlite3* conn) {
-  sqlite3_exec(conn, "SELECT 1 FROM sqlite_schema LIMIT 1", nullptr, nullptr, nullptr);
 }
 
 // From WAL mode, its log merged, back to rollback-journal mode: SQLite
@@ -289,8 +293,8 @@ void BeforeWrite(sqlite3* conn) {
   // Where the mode cannot change now (another connection holds the file),
   // the connection writes in rollback-journal mode: slower, as safe.
   sqlite3_exec(conn, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  // InWalMode reads, and SQLite opens the -shm at the first read in WAL mode.
   if (!InWalMode(conn)) return;
-  Touch(conn);  // SQLite opens the -shm at the first read in WAL mode
   KeepOthersOut(conn, *it->second);
 }
 
