@@ -132,6 +132,26 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
          return mdb;
        },
        {kUpdateFailedText, " 3029  :  "}},
+      {"workgroup file cut short by its last byte",
+       [](const TempDir& dir) {
+         const std::string mdb = MakeSample(dir, Small());
+         fs::resize_file(dir.File("KAV.mdw"), fs::file_size(dir.File("KAV.mdw")) - 1);
+         return mdb;
+       },
+       {kUpdateFailedText, " 3028  :  The workgroup information file '"}},
+      {"workgroup file in WAL mode with another program's log of changes beside it",
+       [](const TempDir& dir) {
+         const std::string mdb = MakeSample(dir, Small());
+         sqlite3* db = nullptr;
+         sqlite3_open(dir.File("KAV.mdw").c_str(), &db);
+         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+         sqlite3_exec(db,
+                      "PRAGMA journal_mode=WAL; INSERT INTO daosys_accounts VALUES ('Late', 'x');",
+                      nullptr, nullptr, nullptr);
+         sqlite3_close(db);
+         return mdb;
+       },
+       {kUpdateFailedText, " 3028  :  The workgroup information file '"}},
       {"no tbl_kav_courses",
        [](const TempDir& dir) {
          const std::string mdb = MakeSample(dir, Small());

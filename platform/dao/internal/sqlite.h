@@ -132,6 +132,12 @@ class Statement {
 // The first 16 bytes of every SQLite file.
 bool HasSqliteHeader(const std::string& path);
 
+// Where SQLite cannot open the file at `path` for the length of its path,
+// the words that say so for a box ("its path is too long (...). Move it
+// ... and try again", without a full stop); nothing where the length is no
+// bar.
+std::string PathTooLongForSqlite(const std::string& path);
+
 }  // namespace dao::internal
 
 #endif  // KAV_PLATFORM_DAO_INTERNAL_SQLITE_H_
