@@ -305,6 +305,9 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
   if (::access(path.c_str(), R_OK) != 0) {
     Raise(kErrOpenFailed, "The file '" + path + "' cannot be read.");
   }
+  if (const std::string why = PathTooLongForSqlite(path); !why.empty()) {
+    Raise(kErrOpenFailed, "The file '" + path + "' cannot be opened: " + why + ".");
+  }
   // Look at the file before SQLite does: SQLite would make a database of an
   // empty file, and a refused open must leave the file as it was.  A file
   // this process already writes is a database, and is not opened by us
