@@ -150,6 +150,11 @@ Statement& Statement::BindNull(int index) {
   return *this;
 }
 
+Statement& Statement::BindBlob(int index, const std::string& bytes) {
+  sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+  return *this;
+}
+
 Statement& Statement::BindValue(int index, const Value& value) {
   switch (value.kind()) {
     case Value::Kind::kNull:

@@ -94,6 +94,7 @@ class Statement {
   Statement& Bind(int index, int64_t value);
   Statement& Bind(int index, const std::string& value);
   Statement& BindNull(int index);
+  Statement& BindBlob(int index, const std::string& bytes);
   // Binds a value already converted to a field of type `type`.
   Statement& BindValue(int index, const Value& value);
   bool Step();  // true while a row is there
