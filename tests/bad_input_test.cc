@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -132,6 +133,26 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
          return mdb;
        },
        {kUpdateFailedText, " 3029  :  "}},
+      {"workgroup file cut short by its last byte",
+       [](const TempDir& dir) {
+         const std::string mdb = MakeSample(dir, Small());
+         fs::resize_file(dir.File("KAV.mdw"), fs::file_size(dir.File("KAV.mdw")) - 1);
+         return mdb;
+       },
+       {kUpdateFailedText, " 3028  :  The workgroup information file '"}},
+      {"workgroup file in WAL mode with another program's log of changes beside it",
+       [](const TempDir& dir) {
+         const std::string mdb = MakeSample(dir, Small());
+         sqlite3* db = nullptr;
+         sqlite3_open(dir.File("KAV.mdw").c_str(), &db);
+         sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+         sqlite3_exec(db,
+                      "PRAGMA journal_mode=WAL; INSERT INTO daosys_accounts VALUES ('Late', 'x');",
+                      nullptr, nullptr, nullptr);
+         sqlite3_close(db);
+         return mdb;
+       },
+       {kUpdateFailedText, " 3028  :  The workgroup information file '"}},
       {"no tbl_kav_courses",
        [](const TempDir& dir) {
          const std::string mdb = MakeSample(dir, Small());
@@ -230,6 +251,77 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
     if (!content_before.empty()) {
       EXPECT_EQ(DumpDifference(content_before, DumpDatabase(mdb)), "");
     }
+  }
+}
+
+// Makes the folders under `parent` whose path, with "/" and `file`, is
+// `length` bytes long; returns the folder's path.
+std::string FolderForPathOfLength(const std::string& parent, size_t length,
+                                  const std::string& file) {
+  std::string folder = parent;
+  while (folder.size() + 1 + file.size() < length) {
+    const size_t left = length - folder.size() - 1 - file.size();
+    // Each name at most 200 bytes, and none but the last shorter than 2.
+    const size_t name = left <= 201 ? left - 1 : std::min<size_t>(200, left - 3);
+    folder += "/" + std::string(name, 'd');
+  }
+  fs::create_directories(folder);
+  return folder;
+}
+
+// A database whose path, or whose workgroup file's path, is too long for
+// the engine to open (the full path and "-journal" past SQLite's longest
+// file name) is refused with a box that says so, and nothing is written;
+// one byte shorter, the update completes.
+TEST(BadInputTest, PathTooLongForTheEngineIsRefusedWithNothingWritten) {
+  struct PathCase {
+    const char* name;
+    size_t length;         // of the database's path, in bytes
+    bool workgroup_above;  // the database under a folder "x.mdb", the workgroup file "x.mdw"
+    const char* box;       // the second box begins with it and the file's path
+  };
+  const PathCase cases[] = {
+      {"database and workgroup file at 505 bytes", 505, false,
+       " 3028  :  The workgroup information file '"},
+      {"database and workgroup file at 600 bytes", 600, false,
+       " 3028  :  The workgroup information file '"},
+      {"database at 505 bytes, its workgroup file above", 505, true, " 3051  :  The file '"},
+      {"database and workgroup file at 504 bytes", 504, false, nullptr},
+  };
+  for (const PathCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir root;
+    TempDir made;
+    MakeSample(made, Small());
+    const std::string base = c.workgroup_above ? root.File("x.mdb") : root.path();
+    const std::string folder = FolderForPathOfLength(base, c.length, "KAV.MDB");
+    fs::copy_file(made.File("KAV.MDB"), folder + "/KAV.MDB");
+    const std::string mdw = c.workgroup_above ? root.File("x.mdw") : folder + "/KAV.mdw";
+    fs::copy_file(made.File("KAV.mdw"), mdw);
+    const std::string mdb = folder + "/KAV.MDB";
+    ASSERT_EQ(mdb.size(), c.length);
+    const std::map<std::string, std::string> files_before = Files(root.path());
+
+    std::vector<ui::ShownBox> shown;
+    {
+      ui::ScriptedMessageBoxes boxes;
+      RunDatabaseUpdate(mdb);
+      shown = boxes.boxes();
+    }
+    CloseDriverDatabase();
+
+    if (c.box == nullptr) {
+      ASSERT_THAT(shown, SizeIs(1u));
+      EXPECT_EQ(shown[0].prompt, "Database Update completed.");
+      EXPECT_THAT(Files(root.path()), SizeIs(2u));
+      continue;
+    }
+    ASSERT_THAT(shown, SizeIs(2u));
+    EXPECT_EQ(shown[0].prompt, kUpdateFailedText);
+    const std::string named = std::string(c.box).find("workgroup") != std::string::npos ? mdw : mdb;
+    EXPECT_THAT(shown[1].prompt,
+                StartsWith(c.box + named + "' cannot be opened: its path is too long ("));
+    EXPECT_TRUE(Files(root.path()) == files_before) << "the files changed";
   }
 }
 

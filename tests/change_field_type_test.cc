@@ -436,5 +436,55 @@ TEST(RetypeSample, SchemaPhaseRetypesTheFourColumnsTwice) {
   gdbUpdate.Close();
 }
 
+// A blob that another SQLite program stored in a column the update
+// retypes is kept by the update as that blob, byte for byte: the copy to
+// the new column does not make text of it.
+TEST(RetypeSample, BlobsInRetypedColumnsStayBlobsThroughTheUpdate) {
+  struct Case {
+    const char* table;
+    const char* column;
+    const char* row;  // SQL that adds the row or gives the value
+    const char* key;  // the WHERE that finds the row again
+    const char* hex;  // the blob, in hex
+  };
+  const Case cases[] = {
+      {"tbl_kav_training_scheduled", "ts_comment",
+       "UPDATE tbl_kav_training_scheduled SET ts_comment = x'00FF41' WHERE ts_id = 1", "ts_id = 1",
+       "00FF41"},
+      {"tbl_kav_training_scheduled", "ts_comment",
+       "UPDATE tbl_kav_training_scheduled SET ts_comment = x'C3A9' WHERE ts_id = 2", "ts_id = 2",
+       "C3A9"},
+      {"tbl_kav_training_scheduled", "ts_comment",
+       "UPDATE tbl_kav_training_scheduled SET ts_comment = x'' WHERE ts_id = 3", "ts_id = 3", ""},
+      {"tbl_kav_jet_ports", "jet_port_abbrev",
+       "INSERT INTO tbl_kav_jet_ports (jet_port_name, jet_port_abbrev) VALUES ('Nowhere', x'00FF41')",
+       "jet_port_name = 'Nowhere'", "00FF41"},
+      {"tbl_kav_jet_ports", "jet_port_abbrev",
+       "INSERT INTO tbl_kav_jet_ports (jet_port_name, jet_port_abbrev) VALUES ('Anywhere', x'414E59')",
+       "jet_port_name = 'Anywhere'", "414E59"},
+  };
+  TempDir dir;
+  const std::string mdb = MakeSample(dir);
+  for (const Case& c : cases) Sqlite(mdb, c.row);
+  {
+    ui::ScriptedMessageBoxes boxes;
+    RunDatabaseUpdate(mdb);
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].prompt, "Database Update completed.");
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.column) + " = x'" + c.hex + "'");
+    EXPECT_THAT(Query(mdb, std::string("SELECT typeof(") + c.column + "), hex(" + c.column +
+                               ") FROM " + c.table + " WHERE " + c.key),
+                ElementsAre(std::string("blob|") + c.hex));
+  }
+  // The retyping went through: the columns are of their new size.
+  dao::Database db = OpenForCheck(mdb);
+  EXPECT_EQ(db.TableDefs().Item("tbl_kav_jet_ports").Fields().Item("jet_port_abbrev").Size(), 4);
+  EXPECT_EQ(db.TableDefs().Item("tbl_kav_training_scheduled").Fields().Item("ts_comment").Size(),
+            255);
+  db.Close();
+}
+
 }  // namespace
 }  // namespace kav::testing

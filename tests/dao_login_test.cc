@@ -1,6 +1,7 @@
 // Logging on to a workgroup and opening databases: the refusals, and that a
 // refused open changes no file.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sodium.h>
 #include <sqlite3.h>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <regex>
 
 #include "platform/dao/dao.h"
@@ -79,6 +81,166 @@ TEST_F(DaoTest, LogOnRefusals) {
   }
   Engine().SetSystemDB(mdw);
   EXPECT_EQ(Engine().CreateWorkspace("", "owner", "Secret1").UserName(), "Owner");
+}
+
+// Every file in `dir` with its bytes.
+std::map<std::string, std::string> FilesIn(const std::string& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    out[e.path().filename().string()] = FileBytes(e.path().string());
+  }
+  return out;
+}
+
+// A copy of the workgroup file `from` as another SQLite program leaves it
+// after it has put it in WAL mode and changed it: Owner's password is
+// Other's in the log beside it, not yet written into the file.
+void WorkgroupWithAnotherProgramsLog(const std::string& from, const std::string& path) {
+  std::filesystem::copy_file(from, path);
+  sqlite3* raw = nullptr;
+  sqlite3_open(path.c_str(), &raw);
+  sqlite3_db_config(raw, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  sqlite3_exec(raw,
+               "PRAGMA journal_mode=WAL; UPDATE daosys_accounts SET hash = (SELECT hash FROM "
+               "daosys_accounts WHERE user = 'Other') WHERE user = 'Owner';",
+               nullptr, nullptr, nullptr);
+  sqlite3_close(raw);
+}
+
+// A copy of the workgroup file `from` as a program killed in the middle of
+// a change to it leaves it: the change partly written into the file, and
+// beside it the journal that undoes it.
+void WorkgroupCutOffInAChange(const std::string& from, const std::string& path) {
+  kav::testing::TempDir scratch;
+  const std::string source = scratch.File("source.mdw");
+  std::filesystem::copy_file(from, source);
+  sqlite3* raw = nullptr;
+  sqlite3_open(source.c_str(), &raw);
+  EXPECT_EQ(sqlite3_exec(raw, "BEGIN; UPDATE daosys_accounts SET hash = 'spoilt';", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  EXPECT_EQ(sqlite3_db_cacheflush(raw), SQLITE_OK);
+  std::filesystem::copy_file(source, path);
+  std::filesystem::copy_file(source + "-journal", path + "-journal");
+  sqlite3_exec(raw, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(raw);
+}
+
+// Logging on reads the workgroup file and writes nothing, nor makes any
+// file beside it, whatever its journal mode; a log of another program's
+// changes beside it is not passed over, and the log-on is refused naming
+// it.
+TEST_F(DaoTest, LogOnLeavesNothingBesideTheWorkgroupFile) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& path)> make;
+    const char* password;  // Owner's
+    long error;
+    const char* named;  // what the refusal names beside the file
+  };
+  const std::vector<Case> cases = {
+      {"rollback-journal mode, as the engine makes it",
+       [&](const std::string& path) { std::filesystem::copy_file(mdw, path); }, "Secret1", 0, ""},
+      {"WAL mode",
+       [&](const std::string& path) {
+         std::filesystem::copy_file(mdw, path);
+         Sqlite(path, "PRAGMA journal_mode=WAL");
+       },
+       "Secret1", 0, ""},
+      {"WAL mode with an empty log and its index left beside it",
+       [&](const std::string& path) {
+         std::filesystem::copy_file(mdw, path);
+         Sqlite(path, "PRAGMA journal_mode=WAL");
+         WriteFile(path + "-wal", "");
+         WriteFile(path + "-shm", std::string(32768, '\0'));
+       },
+       "Secret1", 0, ""},
+      {"rollback-journal mode with an empty log beside it",
+       [&](const std::string& path) {
+         std::filesystem::copy_file(mdw, path);
+         WriteFile(path + "-wal", "");
+       },
+       "Secret1", 0, ""},
+      {"another program's log of changes beside it, old password",
+       [&](const std::string& path) { WorkgroupWithAnotherProgramsLog(mdw, path); }, "Secret1",
+       dao::kErrWorkgroupMissing, "-wal'"},
+      {"another program's log of changes beside it, new password",
+       [&](const std::string& path) { WorkgroupWithAnotherProgramsLog(mdw, path); }, "Secret2",
+       dao::kErrWorkgroupMissing, "-wal'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    kav::testing::TempDir here(dir.path());
+    const std::string path = here.File("KAV.mdw");
+    c.make(path);
+    const std::map<std::string, std::string> before = FilesIn(here.path());
+    Engine().SetSystemDB(path);
+    EXPECT_EQ(ErrorOf([&] { Engine().CreateWorkspace("", "Owner", c.password); }), c.error);
+    if (c.error != 0) {
+      const std::string& description = Engine().Errors().at(0).description();
+      EXPECT_THAT(description, ::testing::HasSubstr("'" + path + c.named));
+      EXPECT_THAT(description, ::testing::Not(::testing::HasSubstr("password")));
+    }
+    EXPECT_TRUE(FilesIn(here.path()) == before) << "files beside the workgroup file changed";
+  }
+  Engine().SetSystemDB(mdw);
+}
+
+// A damaged workgroup file is reported as damaged, never as a wrong account
+// or password, and is left as it is: a journal of an unfinished change
+// beside it is not played back into it.
+TEST_F(DaoTest, DamagedWorkgroupFileIsReportedAsDamaged) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& path)> make;
+    const char* says;  // in the description, after the file's name
+  };
+  const auto cut = [&](const std::string& path, size_t bytes) {
+    std::filesystem::copy_file(mdw, path);
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) - bytes);
+  };
+  const std::vector<Case> cases = {
+      {"cut short by its last byte", [&](const std::string& path) { cut(path, 1); },
+       "' is damaged"},
+      {"cut short by its last page", [&](const std::string& path) { cut(path, 4096); },
+       "' is damaged"},
+      {"cut short within SQLite's header",
+       [&](const std::string& path) {
+         std::filesystem::copy_file(mdw, path);
+         std::filesystem::resize_file(path, 60);
+       },
+       "' is damaged"},
+      {"the accounts' page overwritten",
+       [&](const std::string& path) {
+         std::string bytes = FileBytes(mdw);
+         const std::string hash =
+             Query(mdw, "SELECT hash FROM daosys_accounts WHERE user = 'Owner'").at(0);
+         const size_t page = bytes.find(hash) / 4096 * 4096;
+         ASSERT_GT(page, 0u);
+         bytes.replace(page, 4096, std::string(4096, '\x5a'));
+         WriteFile(path, bytes);
+       },
+       "' is damaged"},
+      {"a journal of an unfinished change beside it",
+       [&](const std::string& path) { WorkgroupCutOffInAChange(mdw, path); },
+       "' is damaged: beside it lies '"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    kav::testing::TempDir here(dir.path());
+    const std::string path = here.File("KAV.mdw");
+    c.make(path);
+    const std::map<std::string, std::string> before = FilesIn(here.path());
+    Engine().SetSystemDB(path);
+    EXPECT_EQ(ErrorOf([&] { Engine().CreateWorkspace("", "Owner", "Secret1"); }),
+              dao::kErrWorkgroupMissing);
+    const std::string& description = Engine().Errors().at(0).description();
+    EXPECT_THAT(description, ::testing::StartsWith("The workgroup information file '" + path +
+                                                   std::string(c.says)));
+    EXPECT_THAT(description, ::testing::Not(::testing::HasSubstr("password")));
+    EXPECT_TRUE(FilesIn(here.path()) == before) << "the files changed";
+  }
+  Engine().SetSystemDB(mdw);
 }
 
 // A password hash of `password` made with the given limits.

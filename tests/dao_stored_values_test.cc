@@ -230,6 +230,62 @@ TEST_F(StoredValues, CopiesIntoATypedFieldConvertWhatIsStored) {
   }
 }
 
+// A blob that another program stored is copied into a text field as that
+// blob, byte for byte, whichever field holds it and however the statement
+// is written; the field's rules apply to its bytes as to text (the NUL
+// byte counts as one character); a field of another type converts the
+// bytes as text.
+TEST_F(StoredValues, ABlobIsCopiedIntoATextFieldAsTheBlob) {
+  Table("short", {{"code", dao::dbText, 2}, {"n", dao::dbLong}, {"blob", dao::dbText, 10}});
+  Insert("short", {"a", int32_t{1}, "x"});
+  struct Case {
+    const char* table;
+    const char* target;
+    const char* source;
+    const char* stored;
+    long error;
+    const char* result;  // the target afterwards: hex() and typeof()
+  };
+  const std::vector<Case> cases = {
+      {"t", "s", "other", "x'00FF41'", 0, "00FF41|blob"},
+      {"t", "s", "i", "x'00FF41'", 0, "00FF41|blob"},
+      {"t", "s", "dt", "x'414243'", 0, "414243|blob"},
+      {"t", "s", "other", "x''", dao::kErrZeroLength, nullptr},
+      {"short", "code", "blob", "x'00FF41'", dao::kErrFieldTooSmall, nullptr},
+      {"short", "code", "blob", "x'00FF'", 0, "00FF|blob"},
+      {"short", "n", "blob", "x'3132'", 0, "3132|integer"},
+  };
+  for (bool set_based : {false, true}) {
+    SetBasedWrites writes(set_based);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.table) + "." + c.target + " = " + c.source + " holding " +
+                   c.stored + (set_based ? ", set-based" : ""));
+      const std::string table = c.table;
+      Sqlite(mdb, "UPDATE " + table + " SET " + c.source + " = " + c.stored);
+      const std::vector<std::string> before = FileState(mdb);
+      const std::string sql = "UPDATE " + table + " SET " + table + "." + c.target + " = " + table +
+                              "." + c.source + ";";
+      EXPECT_EQ(ErrorOf([&] { db.Execute(sql, dao::dbFailOnError); }), c.error);
+      if (c.error != 0) {
+        EXPECT_EQ(FileState(mdb), before);
+      } else {
+        EXPECT_EQ(Query(mdb, "SELECT hex(" + std::string(c.target) + "), typeof(" + c.target +
+                                 ") FROM " + table),
+                  std::vector<std::string>{c.result});
+        // Except where converted, the source and the copy are one value.
+        if (std::string(c.result).ends_with("|blob")) {
+          EXPECT_EQ(
+              Query(mdb, "SELECT " + std::string(c.target) + " IS " + c.source + " FROM " + table),
+              std::vector<std::string>{"1"});
+        }
+      }
+      Sqlite(mdb,
+             "UPDATE t SET i = 1, l = 1, d = 1.5, b = 1, dt = '2006-01-01 00:00:00', s = 'x', "
+             "other = 'o'; UPDATE short SET code = 'a', n = 1, blob = 'x'");
+    }
+  }
+}
+
 // What no field holds is refused when it is assigned: not-a-number (which
 // SQLite would store as Null, past the Required check), infinity and a text
 // number too large for a Double; text longer than the field also where it is

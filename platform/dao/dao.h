@@ -570,9 +570,10 @@ class DBEngine {
   void SetSystemDB(const std::string& path);
   std::string SystemDB() const;
 
-  // Logs `user` on to the workgroup of SystemDB().  3028 when the workgroup
-  // file is missing, unreadable or not a workgroup file; 3029 for an unknown
-  // user or a wrong password.
+  // Logs `user` on to the workgroup of SystemDB(), writing nothing.  3028
+  // when the workgroup file is missing, unreadable, damaged or not a
+  // workgroup file, or cannot be read as it stands (a journal or a log of
+  // changes beside it); 3029 for an unknown user or a wrong password.
   Workspace CreateWorkspace(const std::string& name, const std::string& user,
                             const std::string& password, int type = dbUseJet);
   // Workspaces(0) is the default workspace, logged on to no workgroup; it

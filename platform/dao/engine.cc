@@ -412,6 +412,9 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
   if (::access(path.c_str(), R_OK) != 0) {
     Raise(kErrOpenFailed, "The file '" + path + "' cannot be read.");
   }
+  if (const std::string why = PathTooLongForSqlite(path); !why.empty()) {
+    Raise(kErrOpenFailed, "The file '" + path + "' cannot be opened: " + why + ".");
+  }
   // Look at the file before SQLite does: SQLite would make a database of an
   // empty file, and play into it whatever log or journal lies beside it,
   // and a refused open must leave the file as it was.  A file this process

@@ -370,11 +370,33 @@ bool BindsAsStored(const Statement& st, int column, int stored, const Value& val
       return stored == SQLITE_FLOAT && std::memcmp(&read, &bound, sizeof read) == 0;
     }
     case Value::Kind::kText:
-      return stored == SQLITE_TEXT && st.Text(column) == value.AsText();
+      // A blob whose bytes are the text is bound as that blob (BindCopied).
+      return (stored == SQLITE_TEXT || stored == SQLITE_BLOB) && st.Text(column) == value.AsText();
     case Value::Kind::kDate:
       return stored == SQLITE_TEXT && st.Text(column) == value.AsDate().ToIso();
   }
   return false;
+}
+
+// A value read from a column that a statement copies, and whether it was
+// stored as a blob.
+struct CopiedValue {
+  Value value;
+  bool blob = false;
+};
+
+// Binds `value`, converted for its field from `copied`.  The engine has no
+// kind of value for a blob, which another program may have stored: it is
+// read as the text of its bytes.  Where the field takes those bytes as they
+// are (a text field, its rules met), they are bound as the blob they were,
+// so that a copy never makes text of a blob; SQLite, copying the column
+// set-based, keeps it a blob too.
+void BindCopied(Statement& st, int index, const Value& value, const CopiedValue& copied) {
+  if (copied.blob && value.kind() == Value::Kind::kText && value == copied.value) {
+    st.BindBlob(index, value.AsText());
+  } else {
+    st.BindValue(index, value);
+  }
 }
 
 // Whether every row the statement matches would be written by the
@@ -485,7 +507,7 @@ void UpdateRowByRow(DatabaseImpl& db, const UpdatePlan& plan, bool quiet, bool f
     old_row.emplace(db.conn, db.Cached("SELECT " + (plan.copies() ? plan.sources : "1") + " FROM " +
                                        plan.table + " WHERE rowid = ?"));
   }
-  std::vector<Value> copied;  // the copied columns of the row, as read
+  std::vector<CopiedValue> copied;  // the copied columns of the row, as read
   // Only the assigned fields are checked: a row that broke a rule before
   // the statement is not refused for a field the statement leaves alone.
   std::vector<Value> check(t.fields.size(), Value(true));
@@ -496,8 +518,10 @@ void UpdateRowByRow(DatabaseImpl& db, const UpdatePlan& plan, bool quiet, bool f
       copied.clear();
       for (const Assignment& a : assignments) {
         if (there && a.source >= 0) {
-          copied.push_back(
-              old_row->ReadValue(static_cast<int>(copied.size()), t.fields[a.source].type));
+          // The stored class is asked first: reading converts it.
+          const int column = static_cast<int>(copied.size());
+          const bool blob = old_row->StoredType(column) == SQLITE_BLOB;
+          copied.push_back({old_row->ReadValue(column, t.fields[a.source].type), blob});
         }
       }
       // No statement stays open across the row's write and its rollback.
@@ -514,8 +538,9 @@ void UpdateRowByRow(DatabaseImpl& db, const UpdatePlan& plan, bool quiet, bool f
           check[a.target] = a.value;
           continue;
         }
-        Value v = ValueForField(*value++, t.fields[a.target]);
-        write.BindValue(static_cast<int>(i + 1), v);
+        const CopiedValue& read = *value++;
+        Value v = ValueForField(read.value, t.fields[a.target]);
+        BindCopied(write, static_cast<int>(i + 1), v, read);
         check[a.target] = std::move(v);
       }
       CheckRowBeforeWrite(t, check);

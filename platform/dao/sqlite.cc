@@ -150,6 +150,11 @@ Statement& Statement::BindNull(int index) {
   return *this;
 }
 
+Statement& Statement::BindBlob(int index, const std::string& bytes) {
+  sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+  return *this;
+}
+
 Statement& Statement::BindValue(int index, const Value& value) {
   switch (value.kind()) {
     case Value::Kind::kNull:
@@ -285,6 +290,29 @@ bool HasSqliteHeader(const std::string& path) {
   ::close(fd);
   return n == static_cast<ssize_t>(sizeof header) &&
          std::memcmp(header, "SQLite format 3", 16) == 0;
+}
+
+std::string PathTooLongForSqlite(const std::string& path) {
+  sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+  if (vfs == nullptr) return {};
+  // The full path as SQLite makes it, by its own routine: the working
+  // directory before a relative path, symbolic links followed.  With room
+  // for any path it fails only where the path cannot be resolved, and the
+  // open then says what is wrong.
+  std::string full(8192, '\0');
+  const int rc = vfs->xFullPathname(vfs, path.c_str(), static_cast<int>(full.size()), full.data());
+  if (rc != SQLITE_OK && rc != SQLITE_OK_SYMLINK) return {};
+  // SQLite opens no file whose journal's name, the full path and
+  // "-journal", would pass the longest name its file system layer takes:
+  // it could not look for a journal to play back before reading the file.
+  const size_t length = std::strlen(full.c_str());
+  const size_t longest = static_cast<size_t>(vfs->mxPathname) - std::strlen("-journal");
+  if (length <= longest) return {};
+  return "its path is too long (" + std::to_string(length) +
+         " bytes in full, where the database engine opens files whose full path is at most " +
+         std::to_string(longest) +
+         " bytes long). Move it to a folder with a shorter path and "
+         "try again";
 }
 
 }  // namespace dao::internal

@@ -1,13 +1,19 @@
 // Workgroup files: an SQLite file with the workgroup's identity row and its
 // accounts.  It is written once, when it is made, in rollback-journal mode,
-// and read through read-only connections, so logging on writes nothing.
+// and read through read-only connections, so logging on writes nothing and
+// makes no file beside it.  A file that is damaged, or that SQLite could
+// read only by changing it or the files beside it, is refused as such.
 
 #include "platform/dao/workgroup.h"
 
+#include <fcntl.h>
 #include <sodium.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "platform/dao/internal/engine.h"
@@ -24,6 +30,128 @@ constexpr char kWorkgroupFormat[] = "kav-workgroup 1";
 }
 
 [[noreturn]] void OutOfMemory() { Raise(kErrOutOfMemory, "Out of memory"); }
+
+[[noreturn]] void Damaged(const std::string& path, const std::string& why) {
+  NoWorkgroup(path, "is damaged: " + why);
+}
+
+// SQLite's header: the first 100 bytes of the file.
+constexpr size_t kHeaderSize = 100;
+
+// Reads the header of the file at `path`; returns the number of bytes
+// read, fewer where the file is shorter.
+size_t ReadHeader(const std::string& path, unsigned char (&header)[kHeaderSize]) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  const ssize_t n = ::pread(fd, header, kHeaderSize, 0);
+  ::close(fd);
+  return n < 0 ? 0 : static_cast<size_t>(n);
+}
+
+uint32_t BigEndian32(const unsigned char* bytes) {
+  return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 |
+         uint32_t{bytes[3]};
+}
+
+// A file beside the workgroup file that holds something: not empty, and
+// for a journal, a header that SQLite has not zeroed (a journal whose
+// first byte is zero holds no change to undo).
+bool HoldsSomething(const std::string& path, bool journal) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || st.st_size == 0) return false;
+  if (!journal) return true;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  unsigned char first = 0;
+  const bool read = ::pread(fd, &first, 1, 0) == 1;
+  ::close(fd);
+  return !read || first != 0;
+}
+
+// Refuses the file when what lies beside it would make SQLite change it or
+// read more than the file: the journal of a change that was not finished,
+// which SQLite plays back into the file before it reads it (logging on
+// writes nothing, and the file as it stands is damaged); or a log of
+// changes not yet written into the file, which SQLite reads only through
+// an index that it makes and writes beside the file.  Neither is touched.
+void CheckNothingLeftBeside(const std::string& path) {
+  const std::string journal = path + "-journal";
+  if (HoldsSomething(journal, true)) {
+    Damaged(path, "beside it lies '" + journal +
+                      "', the journal of a change to it that was not finished. Open the "
+                      "workgroup information file once with the program that was changing it, "
+                      "which undoes that change, and try again");
+  }
+  const std::string wal = path + "-wal";
+  if (HoldsSomething(wal, false)) {
+    NoWorkgroup(path, "cannot be read as it is: beside it lies '" + wal +
+                          "', a log of changes not yet written into it. Close the program that "
+                          "has it open, or open it once with an SQLite program, which writes the "
+                          "log into it, and try again");
+  }
+}
+
+// Refuses a file that is shorter than its header says, or that ends within
+// a page: cut short, it may have lost the end of an account's row, and its
+// password would no longer match.
+void CheckSizeAgainstHeader(const std::string& path, const unsigned char (&header)[kHeaderSize],
+                            size_t header_size, off_t size) {
+  if (header_size < kHeaderSize) Damaged(path, "it ends within its header");
+  const uint32_t page_size_field = uint32_t{header[16]} << 8 | header[17];
+  const uint32_t page_size = page_size_field == 1 ? 65536 : page_size_field;
+  if (page_size < 512 || page_size > 65536 || (page_size & (page_size - 1)) != 0) {
+    Damaged(path, "its header gives no page size");
+  }
+  // The page count of the header counts only where the change counter
+  // beside it matches the one it was written with.
+  const uint32_t pages = BigEndian32(header + 28);
+  const bool pages_valid = pages != 0 && std::memcmp(header + 24, header + 92, 4) == 0;
+  const auto expected = static_cast<off_t>(pages) * page_size;
+  if (pages_valid && size < expected) {
+    Damaged(path, "cut short, it holds " + std::to_string(size) + " bytes of the " +
+                      std::to_string(expected) + " its header gives");
+  }
+  if (size % page_size != 0) {
+    Damaged(path, "it ends within a page: it holds " + std::to_string(size) +
+                      " bytes, in pages of " + std::to_string(page_size));
+  }
+}
+
+// The URI that opens the file at `path` read-only as immutable.
+std::string ImmutableUri(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || std::strchr("/-._~", c) != nullptr) {
+      uri += c;
+    } else {
+      uri += '%';
+      uri += kHex[byte >> 4];
+      uri += kHex[byte & 0xF];
+    }
+  }
+  return uri + "?mode=ro&immutable=1";
+}
+
+// Why a file that SQLite fails to read is refused, for the box.  A table
+// or column of the workgroup's missing (SQLite's plain error) makes it
+// another file; damage is damage, and any other failure (the disk, a lock)
+// says that the file cannot be read, and why.
+std::string WhyUnreadable(const SqliteError& error) {
+  const std::string reason = sqlite3_errstr(error.code());
+  switch (error.code() & 0xFF) {
+    case SQLITE_ERROR:
+      return "is not a workgroup information file";
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return "is damaged (" + reason + ")";
+    case SQLITE_NOMEM:
+      OutOfMemory();
+    default:
+      return "cannot be read (" + reason + ")";
+  }
+}
 
 // The limits a password is hashed with.
 struct HashCost {
@@ -98,11 +226,39 @@ std::string LogOnToWorkgroup(const std::string& path, const std::string& user,
     NoWorkgroup(path, "is missing");
   }
   if (::access(path.c_str(), R_OK) != 0) NoWorkgroup(path, "cannot be read");
-  if (!HasSqliteHeader(path)) NoWorkgroup(path, "is not a workgroup information file");
+  if (const std::string why = PathTooLongForSqlite(path); !why.empty()) {
+    NoWorkgroup(path, "cannot be opened: " + why);
+  }
+  unsigned char header[kHeaderSize] = {};
+  const size_t header_size = ReadHeader(path, header);
+  if (header_size < 16 || std::memcmp(header, "SQLite format 3", 16) != 0) {
+    NoWorkgroup(path, "is not a workgroup information file");
+  }
+  CheckNothingLeftBeside(path);
+  CheckSizeAgainstHeader(path, header, header_size, st.st_size);
+
   sqlite3* conn = nullptr;
-  if (OpenSqlite(path, SQLITE_OPEN_READONLY, &conn) != SQLITE_OK) {
-    sqlite3_close_v2(conn);
-    NoWorkgroup(path, "cannot be opened");
+  // Closes the connection on every way out, the refusals included.
+  struct Closer {
+    sqlite3*& conn;
+    ~Closer() { sqlite3_close_v2(conn); }
+  } closer{conn};
+  // SQLite reads a file in WAL mode through an index of its log (-shm),
+  // which it makes beside the file together with the log itself, and
+  // leaves there when the connection cannot write; so it would also for a
+  // file in rollback-journal mode with a log beside it.  No log of changes
+  // lies beside the file here (CheckNothingLeftBeside), so the file alone
+  // holds every account, and it is read as a file that nothing changes
+  // (immutable), which makes nothing beside it.  A file in rollback-journal
+  // mode is read with SQLite's locks, which make nothing either.
+  const bool wal_mode = header[18] == 2 || header[19] == 2;
+  const bool immutable = wal_mode || ::access((path + "-wal").c_str(), F_OK) == 0;
+  const int rc = immutable
+                     ? OpenSqlite(ImmutableUri(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, &conn)
+                     : OpenSqlite(path, SQLITE_OPEN_READONLY, &conn);
+  if (rc != SQLITE_OK) {
+    if ((rc & 0xFF) == SQLITE_NOMEM) OutOfMemory();
+    NoWorkgroup(path, "cannot be opened (" + std::string(sqlite3_errstr(rc)) + ")");
   }
   std::string workgroup_id;
   std::string hash;
@@ -110,7 +266,9 @@ std::string LogOnToWorkgroup(const std::string& path, const std::string& user,
   try {
     {
       Statement id(conn, "SELECT format, workgroup_id FROM daosys_workgroup WHERE id = 1");
-      if (!id.Step() || id.Text(0) != kWorkgroupFormat) throw 0;
+      if (!id.Step() || id.Text(0) != kWorkgroupFormat) {
+        NoWorkgroup(path, "is not a workgroup information file");
+      }
       workgroup_id = id.Text(1);
     }
     Statement account(conn, "SELECT user, hash FROM daosys_accounts WHERE user = ?");
@@ -120,11 +278,9 @@ std::string LogOnToWorkgroup(const std::string& path, const std::string& user,
       stored_user = account.Text(0);
       hash = account.Text(1);
     }
-  } catch (...) {
-    sqlite3_close_v2(conn);
-    NoWorkgroup(path, "is not a workgroup information file");
+  } catch (const SqliteError& error) {
+    NoWorkgroup(path, WhyUnreadable(error));
   }
-  sqlite3_close_v2(conn);
   if (!found || !PasswordMatches(hash, password)) {
     Raise(kErrBadAccount, "Not a valid account name or password for this workgroup.");
   }

@@ -330,7 +330,10 @@ TriggersInFile CompareTriggers(sqlite3* conn, const Catalog& catalog);
 
 // Logs `user` on to the workgroup file at `path`: returns the workgroup's
 // id and sets `stored_user` to the account's name as stored.  3028 for a
-// file that is missing or no workgroup file, 3029 for a refused account.
+// file that is missing, no workgroup file, damaged (cut short, or beside
+// the journal of an unfinished change), beside a log of changes not yet
+// written into it, or at a path too long to open; 3029 for a refused
+// account.  It writes nothing, and makes no file beside the workgroup file.
 std::string LogOnToWorkgroup(const std::string& path, const std::string& user,
                              const std::string& password, std::string& stored_user);
 

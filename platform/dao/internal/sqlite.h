@@ -94,6 +94,7 @@ class Statement {
   Statement& Bind(int index, int64_t value);
   Statement& Bind(int index, const std::string& value);
   Statement& BindNull(int index);
+  Statement& BindBlob(int index, const std::string& bytes);
   // Binds a value already converted to a field of type `type`.
   Statement& BindValue(int index, const Value& value);
   bool Step();  // true while a row is there
@@ -131,6 +132,12 @@ class Statement {
 
 // The first 16 bytes of every SQLite file.
 bool HasSqliteHeader(const std::string& path);
+
+// Where SQLite cannot open the file at `path` for the length of its path,
+// the words that say so for a box ("its path is too long (...). Move it
+// ... and try again", without a full stop); nothing where the length is no
+// bar.
+std::string PathTooLongForSqlite(const std::string& path);
 
 }  // namespace dao::internal
 
