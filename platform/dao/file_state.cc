@@ -155,6 +155,13 @@ bool InWalMode(sqlite3* conn) {
 // deletes the emptied log and -shm.  Returns whether the file is in
 // rollback-journal mode.
 bool LeaveWalMode(sqlite3* conn) {
+  // The switch rewrites the file's first page through the connection's
+  // cache, which it does not check against the file first: where another
+  // process committed since this connection last read, without changing
+  // the first page's change counter (WAL commits leave it as it was), a
+  // cached page would be written over the newer one, and the file damaged.
+  // The cache goes first, so that every page comes from the file.
+  sqlite3_db_release_memory(conn);
   sqlite3_exec(conn, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
   return !InWalMode(conn);
 }
