@@ -312,14 +312,19 @@ std::string PromptLines(const ui::ScriptedMessageBoxes& boxes) {
   return lines;
 }
 
+// The hive of `c` as the machine's registry, in the prefix `wine`.
+void InstallHive(const HiveCase& c, const TempDir& wine) {
+  setenv("WINEPREFIX", wine.path().c_str(), 1);
+  c.make(wine.File("system.reg"));
+}
+
 // Each look-up runs in a child process, so that a hive that blocks or never
 // ends fails its case instead of stopping the test run.
 TEST_F(WindowsTest, FindAccessReadsWhatItCanOfAnyHiveAtOnce) {
   for (const HiveCase& c : HiveCases()) {
     SCOPED_TRACE(c.name);
-    TempDir wine;
-    setenv("WINEPREFIX", wine.path().c_str(), 1);
-    c.make(wine.File("system.reg"));
+    const TempDir wine;
+    InstallHive(c, wine);
     ChildOutcome outcome = RunInChild(
         [&] {
           boxes.Clear();
@@ -338,9 +343,8 @@ TEST_F(WindowsTest, TheStartWindowOpensOnAnyHiveAndUpdateFindsWhatItHolds) {
   const std::string selection_caption = "KAV Update - Manual Selection";
   for (const HiveCase& c : HiveCases()) {
     SCOPED_TRACE(c.name);
-    TempDir wine;
-    setenv("WINEPREFIX", wine.path().c_str(), 1);
-    c.make(wine.File("system.reg"));
+    const TempDir wine;
+    InstallHive(c, wine);
     ChildOutcome outcome = RunInChild(
         [&] {
           boxes.Clear();

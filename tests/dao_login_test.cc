@@ -92,6 +92,22 @@ std::map<std::string, std::string> FilesIn(const std::string& dir) {
   return out;
 }
 
+// A workgroup file that `make` writes into a folder of its own below
+// `parent`, made the engine's, and what that folder held then.
+struct PlacedWorkgroup {
+  PlacedWorkgroup(const std::string& parent, const std::function<void(const std::string&)>& make)
+      : here(parent), path(here.File("KAV.mdw")) {
+    make(path);
+    before = FilesIn(here.path());
+    Engine().SetSystemDB(path);
+  }
+  bool Unchanged() const { return FilesIn(here.path()) == before; }
+
+  kav::testing::TempDir here;
+  std::string path;
+  std::map<std::string, std::string> before;
+};
+
 // A copy of the workgroup file `from` as another SQLite program leaves it
 // after it has put it in WAL mode and changed it: Owner's password is
 // Other's in the log beside it, not yet written into the file.
@@ -170,18 +186,15 @@ TEST_F(DaoTest, LogOnLeavesNothingBesideTheWorkgroupFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    kav::testing::TempDir here(dir.path());
-    const std::string path = here.File("KAV.mdw");
-    c.make(path);
-    const std::map<std::string, std::string> before = FilesIn(here.path());
-    Engine().SetSystemDB(path);
+    const PlacedWorkgroup placed(dir.path(), c.make);
+    const std::string& path = placed.path;
     EXPECT_EQ(ErrorOf([&] { Engine().CreateWorkspace("", "Owner", c.password); }), c.error);
     if (c.error != 0) {
       const std::string& description = Engine().Errors().at(0).description();
       EXPECT_THAT(description, ::testing::HasSubstr("'" + path + c.named));
       EXPECT_THAT(description, ::testing::Not(::testing::HasSubstr("password")));
     }
-    EXPECT_TRUE(FilesIn(here.path()) == before) << "files beside the workgroup file changed";
+    EXPECT_TRUE(placed.Unchanged()) << "files beside the workgroup file changed";
   }
   Engine().SetSystemDB(mdw);
 }
@@ -227,18 +240,15 @@ TEST_F(DaoTest, DamagedWorkgroupFileIsReportedAsDamaged) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    kav::testing::TempDir here(dir.path());
-    const std::string path = here.File("KAV.mdw");
-    c.make(path);
-    const std::map<std::string, std::string> before = FilesIn(here.path());
-    Engine().SetSystemDB(path);
+    const PlacedWorkgroup placed(dir.path(), c.make);
+    const std::string& path = placed.path;
     EXPECT_EQ(ErrorOf([&] { Engine().CreateWorkspace("", "Owner", "Secret1"); }),
               dao::kErrWorkgroupMissing);
     const std::string& description = Engine().Errors().at(0).description();
     EXPECT_THAT(description, ::testing::StartsWith("The workgroup information file '" + path +
                                                    std::string(c.says)));
     EXPECT_THAT(description, ::testing::Not(::testing::HasSubstr("password")));
-    EXPECT_TRUE(FilesIn(here.path()) == before) << "the files changed";
+    EXPECT_TRUE(placed.Unchanged()) << "the files changed";
   }
   Engine().SetSystemDB(mdw);
 }

@@ -75,19 +75,24 @@ struct Runner {
   int out = -1;
 };
 
-Runner StartRunner(const std::string& mdb) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
+// The runner's output goes into the pipe `out`, whose ends it takes.
+Runner StartRunnerInto(const std::string& mdb, const int out[2]) {
   const pid_t pid = fork();
   if (pid == 0) {
-    dup2(fds[1], STDOUT_FILENO);
-    close(fds[0]);
-    close(fds[1]);
+    dup2(out[1], STDOUT_FILENO);
+    close(out[0]);
+    close(out[1]);
     execl(KAV_RUN_UPDATE, KAV_RUN_UPDATE, mdb.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  close(fds[1]);
-  return {pid, fds[0]};
+  close(out[1]);
+  return {pid, out[0]};
+}
+
+Runner StartRunner(const std::string& mdb) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  return StartRunnerInto(mdb, fds);
 }
 
 std::vector<std::string> FinishRunner(const Runner& runner) {
@@ -532,21 +537,12 @@ TEST(LastBoxTest, FileIsInRollbackJournalModeWithNothingBesideIt) {
   while (write(fds[1], lines.data(), lines.size()) > 0) {
   }
   fcntl(fds[1], F_SETFL, 0);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], STDOUT_FILENO);
-    close(fds[0]);
-    close(fds[1]);
-    execl(KAV_RUN_UPDATE, KAV_RUN_UPDATE, mdb.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  const Runner runner{pid, fds[0]};
+  const Runner runner = StartRunnerInto(mdb, fds);
   // Blocked in write(1, ...): the box is up.
   bool at_box = false;
   for (int i = 0; i < 6000 && !at_box; ++i) {
     usleep(10000);
-    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+    std::ifstream in("/proc/" + std::to_string(runner.pid) + "/syscall");
     std::string call;
     std::getline(in, call);
     at_box = call.starts_with("1 0x1 ");
