@@ -71,6 +71,19 @@ Value LiteralValue(const sql::Literal& literal, const DateTime& now) {
   return Value();
 }
 
+// The literal as the statement writes it, for the errors that name it.
+std::string LiteralText(const sql::Literal& literal) {
+  switch (literal.kind) {
+    case sql::Literal::Kind::kText:
+      return literal.text;
+    case sql::Literal::Kind::kInteger:
+      return std::to_string(literal.integer);
+    case sql::Literal::Kind::kNow:
+      return "now()";
+  }
+  return {};
+}
+
 struct Where {
   std::string sql;  // " WHERE ..." or empty
   std::vector<Value> values;
@@ -96,8 +109,8 @@ Where BuildWhere(const CatalogTable& t, const std::vector<sql::Condition>& condi
       try {
         where.values.push_back(ConvertToFieldType(LiteralValue(literal, now), f.type));
       } catch (const kav::Error&) {
-        Raise(kErrCriteriaMismatch, "Data type mismatch in criteria expression: '" + literal.text +
-                                        "' for column '" + f.name + "'.");
+        Raise(kErrCriteriaMismatch, "Data type mismatch in criteria expression: '" +
+                                        LiteralText(literal) + "' for column '" + f.name + "'.");
       }
     }
     where.sql += where.sql.empty() ? " WHERE " : " AND ";

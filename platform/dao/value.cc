@@ -196,7 +196,9 @@ std::optional<double> ParseNumber(const std::string& text) {
   return d;
 }
 
-// The digits of `d` as printf's "%.15g" writes them in the C locale.
+// `d` in at most 15 significant digits, fixed or with an exponent as
+// printf's "%.15g" chooses, but the exponent written with a capital E, its
+// sign and no leading zeros: 1E+20, 1.5E-7, 1E-5 (where %.15g writes 1e-05).
 std::string DoubleText(double d) {
   char buf[40];
   const std::to_chars_result r =
@@ -204,7 +206,6 @@ std::string DoubleText(double d) {
   std::string s(buf, r.ptr);
   size_t e = s.find('e');
   if (e != std::string::npos) {
-    // 1e+20 is written 1E+20.
     s[e] = 'E';
     size_t digit = e + 2;
     while (digit + 1 < s.size() && s[digit] == '0') s.erase(digit, 1);
