@@ -46,12 +46,14 @@ const char* StorageType(int type) {
   }
 }
 
+bool FoldsCase(const FieldDef& f) { return f.type == dbText; }
+
 // ---------------------------------------------------------------------------
 // Look-ups.
 
 namespace {
 
-// The item of `items` named `name`, or null; names fold ASCII letters.
+// The item of `items` named `name` (SameName), or null.
 template <class T>
 const T* FindByName(const std::vector<T>& items, const std::string& name) {
   for (const T& item : items) {

@@ -15,11 +15,8 @@
 // every call.  Every failing call raises kav::Error with the engine's number,
 // a description and a source, and fills DBEngine::Errors().
 //
-// Text compares without regard to letter case, as the records system's stored
-// keys expect: unique indexes, WHERE comparisons and names of tables, fields,
-// indexes and relations all fold ASCII letters ('fuma' matches 'FUMA'), and
-// only those: no other letter folds ('é' does not match 'É'), whatever the
-// locale.
+// Names, unique keys, related keys and WHERE comparisons ignore letter case
+// as kav::FoldCase (platform/text.h) folds it.
 //
 // One thread: nothing here is safe to share between threads.
 

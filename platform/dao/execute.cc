@@ -89,15 +89,14 @@ struct Where {
   std::vector<Value> values;
 };
 
-// Text compares without regard to letter case, as the stored keys expect:
-// ASCII letters only fold (SQLite's NOCASE), 'é' does not match 'É'.
+// Text compares as the stored keys do (FoldsCase).
 Where BuildWhere(const CatalogTable& t, const std::vector<sql::Condition>& conditions,
                  const DateTime& now) {
   Where where;
   for (const sql::Condition& c : conditions) {
     const FieldDef& f = FindColumn(t, c.column);
     std::string term = QuoteName(f.name);
-    if (f.type == dbText) term += " COLLATE NOCASE";
+    if (FoldsCase(f)) term += " COLLATE NOCASE";
     if (c.op == sql::Condition::Op::kEquals) {
       term += " = ?";
     } else {

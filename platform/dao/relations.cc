@@ -16,11 +16,10 @@ namespace internal {
 
 namespace {
 
-// Related text compares without regard to case, as the keys do, folding
-// ASCII letters only (SQLite's NOCASE); other types compare as they are, so
-// that their indexes serve the relation's look-ups.
+// Related keys compare as the keys of their indexes do (FoldsCase), so that
+// those indexes serve the relation's look-ups.
 std::string KeyCollation(const FieldDef& field) {
-  return field.type == dbText ? " COLLATE NOCASE" : "";
+  return FoldsCase(field) ? " COLLATE NOCASE" : "";
 }
 
 std::string MatchCondition(const CatalogTable& primary, const CatalogTable& foreign,
@@ -130,64 +129,30 @@ void CreateRelationTriggers(DatabaseImpl& db) {
 
 namespace {
 
-struct RelationFields : FieldOwner {
-  explicit RelationFields(std::shared_ptr<RelationImpl> r) : rel(std::move(r)) {}
-  std::shared_ptr<RelationImpl> rel;
+// The catalog's row of appended relation `id`; Gone when it has been deleted.
+const RelationDef& RelationDefOf(const Catalog& s, int64_t id) {
+  const RelationDef* d = s.RelationById(id);
+  if (d == nullptr) Gone("relation");
+  return *d;
+}
 
-  bool Appended() const { return rel->id != 0; }
-  const RelationDef& Def(const Catalog& s) const {
-    const RelationDef* d = s.RelationById(rel->id);
-    if (d == nullptr) Gone("relation");
-    return *d;
+class RelationFields : public MemberFields {
+ public:
+  explicit RelationFields(std::shared_ptr<RelationImpl> r)
+      : MemberFields("relation", FieldImpl::Home::kRelation), rel(std::move(r)) {}
+
+ private:
+  Place PlaceNow() const override { return {rel->db, 0, rel->id}; }
+  std::vector<std::shared_ptr<FieldImpl>>& Local() override { return rel->fields; }
+  // A relation's fields are named by its primary table's fields.
+  Listed ListedIn(const Catalog& s) const override {
+    const RelationDef& d = RelationDefOf(s, rel->id);
+    Listed listed{d.name, d.table_id, {}};
+    for (const auto& [primary, foreign] : d.fields) listed.field_ids.push_back(primary);
+    return listed;
   }
-  Field Attached(int position) {
-    auto f = std::make_shared<FieldImpl>();
-    f->home = FieldImpl::Home::kRelation;
-    f->db = rel->db;
-    f->owner_id = rel->id;
-    f->position = position;
-    return Access::MakeField(f);
-  }
-  int Count() override {
-    if (!Appended()) return static_cast<int>(rel->fields.size());
-    return static_cast<int>(Def(*rel->db->CurrentCatalog()).fields.size());
-  }
-  Field Item(int i) override {
-    if (i < 0 || i >= Count()) NotFound("field " + std::to_string(i) + " of the relation");
-    if (!Appended()) return Access::MakeField(rel->fields[i]);
-    return Attached(i);
-  }
-  Field Item(const std::string& name) override {
-    if (!Appended()) {
-      int i = FindLocal(rel->fields, name);
-      if (i < 0) NotFound("field '" + name + "' of the relation");
-      return Access::MakeField(rel->fields[i]);
-    }
-    std::shared_ptr<const Catalog> s = rel->db->CurrentCatalog();
-    const RelationDef& d = Def(*s);
-    const CatalogTable& t = TableOf(*s, d.table_id);
-    for (size_t i = 0; i < d.fields.size(); ++i) {
-      if (SameName(FieldOf(t, d.fields[i].first).name, name)) {
-        return Attached(static_cast<int>(i));
-      }
-    }
-    NotFound("field '" + name + "' of relation '" + d.name + "'");
-  }
-  void Append(const Field& field) override {
-    if (Appended()) Fixed();
-    std::shared_ptr<FieldImpl> f = StandaloneOf(field);
-    CheckName(f->def.name, "field");
-    if (FindLocal(rel->fields, f->def.name) >= 0) {
-      Raise(kErrFieldExists, "The relation already has the field '" + f->def.name + "'.");
-    }
-    rel->fields.push_back(f);
-  }
-  void Delete(const std::string& name) override {
-    if (Appended()) Fixed();
-    int i = FindLocal(rel->fields, name);
-    if (i < 0) NotFound("field '" + name + "' of the relation");
-    rel->fields.erase(rel->fields.begin() + i);
-  }
+
+  std::shared_ptr<RelationImpl> rel;
 };
 
 }  // namespace
@@ -200,17 +165,11 @@ using namespace internal;
 
 namespace {
 
-RelationImpl& RelationOrNothing(const std::shared_ptr<RelationImpl>& r) {
-  if (!r) RaiseNothing();
-  return *r;
-}
-
 // name, table, foreign table, attributes as they are now.
 RelationImpl CurrentRelation(const RelationImpl& r) {
   if (r.id == 0) return r;
   std::shared_ptr<const Catalog> s = r.db->CurrentCatalog();
-  const RelationDef* d = s->RelationById(r.id);
-  if (d == nullptr) Gone("relation");
+  const RelationDef* d = &RelationDefOf(*s, r.id);
   RelationImpl out;
   out.name = d->name;
   out.table = TableOf(*s, d->table_id).name;
@@ -219,56 +178,48 @@ RelationImpl CurrentRelation(const RelationImpl& r) {
   return out;
 }
 
-template <class F>
-void SetRelationProperty(const std::shared_ptr<RelationImpl>& impl, const char* name, F set) {
-  RunOther(name, "DAO.Relation", [&] {
-    RelationImpl& r = RelationOrNothing(impl);
-    if (r.id != 0) Fixed();
-    set(r);
-  });
-}
-
 }  // namespace
 
 std::string Relation::Name() const {
-  return RunQuiet("DAO.Relation", [&] { return CurrentRelation(RelationOrNothing(impl_)).name; });
+  return RunQuiet("DAO.Relation", [&] { return CurrentRelation(ObjectOrNothing(impl_)).name; });
 }
 std::string Relation::Table() const {
-  return RunQuiet("DAO.Relation", [&] { return CurrentRelation(RelationOrNothing(impl_)).table; });
+  return RunQuiet("DAO.Relation", [&] { return CurrentRelation(ObjectOrNothing(impl_)).table; });
 }
 std::string Relation::ForeignTable() const {
   return RunQuiet("DAO.Relation",
-                  [&] { return CurrentRelation(RelationOrNothing(impl_)).foreign_table; });
+                  [&] { return CurrentRelation(ObjectOrNothing(impl_)).foreign_table; });
 }
 long Relation::Attributes() const {
   return RunQuiet("DAO.Relation",
-                  [&] { return CurrentRelation(RelationOrNothing(impl_)).attributes; });
+                  [&] { return CurrentRelation(ObjectOrNothing(impl_)).attributes; });
 }
 void Relation::SetName(const std::string& name) {
-  SetRelationProperty(impl_, "Relation.Name", [&](RelationImpl& r) { r.name = name; });
+  SetBeforeAppend(impl_, "Relation.Name", "DAO.Relation", [&](RelationImpl& r) { r.name = name; });
 }
 void Relation::SetTable(const std::string& table) {
-  SetRelationProperty(impl_, "Relation.Table", [&](RelationImpl& r) { r.table = table; });
+  SetBeforeAppend(impl_, "Relation.Table", "DAO.Relation",
+                  [&](RelationImpl& r) { r.table = table; });
 }
 void Relation::SetForeignTable(const std::string& table) {
-  SetRelationProperty(impl_, "Relation.ForeignTable",
-                      [&](RelationImpl& r) { r.foreign_table = table; });
+  SetBeforeAppend(impl_, "Relation.ForeignTable", "DAO.Relation",
+                  [&](RelationImpl& r) { r.foreign_table = table; });
 }
 void Relation::SetAttributes(long attributes) {
-  SetRelationProperty(impl_, "Relation.Attributes",
-                      [&](RelationImpl& r) { r.attributes = attributes; });
+  SetBeforeAppend(impl_, "Relation.Attributes", "DAO.Relation",
+                  [&](RelationImpl& r) { r.attributes = attributes; });
 }
 
 FieldCollection Relation::Fields() const {
   return RunQuiet("DAO.Relation", [&] {
-    RelationOrNothing(impl_);
+    ObjectOrNothing(impl_);
     return FieldOwner::Make(std::make_shared<RelationFields>(impl_));
   });
 }
 
 Field Relation::CreateField(const std::string& name) {
   return RunOther("Relation.CreateField", "DAO.Relation", [&] {
-    RelationOrNothing(impl_);
+    ObjectOrNothing(impl_);
     auto f = std::make_shared<FieldImpl>();
     f->def = NewFieldDef(name, dbText, 0);
     f->def.attributes = 0;
@@ -304,34 +255,23 @@ void CheckRelatedTypes(const FieldDef& p, const FieldDef& f, const std::string& 
 }
 }  // namespace
 
+namespace {
+constexpr CatalogCollection<RelationDef> kRelations = {
+    "Relations.Item", "DAO.Relations", "relation", &Catalog::relations, &Catalog::FindRelation};
+}  // namespace
+
 Relation RelationCollection::Item(int index) const {
-  return RunOther("Relations.Item", "DAO.Relations", [&] {
-    std::shared_ptr<const Catalog> s = OpenDatabaseOrNothing(db_).CurrentCatalog();
-    if (index < 0 || index >= static_cast<int>(s->relations.size())) {
-      NotFound("relation " + std::to_string(index));
-    }
-    return AttachedRelation(db_, s->relations[index]);
-  });
+  return ItemAt(db_, kRelations, index, AttachedRelation);
 }
 
 Relation RelationCollection::Item(const std::string& name) const {
-  return RunOther("Relations.Item", "DAO.Relations", [&] {
-    std::shared_ptr<const Catalog> s = OpenDatabaseOrNothing(db_).CurrentCatalog();
-    const RelationDef* d = s->FindRelation(name);
-    if (d == nullptr) NotFound("relation '" + name + "'");
-    return AttachedRelation(db_, *d);
-  });
+  return ItemNamed(db_, kRelations, name, AttachedRelation);
 }
 
 void RelationCollection::Append(const Relation& relation) {
   RunOther("Relations.Append", "DAO.Relations", [&] {
     DatabaseImpl& db = OpenDatabaseOrNothing(db_);
-    const std::shared_ptr<RelationImpl>& rel = Access::ImplOf(relation);
-    if (!rel) RaiseNothing();
-    if (rel->id != 0) {
-      Raise(kErrInvalidOperation, "The relation '" + rel->name + "' is already appended.");
-    }
-    CheckName(rel->name, "relation");
+    RelationImpl* rel = &ToAppend(Access::ImplOf(relation), "relation");
     if (rel->fields.empty()) {
       Raise(kErrNoFields, "The relation '" + rel->name + "' has no fields.");
     }

@@ -53,8 +53,10 @@ void OpenAsDriverDoes(const std::string& mdb_path);
 // Opens `mdb_path` as "KAVOwner" in a workspace of its own, for checks.
 dao::Database OpenForCheck(const std::string& mdb_path);
 
-// Every row of `sql` (a SELECT), each row's values joined by '|' as
-// Value::ToString writes them ("" for Null).
+// Every row of `rs` from the current one to the end, each row's values
+// joined by '|' as Value::ToString writes them ("" for Null).
+std::vector<std::string> Rows(dao::Recordset& rs);
+// Rows of a forward-only recordset on `sql` (a SELECT).
 std::vector<std::string> Rows(dao::Database& db, const std::string& sql);
 
 // The headless runner's trace line of a call.

@@ -99,6 +99,10 @@ bool IsFieldType(int type);
 bool HasReservedPrefix(const std::string& name);
 long DefaultSize(int type);
 const char* StorageType(int type);
+// Whether the keys of field `f` ignore letter case (kav::FoldCase says which
+// letters fold): text does, 'fuma' collides with 'FUMA'; other types keep
+// SQLite's own comparison.
+bool FoldsCase(const FieldDef& f);
 
 // ---------------------------------------------------------------------------
 // The catalog in the file.

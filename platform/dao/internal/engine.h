@@ -62,7 +62,8 @@ enum : long {
 // ---------------------------------------------------------------------------
 // Names.
 
-// Names of tables, fields, indexes and relations fold ASCII letters.
+// Whether two names of tables, fields, indexes or relations are the same
+// (kav::EqualsIgnoringCase).
 bool SameName(const std::string& a, const std::string& b);
 std::string QuoteName(const std::string& name);  // "name" for SQLite
 std::string QuoteText(const std::string& text);  // 'text' for SQLite
