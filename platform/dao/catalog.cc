@@ -111,102 +111,119 @@ const RelationDef* Catalog::RelationById(int64_t relation_id) const {
 // ---------------------------------------------------------------------------
 // The catalog in the file.
 
+namespace {
+
+// Runs `sql` on `conn` and hands each row to `read`.
+template <class Read>
+void ForEachRow(sqlite3* conn, const char* sql, Read read) {
+  Statement st(conn, sql);
+  while (st.Step()) read(st);
+}
+
+// The table of `catalog` with id `id`, or null: the rows of a table that is
+// not there are passed over.
+CatalogTable* TableIn(Catalog& catalog, int64_t id) {
+  for (CatalogTable& t : catalog.tables) {
+    if (t.id == id) return &t;
+  }
+  return nullptr;
+}
+
+// A row of daosys_fields as the statement in LoadCatalog selects it.
+FieldDef FieldRow(const Statement& st) {
+  FieldDef f;
+  f.id = st.Int(0);
+  f.name = st.Text(2);
+  f.type = static_cast<int>(st.Int(3));
+  f.size = static_cast<long>(st.Int(4));
+  f.allow_zero_length = st.Int(5) != 0;
+  f.required = st.Int(6) != 0;
+  f.attributes = static_cast<long>(st.Int(7));
+  f.ordinal = static_cast<int>(st.Int(8));
+  return f;
+}
+
+// A row of daosys_indexes, likewise.
+IndexDef IndexRow(const Statement& st) {
+  IndexDef i;
+  i.id = st.Int(0);
+  i.name = st.Text(2);
+  i.primary = st.Int(3) != 0;
+  i.unique = st.Int(4) != 0;
+  i.required = st.Int(5) != 0;
+  i.ignore_nulls = st.Int(6) != 0;
+  i.clustered = st.Int(7) != 0;
+  i.foreign = st.Int(8) != 0;
+  return i;
+}
+
+// A row of daosys_relations, likewise.
+RelationDef RelationRow(const Statement& st) {
+  RelationDef r;
+  r.id = st.Int(0);
+  r.name = st.Text(1);
+  r.table_id = st.Int(2);
+  r.foreign_table_id = st.Int(3);
+  r.attributes = static_cast<long>(st.Int(4));
+  return r;
+}
+
+// Reads the rows of `sql`, whose column 1 is a table id, into the list
+// `list` of that table, each as `row` makes it.
+template <class Def>
+void ReadTableRows(sqlite3* conn, Catalog& catalog, const char* sql,
+                   std::vector<Def> CatalogTable::*list, Def (*row)(const Statement&)) {
+  ForEachRow(conn, sql, [&](const Statement& st) {
+    CatalogTable* t = TableIn(catalog, st.Int(1));
+    if (t != nullptr) (t->*list).push_back(row(st));
+  });
+}
+
+}  // namespace
+
 std::shared_ptr<Catalog> LoadCatalog(sqlite3* conn) {
   auto catalog = std::make_shared<Catalog>();
-  {
-    Statement st(conn, "SELECT id, name FROM daosys_tables ORDER BY name COLLATE NOCASE, id");
-    while (st.Step()) {
-      CatalogTable t;
-      t.id = st.Int(0);
-      t.name = st.Text(1);
-      catalog->tables.push_back(std::move(t));
-    }
-  }
-  auto table = [&](int64_t id) -> CatalogTable* {
-    for (CatalogTable& t : catalog->tables) {
-      if (t.id == id) return &t;
-    }
-    return nullptr;
-  };
-  {
-    Statement st(conn,
-                 "SELECT id, table_id, name, type, size, allow_zero_length, required, "
-                 "attributes, ordinal_position FROM daosys_fields "
-                 "ORDER BY ordinal_position, id");
-    while (st.Step()) {
-      CatalogTable* t = table(st.Int(1));
-      if (t == nullptr) continue;
-      FieldDef f;
-      f.id = st.Int(0);
-      f.name = st.Text(2);
-      f.type = static_cast<int>(st.Int(3));
-      f.size = static_cast<long>(st.Int(4));
-      f.allow_zero_length = st.Int(5) != 0;
-      f.required = st.Int(6) != 0;
-      f.attributes = static_cast<long>(st.Int(7));
-      f.ordinal = static_cast<int>(st.Int(8));
-      t->fields.push_back(std::move(f));
-    }
-  }
-  {
-    Statement st(conn,
-                 "SELECT id, table_id, name, is_primary, is_unique, required, "
-                 "ignore_nulls, clustered, is_foreign FROM daosys_indexes "
-                 "ORDER BY name COLLATE NOCASE, id");
-    while (st.Step()) {
-      CatalogTable* t = table(st.Int(1));
-      if (t == nullptr) continue;
-      IndexDef i;
-      i.id = st.Int(0);
-      i.name = st.Text(2);
-      i.primary = st.Int(3) != 0;
-      i.unique = st.Int(4) != 0;
-      i.required = st.Int(5) != 0;
-      i.ignore_nulls = st.Int(6) != 0;
-      i.clustered = st.Int(7) != 0;
-      i.foreign = st.Int(8) != 0;
-      t->indexes.push_back(std::move(i));
-    }
-  }
-  {
-    Statement st(conn,
-                 "SELECT x.index_id, x.field_id, x.attributes, i.table_id "
-                 "FROM daosys_index_fields x JOIN daosys_indexes i ON i.id = x.index_id "
-                 "ORDER BY x.index_id, x.position");
-    while (st.Step()) {
-      CatalogTable* t = table(st.Int(3));
-      if (t == nullptr) continue;
-      for (IndexDef& i : t->indexes) {
-        if (i.id == st.Int(0)) {
-          i.fields.push_back({st.Int(1), static_cast<long>(st.Int(2))});
-        }
-      }
-    }
-  }
-  {
-    Statement st(conn,
-                 "SELECT id, name, table_id, foreign_table_id, attributes FROM "
-                 "daosys_relations ORDER BY name COLLATE NOCASE, id");
-    while (st.Step()) {
-      RelationDef r;
-      r.id = st.Int(0);
-      r.name = st.Text(1);
-      r.table_id = st.Int(2);
-      r.foreign_table_id = st.Int(3);
-      r.attributes = static_cast<long>(st.Int(4));
-      catalog->relations.push_back(std::move(r));
-    }
-  }
-  {
-    Statement st(conn,
-                 "SELECT relation_id, field_id, foreign_field_id FROM "
-                 "daosys_relation_fields ORDER BY relation_id, position");
-    while (st.Step()) {
-      for (RelationDef& r : catalog->relations) {
-        if (r.id == st.Int(0)) r.fields.emplace_back(st.Int(1), st.Int(2));
-      }
-    }
-  }
+  ForEachRow(conn, "SELECT id, name FROM daosys_tables ORDER BY name COLLATE NOCASE, id",
+             [&](const Statement& st) {
+               CatalogTable t;
+               t.id = st.Int(0);
+               t.name = st.Text(1);
+               catalog->tables.push_back(std::move(t));
+             });
+  ReadTableRows(conn, *catalog,
+                "SELECT id, table_id, name, type, size, allow_zero_length, required, "
+                "attributes, ordinal_position FROM daosys_fields "
+                "ORDER BY ordinal_position, id",
+                &CatalogTable::fields, FieldRow);
+  ReadTableRows(conn, *catalog,
+                "SELECT id, table_id, name, is_primary, is_unique, required, "
+                "ignore_nulls, clustered, is_foreign FROM daosys_indexes "
+                "ORDER BY name COLLATE NOCASE, id",
+                &CatalogTable::indexes, IndexRow);
+  ForEachRow(conn,
+             "SELECT x.index_id, x.field_id, x.attributes, i.table_id "
+             "FROM daosys_index_fields x JOIN daosys_indexes i ON i.id = x.index_id "
+             "ORDER BY x.index_id, x.position",
+             [&](const Statement& st) {
+               CatalogTable* t = TableIn(*catalog, st.Int(3));
+               if (t == nullptr) return;
+               for (IndexDef& i : t->indexes) {
+                 if (i.id != st.Int(0)) continue;
+                 i.fields.push_back({st.Int(1), static_cast<long>(st.Int(2))});
+               }
+             });
+  ForEachRow(conn,
+             "SELECT id, name, table_id, foreign_table_id, attributes FROM "
+             "daosys_relations ORDER BY name COLLATE NOCASE, id",
+             [&](const Statement& st) { catalog->relations.push_back(RelationRow(st)); });
+  ForEachRow(conn,
+             "SELECT relation_id, field_id, foreign_field_id FROM "
+             "daosys_relation_fields ORDER BY relation_id, position",
+             [&](const Statement& st) {
+               for (RelationDef& r : catalog->relations) {
+                 if (r.id == st.Int(0)) r.fields.emplace_back(st.Int(1), st.Int(2));
+               }
+             });
   return catalog;
 }
 
@@ -431,94 +448,139 @@ std::string CatalogRowFault(sqlite3* conn) {
   return {};
 }
 
+// The steps of CatalogModelFault.  Each returns the first fault it finds,
+// in words, or nothing.
+
+std::string Contradiction(const std::string& what, const std::string& name,
+                          const std::string& why) {
+  return "its catalog is contradictory: " + what + " '" + name + "' " + why;
+}
+
+// Whether two of `items` have one name.
+template <class T>
+bool HasSameNames(const std::vector<T>& items) {
+  for (size_t i = 0; i < items.size(); ++i) {
+    for (size_t j = i + 1; j < items.size(); ++j) {
+      if (SameName(items[i].name, items[j].name)) return true;
+    }
+  }
+  return false;
+}
+
+// Index `i` of table `t`: its name valid, not the fields of an earlier
+// index but for foreign ones, and a foreign index standing for a relation
+// of the table.
+std::string IndexFault(const Catalog& catalog, const CatalogTable& t, size_t i) {
+  const IndexDef& index = t.indexes[i];
+  if (!ValidName(index.name)) {
+    return Contradiction("index", index.name, "has a name the engine does not take");
+  }
+  const auto same_field = [](const IndexFieldDef& a, const IndexFieldDef& b) {
+    return a.field_id == b.field_id;
+  };
+  for (size_t j = 0; j < i && !index.foreign; ++j) {
+    const IndexDef& other = t.indexes[j];
+    if (!other.foreign && std::equal(index.fields.begin(), index.fields.end(), other.fields.begin(),
+                                     other.fields.end(), same_field)) {
+      return Contradiction("index", index.name, "has the fields of index '" + other.name + "'");
+    }
+  }
+  if (!index.foreign) return {};
+  const RelationDef* r = catalog.FindRelation(index.name);
+  if (r == nullptr || r->foreign_table_id != t.id) {
+    return Contradiction("index", index.name, "stands for a relation that is not there");
+  }
+  return {};
+}
+
+// Table `t`: its name one the engine takes, fields of valid and distinct
+// names, indexes of distinct names (IndexFault for each), one primary key
+// at the most.
+std::string TableFault(const Catalog& catalog, const CatalogTable& t) {
+  if (!ValidName(t.name) || HasReservedPrefix(t.name)) {
+    return Contradiction("table", t.name, "has a name the engine does not take");
+  }
+  if (t.fields.empty()) return Contradiction("table", t.name, "has no fields");
+  if (HasSameNames(t.fields)) return Contradiction("table", t.name, "has two fields of one name");
+  if (HasSameNames(t.indexes)) {
+    return Contradiction("table", t.name, "has two indexes of one name");
+  }
+  for (const FieldDef& f : t.fields) {
+    if (!ValidName(f.name)) {
+      return Contradiction("field", f.name, "has a name the engine does not take");
+    }
+  }
+  for (size_t i = 0; i < t.indexes.size(); ++i) {
+    if (std::string fault = IndexFault(catalog, t, i); !fault.empty()) return fault;
+  }
+  if (std::count_if(t.indexes.begin(), t.indexes.end(),
+                    [](const IndexDef& i) { return i.primary; }) > 1) {
+    return Contradiction("table", t.name, "has more than one primary key");
+  }
+  return {};
+}
+
+// Whether table `p` has a unique index (or its primary key), not a foreign
+// one, on exactly the fields `primary_ids` (sorted).
+bool HasUniqueKeyOn(const CatalogTable& p, const std::vector<int64_t>& primary_ids) {
+  return std::any_of(p.indexes.begin(), p.indexes.end(), [&](const IndexDef& i) {
+    std::vector<int64_t> ids;
+    for (const IndexFieldDef& x : i.fields) ids.push_back(x.field_id);
+    std::sort(ids.begin(), ids.end());
+    return !i.foreign && (i.unique || i.primary) && ids == primary_ids;
+  });
+}
+
+// Relation `r`: its name valid, its tables and fields there, related
+// fields of one type, the unique key an enforced relation needs, and the
+// foreign index that appending it makes.
+std::string RelationFault(const Catalog& catalog, const RelationDef& r) {
+  if (!ValidName(r.name)) {
+    return Contradiction("relation", r.name, "has a name the engine does not take");
+  }
+  const CatalogTable* p = catalog.TableById(r.table_id);
+  const CatalogTable* f = catalog.TableById(r.foreign_table_id);
+  if (p == nullptr || f == nullptr || r.fields.empty()) {
+    return Contradiction("relation", r.name, "has no tables or fields");
+  }
+  std::vector<int64_t> primary_ids;
+  std::vector<int64_t> foreign_ids;
+  for (const auto& [pid, fid] : r.fields) {
+    const FieldDef* pf = p->FieldById(pid);
+    const FieldDef* ff = f->FieldById(fid);
+    if (pf == nullptr || ff == nullptr) return Contradiction("relation", r.name, "has no fields");
+    if (pf->type != ff->type) {
+      return Contradiction("relation", r.name, "relates fields of different types");
+    }
+    primary_ids.push_back(pid);
+    foreign_ids.push_back(fid);
+  }
+  std::sort(primary_ids.begin(), primary_ids.end());
+  if (!(r.attributes & dbRelationDontEnforce) && !HasUniqueKeyOn(*p, primary_ids)) {
+    return Contradiction("relation", r.name, "has no unique index on its fields");
+  }
+  const IndexDef* i = f->FindIndex(r.name);
+  if (i == nullptr || !i->foreign || i->unique != ((r.attributes & dbRelationUnique) != 0) ||
+      !std::equal(i->fields.begin(), i->fields.end(), foreign_ids.begin(), foreign_ids.end(),
+                  [](const IndexFieldDef& a, int64_t id) { return a.field_id == id; })) {
+    return Contradiction("relation", r.name, "has no foreign index as its fields make it");
+  }
+  return {};
+}
+
 // The catalog in memory: names valid and distinct, every table with
 // fields, keys the engine could have made, every relation with the types,
 // the key and the foreign index that appending it takes.
 std::string CatalogModelFault(const Catalog& catalog) {
-  const auto fault = [](const std::string& what, const std::string& name, const std::string& why) {
-    return "its catalog is contradictory: " + what + " '" + name + "' " + why;
-  };
-  const auto same_names = [](const auto& items) {
-    for (size_t i = 0; i < items.size(); ++i) {
-      for (size_t j = i + 1; j < items.size(); ++j) {
-        if (SameName(items[i].name, items[j].name)) return true;
-      }
-    }
-    return false;
-  };
-  if (same_names(catalog.tables)) return "its catalog is contradictory: two tables of one name";
-  if (same_names(catalog.relations)) {
+  if (HasSameNames(catalog.tables)) return "its catalog is contradictory: two tables of one name";
+  if (HasSameNames(catalog.relations)) {
     return "its catalog is contradictory: two relations of one name";
   }
   for (const CatalogTable& t : catalog.tables) {
-    if (!ValidName(t.name) || HasReservedPrefix(t.name)) {
-      return fault("table", t.name, "has a name the engine does not take");
-    }
-    if (t.fields.empty()) return fault("table", t.name, "has no fields");
-    if (same_names(t.fields)) return fault("table", t.name, "has two fields of one name");
-    if (same_names(t.indexes)) return fault("table", t.name, "has two indexes of one name");
-    int primaries = 0;
-    for (const FieldDef& f : t.fields) {
-      if (!ValidName(f.name)) return fault("field", f.name, "has a name the engine does not take");
-    }
-    for (const IndexDef& i : t.indexes) {
-      if (!ValidName(i.name)) return fault("index", i.name, "has a name the engine does not take");
-      primaries += i.primary ? 1 : 0;
-      for (const IndexDef& other : t.indexes) {
-        const auto same_field = [](const IndexFieldDef& a, const IndexFieldDef& b) {
-          return a.field_id == b.field_id;
-        };
-        if (&other < &i && !i.foreign && !other.foreign &&
-            std::equal(i.fields.begin(), i.fields.end(), other.fields.begin(), other.fields.end(),
-                       same_field)) {
-          return fault("index", i.name, "has the fields of index '" + other.name + "'");
-        }
-      }
-      if (!i.foreign) continue;
-      const RelationDef* r = catalog.FindRelation(i.name);
-      if (r == nullptr || r->foreign_table_id != t.id) {
-        return fault("index", i.name, "stands for a relation that is not there");
-      }
-    }
-    if (primaries > 1) return fault("table", t.name, "has more than one primary key");
+    if (std::string fault = TableFault(catalog, t); !fault.empty()) return fault;
   }
   for (const RelationDef& r : catalog.relations) {
-    if (!ValidName(r.name)) return fault("relation", r.name, "has a name the engine does not take");
-    const CatalogTable* p = catalog.TableById(r.table_id);
-    const CatalogTable* f = catalog.TableById(r.foreign_table_id);
-    if (p == nullptr || f == nullptr || r.fields.empty()) {
-      return fault("relation", r.name, "has no tables or fields");
-    }
-    std::vector<int64_t> primary_ids;
-    std::vector<IndexFieldDef> foreign_fields;
-    for (const auto& [pid, fid] : r.fields) {
-      const FieldDef* pf = p->FieldById(pid);
-      const FieldDef* ff = f->FieldById(fid);
-      if (pf == nullptr || ff == nullptr) return fault("relation", r.name, "has no fields");
-      if (pf->type != ff->type) {
-        return fault("relation", r.name, "relates fields of different types");
-      }
-      primary_ids.push_back(pid);
-      foreign_fields.push_back({fid, 0});
-    }
-    std::sort(primary_ids.begin(), primary_ids.end());
-    if (!(r.attributes & dbRelationDontEnforce) &&
-        std::none_of(p->indexes.begin(), p->indexes.end(), [&](const IndexDef& i) {
-          std::vector<int64_t> ids;
-          for (const IndexFieldDef& x : i.fields) ids.push_back(x.field_id);
-          std::sort(ids.begin(), ids.end());
-          return !i.foreign && (i.unique || i.primary) && ids == primary_ids;
-        })) {
-      return fault("relation", r.name, "has no unique index on its fields");
-    }
-    const IndexDef* i = f->FindIndex(r.name);
-    if (i == nullptr || !i->foreign || i->unique != ((r.attributes & dbRelationUnique) != 0) ||
-        !std::equal(i->fields.begin(), i->fields.end(), foreign_fields.begin(),
-                    foreign_fields.end(), [](const IndexFieldDef& a, const IndexFieldDef& b) {
-                      return a.field_id == b.field_id;
-                    })) {
-      return fault("relation", r.name, "has no foreign index as its fields make it");
-    }
+    if (std::string fault = RelationFault(catalog, r); !fault.empty()) return fault;
   }
   return {};
 }

@@ -91,14 +91,12 @@ int64_t AddIndex(DatabaseImpl& db, int64_t table_id, const IndexDef& def) {
   add.Bind(8, int64_t{def.foreign});
   add.Run();
   const int64_t id = LastId(db);
-  for (size_t i = 0; i < def.fields.size(); ++i) {
-    Statement f(db.conn,
-                "INSERT INTO daosys_index_fields(index_id, position, field_id, attributes) "
-                "VALUES (?, ?, ?, ?)");
-    f.Bind(1, id).Bind(2, static_cast<int64_t>(i)).Bind(3, def.fields[i].field_id);
-    f.Bind(4, static_cast<int64_t>(def.fields[i].attributes));
-    f.Run();
-  }
+  std::vector<std::pair<int64_t, int64_t>> fields;
+  for (const IndexFieldDef& f : def.fields) fields.emplace_back(f.field_id, f.attributes);
+  InsertListRows(db,
+                 "INSERT INTO daosys_index_fields(index_id, position, field_id, attributes) "
+                 "VALUES (?, ?, ?, ?)",
+                 id, fields);
   CreatePhysicalIndex(db, table, id, def.unique || def.primary, def.fields);
   return id;
 }

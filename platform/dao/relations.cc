@@ -34,6 +34,18 @@ std::string MatchCondition(const CatalogTable& primary, const CatalogTable& fore
   return out;
 }
 
+// "ref.<field> IS NOT NULL" for each foreign field of `r`, joined by OR: a
+// row that sets any of them needs a related record.
+std::string AnyForeignKey(const CatalogTable& foreign, const RelationDef& r,
+                          const std::string& foreign_ref) {
+  std::string out;
+  for (const auto& [p, f] : r.fields) {
+    if (!out.empty()) out += " OR ";
+    out += foreign_ref + QuoteName(FieldOf(foreign, f).name) + " IS NOT NULL";
+  }
+  return out;
+}
+
 }  // namespace
 
 // The name of a relation trigger: on the foreign table "fi" (insert) and
@@ -67,7 +79,7 @@ std::vector<RelationTrigger> RelationTriggers(const Catalog& catalog) {
       const std::string name = RelationTriggerName(r.id, what);
       triggers.push_back({name, table.name, "CREATE TRIGGER " + QuoteName(name) + rest, r.name});
     };
-    std::string any_new, foreign_cols, primary_cols, old_differs, set_new;
+    std::string foreign_cols, primary_cols, old_differs, set_new;
     for (const auto& [pid, fid] : r.fields) {
       const std::string pn = QuoteName(FieldOf(p, pid).name);
       const std::string fn = QuoteName(FieldOf(f, fid).name);
@@ -75,7 +87,6 @@ std::vector<RelationTrigger> RelationTriggers(const Catalog& catalog) {
         if (!s.empty()) s += sep;
         s += part;
       };
-      join(any_new, " OR ", "NEW." + fn + " IS NOT NULL");
       join(foreign_cols, ", ", fn);
       join(primary_cols, ", ", pn);
       join(old_differs, " OR ", "OLD." + pn + " IS NOT NEW." + pn + KeyCollation(FieldOf(p, pid)));
@@ -89,8 +100,9 @@ std::vector<RelationTrigger> RelationTriggers(const Catalog& catalog) {
         kErrRelatedRecordsExist, "The record cannot be deleted or changed because table '" +
                                      f.name + "' includes related records (relation '" + r.name +
                                      "')."));
-    const std::string unmatched = "(" + any_new + ") AND NOT EXISTS (SELECT 1 FROM " + P +
-                                  " WHERE " + MatchCondition(p, f, r, P + ".", "NEW.") + ")";
+    const std::string unmatched = "(" + AnyForeignKey(f, r, "NEW.") +
+                                  ") AND NOT EXISTS (SELECT 1 FROM " + P + " WHERE " +
+                                  MatchCondition(p, f, r, P + ".", "NEW.") + ")";
     add("fi", f,
         " BEFORE INSERT ON " + F + " WHEN " + unmatched + " BEGIN SELECT RAISE(ABORT, " + required +
             "); END");
@@ -268,104 +280,141 @@ Relation RelationCollection::Item(const std::string& name) const {
   return ItemNamed(db_, kRelations, name, AttachedRelation);
 }
 
+namespace {
+
+// A relation being appended, as the catalog will hold it, and its tables.
+struct NewRelation {
+  RelationDef def;
+  const CatalogTable* primary = nullptr;
+  const CatalogTable* foreign = nullptr;
+};
+
+// The relation's tables and fields, found in `s`: 3284 for a relation of
+// that name already there, 3265 for a table or field that is not, 3368 for
+// two related fields of different types.  A field's foreign name defaults
+// to its own.
+NewRelation ResolveFields(const Catalog& s, const RelationImpl& rel) {
+  if (s.FindRelation(rel.name) != nullptr) {
+    Raise(kErrIndexExists, "The relation '" + rel.name + "' already exists.");
+  }
+  NewRelation r;
+  r.primary = s.FindTable(rel.table);
+  if (r.primary == nullptr) NotFound("table '" + rel.table + "' of relation '" + rel.name + "'");
+  r.foreign = s.FindTable(rel.foreign_table);
+  if (r.foreign == nullptr) {
+    NotFound("table '" + rel.foreign_table + "' of relation '" + rel.name + "'");
+  }
+  r.def.name = rel.name;
+  r.def.table_id = r.primary->id;
+  r.def.foreign_table_id = r.foreign->id;
+  r.def.attributes = rel.attributes;
+  for (const auto& field : rel.fields) {
+    const FieldDef* pf = r.primary->FindField(field->def.name);
+    if (pf == nullptr) {
+      NotFound("field '" + field->def.name + "' in table '" + r.primary->name + "'");
+    }
+    const std::string foreign_name =
+        field->foreign_name.empty() ? field->def.name : field->foreign_name;
+    const FieldDef* ff = r.foreign->FindField(foreign_name);
+    if (ff == nullptr) NotFound("field '" + foreign_name + "' in table '" + r.foreign->name + "'");
+    CheckRelatedTypes(*pf, *ff, rel.name);
+    r.def.fields.emplace_back(pf->id, ff->id);
+  }
+  return r;
+}
+
+// An enforced relation needs a unique index (or the primary key) of the
+// primary table on exactly its fields: 3368 without one.
+void RequireUniqueKey(const NewRelation& r) {
+  std::set<int64_t> primary_ids;
+  for (const auto& [primary, foreign] : r.def.fields) primary_ids.insert(primary);
+  for (const IndexDef& i : r.primary->indexes) {
+    if (i.foreign || !(i.unique || i.primary)) continue;
+    std::set<int64_t> ids;
+    for (const IndexFieldDef& x : i.fields) ids.insert(x.field_id);
+    if (ids == primary_ids) return;
+  }
+  Raise(kErrRelationInvalid, "The relation '" + r.def.name +
+                                 "' needs a unique index on its fields in table '" +
+                                 r.primary->name + "'.");
+}
+
+// An enforced relation is refused (3201) while a row of the foreign table
+// has no related record.
+void RefuseOrphans(DatabaseImpl& db, const NewRelation& r) {
+  Statement orphans(
+      db.conn, "SELECT 1 FROM " + QuoteName(r.foreign->name) + " x WHERE (" +
+                   AnyForeignKey(*r.foreign, r.def, "x.") + ") AND NOT EXISTS (SELECT 1 FROM " +
+                   QuoteName(r.primary->name) + " y WHERE " +
+                   MatchCondition(*r.primary, *r.foreign, r.def, "y.", "x.") + ") LIMIT 1");
+  if (orphans.Step()) {
+    Raise(kErrRelatedRecordRequired,
+          "The relation '" + r.def.name + "' cannot be made: rows of table '" + r.foreign->name +
+              "' have no related record in table '" + r.primary->name + "'.");
+  }
+}
+
+// The catalog rows of relation `def` and of its fields; returns its id.
+int64_t WriteCatalogRows(DatabaseImpl& db, const RelationDef& def) {
+  Statement add(db.conn,
+                "INSERT INTO daosys_relations(name, table_id, foreign_table_id, attributes) "
+                "VALUES (?, ?, ?, ?)");
+  add.Bind(1, def.name).Bind(2, def.table_id).Bind(3, def.foreign_table_id);
+  add.Bind(4, static_cast<int64_t>(def.attributes)).Run();
+  const int64_t id = LastId(db);
+  InsertListRows(db,
+                 "INSERT INTO daosys_relation_fields(relation_id, position, field_id, "
+                 "foreign_field_id) VALUES (?, ?, ?, ?)",
+                 id, def.fields);
+  return id;
+}
+
+// The index of the foreign table that stands for the foreign key, named
+// after the relation, unique for a one-to-one relation.
+void AddForeignIndex(DatabaseImpl& db, const NewRelation& r) {
+  IndexDef foreign_index;
+  foreign_index.name = r.def.name;
+  foreign_index.foreign = true;
+  foreign_index.unique = (r.def.attributes & dbRelationUnique) != 0;
+  for (const auto& [primary, foreign] : r.def.fields) foreign_index.fields.push_back({foreign, 0});
+  db.SchemaChanged();
+  AddIndex(db, r.foreign->id, foreign_index);
+}
+
+// Makes `rel` and its fields views of the catalog row `id`.
+void AttachRelation(RelationImpl& rel, const std::shared_ptr<DatabaseImpl>& db, int64_t id) {
+  rel.db = db;
+  rel.id = id;
+  for (size_t i = 0; i < rel.fields.size(); ++i) {
+    FieldImpl& f = *rel.fields[i];
+    f.home = FieldImpl::Home::kRelation;
+    f.db = db;
+    f.owner_id = id;
+    f.position = static_cast<int>(i);
+  }
+}
+
+}  // namespace
+
 void RelationCollection::Append(const Relation& relation) {
   RunOther("Relations.Append", "DAO.Relations", [&] {
     DatabaseImpl& db = OpenDatabaseOrNothing(db_);
-    RelationImpl* rel = &ToAppend(Access::ImplOf(relation), "relation");
-    if (rel->fields.empty()) {
-      Raise(kErrNoFields, "The relation '" + rel->name + "' has no fields.");
+    RelationImpl& rel = ToAppend(Access::ImplOf(relation), "relation");
+    if (rel.fields.empty()) {
+      Raise(kErrNoFields, "The relation '" + rel.name + "' has no fields.");
     }
     int64_t id = 0;
     ChangeSchema(db, [&] {
-      std::shared_ptr<const Catalog> s = db.CurrentCatalog();
-      if (s->FindRelation(rel->name) != nullptr) {
-        Raise(kErrIndexExists, "The relation '" + rel->name + "' already exists.");
+      const std::shared_ptr<const Catalog> s = db.CurrentCatalog();
+      const NewRelation r = ResolveFields(*s, rel);
+      if (!(r.def.attributes & dbRelationDontEnforce)) {
+        RequireUniqueKey(r);
+        RefuseOrphans(db, r);
       }
-      const CatalogTable* p = s->FindTable(rel->table);
-      if (p == nullptr) NotFound("table '" + rel->table + "' of relation '" + rel->name + "'");
-      const CatalogTable* f = s->FindTable(rel->foreign_table);
-      if (f == nullptr) {
-        NotFound("table '" + rel->foreign_table + "' of relation '" + rel->name + "'");
-      }
-      RelationDef def;
-      def.name = rel->name;
-      def.table_id = p->id;
-      def.foreign_table_id = f->id;
-      def.attributes = rel->attributes;
-      std::set<int64_t> primary_ids;
-      for (const auto& field : rel->fields) {
-        const FieldDef* pf = p->FindField(field->def.name);
-        if (pf == nullptr) NotFound("field '" + field->def.name + "' in table '" + p->name + "'");
-        const std::string foreign_name =
-            field->foreign_name.empty() ? field->def.name : field->foreign_name;
-        const FieldDef* ff = f->FindField(foreign_name);
-        if (ff == nullptr) NotFound("field '" + foreign_name + "' in table '" + f->name + "'");
-        CheckRelatedTypes(*pf, *ff, rel->name);
-        def.fields.emplace_back(pf->id, ff->id);
-        primary_ids.insert(pf->id);
-      }
-      const bool enforced = !(def.attributes & dbRelationDontEnforce);
-      if (enforced) {
-        bool keyed = false;
-        for (const IndexDef& i : p->indexes) {
-          if (i.foreign || !(i.unique || i.primary)) continue;
-          std::set<int64_t> ids;
-          for (const IndexFieldDef& x : i.fields) ids.insert(x.field_id);
-          keyed = keyed || ids == primary_ids;
-        }
-        if (!keyed) {
-          Raise(kErrRelationInvalid, "The relation '" + rel->name +
-                                         "' needs a unique index on its fields in table '" +
-                                         p->name + "'.");
-        }
-        std::string any, match;
-        for (const auto& [pid, fid] : def.fields) {
-          const std::string fn = "x." + QuoteName(FieldOf(*f, fid).name);
-          if (!any.empty()) any += " OR ", match += " AND ";
-          any += fn + " IS NOT NULL";
-          match +=
-              "y." + QuoteName(FieldOf(*p, pid).name) + " = " + fn + KeyCollation(FieldOf(*p, pid));
-        }
-        Statement orphans(db.conn, "SELECT 1 FROM " + QuoteName(f->name) + " x WHERE (" + any +
-                                       ") AND NOT EXISTS (SELECT 1 FROM " + QuoteName(p->name) +
-                                       " y WHERE " + match + ") LIMIT 1");
-        if (orphans.Step()) {
-          Raise(kErrRelatedRecordRequired,
-                "The relation '" + rel->name + "' cannot be made: rows of table '" + f->name +
-                    "' have no related record in table '" + p->name + "'.");
-        }
-      }
-      Statement add(db.conn,
-                    "INSERT INTO daosys_relations(name, table_id, foreign_table_id, attributes) "
-                    "VALUES (?, ?, ?, ?)");
-      add.Bind(1, def.name).Bind(2, def.table_id).Bind(3, def.foreign_table_id);
-      add.Bind(4, static_cast<int64_t>(def.attributes)).Run();
-      id = LastId(db);
-      for (size_t i = 0; i < def.fields.size(); ++i) {
-        Statement x(db.conn,
-                    "INSERT INTO daosys_relation_fields(relation_id, position, field_id, "
-                    "foreign_field_id) VALUES (?, ?, ?, ?)");
-        x.Bind(1, id).Bind(2, static_cast<int64_t>(i)).Bind(3, def.fields[i].first);
-        x.Bind(4, def.fields[i].second).Run();
-      }
-      // The index that stands for the foreign key, named after the relation.
-      IndexDef foreign_index;
-      foreign_index.name = def.name;
-      foreign_index.foreign = true;
-      foreign_index.unique = (def.attributes & dbRelationUnique) != 0;
-      for (const auto& [pid, fid] : def.fields) foreign_index.fields.push_back({fid, 0});
-      db.SchemaChanged();
-      AddIndex(db, f->id, foreign_index);
+      id = WriteCatalogRows(db, r.def);
+      AddForeignIndex(db, r);
     });
-    rel->db = db_;
-    rel->id = id;
-    for (size_t i = 0; i < rel->fields.size(); ++i) {
-      FieldImpl& f = *rel->fields[i];
-      f.home = FieldImpl::Home::kRelation;
-      f.db = db_;
-      f.owner_id = id;
-      f.position = static_cast<int>(i);
-    }
+    AttachRelation(rel, db_, id);
   });
 }
 

@@ -50,6 +50,15 @@ const FieldDef& FieldOf(const CatalogTable& table, int64_t id) {
 
 int64_t LastId(DatabaseImpl& db) { return sqlite3_last_insert_rowid(db.conn); }
 
+void InsertListRows(DatabaseImpl& db, const std::string& insert, int64_t owner_id,
+                    const std::vector<std::pair<int64_t, int64_t>>& values) {
+  for (size_t i = 0; i < values.size(); ++i) {
+    Statement row(db.conn, insert);
+    row.Bind(1, owner_id).Bind(2, static_cast<int64_t>(i)).Bind(3, values[i].first);
+    row.Bind(4, values[i].second).Run();
+  }
+}
+
 int MemberFields::LocalPlace(const std::string& name) {
   const int i = FindLocal(Local(), name);
   if (i < 0) NotFound("field '" + name + "' of the " + kind_);

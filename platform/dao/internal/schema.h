@@ -94,6 +94,10 @@ void CheckName(const std::string& name, const char* what);
 const CatalogTable& TableOf(const Catalog& catalog, int64_t id);  // Gone when deleted
 const FieldDef& FieldOf(const CatalogTable& table, int64_t id);   // Gone when deleted
 int64_t LastId(DatabaseImpl& db);  // the id of the catalog row just inserted
+// The catalog rows of an index's or relation's fields: `insert` (of the
+// owner's id, the position and two values) run for each pair of `values`.
+void InsertListRows(DatabaseImpl& db, const std::string& insert, int64_t owner_id,
+                    const std::vector<std::pair<int64_t, int64_t>>& values);
 
 // ---------------------------------------------------------------------------
 // Fields (fields.cc).
