@@ -1,6 +1,6 @@
 // Relations: the triggers that enforce them, Relation, the fields of a
-// relation, RelationCollection, and the database's schema calls
-// (TableDefs, Relations, CreateTableDef, CreateRelation).
+// relation, RelationCollection, and the database's calls for them
+// (Relations, CreateRelation).
 
 #include <set>
 
@@ -441,27 +441,10 @@ void RelationCollection::Refresh() {
   RunOther("Relations.Refresh", "DAO.Relations", [&] { OpenDatabaseOrNothing(db_); });
 }
 
-TableDefCollection Database::TableDefs() const {
-  return RunQuiet("DAO.Database", [&] {
-    OpenDatabaseOrNothing(impl_);
-    return TableDefCollection(impl_);
-  });
-}
-
 RelationCollection Database::Relations() const {
   return RunQuiet("DAO.Database", [&] {
     OpenDatabaseOrNothing(impl_);
     return RelationCollection(impl_);
-  });
-}
-
-TableDef Database::CreateTableDef(const std::string& name) {
-  return RunOther("CreateTableDef", "DAO.Database", [&] {
-    OpenDatabaseOrNothing(impl_);
-    auto td = std::make_shared<TableDefImpl>();
-    td->name = name;
-    td->db = impl_;
-    return Access::MakeTableDef(td);
   });
 }
 

@@ -1,5 +1,6 @@
 // Table definitions: the fields of a table (adding and dropping its
-// columns), TableDef and TableDefCollection.
+// columns), TableDef, TableDefCollection, and the database's calls for its
+// tables (TableDefs, CreateTableDef).
 
 #include <algorithm>
 
@@ -343,6 +344,26 @@ void TableDefCollection::Delete(const std::string& name) {
 
 void TableDefCollection::Refresh() {
   RunOther("TableDefs.Refresh", "DAO.TableDefs", [&] { OpenDatabaseOrNothing(db_); });
+}
+
+// ---------------------------------------------------------------------------
+// The database's calls for its tables.
+
+TableDefCollection Database::TableDefs() const {
+  return RunQuiet("DAO.Database", [&] {
+    OpenDatabaseOrNothing(impl_);
+    return TableDefCollection(impl_);
+  });
+}
+
+TableDef Database::CreateTableDef(const std::string& name) {
+  return RunOther("CreateTableDef", "DAO.Database", [&] {
+    OpenDatabaseOrNothing(impl_);
+    auto td = std::make_shared<TableDefImpl>();
+    td->name = name;
+    td->db = impl_;
+    return Access::MakeTableDef(td);
+  });
 }
 
 }  // namespace dao

@@ -284,12 +284,6 @@ struct RecordsetImpl {
   void CheckOpen() const;
 };
 
-// Opening a recordset on the rows of a SELECT (execute.cc); `text` of
-// OpenAllRows names a table whose rows are all read.
-std::shared_ptr<RecordsetImpl> OpenQuery(const std::shared_ptr<DatabaseImpl>& db,
-                                         const std::string& text);
-std::shared_ptr<RecordsetImpl> OpenAllRows(const std::shared_ptr<DatabaseImpl>& db,
-                                           const CatalogTable& table);
 // The values of a row in field order; 3167 when it is gone.
 std::vector<Value> ReadRowValues(DatabaseImpl& db, const CatalogTable& t, int64_t rowid);
 // Whether row `rowid` of `t` is there.
