@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "platform/dao/internal/catalog.h"
-#include "platform/dao/internal/schema.h"
+#include "platform/dao/internal/errors.h"
+#include "platform/dao/internal/names.h"
+#include "platform/dao/internal/sqlite.h"
 
 namespace dao {
 namespace internal {
@@ -267,6 +269,30 @@ void CreateCatalog(sqlite3* conn, const std::optional<std::string>& workgroup_id
   st.Bind(3, owner);
   st.Run();
 }
+
+[[noreturn]] void Gone(const char* what) {
+  Raise(kErrObjectInvalid,
+        std::string("Object invalid or no longer set: the ") + what + " no longer exists.");
+}
+
+bool ValidName(const std::string& name) {
+  return !name.empty() && name.size() <= 64 && name.find_first_of("\"[]!.`") == std::string::npos &&
+         name.front() != ' ';
+}
+
+const CatalogTable& TableOf(const Catalog& catalog, int64_t id) {
+  const CatalogTable* t = catalog.TableById(id);
+  if (t == nullptr) Gone("table");
+  return *t;
+}
+
+const FieldDef& FieldOf(const CatalogTable& table, int64_t id) {
+  const FieldDef* f = table.FieldById(id);
+  if (f == nullptr) Gone("field");
+  return *f;
+}
+
+std::string PhysicalIndexName(int64_t id) { return "daosys_ix_" + std::to_string(id); }
 
 bool HasReservedPrefix(const std::string& name) {
   return name.size() >= 7 && SameName(name.substr(0, 7), "daosys_");

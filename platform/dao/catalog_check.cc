@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "platform/dao/internal/catalog.h"
-#include "platform/dao/internal/schema.h"
+#include "platform/dao/internal/errors.h"
+#include "platform/dao/internal/names.h"
+#include "platform/dao/internal/relation_triggers.h"
+#include "platform/dao/internal/sqlite.h"
 
 namespace dao {
 namespace internal {

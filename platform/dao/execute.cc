@@ -18,7 +18,14 @@
 #include <utility>
 #include <variant>
 
-#include "platform/dao/internal/engine.h"
+#include "platform/dao/dao.h"
+#include "platform/dao/internal/call_frame.h"
+#include "platform/dao/internal/database.h"
+#include "platform/dao/internal/errors.h"
+#include "platform/dao/internal/execute.h"
+#include "platform/dao/internal/names.h"
+#include "platform/dao/internal/recordset.h"
+#include "platform/dao/internal/row_rules.h"
 #include "platform/dao/internal/set_based_update.h"
 #include "platform/dao/internal/sqlite.h"
 #include "platform/dao/internal/statement_plan.h"

@@ -12,8 +12,6 @@ namespace internal {
 // ---------------------------------------------------------------------------
 // Building indexes.
 
-std::string PhysicalIndexName(int64_t id) { return "daosys_ix_" + std::to_string(id); }
-
 namespace {
 
 std::string IndexColumns(const CatalogTable& table, const std::vector<IndexFieldDef>& fields) {

@@ -6,9 +6,17 @@
 // dropped one needs no undoing.
 
 #include <algorithm>
+#include <limits>
 #include <variant>
 
-#include "platform/dao/internal/engine.h"
+#include "platform/dao/dao.h"
+#include "platform/dao/internal/access.h"
+#include "platform/dao/internal/call_frame.h"
+#include "platform/dao/internal/database.h"
+#include "platform/dao/internal/errors.h"
+#include "platform/dao/internal/names.h"
+#include "platform/dao/internal/recordset.h"
+#include "platform/dao/internal/row_rules.h"
 #include "platform/dao/internal/sqlite.h"
 #include "platform/dao/internal/statement_plan.h"
 #include "platform/dao/sql_parser.h"

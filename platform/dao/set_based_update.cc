@@ -12,6 +12,10 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/dao/internal/errors.h"
+#include "platform/dao/internal/names.h"
+#include "platform/dao/internal/relation_triggers.h"
+#include "platform/dao/internal/row_rules.h"
 #include "platform/dao/internal/set_based_update.h"
 #include "platform/dao/internal/sqlite.h"
 

@@ -5,7 +5,9 @@
 #include <utility>
 #include <variant>
 
-#include "platform/dao/internal/engine.h"
+#include "platform/dao/internal/errors.h"
+#include "platform/dao/internal/names.h"
+#include "platform/dao/internal/row_rules.h"
 #include "platform/dao/internal/statement_plan.h"
 
 namespace dao::internal {

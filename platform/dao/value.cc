@@ -1,5 +1,4 @@
-// Values and their conversion to a field's type, and the rules a value and
-// a row meet before they are written (internal/engine.h).
+// Values and their conversion to a field's type.
 //
 // Dates convert to and from numbers as serial days counted from 30 December
 // 1899, with the time as the fraction of the day, as the records system's
@@ -17,7 +16,7 @@
 #include <limits>
 #include <system_error>
 
-#include "platform/dao/internal/engine.h"
+#include "platform/dao/internal/errors.h"
 #include "platform/dao/value.h"
 #include "platform/text.h"
 
@@ -420,50 +419,4 @@ Value ConvertToFieldType(const Value& value, int type) {
   }
 }
 
-// ---------------------------------------------------------------------------
-// Values against fields.
-
-namespace internal {
-
-Value ValueForField(const Value& value, const FieldDef& field) {
-  Value v = ConvertToFieldType(value, field.type);
-  if (field.type == dbText && v.kind() == Value::Kind::kText) {
-    if (v.AsText().empty() && !field.allow_zero_length) {
-      Raise(kErrZeroLength, "The field '" + field.name + "' cannot be a zero-length string.");
-    }
-    if (CharacterCount(v.AsText()) > field.size) {
-      Raise(kErrFieldTooSmall, "The field '" + field.name +
-                                   "' is too small for the data: it holds at most " +
-                                   std::to_string(field.size) + " characters.");
-    }
-  }
-  return v;
-}
-
-void CheckRowBeforeWrite(const CatalogTable& table, const std::vector<Value>& row) {
-  for (size_t i = 0; i < table.fields.size() && i < row.size(); ++i) {
-    if (table.fields[i].required && row[i].IsNull()) {
-      Raise(kErrFieldRequired, "The field '" + table.name + "." + table.fields[i].name +
-                                   "' cannot contain a Null value because it is required.");
-    }
-  }
-  for (const IndexDef& index : table.indexes) {
-    if (!index.primary && !index.required) continue;
-    for (const IndexFieldDef& x : index.fields) {
-      int i = table.FieldIndexById(x.field_id);
-      if (i >= 0 && static_cast<size_t>(i) < row.size() && row[i].IsNull()) {
-        Raise(kErrNullInIndex, "Index or primary key '" + index.name +
-                                   "' cannot contain a Null value (field '" + table.fields[i].name +
-                                   "').");
-      }
-    }
-  }
-}
-
-void RaiseRowIgnored(const CatalogTable& table) {
-  Raise(kErrGeneric,
-        "The record was not written: a trigger of table '" + table.name + "' skipped it.");
-}
-
-}  // namespace internal
 }  // namespace dao

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "platform/dao/dao.h"
-#include "platform/dao/internal/engine.h"
 #include "platform/dao/internal/sqlite.h"
 #include "platform/error.h"
 

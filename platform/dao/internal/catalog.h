@@ -28,7 +28,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/dao/dao.h"
+#include "platform/dao/value.h"
 
 namespace dao::internal {
 
@@ -103,6 +103,17 @@ const char* StorageType(int type);
 // letters fold): text does, 'fuma' collides with 'FUMA'; other types keep
 // SQLite's own comparison.
 bool FoldsCase(const FieldDef& f);
+
+// Whether the catalog takes `name` for a table, field, index or relation.
+bool ValidName(const std::string& name);
+// The SQLite index of catalog index `id`.
+std::string PhysicalIndexName(int64_t id);
+
+// 3420: the object was deleted.
+[[noreturn]] void Gone(const char* what);
+// The table or field of that id; Gone when it has been deleted.
+const CatalogTable& TableOf(const Catalog& catalog, int64_t id);
+const FieldDef& FieldOf(const CatalogTable& table, int64_t id);
 
 // ---------------------------------------------------------------------------
 // The catalog in the file.

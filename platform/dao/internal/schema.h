@@ -21,7 +21,14 @@
 #include <utility>
 #include <vector>
 
-#include "platform/dao/internal/engine.h"
+#include "platform/dao/dao.h"
+#include "platform/dao/internal/access.h"
+#include "platform/dao/internal/call_frame.h"
+#include "platform/dao/internal/catalog.h"
+#include "platform/dao/internal/database.h"
+#include "platform/dao/internal/errors.h"
+#include "platform/dao/internal/names.h"
+#include "platform/dao/internal/schema_objects.h"
 #include "platform/dao/internal/sqlite.h"
 
 namespace dao::internal {
@@ -84,15 +91,10 @@ class MemberFields : public FieldOwner {
 // ---------------------------------------------------------------------------
 // Errors, names and catalog look-ups (schema.cc).
 
-[[noreturn]] void Gone(const char* what);             // 3420: the object was deleted
 [[noreturn]] void NotFound(const std::string& what);  // 3265
 [[noreturn]] void Fixed();  // 3219: a property that is fixed once appended
-// Whether the catalog takes `name` for a table, field, index or relation.
-bool ValidName(const std::string& name);
 // 3125 for a name the catalog refuses; `what` names the kind of object.
 void CheckName(const std::string& name, const char* what);
-const CatalogTable& TableOf(const Catalog& catalog, int64_t id);  // Gone when deleted
-const FieldDef& FieldOf(const CatalogTable& table, int64_t id);   // Gone when deleted
 int64_t LastId(DatabaseImpl& db);  // the id of the catalog row just inserted
 // The catalog rows of an index's or relation's fields: `insert` (of the
 // owner's id, the position and two values) run for each pair of `values`.
@@ -112,7 +114,6 @@ int FindLocal(const std::vector<std::shared_ptr<FieldImpl>>& fields, const std::
 // ---------------------------------------------------------------------------
 // Indexes (indexes.cc).
 
-std::string PhysicalIndexName(int64_t id);
 int64_t AddIndex(DatabaseImpl& db, int64_t table_id, const IndexDef& def);
 // Drops the SQLite index and the catalog rows of index `id`.
 void RemoveIndex(DatabaseImpl& db, int64_t id);
@@ -205,7 +206,10 @@ Impl& ToAppend(const std::shared_ptr<Impl>& impl, const char* what) {
 // ---------------------------------------------------------------------------
 // Relations (relations.cc).
 
-std::string RelationTriggerName(int64_t relation_id, const char* what);
+// Drops the relation triggers of the whole database, and makes them again
+// from the catalog.
+void DropRelationTriggers(DatabaseImpl& db);
+void CreateRelationTriggers(DatabaseImpl& db);
 
 }  // namespace dao::internal
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "platform/dao/internal/catalog.h"
-#include "platform/dao/internal/engine.h"
+#include "platform/dao/internal/database.h"
 #include "platform/dao/internal/statement_plan.h"
 
 namespace dao::internal {
@@ -23,6 +23,18 @@ bool OnlyEngineTriggers(DatabaseImpl& db, const std::shared_ptr<const Catalog>& 
 // written nothing and the rows are to go one by one.
 bool UpdatedSetBased(DatabaseImpl& db, const std::shared_ptr<const Catalog>& catalog,
                      const UpdatePlan& plan);
+
+// Whether ExecuteStatement may write an UPDATE's rows with one set-based
+// statement where that gives the row-by-row result by construction
+// (set_based_update.cc), how many statements it has written so, and how many it
+// tried to but wrote row by row because a row would be refused.  Tests turn
+// it off to hold the two ways against each other.
+struct SetBasedWrites {
+  bool allowed = true;
+  long statements = 0;
+  long fell_back = 0;
+};
+SetBasedWrites& SetBasedStatementWrites();
 
 }  // namespace dao::internal
 
