@@ -47,7 +47,7 @@
 #include "platform/dao/sql_parser.h"
 #include "platform/text.h"
 #include "tests/support/harness.h"
-#include "tests/support/sample.h"
+#include "tools/sample.h"
 
 #ifndef KAV_RUN_UPDATE
 #error "KAV_RUN_UPDATE must name the headless runner"

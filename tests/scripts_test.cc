@@ -103,7 +103,7 @@ TEST_F(ScriptsTest, RunSaysThatItNeedsADesktopSessionBeforeItDoesAnything) {
   StandIn("scripts/build", "build");
   // The sample builder writes the files run looks for; the tool notes the
   // prefix and the folder it starts in.
-  StandIn("build/tests/kav-make-sample", "kav-make-sample",
+  StandIn("build/tools/kav-make-sample", "kav-make-sample",
           "mkdir -p \"$1/wine\" && touch \"$1/KAV.MDB\" \"$1/KAV.mdw\" \"$1/wine/system.reg\"\n");
   StandIn("build/app/kav-update", "kav-update",
           "echo \"in $(basename \"$PWD\") with $(basename \"$WINEPREFIX\")\" >> '" +

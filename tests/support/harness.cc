@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "stages/globals.h"
+#include "update/driver_globals.h"
 #include "update/update.h"
 
 namespace kav::testing {

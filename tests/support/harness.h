@@ -10,9 +10,14 @@
 
 #include "platform/dao/dao.h"
 #include "platform/dao/observer.h"
-#include "tests/support/sample.h"
+#include "tools/sample.h"
 
 namespace kav::testing {
+
+// The sample database builder of tools/, which the suites use as their own.
+using sample::PlainDatabase;
+using sample::SampleOptions;
+using sample::WriteSampleDatabase;
 
 // The first box of the update's failure path, as the records system words
 // it.

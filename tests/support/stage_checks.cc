@@ -12,6 +12,7 @@
 #include "stages/globals.h"
 #include "stages/stages.h"
 #include "tests/support/harness.h"
+#include "update/driver_globals.h"
 
 namespace kav::testing {
 
