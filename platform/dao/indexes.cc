@@ -166,9 +166,9 @@ class IndexFields : public MemberFields {
   std::vector<std::shared_ptr<FieldImpl>>& Local() override { return index->fields; }
   Listed ListedIn(const Catalog& s) const override {
     const IndexDef& d = IndexDefOf(s, *index);
-    Listed listed{d.name, index->table_id, {}};
-    for (const IndexFieldDef& f : d.fields) listed.field_ids.push_back(f.field_id);
-    return listed;
+    std::vector<int64_t> ids;
+    for (const IndexFieldDef& f : d.fields) ids.push_back(f.field_id);
+    return {d.name, index->table_id, std::move(ids)};
   }
 
   std::shared_ptr<IndexImpl> index;

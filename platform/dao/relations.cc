@@ -2,6 +2,8 @@
 // fields of a relation, RelationCollection, and the database's calls for them
 // (Relations, CreateRelation).
 
+#include <algorithm>
+#include <iterator>
 #include <set>
 
 #include "platform/dao/internal/relation_triggers.h"
@@ -53,7 +55,8 @@ class RelationFields : public MemberFields {
   Listed ListedIn(const Catalog& s) const override {
     const RelationDef& d = RelationDefOf(s, rel->id);
     Listed listed{d.name, d.table_id, {}};
-    for (const auto& [primary, foreign] : d.fields) listed.field_ids.push_back(primary);
+    std::transform(d.fields.begin(), d.fields.end(), std::back_inserter(listed.field_ids),
+                   [](const auto& pair) { return pair.first; });
     return listed;
   }
 
