@@ -1,10 +1,7 @@
 // The parts of the schema object model that every other part uses: the
-// errors of a gone, missing or fixed object, the name rule, and the catalog
-// look-ups by id (declared in internal/schema.h).  Also the comparison of
-// the file's triggers with the engine's own, which both the check of the
-// catalog against the file and the statements use.
-
-#include <algorithm>
+// errors of a missing or fixed object, the name check, the catalog rows of
+// an index's or relation's fields, and the fields of an index or relation
+// as a collection (declared in internal/schema.h).
 
 #include "platform/dao/internal/schema.h"
 

@@ -89,7 +89,9 @@ class MemberFields : public FieldOwner {
 };
 
 // ---------------------------------------------------------------------------
-// Errors, names and catalog look-ups (schema.cc).
+// Errors, the name check, the catalog rows of a list, and the collections
+// (schema.cc).  The name rule and the catalog look-ups by id are the
+// catalog's (internal/catalog.h).
 
 [[noreturn]] void NotFound(const std::string& what);  // 3265
 [[noreturn]] void Fixed();  // 3219: a property that is fixed once appended
