@@ -40,7 +40,7 @@ class UpdateUnderWay {
 }  // namespace
 
 // Paths use "/" as their separator here: where a directory gets a separator
-// before a file name, it is "/", and a network path starts with "//".
+// before a file name, it is "/".
 
 frmImport::frmImport()
     : drvDrives(*this, 15, 0, 2820, 315, 2),
@@ -83,6 +83,12 @@ void frmImport::drvDrives_Change() {
   drvDrives.SetToolTipText(drvDrives.Drive());
 }
 
+// When the drive list gets the focus while the directory list shows a
+// network path ("//server/share"), the directory list goes back to the
+// chosen drive.  The branch never runs here: the directory list drops
+// repeated separators (on Linux "//server/share" is the folder
+// "/server/share"), so its path never starts with "//".  It stays so that
+// the procedure reads as the records system has it.
 void frmImport::drvDrives_GotFocus() {
   if (dirDirectories.Path().substr(0, 2) == "//") drvDrives_Change();
 }

@@ -32,7 +32,7 @@
 #include "platform/dao/dao.h"
 #include "platform/error.h"
 #include "tests/support/harness.h"
-#include "tests/support/sample.h"
+#include "tools/sample.h"
 
 #ifndef KAV_RUN_UPDATE
 #error "KAV_RUN_UPDATE must name the headless runner"
@@ -42,7 +42,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using kav::bench::Die;
-using kav::testing::PlainDatabase;
+using kav::sample::PlainDatabase;
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();

@@ -17,11 +17,11 @@
 
 #include "platform/dao/dao.h"
 #include "platform/dao/internal/catalog.h"
-#include "platform/dao/internal/engine.h"
+#include "platform/dao/internal/names.h"
 #include "platform/dao/sql_parser.h"
 #include "platform/text.h"
 #include "tests/support/harness.h"
-#include "tests/support/sample.h"
+#include "tools/sample.h"
 
 namespace kav::bench {
 
@@ -30,7 +30,7 @@ namespace {
 using dao::internal::QuoteName;
 using dao::internal::QuoteText;
 using dao::internal::StorageType;
-using kav::testing::PlainDatabase;
+using kav::sample::PlainDatabase;
 
 // A table name as a table-type recordset takes it: trailing blanks ignored.
 std::string Trimmed(std::string name) {

@@ -27,7 +27,7 @@
 
 #include "platform/dao/dao.h"
 #include "platform/dao/sql_parser.h"
-#include "tests/support/sample.h"
+#include "tools/sample.h"
 
 namespace kav::bench {
 
@@ -72,7 +72,7 @@ struct Work {
 class Planner {
  public:
   // `sample`: the floor's copy as the sample left it.
-  Planner(const Catalog& catalog, kav::testing::PlainDatabase& sample)
+  Planner(const Catalog& catalog, kav::sample::PlainDatabase& sample)
       : catalog_(catalog), sample_(sample) {}
 
   // The floor's work for the trace of `kav-run-update --trace`, in the
@@ -97,7 +97,7 @@ class Planner {
                 const std::string& temporary) const;
 
   const Catalog& catalog_;
-  kav::testing::PlainDatabase& sample_;
+  kav::sample::PlainDatabase& sample_;
 };
 
 // ---------------------------------------------------------------------------
@@ -105,13 +105,13 @@ class Planner {
 
 // Does `plan` on `db`; dies where an insert's outcome differs from the
 // update's.
-void RunFloor(kav::testing::PlainDatabase& db, const std::vector<Work>& plan);
+void RunFloor(kav::sample::PlainDatabase& db, const std::vector<Work>& plan);
 
 // Dies unless every table of the floor's database holds the columns and the
 // data rows of the updated one at `updated_path`, where a date-time each run
 // wrote within its bounds (`update_from` to `update_to`, `floor_from` to
 // `floor_to`) reads as the current time.
-void CheckSameRows(kav::testing::PlainDatabase& floor, const std::string& updated_path,
+void CheckSameRows(kav::sample::PlainDatabase& floor, const std::string& updated_path,
                    const dao::DateTime& update_from, const dao::DateTime& update_to,
                    const dao::DateTime& floor_from, const dao::DateTime& floor_to);
 

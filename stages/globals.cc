@@ -1,6 +1,3 @@
 #include "stages/globals.h"
 
-std::string gsMdbPath;
-std::string gsMdwPath;
-dao::Workspace gwsUpdate;
 dao::Database gdbUpdate;

@@ -1,18 +1,14 @@
-// The module-level state of one update.  The driver fills it in and owns it;
-// the stages read gdbUpdate.  It sits in the stages' library, below the
-// driver, so that the stages need nothing of the driver.  The globals keep
-// their values after an update returns, until the next run replaces them.
+// The open database the driver shares with the stages: the driver opens it
+// and owns it, every stage works on it.  It sits in the stages' library,
+// below the driver, so that the stages need nothing of the driver; the
+// driver's own state is in update/driver_globals.h.  It keeps its value
+// after an update returns, until the next run replaces it.
 
 #ifndef KAV_STAGES_GLOBALS_H_
 #define KAV_STAGES_GLOBALS_H_
 
-#include <string>
-
 #include "platform/dao/dao.h"
 
-extern std::string gsMdbPath;     // the database file under update
-extern std::string gsMdwPath;     // its workgroup file
-extern dao::Workspace gwsUpdate;  // logged on with the workgroup account
-extern dao::Database gdbUpdate;   // the open database every stage works on
+extern dao::Database gdbUpdate;  // the open database every stage works on
 
 #endif  // KAV_STAGES_GLOBALS_H_

@@ -7,8 +7,6 @@
 
 #include "stages/stages.h"
 
-#include "platform/error.h"
-
 namespace kav::stages {
 namespace {
 
@@ -21,6 +19,9 @@ constexpr ErrorRule kExperienceRule = {"UpdateMDB_Jobs_Experience", kLeave};
 constexpr ErrorRule kCurrencyRule = {"UpdateMDB_Jobs_Currency", kLeave};
 
 }  // namespace
+
+const ErrorRule& TrainingRule() { return kTrainingRule; }
+
 }  // namespace kav::stages
 
 using namespace kav::stages;
@@ -40,7 +41,3 @@ void UpdateMDB_Jobs_Experience3(bool& bFailed) {
   RunStage(Experience3Steps(), kExperienceRule, bFailed);
 }
 void UpdateMDB_Jobs_Currency(bool& bFailed) { RunStage(CurrencySteps(), kCurrencyRule, bFailed); }
-
-void HandleTrainingStageError(long number, const std::string& description, bool& bFailed) {
-  ApplyErrorRule(kTrainingRule, kav::Error(number, description), bFailed);
-}

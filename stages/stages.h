@@ -18,13 +18,7 @@ void UpdateMDB_Jobs_Experience2(bool& bFailed);
 void UpdateMDB_Jobs_Experience3(bool& bFailed);
 void UpdateMDB_Jobs_Currency(bool& bFailed);
 
-// The training stages' error handler, kept as a routine of its own under
-// the name it is called by: ApplyErrorRule (stages/stage.h) with the
-// training stages' rule (stages/stages.cc), for an error of `number` and
-// `description`.
-void HandleTrainingStageError(long number, const std::string& description, bool& bFailed);
-
-// The step lists, for tests.
+// The step lists and the training stages' error rule, for tests.
 namespace kav::stages {
 const std::vector<Step>& CourseChangesSteps();
 const std::vector<Step>& Training1Steps();
@@ -33,6 +27,7 @@ const std::vector<Step>& Experience1Steps();
 const std::vector<Step>& Experience2Steps();
 const std::vector<Step>& Experience3Steps();
 const std::vector<Step>& CurrencySteps();
+const ErrorRule& TrainingRule();
 }  // namespace kav::stages
 
 #endif  // KAV_STAGES_STAGES_H_

@@ -146,18 +146,8 @@ class DaoTest : public ::testing::Test {
 
   // Every row of the table in insertion order, values joined by '|'.
   std::vector<std::string> RowsOf(const char* table) {
-    std::vector<std::string> out;
     dao::Recordset rs = db.OpenRecordset(table, dao::dbOpenTable);
-    while (!rs.IsEOF()) {
-      std::string row;
-      for (int i = 0; i < rs.FieldCount(); ++i) {
-        if (i > 0) row += "|";
-        row += rs.Fields(i).GetValue().ToString();
-      }
-      out.push_back(row);
-      rs.MoveNext();
-    }
-    return out;
+    return kav::testing::Rows(rs);
   }
 
   std::vector<std::string> FieldNames(const char* table) {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/dao/dao.h"
-#include "platform/dao/internal/engine.h"
+#include "platform/dao/internal/set_based_update.h"
 #include "tests/dao_fixture.h"
 #include "tests/support/dump.h"
 

@@ -171,6 +171,35 @@ TEST_F(SqlTest, StatementFaultsAlwaysRaise) {
             dao::kErrTableNotFound);
 }
 
+// 3464 names the literal as the statement writes it, whatever its kind.
+TEST_F(SqlTest, CriteriaMismatchNamesTheLiteral) {
+  struct Case {
+    const char* sql;
+    const char* description;
+  };
+  const std::vector<Case> cases = {
+      {"UPDATE jobs SET jobs.job_title = 'x' WHERE jobs.job_cert_period = 70000;",
+       "Data type mismatch in criteria expression: '70000' for column 'job_cert_period'."},
+      {"DELETE FROM jobs WHERE jobs.job_cert_period IN (1, 99999);",
+       "Data type mismatch in criteria expression: '99999' for column 'job_cert_period'."},
+      {"DELETE FROM jobs WHERE jobs.job_cert_period = now();",
+       "Data type mismatch in criteria expression: 'now()' for column 'job_cert_period'."},
+      {"DELETE FROM jobs WHERE jobs.job_inactive_date = 'soon';",
+       "Data type mismatch in criteria expression: 'soon' for column 'job_inactive_date'."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    std::string description;
+    try {
+      db.Execute(c.sql);
+    } catch (const kav::Error& e) {
+      EXPECT_EQ(e.number(), 3464);
+      description = e.description();
+    }
+    EXPECT_EQ(description, c.description);
+  }
+}
+
 TEST_F(SqlTest, RequiredFieldsAreKeptRowByRow) {
   db.TableDefs().Item("jobs").Fields().Item("job_title").SetRequired(true);
   db.Execute("UPDATE jobs SET jobs.job_title = '' WHERE jobs.job_code = 'FUMA';");

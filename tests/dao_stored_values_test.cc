@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/dao/dao.h"
-#include "platform/dao/internal/engine.h"
+#include "platform/dao/internal/set_based_update.h"
 #include "platform/dao/value.h"
 #include "tests/dao_fixture.h"
 

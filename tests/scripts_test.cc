@@ -113,6 +113,11 @@ Outcome Shell(const std::string& command) {
   return outcome;
 }
 
+std::string FileText(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 std::vector<std::string> Lines(const std::string& path) {
   std::ifstream in(path);
   std::vector<std::string> lines;
@@ -165,7 +170,7 @@ TEST_F(ScriptsTest, RunSaysThatItNeedsADesktopSessionThatAnswersBeforeItDoesAnyt
   StandIn("scripts/build", "build");
   // The sample builder writes the files run looks for; the tool notes the
   // prefix and the folder it starts in.
-  StandIn("build/tests/kav-make-sample", "kav-make-sample",
+  StandIn("build/tools/kav-make-sample", "kav-make-sample",
           "mkdir -p \"$1/wine\" && touch \"$1/KAV.MDB\" \"$1/KAV.mdw\" \"$1/wine/system.reg\"\n");
   StandIn("build/app/kav-update", "kav-update",
           "echo \"in $(basename \"$PWD\") with $(basename \"$WINEPREFIX\")\" >> '" +
@@ -279,6 +284,50 @@ TEST_F(ScriptsTest, BuildBuildsTheTargetsItIsGivenAndElseEverything) {
   Outcome outcome = Run("build", "", "--target");
   EXPECT_EQ(outcome.status, 2);
   EXPECT_THAT(Calls(), IsEmpty());
+}
+
+// The include check passes on the project's sources, and fails, naming the
+// file, for an include that goes up a layer or into the engine's private
+// headers from outside it, and for a file that no layer holds.
+TEST_F(ScriptsTest, CheckIncludesRefusesAnIncludeThatGoesUp) {
+  CopyScript("check-includes");
+  for (const char* layer : {"app", "platform", "stages", "update"}) {
+    fs::copy(std::string(KAV_SOURCE_DIR) + "/" + layer, folder.File(layer),
+             fs::copy_options::recursive);
+  }
+  Outcome outcome = Run("check-includes", "");
+  EXPECT_EQ(outcome.status, 0) << outcome.output;
+  struct Case {
+    const char* file;
+    const char* line;
+    const char* complaint;
+  };
+  const Case cases[] = {
+      {"platform/dao/internal/sqlite.h", "#include \"platform/dao/internal/schema.h\"",
+       "platform/dao/internal/sqlite.h includes platform/dao/internal/schema.h, a layer above it"},
+      {"platform/dao/value.cc", "#include \"platform/dao/dao.h\"",
+       "platform/dao/value.cc includes platform/dao/dao.h, a layer above it"},
+      {"stages/stage.cc", "#include \"update/update.h\"",
+       "stages/stage.cc includes update/update.h, a layer above it"},
+      {"app/frm_start.cc", "#include \"platform/dao/internal/catalog.h\"",
+       "which is the engine's own"},
+      {"platform/new_topic.cc", "", "platform/new_topic.cc: in no layer"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string path = folder.File(c.file);
+    const std::string before = FileText(path);
+    std::ofstream(path, std::ios::app) << c.line << "\n";
+    outcome = Run("check-includes", "");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_THAT(outcome.output, HasSubstr(c.complaint));
+    if (before.empty()) {
+      fs::remove(path);
+    } else {
+      std::ofstream(path, std::ios::trunc) << before;
+    }
+  }
+  EXPECT_EQ(Run("check-includes", "").status, 0);
 }
 
 }  // namespace

@@ -150,6 +150,12 @@ TEST_F(ExecutorTest, PromisedBehaviours) {
   }
 }
 
+// The training stages' error handler as the records system names it: their
+// rule applied to an error of `number` and `description`.
+void HandleTrainingStageError(long number, const std::string& description, bool& bFailed) {
+  ApplyErrorRule(TrainingRule(), kav::Error(number, description), bFailed);
+}
+
 // The error rule, applied by itself with scripted boxes: for a rule that
 // goes on, for one that leaves, and through HandleTrainingStageError, the
 // training stages' rule by its own name.

@@ -1,6 +1,6 @@
 // The third experience stage on the sample database: what its corrections
 // do to stored rows, the rows it leaves, the rows its error rule leaves
-// after a fault, a rerun, and a clean update end to end.
+// after a fault, and a rerun.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -271,27 +271,6 @@ TEST_F(Experience3StageDb, StoredRowsAreSkippedSilentlyAndARerunChangesNothing) 
   EXPECT_EQ(std::count(trace.lines().begin(), trace.lines().end(), std::string("ERR\t3022")), 48);
   EXPECT_EQ(ErrLines(trace.lines()), 48);
   EXPECT_EQ(ExperienceRows(gdbUpdate), expected);
-}
-
-class Experience3EndToEnd : public SampleTest {};
-
-TEST_F(Experience3EndToEnd, UpdateCompletesWithTheStageRowsInPlace) {
-  // Stored rows that only this stage's corrections remove.
-  const std::vector<std::string> removed = {
-      "WF|IOF2|WF|IOF2|TRN|1|NATIONAL",
-      "WF|RXI2|WF|RXI2|TRN|1|NATIONAL",
-      "WF|LTAN|WF|RXI1|JOB|2|NATIONAL",
-  };
-  ReadDatabase(mdb, [&](dao::Database& db) {
-    for (const std::string& row : removed) AddExperienceRow(db, row);
-    return true;
-  });
-  RunCleanUpdate();
-  // Each of the stage's rows is in the table once, and the rows its
-  // corrections remove are gone.
-  const Table inserted = InsertedRows();
-  ExpectRowsPresentAndAbsent(ReadDatabase(mdb, ExperienceRows), {inserted.begin(), inserted.end()},
-                             removed);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The first two experience stages on the sample database: the rows and
 // corrections they leave, a rerun, the rows their error rule leaves after a
-// fault, a missing table, and a clean update end to end.
+// fault, and a missing table.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -369,19 +369,6 @@ TEST_F(ExperienceStageDb, MissingTableShowsTheEnginesError) {
     EXPECT_EQ(boxes.boxes()[0].style, 0);
     EXPECT_EQ(boxes.boxes()[0].prompt.rfind(kav::StrNumber(number) + "  :  ", 0), 0u)
         << boxes.boxes()[0].prompt;
-  }
-}
-
-// The update end to end: both stages' rows are in the table afterwards.
-class ExperienceUpdate : public SampleTest {};
-
-TEST_F(ExperienceUpdate, CleanRunLeavesBothStagesRows) {
-  RunCleanUpdate();
-  const Table table = ReadDatabase(mdb, ExperienceRows);
-  for (const StageUnderTest& stage : {First(), Second()}) {
-    for (const std::string& row : StageRows(stage.steps())) {
-      EXPECT_EQ(table.count(row), 1u) << stage.name << " " << row;
-    }
   }
 }
 

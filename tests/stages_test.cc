@@ -4,12 +4,15 @@
 // with those keys met, the error rule meets the faults every stage can meet
 // (a duplicate key, a failure at its first update, a failure at its last
 // operation), and a box that cannot be shown leaves the stage.  What a
-// stage does to its own rows is in that stage's suites.
+// stage does to its own rows is in that stage's suites; here, what each
+// must leave once the whole update has run.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <variant>
@@ -26,6 +29,7 @@ namespace kav::testing {
 namespace {
 
 using ::testing::IsEmpty;
+using ::testing::IsSupersetOf;
 
 class StageTest : public DriverDatabaseTest, public ::testing::WithParamInterface<StageUnderTest> {
  protected:
@@ -153,6 +157,57 @@ INSTANTIATE_TEST_SUITE_P(SevenStages, StageTest, ::testing::ValuesIn(SevenStages
                          [](const ::testing::TestParamInfo<StageUnderTest>& stage) {
                            return std::string(stage.param.name);
                          });
+
+// The whole update on the sample, once: what each stage must leave when the
+// stages after it have run too.
+class UpdateEndToEnd : public SampleTest {};
+
+TEST_F(UpdateEndToEnd, CleanRunLeavesWhatEachStageMust) {
+  // Stored rows that only the third experience stage's corrections remove.
+  const std::vector<std::string> removed_by_experience3 = {
+      "WF|IOF2|WF|IOF2|TRN|1|NATIONAL",
+      "WF|RXI2|WF|RXI2|TRN|1|NATIONAL",
+      "WF|LTAN|WF|RXI1|JOB|2|NATIONAL",
+  };
+  ReadDatabase(mdb, [&](dao::Database& db) {
+    for (const std::string& row : removed_by_experience3) AddExperienceRow(db, row);
+    return true;
+  });
+  RunCleanUpdate();
+
+  const std::vector<std::string> prerequisites = ReadDatabase(mdb, AllPrerequisites);
+  const std::multiset<std::string> experiences = ReadDatabase(mdb, ExperienceRows);
+  const std::multiset<std::string> currency = ReadDatabase(mdb, CurrencyRows);
+  // Each of a stage's rows in its table once.
+  const auto each_once = [&](const char* stage, RowValues values) {
+    for (const std::string& row : RowTexts(StageNamed(stage).steps(), values)) {
+      EXPECT_EQ(experiences.count(row), 1u) << stage << " " << row;
+    }
+  };
+  struct Case {
+    const char* stage;
+    std::function<void()> check;
+  };
+  const std::vector<Case> cases = {
+      {"Training2",
+       [&] {
+         EXPECT_THAT(prerequisites, IsSupersetOf(DistinctRowTexts(stages::Training2Steps())));
+       }},
+      {"Experience1", [&] { each_once("Experience1", RowValues::kAnyType); }},
+      {"Experience2", [&] { each_once("Experience2", RowValues::kAnyType); }},
+      // The rows its corrections remove are gone too.
+      {"Experience3",
+       [&] {
+         ExpectRowsPresentAndAbsent(experiences, RowTexts(stages::Experience3Steps()),
+                                    removed_by_experience3);
+       }},
+      {"Currency", [&] { EXPECT_EQ(currency, CurrencyTableAfterStage()); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stage);
+    c.check();
+  }
+}
 
 }  // namespace
 }  // namespace kav::testing

@@ -24,6 +24,7 @@
 #include "stages/globals.h"
 #include "stages/stages.h"
 #include "update/corrections.h"
+#include "update/driver_globals.h"
 
 namespace kav::update {
 

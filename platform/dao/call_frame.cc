@@ -9,8 +9,8 @@ namespace dao::internal {
 namespace {
 
 // The engine's error list and the frame depth; one thread uses the engine.
-std::vector<Error>& StoredErrors() {
-  static std::vector<Error> errors;
+std::vector<kav::Error>& StoredErrors() {
+  static std::vector<kav::Error> errors;
   return errors;
 }
 int g_depth = 0;
@@ -18,7 +18,7 @@ const char* g_source = "DAO";
 
 }  // namespace
 
-const std::vector<Error>& ErrorList() { return StoredErrors(); }
+const std::vector<kav::Error>& ErrorList() { return StoredErrors(); }
 
 const char* CurrentSource() { return g_source; }
 

@@ -1,5 +1,5 @@
-// The catalog: its tables in a new file, reading it into memory, the
-// look-ups in it, and the check of it against the file it describes.
+// The catalog: field types and sizes, the look-ups in its image in memory,
+// reading it from the file, and its tables in a new file.
 
 #include <algorithm>
 #include <optional>
@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "platform/dao/internal/catalog.h"
-#include "platform/dao/internal/schema.h"
+#include "platform/dao/internal/errors.h"
+#include "platform/dao/internal/names.h"
+#include "platform/dao/internal/sqlite.h"
 
 namespace dao {
 namespace internal {
@@ -46,12 +48,14 @@ const char* StorageType(int type) {
   }
 }
 
+bool FoldsCase(const FieldDef& f) { return f.type == dbText; }
+
 // ---------------------------------------------------------------------------
 // Look-ups.
 
 namespace {
 
-// The item of `items` named `name`, or null; names fold ASCII letters.
+// The item of `items` named `name` (SameName), or null.
 template <class T>
 const T* FindByName(const std::vector<T>& items, const std::string& name) {
   for (const T& item : items) {
@@ -109,102 +113,119 @@ const RelationDef* Catalog::RelationById(int64_t relation_id) const {
 // ---------------------------------------------------------------------------
 // The catalog in the file.
 
+namespace {
+
+// Runs `sql` on `conn` and hands each row to `read`.
+template <class Read>
+void ForEachRow(sqlite3* conn, const char* sql, Read read) {
+  Statement st(conn, sql);
+  while (st.Step()) read(st);
+}
+
+// The table of `catalog` with id `id`, or null: the rows of a table that is
+// not there are passed over.
+CatalogTable* TableIn(Catalog& catalog, int64_t id) {
+  for (CatalogTable& t : catalog.tables) {
+    if (t.id == id) return &t;
+  }
+  return nullptr;
+}
+
+// A row of daosys_fields as the statement in LoadCatalog selects it.
+FieldDef FieldRow(const Statement& st) {
+  FieldDef f;
+  f.id = st.Int(0);
+  f.name = st.Text(2);
+  f.type = static_cast<int>(st.Int(3));
+  f.size = static_cast<long>(st.Int(4));
+  f.allow_zero_length = st.Int(5) != 0;
+  f.required = st.Int(6) != 0;
+  f.attributes = static_cast<long>(st.Int(7));
+  f.ordinal = static_cast<int>(st.Int(8));
+  return f;
+}
+
+// A row of daosys_indexes, likewise.
+IndexDef IndexRow(const Statement& st) {
+  IndexDef i;
+  i.id = st.Int(0);
+  i.name = st.Text(2);
+  i.primary = st.Int(3) != 0;
+  i.unique = st.Int(4) != 0;
+  i.required = st.Int(5) != 0;
+  i.ignore_nulls = st.Int(6) != 0;
+  i.clustered = st.Int(7) != 0;
+  i.foreign = st.Int(8) != 0;
+  return i;
+}
+
+// A row of daosys_relations, likewise.
+RelationDef RelationRow(const Statement& st) {
+  RelationDef r;
+  r.id = st.Int(0);
+  r.name = st.Text(1);
+  r.table_id = st.Int(2);
+  r.foreign_table_id = st.Int(3);
+  r.attributes = static_cast<long>(st.Int(4));
+  return r;
+}
+
+// Reads the rows of `sql`, whose column 1 is a table id, into the list
+// `list` of that table, each as `row` makes it.
+template <class Def>
+void ReadTableRows(sqlite3* conn, Catalog& catalog, const char* sql,
+                   std::vector<Def> CatalogTable::*list, Def (*row)(const Statement&)) {
+  ForEachRow(conn, sql, [&](const Statement& st) {
+    CatalogTable* t = TableIn(catalog, st.Int(1));
+    if (t != nullptr) (t->*list).push_back(row(st));
+  });
+}
+
+}  // namespace
+
 std::shared_ptr<Catalog> LoadCatalog(sqlite3* conn) {
   auto catalog = std::make_shared<Catalog>();
-  {
-    Statement st(conn, "SELECT id, name FROM daosys_tables ORDER BY name COLLATE NOCASE, id");
-    while (st.Step()) {
-      CatalogTable t;
-      t.id = st.Int(0);
-      t.name = st.Text(1);
-      catalog->tables.push_back(std::move(t));
-    }
-  }
-  auto table = [&](int64_t id) -> CatalogTable* {
-    for (CatalogTable& t : catalog->tables) {
-      if (t.id == id) return &t;
-    }
-    return nullptr;
-  };
-  {
-    Statement st(conn,
-                 "SELECT id, table_id, name, type, size, allow_zero_length, required, "
-                 "attributes, ordinal_position FROM daosys_fields "
-                 "ORDER BY ordinal_position, id");
-    while (st.Step()) {
-      CatalogTable* t = table(st.Int(1));
-      if (t == nullptr) continue;
-      FieldDef f;
-      f.id = st.Int(0);
-      f.name = st.Text(2);
-      f.type = static_cast<int>(st.Int(3));
-      f.size = static_cast<long>(st.Int(4));
-      f.allow_zero_length = st.Int(5) != 0;
-      f.required = st.Int(6) != 0;
-      f.attributes = static_cast<long>(st.Int(7));
-      f.ordinal = static_cast<int>(st.Int(8));
-      t->fields.push_back(std::move(f));
-    }
-  }
-  {
-    Statement st(conn,
-                 "SELECT id, table_id, name, is_primary, is_unique, required, "
-                 "ignore_nulls, clustered, is_foreign FROM daosys_indexes "
-                 "ORDER BY name COLLATE NOCASE, id");
-    while (st.Step()) {
-      CatalogTable* t = table(st.Int(1));
-      if (t == nullptr) continue;
-      IndexDef i;
-      i.id = st.Int(0);
-      i.name = st.Text(2);
-      i.primary = st.Int(3) != 0;
-      i.unique = st.Int(4) != 0;
-      i.required = st.Int(5) != 0;
-      i.ignore_nulls = st.Int(6) != 0;
-      i.clustered = st.Int(7) != 0;
-      i.foreign = st.Int(8) != 0;
-      t->indexes.push_back(std::move(i));
-    }
-  }
-  {
-    Statement st(conn,
-                 "SELECT x.index_id, x.field_id, x.attributes, i.table_id "
-                 "FROM daosys_index_fields x JOIN daosys_indexes i ON i.id = x.index_id "
-                 "ORDER BY x.index_id, x.position");
-    while (st.Step()) {
-      CatalogTable* t = table(st.Int(3));
-      if (t == nullptr) continue;
-      for (IndexDef& i : t->indexes) {
-        if (i.id == st.Int(0)) {
-          i.fields.push_back({st.Int(1), static_cast<long>(st.Int(2))});
-        }
-      }
-    }
-  }
-  {
-    Statement st(conn,
-                 "SELECT id, name, table_id, foreign_table_id, attributes FROM "
-                 "daosys_relations ORDER BY name COLLATE NOCASE, id");
-    while (st.Step()) {
-      RelationDef r;
-      r.id = st.Int(0);
-      r.name = st.Text(1);
-      r.table_id = st.Int(2);
-      r.foreign_table_id = st.Int(3);
-      r.attributes = static_cast<long>(st.Int(4));
-      catalog->relations.push_back(std::move(r));
-    }
-  }
-  {
-    Statement st(conn,
-                 "SELECT relation_id, field_id, foreign_field_id FROM "
-                 "daosys_relation_fields ORDER BY relation_id, position");
-    while (st.Step()) {
-      for (RelationDef& r : catalog->relations) {
-        if (r.id == st.Int(0)) r.fields.emplace_back(st.Int(1), st.Int(2));
-      }
-    }
-  }
+  ForEachRow(conn, "SELECT id, name FROM daosys_tables ORDER BY name COLLATE NOCASE, id",
+             [&](const Statement& st) {
+               CatalogTable t;
+               t.id = st.Int(0);
+               t.name = st.Text(1);
+               catalog->tables.push_back(std::move(t));
+             });
+  ReadTableRows(conn, *catalog,
+                "SELECT id, table_id, name, type, size, allow_zero_length, required, "
+                "attributes, ordinal_position FROM daosys_fields "
+                "ORDER BY ordinal_position, id",
+                &CatalogTable::fields, FieldRow);
+  ReadTableRows(conn, *catalog,
+                "SELECT id, table_id, name, is_primary, is_unique, required, "
+                "ignore_nulls, clustered, is_foreign FROM daosys_indexes "
+                "ORDER BY name COLLATE NOCASE, id",
+                &CatalogTable::indexes, IndexRow);
+  ForEachRow(conn,
+             "SELECT x.index_id, x.field_id, x.attributes, i.table_id "
+             "FROM daosys_index_fields x JOIN daosys_indexes i ON i.id = x.index_id "
+             "ORDER BY x.index_id, x.position",
+             [&](const Statement& st) {
+               CatalogTable* t = TableIn(*catalog, st.Int(3));
+               if (t == nullptr) return;
+               for (IndexDef& i : t->indexes) {
+                 if (i.id != st.Int(0)) continue;
+                 i.fields.push_back({st.Int(1), static_cast<long>(st.Int(2))});
+               }
+             });
+  ForEachRow(conn,
+             "SELECT id, name, table_id, foreign_table_id, attributes FROM "
+             "daosys_relations ORDER BY name COLLATE NOCASE, id",
+             [&](const Statement& st) { catalog->relations.push_back(RelationRow(st)); });
+  ForEachRow(conn,
+             "SELECT relation_id, field_id, foreign_field_id FROM "
+             "daosys_relation_fields ORDER BY relation_id, position",
+             [&](const Statement& st) {
+               for (RelationDef& r : catalog->relations) {
+                 if (r.id == st.Int(0)) r.fields.emplace_back(st.Int(1), st.Int(2));
+               }
+             });
   return catalog;
 }
 
@@ -249,392 +270,32 @@ void CreateCatalog(sqlite3* conn, const std::optional<std::string>& workgroup_id
   st.Run();
 }
 
+[[noreturn]] void Gone(const char* what) {
+  Raise(kErrObjectInvalid,
+        std::string("Object invalid or no longer set: the ") + what + " no longer exists.");
+}
+
+bool ValidName(const std::string& name) {
+  return !name.empty() && name.size() <= 64 && name.find_first_of("\"[]!.`") == std::string::npos &&
+         name.front() != ' ';
+}
+
+const CatalogTable& TableOf(const Catalog& catalog, int64_t id) {
+  const CatalogTable* t = catalog.TableById(id);
+  if (t == nullptr) Gone("table");
+  return *t;
+}
+
+const FieldDef& FieldOf(const CatalogTable& table, int64_t id) {
+  const FieldDef* f = table.FieldById(id);
+  if (f == nullptr) Gone("field");
+  return *f;
+}
+
+std::string PhysicalIndexName(int64_t id) { return "daosys_ix_" + std::to_string(id); }
+
 bool HasReservedPrefix(const std::string& name) {
   return name.size() >= 7 && SameName(name.substr(0, 7), "daosys_");
-}
-
-// ---------------------------------------------------------------------------
-// The catalog against itself.  Another SQLite program can change the
-// catalog's rows and tables as well as the tables they describe.  The
-// engine goes on only with a catalog it could have written itself: a later
-// step that relies on it (a retyping that makes an index or a relation
-// again, an insert that takes the next id) would otherwise find out half
-// way and leave a changed file behind.
-
-namespace {
-
-// The rows of `sql`, `columns` values each, with `bind` bound to ?1 when
-// given; every value as text, Null as "<null>".
-std::vector<std::string> Rows(sqlite3* conn, const std::string& sql, int columns,
-                              const std::optional<std::string>& bind = {}) {
-  Statement st(conn, sql);
-  if (bind) st.Bind(1, *bind);
-  std::vector<std::string> rows;
-  while (st.Step()) {
-    std::string row;
-    for (int i = 0; i < columns; ++i) row += (st.IsNull(i) ? "<null>" : st.Text(i)) + "|";
-    rows.push_back(std::move(row));
-  }
-  return rows;
-}
-
-// The shape of the catalog table `table` of `conn` in words that compare:
-// what kind of object it is, its columns (name, declared type, NOT NULL,
-// default, place in the primary key), its unique keys (whether made by a
-// constraint or the primary key, partial, and their columns with order and
-// collation) and how many triggers act on it.
-std::vector<std::string> CatalogTableShape(sqlite3* conn, const std::string& table) {
-  std::vector<std::string> out =
-      Rows(conn, "SELECT type FROM sqlite_master WHERE name = ?1 COLLATE NOCASE", 1, table);
-  for (const std::string& column : Rows(conn,
-                                        "SELECT upper(name), upper(type), \"notnull\", "
-                                        "dflt_value, pk FROM pragma_table_info(?1)",
-                                        5, table)) {
-    out.push_back("column " + column);
-  }
-  std::vector<std::string> keys;
-  for (const std::string& index :
-       Rows(conn, "SELECT name, origin, partial FROM pragma_index_list(?1) WHERE \"unique\"", 3,
-            table)) {
-    const std::string name = index.substr(0, index.find('|'));
-    std::string key = "key " + index.substr(name.size() + 1);
-    for (const std::string& column : Rows(conn,
-                                          "SELECT upper(name), \"desc\", upper(coll) FROM "
-                                          "pragma_index_xinfo(?1) WHERE key ORDER BY seqno",
-                                          3, name)) {
-      key += " " + column;
-    }
-    keys.push_back(std::move(key));
-  }
-  std::sort(keys.begin(), keys.end());
-  out.insert(out.end(), keys.begin(), keys.end());
-  out.push_back(Rows(conn,
-                     "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND "
-                     "tbl_name = ?1 COLLATE NOCASE",
-                     1, table)
-                    .at(0));
-  return out;
-}
-
-// A catalog table as CreateCatalog makes it: its name, its shape, and the
-// condition under which one of its rows holds a value of another type than
-// its column declares.
-struct CatalogTableAsMade {
-  std::string name;
-  std::vector<std::string> shape;
-  std::string wrong_type;
-};
-
-// The catalog tables as CreateCatalog makes them, found out once on a
-// database in memory, so that the check cannot differ from what is made.
-const std::vector<CatalogTableAsMade>& CatalogTablesAsMade() {
-  static const std::vector<CatalogTableAsMade> tables = [] {
-    const MemoryDatabase memory;
-    sqlite3* mem = memory.conn();
-    std::vector<CatalogTableAsMade> out;
-    CreateCatalog(mem, std::nullopt, "");
-    for (std::string name : Rows(mem,
-                                 "SELECT name FROM sqlite_master WHERE type = 'table' AND "
-                                 "name LIKE 'daosys\\_%' ESCAPE '\\' ORDER BY name",
-                                 1)) {
-      name.pop_back();
-      CatalogTableAsMade t{name, CatalogTableShape(mem, name), {}};
-      Statement columns(mem, "SELECT name, type, \"notnull\" FROM pragma_table_info(?1)");
-      columns.Bind(1, name);
-      while (columns.Step()) {
-        const std::string column = QuoteName(columns.Text(0));
-        const std::string type = columns.Text(1) == "INTEGER" ? "integer" : "text";
-        if (!t.wrong_type.empty()) t.wrong_type += " OR ";
-        t.wrong_type += "typeof(" + column + ") NOT IN ('" + type + "'" +
-                        (columns.Int(2) != 0 ? "" : ", 'null'") + ")";
-      }
-      out.push_back(std::move(t));
-    }
-    return out;
-  }();
-  return tables;
-}
-
-bool IsCatalogTable(const std::string& name) {
-  const auto& tables = CatalogTablesAsMade();
-  return std::any_of(tables.begin(), tables.end(),
-                     [&](const CatalogTableAsMade& t) { return SameName(t.name, name); });
-}
-
-// The first row of `sql` (its first value), or none.
-std::optional<std::string> First(sqlite3* conn, const std::string& sql) {
-  Statement st(conn, sql);
-  if (!st.Step()) return std::nullopt;
-  return st.IsNull(0) ? std::string("<null>") : st.Text(0);
-}
-
-// The catalog's rows: each value in range, each reference resolving.
-std::string CatalogRowFault(sqlite3* conn) {
-  struct RowCheck {
-    const char* sql;  // the name of the first row at fault
-    const char* fault;
-  };
-  static const RowCheck kChecks[] = {
-      {"SELECT name FROM daosys_fields WHERE table_id NOT IN (SELECT id FROM daosys_tables)",
-       "belongs to no table"},
-      {"SELECT name FROM daosys_indexes WHERE table_id NOT IN (SELECT id FROM daosys_tables)",
-       "belongs to no table"},
-      {"SELECT index_id FROM daosys_index_fields "
-       "WHERE index_id NOT IN (SELECT id FROM daosys_indexes)",
-       "belongs to no index"},
-      {"SELECT relation_id FROM daosys_relation_fields "
-       "WHERE relation_id NOT IN (SELECT id FROM daosys_relations)",
-       "belongs to no relation"},
-      {"SELECT name FROM daosys_relations WHERE table_id NOT IN (SELECT id FROM daosys_tables) "
-       "OR foreign_table_id NOT IN (SELECT id FROM daosys_tables)",
-       "names a table that is not there"},
-      {"SELECT i.name FROM daosys_index_fields x JOIN daosys_indexes i ON i.id = x.index_id "
-       "WHERE NOT EXISTS (SELECT 1 FROM daosys_fields f WHERE f.id = x.field_id AND "
-       "f.table_id = i.table_id)",
-       "names a field that is not in its table"},
-      {"SELECT i.name FROM daosys_index_fields x JOIN daosys_indexes i ON i.id = x.index_id "
-       "GROUP BY x.index_id, x.field_id HAVING count(*) > 1",
-       "holds a field twice"},
-      {"SELECT r.name FROM daosys_relation_fields x JOIN daosys_relations r ON r.id = "
-       "x.relation_id WHERE NOT EXISTS (SELECT 1 FROM daosys_fields f WHERE f.id = x.field_id "
-       "AND f.table_id = r.table_id) OR NOT EXISTS (SELECT 1 FROM daosys_fields f WHERE f.id = "
-       "x.foreign_field_id AND f.table_id = r.foreign_table_id)",
-       "names a field that is not in its table"},
-      {"SELECT name FROM daosys_fields WHERE type NOT IN (1, 3, 4, 7, 8, 10)",
-       "has no type of the engine's"},
-      {"SELECT name FROM daosys_fields WHERE CASE type WHEN 10 THEN size NOT BETWEEN 1 AND 255 "
-       "WHEN 1 THEN size <> 1 WHEN 3 THEN size <> 2 WHEN 4 THEN size <> 4 ELSE size <> 8 END",
-       "has a size its type does not take"},
-      {"SELECT name FROM daosys_fields WHERE allow_zero_length NOT IN (0, 1) OR required NOT IN "
-       "(0, 1) OR ordinal_position NOT BETWEEN -2147483648 AND 2147483647 OR attributes NOT "
-       "BETWEEN -2147483648 AND 2147483647",
-       "has a property out of range"},
-      {"SELECT name FROM daosys_indexes WHERE is_primary NOT IN (0, 1) OR is_unique NOT IN (0, 1) "
-       "OR required NOT IN (0, 1) OR ignore_nulls NOT IN (0, 1) OR clustered NOT IN (0, 1) OR "
-       "is_foreign NOT IN (0, 1) OR (is_primary AND NOT (is_unique AND required)) OR "
-       "(is_foreign AND (is_primary OR required))",
-       "has properties out of range or contradicting each other"},
-      {"SELECT name FROM daosys_relations WHERE attributes NOT BETWEEN -2147483648 AND "
-       "2147483647",
-       "has attributes out of range"},
-      {"SELECT i.name FROM daosys_index_fields x JOIN daosys_indexes i ON i.id = x.index_id "
-       "WHERE x.attributes NOT BETWEEN -2147483648 AND 2147483647",
-       "has a field with attributes out of range"},
-  };
-  for (const RowCheck& check : kChecks) {
-    if (const std::optional<std::string> name = First(conn, check.sql)) {
-      return "its catalog is contradictory: '" + *name + "' " + check.fault;
-    }
-  }
-  return {};
-}
-
-// The catalog in memory: names valid and distinct, every table with
-// fields, keys the engine could have made, every relation with the types,
-// the key and the foreign index that appending it takes.
-std::string CatalogModelFault(const Catalog& catalog) {
-  const auto fault = [](const std::string& what, const std::string& name, const std::string& why) {
-    return "its catalog is contradictory: " + what + " '" + name + "' " + why;
-  };
-  const auto same_names = [](const auto& items) {
-    for (size_t i = 0; i < items.size(); ++i) {
-      for (size_t j = i + 1; j < items.size(); ++j) {
-        if (SameName(items[i].name, items[j].name)) return true;
-      }
-    }
-    return false;
-  };
-  if (same_names(catalog.tables)) return "its catalog is contradictory: two tables of one name";
-  if (same_names(catalog.relations)) {
-    return "its catalog is contradictory: two relations of one name";
-  }
-  for (const CatalogTable& t : catalog.tables) {
-    if (!ValidName(t.name) || HasReservedPrefix(t.name)) {
-      return fault("table", t.name, "has a name the engine does not take");
-    }
-    if (t.fields.empty()) return fault("table", t.name, "has no fields");
-    if (same_names(t.fields)) return fault("table", t.name, "has two fields of one name");
-    if (same_names(t.indexes)) return fault("table", t.name, "has two indexes of one name");
-    int primaries = 0;
-    for (const FieldDef& f : t.fields) {
-      if (!ValidName(f.name)) return fault("field", f.name, "has a name the engine does not take");
-    }
-    for (const IndexDef& i : t.indexes) {
-      if (!ValidName(i.name)) return fault("index", i.name, "has a name the engine does not take");
-      primaries += i.primary ? 1 : 0;
-      for (const IndexDef& other : t.indexes) {
-        const auto same_field = [](const IndexFieldDef& a, const IndexFieldDef& b) {
-          return a.field_id == b.field_id;
-        };
-        if (&other < &i && !i.foreign && !other.foreign &&
-            std::equal(i.fields.begin(), i.fields.end(), other.fields.begin(), other.fields.end(),
-                       same_field)) {
-          return fault("index", i.name, "has the fields of index '" + other.name + "'");
-        }
-      }
-      if (!i.foreign) continue;
-      const RelationDef* r = catalog.FindRelation(i.name);
-      if (r == nullptr || r->foreign_table_id != t.id) {
-        return fault("index", i.name, "stands for a relation that is not there");
-      }
-    }
-    if (primaries > 1) return fault("table", t.name, "has more than one primary key");
-  }
-  for (const RelationDef& r : catalog.relations) {
-    if (!ValidName(r.name)) return fault("relation", r.name, "has a name the engine does not take");
-    const CatalogTable* p = catalog.TableById(r.table_id);
-    const CatalogTable* f = catalog.TableById(r.foreign_table_id);
-    if (p == nullptr || f == nullptr || r.fields.empty()) {
-      return fault("relation", r.name, "has no tables or fields");
-    }
-    std::vector<int64_t> primary_ids;
-    std::vector<IndexFieldDef> foreign_fields;
-    for (const auto& [pid, fid] : r.fields) {
-      const FieldDef* pf = p->FieldById(pid);
-      const FieldDef* ff = f->FieldById(fid);
-      if (pf == nullptr || ff == nullptr) return fault("relation", r.name, "has no fields");
-      if (pf->type != ff->type) {
-        return fault("relation", r.name, "relates fields of different types");
-      }
-      primary_ids.push_back(pid);
-      foreign_fields.push_back({fid, 0});
-    }
-    std::sort(primary_ids.begin(), primary_ids.end());
-    if (!(r.attributes & dbRelationDontEnforce) &&
-        std::none_of(p->indexes.begin(), p->indexes.end(), [&](const IndexDef& i) {
-          std::vector<int64_t> ids;
-          for (const IndexFieldDef& x : i.fields) ids.push_back(x.field_id);
-          std::sort(ids.begin(), ids.end());
-          return !i.foreign && (i.unique || i.primary) && ids == primary_ids;
-        })) {
-      return fault("relation", r.name, "has no unique index on its fields");
-    }
-    const IndexDef* i = f->FindIndex(r.name);
-    if (i == nullptr || !i->foreign || i->unique != ((r.attributes & dbRelationUnique) != 0) ||
-        !std::equal(i->fields.begin(), i->fields.end(), foreign_fields.begin(),
-                    foreign_fields.end(), [](const IndexFieldDef& a, const IndexFieldDef& b) {
-                      return a.field_id == b.field_id;
-                    })) {
-      return fault("relation", r.name, "has no foreign index as its fields make it");
-    }
-  }
-  return {};
-}
-
-// The file's objects of the engine's reserved names that the catalog does
-// not make: a table that is no catalog table, an index "daosys_ix_<id>" of
-// no catalog index, a trigger that no relation makes, anything else.
-std::string UnknownEngineObject(sqlite3* conn, const Catalog& catalog) {
-  std::vector<std::string> triggers;
-  for (const RelationTrigger& t : RelationTriggers(catalog)) triggers.push_back(t.name);
-  Statement st(conn,
-               "SELECT type, name FROM sqlite_master "
-               "WHERE name LIKE 'daosys\\_%' ESCAPE '\\'");
-  while (st.Step()) {
-    const std::string type = st.Text(0), name = st.Text(1);
-    bool known = false;
-    if (type == "table") {
-      known = IsCatalogTable(name);
-    } else if (type == "index") {
-      for (const CatalogTable& t : catalog.tables) {
-        for (const IndexDef& i : t.indexes)
-          known = known || SameName(PhysicalIndexName(i.id), name);
-      }
-    } else if (type == "trigger") {
-      known = std::any_of(triggers.begin(), triggers.end(),
-                          [&](const std::string& t) { return SameName(t, name); });
-    }
-    if (!known) return "the " + type + " '" + name + "' is not one its catalog makes";
-  }
-  return {};
-}
-
-// What makes the catalog of `conn` one the engine could not have written,
-// in words; empty when nothing.  `catalog` is the catalog as loaded.
-std::string CatalogFault(sqlite3* conn, const Catalog& catalog) {
-  for (const CatalogTableAsMade& t : CatalogTablesAsMade()) {
-    if (CatalogTableShape(conn, t.name) != t.shape) {
-      return "its catalog table '" + t.name + "' is not as the engine makes it";
-    }
-    if (First(conn, "SELECT 1 FROM " + QuoteName(t.name) + " WHERE " + t.wrong_type)) {
-      return "its catalog table '" + t.name + "' holds a value of another type than declared";
-    }
-  }
-  std::string fault = CatalogRowFault(conn);
-  if (fault.empty()) fault = CatalogModelFault(catalog);
-  if (fault.empty()) fault = UnknownEngineObject(conn, catalog);
-  return fault;
-}
-
-}  // namespace
-
-// ---------------------------------------------------------------------------
-// The catalog against the file.  Another SQLite program can change the file
-// behind the catalog's back (a table rebuilt without its indexes, a trigger
-// dropped), and then the engine would no longer refuse what it promises to.
-
-std::string MissingFromFile(sqlite3* conn, const Catalog& catalog) {
-  if (std::string fault = CatalogFault(conn, catalog); !fault.empty()) return fault;
-  Statement columns(conn, "SELECT name, type FROM pragma_table_info(?)");
-  Statement index(conn, "SELECT \"unique\", partial FROM pragma_index_list(?) WHERE name = ?");
-  Statement keys(conn,
-                 "SELECT name, \"desc\", coll FROM pragma_index_xinfo(?) WHERE key "
-                 "ORDER BY seqno");
-  for (const CatalogTable& t : catalog.tables) {
-    const std::string of_table = " of table '" + t.name + "'";
-    std::vector<std::pair<std::string, std::string>> names;  // name, declared type
-    columns.Reset();
-    columns.Bind(1, t.name);
-    while (columns.Step()) names.emplace_back(columns.Text(0), columns.Text(1));
-    for (const FieldDef& f : t.fields) {
-      if (std::none_of(names.begin(), names.end(), [&](const auto& n) {
-            return SameName(n.first, f.name) && SameName(n.second, StorageType(f.type));
-          })) {
-        return "the column of field '" + f.name + "'" + of_table + " is missing or of another type";
-      }
-    }
-    // Every column is a field's (field names are distinct): the engine
-    // writes and reads a table's rows by its fields.
-    if (names.size() != t.fields.size()) {
-      return "table '" + t.name + "' has a column that is not in its catalog";
-    }
-    for (const IndexDef& i : t.indexes) {
-      const std::string physical = PhysicalIndexName(i.id);
-      const std::string wrong = "the index '" + i.name + "'" + of_table +
-                                " is missing or not as its catalog describes it";
-      index.Reset();
-      index.Bind(1, t.name).Bind(2, physical);
-      if (!index.Step() || (index.Int(0) != 0) != (i.unique || i.primary) || index.Int(1) != 0) {
-        return wrong;
-      }
-      keys.Reset();
-      keys.Bind(1, physical);
-      for (const IndexFieldDef& x : i.fields) {
-        const FieldDef* f = t.FieldById(x.field_id);
-        if (f == nullptr || !keys.Step() || !SameName(keys.Text(0), f->name) ||
-            (keys.Int(1) != 0) != ((x.attributes & dbDescending) != 0) ||
-            !SameName(keys.Text(2), FoldsCase(*f) ? "NOCASE" : "BINARY")) {
-          return wrong;
-        }
-      }
-      if (i.fields.empty() || keys.Step()) return wrong;
-    }
-  }
-  for (const RelationDef& r : catalog.relations) {
-    const CatalogTable* p = catalog.TableById(r.table_id);
-    const CatalogTable* f = catalog.TableById(r.foreign_table_id);
-    const bool fields_there =
-        p != nullptr && f != nullptr && !r.fields.empty() &&
-        std::all_of(r.fields.begin(), r.fields.end(), [&](const auto& pair) {
-          return p->FieldById(pair.first) != nullptr && f->FieldById(pair.second) != nullptr;
-        });
-    if (!fields_there) return "the tables or fields of relation '" + r.name + "' are missing";
-  }
-  if (const std::optional<RelationTrigger> wrong = CompareTriggers(conn, catalog).wrong) {
-    return "the rules of relation '" + wrong->relation + "' are missing or altered (trigger '" +
-           wrong->name + "')";
-  }
-  return {};
 }
 
 }  // namespace internal

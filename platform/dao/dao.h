@@ -15,11 +15,8 @@
 // every call.  Every failing call raises kav::Error with the engine's number,
 // a description and a source, and fills DBEngine::Errors().
 //
-// Text compares without regard to letter case, as the records system's stored
-// keys expect: unique indexes, WHERE comparisons and names of tables, fields,
-// indexes and relations all fold ASCII letters ('fuma' matches 'FUMA'), and
-// only those: no other letter folds ('é' does not match 'É'), whatever the
-// locale.
+// Names, unique keys, related keys and WHERE comparisons ignore letter case
+// as kav::FoldCase (platform/text.h) folds it.
 //
 // One thread: nothing here is safe to share between threads.
 
@@ -30,60 +27,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/dao/constants.h"
 #include "platform/dao/value.h"
 #include "platform/error.h"
 
 namespace dao {
 
 using kav::Error;
-
-// Constants, with the engine's values.
-enum : int {
-  dbOpenTable = 1,
-  dbOpenDynaset = 2,
-  dbOpenSnapshot = 4,
-  dbOpenForwardOnly = 8,
-};
-enum : int { dbFailOnError = 128 };
-enum : int { dbUseJet = 2 };
-enum : int { dbUpdateRegular = 1 };
-// Relation attributes.
-enum : long {
-  dbRelationUnique = 1,
-  dbRelationDontEnforce = 2,
-  dbRelationUpdateCascade = 256,
-  dbRelationDeleteCascade = 4096,
-};
-// Field attributes.
-enum : long {
-  dbFixedField = 1,
-  dbVariableField = 2,
-  dbUpdatableField = 32,
-  dbDescending = 1,  // on an index field
-};
-
-// Error numbers the callers rely on.
-enum : long {
-  kErrOutOfMemory = 7,    // an allocation failed
-  kErrObjectNotSet = 91,  // a handle that refers to nothing
-  kErrNoCurrentRecord = 3021,
-  kErrUpdateWithoutEdit = 3020,
-  kErrDuplicateKey = 3022,
-  kErrFileNotFound = 3024,
-  kErrWorkgroupMissing = 3028,
-  kErrBadAccount = 3029,
-  kErrNoPermission = 3033,
-  kErrTooFewParameters = 3061,  // unknown column name in SQL
-  kErrTableNotFound = 3078,
-  kErrFieldTooSmall = 3163,
-  kErrFieldExists = 3191,
-  kErrRelatedRecordRequired = 3201,
-  kErrItemNotFound = 3265,
-  kErrFieldRequired = 3314,
-  kErrZeroLength = 3315,
-  kErrUnrecognizedFormat = 3343,
-  kErrConversion = 3421,
-};
 
 class Workspace;
 class Database;

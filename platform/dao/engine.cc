@@ -11,10 +11,18 @@
 #include <cstring>
 #include <iterator>
 
-#include "platform/dao/internal/engine.h"
+#include "platform/dao/dao.h"
+#include "platform/dao/internal/access.h"
+#include "platform/dao/internal/call_frame.h"
+#include "platform/dao/internal/database.h"
+#include "platform/dao/internal/errors.h"
 #include "platform/dao/internal/file_state.h"
 #include "platform/dao/internal/leftovers.h"
+#include "platform/dao/internal/logon.h"
+#include "platform/dao/internal/names.h"
 #include "platform/dao/internal/progress.h"
+#include "platform/dao/internal/recordset.h"
+#include "platform/dao/internal/schema.h"
 #include "platform/dao/internal/sqlite.h"
 #include "platform/text.h"
 

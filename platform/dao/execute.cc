@@ -1,110 +1,39 @@
 // Running the update's SQL statements on SQLite.
 //
-// A statement is parsed into its parts (sql_parser.h), its table and columns
-// are looked up in the catalog, and its literals are converted to their
-// columns' types; only bound parameters and our own quoted names reach
-// SQLite.  UPDATE and DELETE first select the rowids that the WHERE clause
-// matches, so it sees the rows as they were before the statement, then
-// change the rows one by one inside one savepoint, each row whole or not at
-// all (WriteWholeRow).  A row that cannot change (a key collision, a refused
-// value, a relation, a trigger that refuses or skips it) stays as it was;
-// without dbFailOnError the other rows change, with it the savepoint is
-// rolled back and the row's error raised.  A trigger that ends SQLite's
-// whole transaction (RAISE(ROLLBACK)) has undone every row already: the
-// statement then stops and raises the row's error, whatever the options.
-//
-// An UPDATE whose rows cannot depend on one another, nor be watched by a
-// trigger, and none of which would be refused, is written instead by one
-// set-based UPDATE with the same WHERE, which leaves exactly what the rows
-// one by one leave (UpdateSetBased says why); as soon as SQLite refuses a
-// row there, it is undone and the rows go one by one after all.
+// A statement is parsed into its parts (sql_parser.h) and planned against the
+// catalog (internal/statement_plan.h); only bound parameters and our own
+// quoted names reach SQLite.  UPDATE and DELETE first select the rowids that
+// the WHERE clause matches, so it sees the rows as they were before the
+// statement, then change the rows one by one inside one savepoint, each row
+// whole or not at all (WriteWholeRow).  A row that cannot change (a key
+// collision, a refused value, a relation, a trigger that refuses or skips
+// it) stays as it was; without dbFailOnError the other rows change, with it
+// the savepoint is rolled back and the row's error raised.  A trigger that
+// ends SQLite's whole transaction (RAISE(ROLLBACK)) has undone every row
+// already: the statement then stops and raises the row's error, whatever
+// the options.  An UPDATE that one set-based statement writes with the same
+// result goes that way instead (internal/set_based_update.h).
 
-#include <algorithm>
-#include <cstring>
 #include <optional>
-#include <unordered_map>
 #include <utility>
 #include <variant>
 
-#include "platform/dao/internal/engine.h"
+#include "platform/dao/dao.h"
+#include "platform/dao/internal/call_frame.h"
+#include "platform/dao/internal/database.h"
+#include "platform/dao/internal/errors.h"
+#include "platform/dao/internal/execute.h"
+#include "platform/dao/internal/names.h"
+#include "platform/dao/internal/recordset.h"
+#include "platform/dao/internal/row_rules.h"
+#include "platform/dao/internal/set_based_update.h"
 #include "platform/dao/internal/sqlite.h"
+#include "platform/dao/internal/statement_plan.h"
 #include "platform/dao/sql_parser.h"
 
 namespace dao {
 namespace internal {
 namespace {
-
-const CatalogTable& FindStatementTable(const Catalog& catalog, const std::string& name) {
-  const CatalogTable* t = catalog.FindTable(name);
-  if (t == nullptr) {
-    Raise(kErrTableNotFound, "The engine cannot find the table '" + name + "'.");
-  }
-  return *t;
-}
-
-const FieldDef& FindColumn(const CatalogTable& t, const sql::ColumnRef& c) {
-  const std::string shown = c.table.empty() ? c.column : c.table + "." + c.column;
-  if (!c.table.empty() && !SameName(c.table, t.name)) {
-    Raise(kErrTooFewParameters,
-          "Too few parameters: '" + shown + "' is not a column of table '" + t.name + "'.");
-  }
-  const FieldDef* f = t.FindField(c.column);
-  if (f == nullptr) {
-    Raise(kErrTooFewParameters,
-          "Too few parameters: '" + shown + "' is not a column of table '" + t.name + "'.");
-  }
-  return *f;
-}
-
-Value LiteralValue(const sql::Literal& literal, const DateTime& now) {
-  switch (literal.kind) {
-    case sql::Literal::Kind::kText:
-      return Value(literal.text);
-    case sql::Literal::Kind::kInteger:
-      if (literal.integer >= INT32_MIN && literal.integer <= INT32_MAX) {
-        return Value(static_cast<int32_t>(literal.integer));
-      }
-      return Value(static_cast<double>(literal.integer));
-    case sql::Literal::Kind::kNow:
-      return Value(now);
-  }
-  return Value();
-}
-
-struct Where {
-  std::string sql;  // " WHERE ..." or empty
-  std::vector<Value> values;
-};
-
-// Text compares without regard to letter case, as the stored keys expect:
-// ASCII letters only fold (SQLite's NOCASE), 'é' does not match 'É'.
-Where BuildWhere(const CatalogTable& t, const std::vector<sql::Condition>& conditions,
-                 const DateTime& now) {
-  Where where;
-  for (const sql::Condition& c : conditions) {
-    const FieldDef& f = FindColumn(t, c.column);
-    std::string term = QuoteName(f.name);
-    if (f.type == dbText) term += " COLLATE NOCASE";
-    if (c.op == sql::Condition::Op::kEquals) {
-      term += " = ?";
-    } else {
-      term += " IN (";
-      for (size_t i = 0; i < c.values.size(); ++i) term += i == 0 ? "?" : ", ?";
-      term += ")";
-    }
-    for (const sql::Literal& literal : c.values) {
-      try {
-        where.values.push_back(ConvertToFieldType(LiteralValue(literal, now), f.type));
-      } catch (const kav::Error&) {
-        Raise(kErrCriteriaMismatch, "Data type mismatch in criteria expression: '" + literal.text +
-                                        "' for column '" + f.name + "'.");
-      }
-    }
-    where.sql += where.sql.empty() ? " WHERE " : " AND ";
-    where.sql += term;
-  }
-  return where;
-}
 
 std::vector<int64_t> MatchingRows(DatabaseImpl& db, const CatalogTable& t, const Where& where) {
   Statement st(db.conn, "SELECT rowid FROM " + QuoteName(t.name) + where.sql + " ORDER BY rowid");
@@ -114,79 +43,6 @@ std::vector<int64_t> MatchingRows(DatabaseImpl& db, const CatalogTable& t, const
   std::vector<int64_t> rows;
   while (st.Step()) rows.push_back(st.Int(0));
   return rows;
-}
-
-struct Assignment {
-  int target = 0;   // field index
-  int source = -1;  // field index of a column-to-column assignment
-  // A literal, converted and checked for its field once: the same for every
-  // row, and so is its refusal.
-  Value value;
-  std::optional<kav::Error> refused;
-};
-
-// An UPDATE statement made ready once, for whichever way it is written:
-// its columns looked up, its literals converted and checked, its SQL texts
-// built.
-struct UpdatePlan {
-  const CatalogTable* t = nullptr;
-  std::vector<Assignment> assignments;
-  Where where;
-  std::string table;        // the table's name, quoted
-  std::string sources;      // the copied columns, quoted, in assignment order
-  std::string set_bound;    // "target = ?" for each assignment
-  std::string set_copying;  // the same, each copy naming its source column
-  bool literal_refused = false;
-  // With literals alone the row check is the same for every row too, and
-  // the first refusal, of a literal or of the check, is every row's.
-  std::optional<kav::Error> refused;
-
-  bool copies() const { return !sources.empty(); }
-};
-
-UpdatePlan PlanUpdate(const Catalog& catalog, const sql::UpdateStatement& u) {
-  const DateTime now = DateTime::Now();
-  UpdatePlan plan;
-  plan.t = &FindStatementTable(catalog, u.table);
-  const CatalogTable& t = *plan.t;
-  plan.table = QuoteName(t.name);
-  for (const sql::Assignment& a : u.assignments) {
-    Assignment x;
-    x.target = t.FieldIndexById(FindColumn(t, a.column).id);
-    const std::string target = QuoteName(t.fields[x.target].name);
-    const char* comma = plan.set_bound.empty() ? "" : ", ";
-    plan.set_bound += comma + target + " = ?";
-    if (const auto* literal = std::get_if<sql::Literal>(&a.value)) {
-      x.value = LiteralValue(*literal, now);
-      try {
-        x.value = ValueForField(x.value, t.fields[x.target]);
-      } catch (const kav::Error& error) {
-        x.refused = error;
-        plan.literal_refused = true;
-      }
-      plan.set_copying += comma + target + " = ?";
-    } else {
-      x.source = t.FieldIndexById(FindColumn(t, std::get<sql::ColumnRef>(a.value)).id);
-      const std::string source = QuoteName(t.fields[x.source].name);
-      plan.sources += (plan.sources.empty() ? "" : ", ") + source;
-      plan.set_copying += comma + target + " = " + source;
-    }
-    plan.assignments.push_back(std::move(x));
-  }
-  plan.where = BuildWhere(t, u.where, now);
-  if (!plan.copies()) {
-    std::vector<Value> check(t.fields.size(), Value(true));
-    for (const Assignment& a : plan.assignments) {
-      if (a.refused && !plan.refused) plan.refused = a.refused;
-      check[a.target] = a.value;
-    }
-    try {
-      if (!plan.refused) CheckRowBeforeWrite(t, check);
-    } catch (const kav::Error& error) {
-      plan.refused = error;
-    }
-  }
-  return plan;
 }
 
 // Writes one row of a statement.  Without dbFailOnError the row's write is
@@ -225,159 +81,6 @@ void ChangeRows(DatabaseImpl& db, const std::vector<int64_t>& rows, bool fail_on
   db.records_affected = affected;
 }
 
-}  // namespace
-
-// What the file's schema tells about writing an UPDATE set-based, found
-// once for each catalog the engine loads: a change of the schema, by the
-// engine or by another program, loads the catalog anew.
-struct UpdateFacts {
-  struct Table {
-    // A plain rowid table of SQLite in UTF-8: not virtual, without
-    // generated columns, a column that hides the rowid or a primary key of
-    // SQLite's own, and without a unique index that covers only some rows
-    // or holds an expression.
-    bool plain = false;
-    std::vector<std::string> unique_columns;  // the columns of its unique indexes
-    std::vector<int64_t> related_fields;      // its fields in enforced relations
-  };
-  std::shared_ptr<const Catalog> catalog;     // the catalog they were found with
-  bool quiet = false;                         // OnlyRelationTriggers
-  std::unordered_map<int64_t, Table> tables;  // by id, found when first needed
-};
-
-namespace {
-
-// Whether every trigger of the file is one that the engine made for the
-// catalog's relations, word for word.  Those triggers only refuse a row or
-// pass a key change on by an UPDATE (a cascading delete needs a DELETE), so
-// during an UPDATE statement no row can vanish or be skipped; a trigger of
-// anyone else's may do anything, watch the order of the rows included.
-bool OnlyRelationTriggers(DatabaseImpl& db, const Catalog& catalog) {
-  try {
-    return !CompareTriggers(db.conn, catalog).others;
-  } catch (const SqliteError&) {
-    throw;
-  } catch (const kav::Error&) {
-    return false;  // a catalog that names what is gone vouches for nothing
-  }
-}
-
-UpdateFacts::Table FindTableFacts(DatabaseImpl& db, const Catalog& catalog, const CatalogTable& t) {
-  UpdateFacts::Table facts;
-  for (const RelationDef& r : catalog.relations) {
-    if (r.attributes & dbRelationDontEnforce) continue;
-    for (const auto& [primary, foreign] : r.fields) {
-      if (r.table_id == t.id) facts.related_fields.push_back(primary);
-      if (r.foreign_table_id == t.id) facts.related_fields.push_back(foreign);
-    }
-  }
-  Statement table(db.conn,
-                  "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE");
-  table.Bind(1, t.name);
-  if (!table.Step() || SameName(table.Text(0).substr(0, 14), "CREATE VIRTUAL")) return facts;
-  Statement encoding(db.conn, "PRAGMA encoding");
-  if (!encoding.Step() || encoding.Text(0) != "UTF-8") return facts;
-  Statement columns(db.conn, "SELECT name, pk, hidden FROM pragma_table_xinfo(?)");
-  columns.Bind(1, t.name);
-  while (columns.Step()) {
-    const std::string name = columns.Text(0);
-    if (columns.Int(1) != 0 || columns.Int(2) != 0 || SameName(name, "rowid") ||
-        SameName(name, "oid") || SameName(name, "_rowid_")) {
-      return facts;
-    }
-  }
-  Statement indexes(db.conn, "SELECT name, partial FROM pragma_index_list(?) WHERE \"unique\"");
-  Statement keys(db.conn, "SELECT cid, name FROM pragma_index_xinfo(?) WHERE key");
-  indexes.Bind(1, t.name);
-  while (indexes.Step()) {
-    if (indexes.Int(1) != 0) return facts;
-    keys.Reset();
-    keys.Bind(1, indexes.Text(0));
-    while (keys.Step()) {
-      if (keys.Int(0) < 0) return facts;
-      facts.unique_columns.push_back(keys.Text(1));
-    }
-  }
-  facts.plain = true;
-  return facts;
-}
-
-// The facts for `catalog`, found now where they were found for another.
-UpdateFacts& FactsOf(DatabaseImpl& db, const std::shared_ptr<const Catalog>& catalog) {
-  if (!db.update_facts || db.update_facts->catalog != catalog) {
-    auto facts = std::make_shared<UpdateFacts>();
-    facts->catalog = catalog;
-    facts->quiet = OnlyRelationTriggers(db, *catalog);
-    db.update_facts = std::move(facts);
-  }
-  return *db.update_facts;
-}
-
-const UpdateFacts::Table& TableFactsOf(DatabaseImpl& db, UpdateFacts& facts,
-                                       const CatalogTable& t) {
-  auto it = facts.tables.find(t.id);
-  if (it == facts.tables.end()) {
-    it = facts.tables.emplace(t.id, FindTableFacts(db, *facts.catalog, t)).first;
-  }
-  return it->second;
-}
-
-// Whether the rows of the UPDATE may be written by one set-based statement
-// with the row-by-row result, as far as the file's schema goes, in a file
-// that holds no trigger but the engine's (`quiet`).  It may when no trigger
-// fires on the statement and no row's write depends on another row's:
-//   - no enforced relation of the table holds an assigned field, so none
-//     of the engine's triggers fires;
-//   - no unique index (nor primary key) of the table holds an assigned
-//     column or an expression, or covers only some rows, so no row can meet
-//     a duplicate that another row's earlier or later write made or removed;
-//   - the table is a plain rowid table of SQLite without generated columns
-//     and without a column that hides the rowid, in UTF-8, so that the
-//     WHERE matches the rows that the row-by-row path selects by rowid and
-//     a copied text is stored as the row-by-row path binds it.
-// What is left to refuse a row depends on that row alone (a CHECK, NOT
-// NULL): the set-based statement then fails as the row-by-row path would
-// refuse, and the caller falls back to it.
-bool SetBasedSchema(const UpdatePlan& plan, const UpdateFacts::Table& table) {
-  if (!table.plain) return false;
-  for (const Assignment& a : plan.assignments) {
-    const FieldDef& f = plan.t->fields[a.target];
-    if (std::find(table.related_fields.begin(), table.related_fields.end(), f.id) !=
-            table.related_fields.end() ||
-        std::any_of(table.unique_columns.begin(), table.unique_columns.end(),
-                    [&](const std::string& column) { return SameName(f.name, column); })) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Whether `value`, bound into a statement, is exactly the value stored in
-// column `column` of `st`'s row, whose stored class was `stored` before it
-// was read.
-bool BindsAsStored(const Statement& st, int column, int stored, const Value& value) {
-  switch (value.kind()) {
-    case Value::Kind::kNull:
-      return stored == SQLITE_NULL;
-    case Value::Kind::kBoolean:
-      return stored == SQLITE_INTEGER && st.Int(column) == (value.AsBoolean() ? 1 : 0);
-    case Value::Kind::kInteger:
-      return stored == SQLITE_INTEGER && st.Int(column) == value.AsInteger();
-    case Value::Kind::kLong:
-      return stored == SQLITE_INTEGER && st.Int(column) == value.AsLong();
-    case Value::Kind::kDouble: {
-      const double read = st.Real(column), bound = value.AsDouble();
-      return stored == SQLITE_FLOAT && std::memcmp(&read, &bound, sizeof read) == 0;
-    }
-    case Value::Kind::kText:
-      // A blob whose bytes are the text is bound as that blob (BindCopied).
-      return (stored == SQLITE_TEXT || stored == SQLITE_BLOB) && st.Text(column) == value.AsText();
-    case Value::Kind::kDate:
-      return stored == SQLITE_TEXT && st.Text(column) == value.AsDate().ToIso();
-  }
-  return false;
-}
-
 // A value read from a column that a statement copies, and whether it was
 // stored as a blob.
 struct CopiedValue {
@@ -397,94 +100,6 @@ void BindCopied(Statement& st, int index, const Value& value, const CopiedValue&
   } else {
     st.BindValue(index, value);
   }
-}
-
-// Whether every row the statement matches would be written by the
-// row-by-row path as it stands: each copied value passes ValueForField, each
-// row passes CheckRowBeforeWrite, and each copied value binds to exactly the
-// value stored in its source column, so that SQLite copying the column
-// stores what the row-by-row path would bind.  Literals are not refused
-// here (the caller has seen to that).  It only reads, before anything is
-// written, and stops at the first row that would be refused.
-bool CopiesPass(DatabaseImpl& db, const UpdatePlan& plan) {
-  const CatalogTable& t = *plan.t;
-  try {
-    Statement scan(db.conn, "SELECT " + plan.sources + " FROM " + plan.table + plan.where.sql);
-    for (size_t i = 0; i < plan.where.values.size(); ++i) {
-      scan.BindValue(static_cast<int>(i + 1), plan.where.values[i]);
-    }
-    std::vector<Value> check(t.fields.size(), Value(true));
-    while (scan.Step()) {
-      int column = 0;
-      for (const Assignment& a : plan.assignments) {
-        if (a.source < 0) {
-          check[a.target] = a.value;
-          continue;
-        }
-        const int stored = scan.StoredType(column);
-        Value v =
-            ValueForField(scan.ReadValue(column, t.fields[a.source].type), t.fields[a.target]);
-        if (!BindsAsStored(scan, column, stored, v)) return false;
-        check[a.target] = std::move(v);
-        ++column;
-      }
-      CheckRowBeforeWrite(t, check);
-    }
-  } catch (const kav::Error&) {
-    return false;  // a row that the row-by-row path refuses
-  }
-  return true;
-}
-
-// Writes the statement's rows with one UPDATE OR ABORT with the same WHERE
-// and returns the number changed, or none when SQLite refused a row: its
-// changes are then the caller's to roll back.
-//
-// Its result equals the row-by-row path's: SetBasedSchema has ruled out
-// every trigger and every rule that makes one row's write depend on
-// another's, so each row is written or refused on its own values alone,
-// whatever the order; the literals were checked once for all rows, the
-// copies by CopiesPass, and so the row-by-row path would refuse no row that
-// SQLite writes.  It stores the same values (the literals as the same bound
-// values, the copies as their source's value that binds the same) and
-// changes the same rows, so RecordsAffected is SQLite's count of changes
-// (no trigger adds to it).
-std::optional<long> UpdateSetBased(DatabaseImpl& db, const UpdatePlan& plan) {
-  try {
-    Statement st(db.conn,
-                 "UPDATE OR ABORT " + plan.table + " SET " + plan.set_copying + plan.where.sql);
-    int parameter = 0;
-    for (const Assignment& a : plan.assignments) {
-      if (a.source < 0) st.BindValue(++parameter, a.value);
-    }
-    for (const Value& v : plan.where.values) st.BindValue(++parameter, v);
-    st.Run();
-    ++SetBasedStatementWrites().statements;
-    return sqlite3_changes(db.conn);
-  } catch (const kav::Error&) {
-    // Where SQLite has ended the whole transaction with the error, there
-    // is nothing to fall back from.
-    if (TransactionEnded(db)) throw;
-    return std::nullopt;
-  }
-}
-
-// Tries the statement set-based: true when it wrote it, false when a row
-// would be refused, found by CopiesPass before anything is written or by
-// SQLite in a savepoint, of which nothing then stays.
-bool WroteSetBased(DatabaseImpl& db, const UpdatePlan& plan) {
-  db.records_affected = 0;  // what a failed statement leaves
-  std::optional<long> changed;
-  const auto write = [&] {
-    changed = UpdateSetBased(db, plan);
-    return changed.has_value();
-  };
-  if ((!plan.copies() || CopiesPass(db, plan)) && InSavepoint(db, Savepoint::kStatement, write)) {
-    db.records_affected = *changed;
-    return true;
-  }
-  ++SetBasedStatementWrites().fell_back;
-  return false;
 }
 
 // The rows of an UPDATE one by one.  The literals are bound once; per row
@@ -561,14 +176,9 @@ void UpdateRowByRow(DatabaseImpl& db, const UpdatePlan& plan, bool quiet, bool f
 void RunUpdate(DatabaseImpl& db, const sql::UpdateStatement& u, bool fail_on_error) {
   std::shared_ptr<const Catalog> catalog = db.CurrentCatalog();
   const UpdatePlan plan = PlanUpdate(*catalog, u);
-  UpdateFacts& facts = FactsOf(db, catalog);
-  // The cheap conditions first: the file's facts are found once per
-  // catalog, and CopiesPass reads every row.
-  if (SetBasedStatementWrites().allowed && !plan.literal_refused && !plan.refused && facts.quiet &&
-      SetBasedSchema(plan, TableFactsOf(db, facts, *plan.t)) && WroteSetBased(db, plan)) {
-    return;
-  }
-  UpdateRowByRow(db, plan, facts.quiet, fail_on_error);
+  const bool quiet = OnlyEngineTriggers(db, catalog);
+  if (UpdatedSetBased(db, catalog, plan)) return;
+  UpdateRowByRow(db, plan, quiet, fail_on_error);
 }
 
 void RunDelete(DatabaseImpl& db, const sql::DeleteStatement& d, bool fail_on_error) {
@@ -593,63 +203,7 @@ void RunDelete(DatabaseImpl& db, const sql::DeleteStatement& d, bool fail_on_err
   });
 }
 
-std::shared_ptr<RecordsetImpl> ReadRows(const std::shared_ptr<DatabaseImpl>& db,
-                                        const CatalogTable& t,
-                                        const std::vector<const FieldDef*>& columns,
-                                        const Where& where) {
-  auto rs = std::make_shared<RecordsetImpl>();
-  rs->db = db;
-  rs->table_type = false;
-  std::string list;
-  for (const FieldDef* f : columns) {
-    if (!list.empty()) list += ", ";
-    list += QuoteName(f->name);
-    rs->columns.push_back({f->name, f->type, f->size});
-  }
-  // Every row is read now: the recordset holds no statement, and so no lock,
-  // while it stays open.
-  Statement st(db->conn,
-               "SELECT " + list + " FROM " + QuoteName(t.name) + where.sql + " ORDER BY rowid");
-  for (size_t i = 0; i < where.values.size(); ++i) {
-    st.BindValue(static_cast<int>(i + 1), where.values[i]);
-  }
-  while (st.Step()) {
-    std::vector<Value> row;
-    for (size_t i = 0; i < columns.size(); ++i) {
-      row.push_back(st.ReadValue(static_cast<int>(i), columns[i]->type));
-    }
-    rs->rows.push_back(std::move(row));
-  }
-  return rs;
-}
-
 }  // namespace
-
-SetBasedWrites& SetBasedStatementWrites() {
-  static SetBasedWrites writes;
-  return writes;
-}
-
-std::shared_ptr<RecordsetImpl> OpenAllRows(const std::shared_ptr<DatabaseImpl>& db,
-                                           const CatalogTable& table) {
-  std::vector<const FieldDef*> columns;
-  for (const FieldDef& f : table.fields) columns.push_back(&f);
-  return ReadRows(db, table, columns, Where{});
-}
-
-std::shared_ptr<RecordsetImpl> OpenQuery(const std::shared_ptr<DatabaseImpl>& db,
-                                         const std::string& text) {
-  sql::Statement statement = sql::Parse(text);
-  const auto* select = std::get_if<sql::SelectStatement>(&statement);
-  if (select == nullptr) {
-    Raise(kErrInvalidOperation, "Invalid operation: only a SELECT statement opens a recordset.");
-  }
-  std::shared_ptr<const Catalog> catalog = db->CurrentCatalog();
-  const CatalogTable& t = FindStatementTable(*catalog, select->table);
-  std::vector<const FieldDef*> columns;
-  for (const sql::ColumnRef& c : select->columns) columns.push_back(&FindColumn(t, c));
-  return ReadRows(db, t, columns, BuildWhere(t, select->where, DateTime::Now()));
-}
 
 void ExecuteStatement(DatabaseImpl& db, const std::string& text, int options) {
   // A statement refused before it runs (its syntax, an unknown table or

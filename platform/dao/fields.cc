@@ -69,11 +69,6 @@ FieldDef CurrentDef(const FieldImpl& f) {
   return f.def;
 }
 
-const FieldImpl& FieldOrNothing(const std::shared_ptr<FieldImpl>& f) {
-  if (!f) RaiseNothing();
-  return *f;
-}
-
 // Changes one column of a table field's catalog row.
 void UpdateFieldColumn(FieldImpl& f, const char* column, int64_t value) {
   DatabaseImpl& db = *f.db;
@@ -94,12 +89,12 @@ using namespace internal;
 // Field.
 
 std::string Field::Name() const {
-  return RunQuiet("DAO.Field", [&] { return CurrentDef(FieldOrNothing(impl_)).name; });
+  return RunQuiet("DAO.Field", [&] { return CurrentDef(ObjectOrNothing(impl_)).name; });
 }
 
 void Field::SetName(const std::string& name) {
   RunOther("Field.Name", "DAO.Field", [&] {
-    FieldImpl& f = const_cast<FieldImpl&>(FieldOrNothing(impl_));
+    FieldImpl& f = ObjectOrNothing(impl_);
     if (f.home == FieldImpl::Home::kNone) {
       f.def.name = name;
       return;
@@ -126,12 +121,12 @@ void Field::SetName(const std::string& name) {
 }
 
 int Field::Type() const {
-  return RunQuiet("DAO.Field", [&] { return CurrentDef(FieldOrNothing(impl_)).type; });
+  return RunQuiet("DAO.Field", [&] { return CurrentDef(ObjectOrNothing(impl_)).type; });
 }
 
 void Field::SetType(int type) {
   RunOther("Field.Type", "DAO.Field", [&] {
-    FieldImpl& f = const_cast<FieldImpl&>(FieldOrNothing(impl_));
+    FieldImpl& f = ObjectOrNothing(impl_);
     if (f.home != FieldImpl::Home::kNone) Fixed();
     f.def.type = type;
     if (type != dbText) f.def.size = DefaultSize(type);
@@ -139,24 +134,25 @@ void Field::SetType(int type) {
 }
 
 long Field::Size() const {
-  return RunQuiet("DAO.Field", [&] { return CurrentDef(FieldOrNothing(impl_)).size; });
+  return RunQuiet("DAO.Field", [&] { return CurrentDef(ObjectOrNothing(impl_)).size; });
 }
 
 void Field::SetSize(long size) {
   RunOther("Field.Size", "DAO.Field", [&] {
-    FieldImpl& f = const_cast<FieldImpl&>(FieldOrNothing(impl_));
+    FieldImpl& f = ObjectOrNothing(impl_);
     if (f.home != FieldImpl::Home::kNone) Fixed();
     if (f.def.type == dbText) f.def.size = size;
   });
 }
 
 bool Field::AllowZeroLength() const {
-  return RunQuiet("DAO.Field", [&] { return CurrentDef(FieldOrNothing(impl_)).allow_zero_length; });
+  return RunQuiet("DAO.Field",
+                  [&] { return CurrentDef(ObjectOrNothing(impl_)).allow_zero_length; });
 }
 
 void Field::SetAllowZeroLength(bool allow) {
   RunOther("Field.AllowZeroLength", "DAO.Field", [&] {
-    FieldImpl& f = const_cast<FieldImpl&>(FieldOrNothing(impl_));
+    FieldImpl& f = ObjectOrNothing(impl_);
     if (f.home == FieldImpl::Home::kNone) {
       f.def.allow_zero_length = allow;
       return;
@@ -167,12 +163,12 @@ void Field::SetAllowZeroLength(bool allow) {
 }
 
 bool Field::Required() const {
-  return RunQuiet("DAO.Field", [&] { return CurrentDef(FieldOrNothing(impl_)).required; });
+  return RunQuiet("DAO.Field", [&] { return CurrentDef(ObjectOrNothing(impl_)).required; });
 }
 
 void Field::SetRequired(bool required) {
   RunOther("Field.Required", "DAO.Field", [&] {
-    FieldImpl& f = const_cast<FieldImpl&>(FieldOrNothing(impl_));
+    FieldImpl& f = ObjectOrNothing(impl_);
     if (f.home == FieldImpl::Home::kNone) {
       f.def.required = required;
       return;
@@ -183,24 +179,24 @@ void Field::SetRequired(bool required) {
 }
 
 long Field::Attributes() const {
-  return RunQuiet("DAO.Field", [&] { return CurrentDef(FieldOrNothing(impl_)).attributes; });
+  return RunQuiet("DAO.Field", [&] { return CurrentDef(ObjectOrNothing(impl_)).attributes; });
 }
 
 void Field::SetAttributes(long attributes) {
   RunOther("Field.Attributes", "DAO.Field", [&] {
-    FieldImpl& f = const_cast<FieldImpl&>(FieldOrNothing(impl_));
+    FieldImpl& f = ObjectOrNothing(impl_);
     if (f.home != FieldImpl::Home::kNone) Fixed();
     f.def.attributes = attributes;
   });
 }
 
 int Field::OrdinalPosition() const {
-  return RunQuiet("DAO.Field", [&] { return CurrentDef(FieldOrNothing(impl_)).ordinal; });
+  return RunQuiet("DAO.Field", [&] { return CurrentDef(ObjectOrNothing(impl_)).ordinal; });
 }
 
 void Field::SetOrdinalPosition(int position) {
   RunOther("Field.OrdinalPosition", "DAO.Field", [&] {
-    FieldImpl& f = const_cast<FieldImpl&>(FieldOrNothing(impl_));
+    FieldImpl& f = ObjectOrNothing(impl_);
     if (f.home == FieldImpl::Home::kNone) {
       f.def.ordinal = position;
       f.ordinal_set = true;
@@ -213,7 +209,7 @@ void Field::SetOrdinalPosition(int position) {
 
 std::string Field::ForeignName() const {
   return RunQuiet("DAO.Field", [&] {
-    const FieldImpl& f = FieldOrNothing(impl_);
+    const FieldImpl& f = ObjectOrNothing(impl_);
     if (f.home != FieldImpl::Home::kRelation) return f.foreign_name;
     std::shared_ptr<const Catalog> s = f.db->CurrentCatalog();
     const RelationDef* r = s->RelationById(f.owner_id);
@@ -224,7 +220,7 @@ std::string Field::ForeignName() const {
 
 void Field::SetForeignName(const std::string& name) {
   RunOther("Field.ForeignName", "DAO.Field", [&] {
-    FieldImpl& f = const_cast<FieldImpl&>(FieldOrNothing(impl_));
+    FieldImpl& f = ObjectOrNothing(impl_);
     if (f.home != FieldImpl::Home::kNone) Fixed();
     f.foreign_name = name;
   });
@@ -233,35 +229,28 @@ void Field::SetForeignName(const std::string& name) {
 // ---------------------------------------------------------------------------
 // FieldCollection.
 
-namespace {
-FieldOwner& OwnerOrNothing(const std::shared_ptr<FieldOwner>& owner) {
-  if (!owner) RaiseNothing();
-  return *owner;
-}
-}  // namespace
-
 int FieldCollection::Count() const {
-  return RunQuiet("DAO.Fields", [&] { return OwnerOrNothing(owner_).Count(); });
+  return RunQuiet("DAO.Fields", [&] { return ObjectOrNothing(owner_).Count(); });
 }
 
 Field FieldCollection::Item(int index) const {
-  return RunOther("Fields.Item", "DAO.Fields", [&] { return OwnerOrNothing(owner_).Item(index); });
+  return RunOther("Fields.Item", "DAO.Fields", [&] { return ObjectOrNothing(owner_).Item(index); });
 }
 
 Field FieldCollection::Item(const std::string& name) const {
-  return RunOther("Fields.Item", "DAO.Fields", [&] { return OwnerOrNothing(owner_).Item(name); });
+  return RunOther("Fields.Item", "DAO.Fields", [&] { return ObjectOrNothing(owner_).Item(name); });
 }
 
 void FieldCollection::Append(const Field& field) {
-  RunOther("Fields.Append", "DAO.Fields", [&] { OwnerOrNothing(owner_).Append(field); });
+  RunOther("Fields.Append", "DAO.Fields", [&] { ObjectOrNothing(owner_).Append(field); });
 }
 
 void FieldCollection::Delete(const std::string& name) {
-  RunOther("Fields.Delete", "DAO.Fields", [&] { OwnerOrNothing(owner_).Delete(name); });
+  RunOther("Fields.Delete", "DAO.Fields", [&] { ObjectOrNothing(owner_).Delete(name); });
 }
 
 void FieldCollection::Refresh() {
-  RunOther("Fields.Refresh", "DAO.Fields", [&] { OwnerOrNothing(owner_); });
+  RunOther("Fields.Refresh", "DAO.Fields", [&] { ObjectOrNothing(owner_); });
 }
 
 }  // namespace dao

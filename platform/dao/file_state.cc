@@ -26,8 +26,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <vector>
 
-#include "platform/dao/internal/engine.h"
 #include "platform/dao/internal/file_state.h"
 #include "platform/dao/internal/sqlite.h"
 

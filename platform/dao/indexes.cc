@@ -12,13 +12,6 @@ namespace internal {
 // ---------------------------------------------------------------------------
 // Building indexes.
 
-std::string PhysicalIndexName(int64_t id) { return "daosys_ix_" + std::to_string(id); }
-
-// Unique keys ignore letter case, as the records system's stored keys
-// expect: 'fuma' collides with 'FUMA'.  Only ASCII letters fold (SQLite's
-// NOCASE): 'é' and 'É' are two keys.  Other types keep SQLite's own.
-bool FoldsCase(const FieldDef& f) { return f.type == dbText; }
-
 namespace {
 
 std::string IndexColumns(const CatalogTable& table, const std::vector<IndexFieldDef>& fields) {
@@ -96,14 +89,12 @@ int64_t AddIndex(DatabaseImpl& db, int64_t table_id, const IndexDef& def) {
   add.Bind(8, int64_t{def.foreign});
   add.Run();
   const int64_t id = LastId(db);
-  for (size_t i = 0; i < def.fields.size(); ++i) {
-    Statement f(db.conn,
-                "INSERT INTO daosys_index_fields(index_id, position, field_id, attributes) "
-                "VALUES (?, ?, ?, ?)");
-    f.Bind(1, id).Bind(2, static_cast<int64_t>(i)).Bind(3, def.fields[i].field_id);
-    f.Bind(4, static_cast<int64_t>(def.fields[i].attributes));
-    f.Run();
-  }
+  std::vector<std::pair<int64_t, int64_t>> fields;
+  for (const IndexFieldDef& f : def.fields) fields.emplace_back(f.field_id, f.attributes);
+  InsertListRows(db,
+                 "INSERT INTO daosys_index_fields(index_id, position, field_id, attributes) "
+                 "VALUES (?, ?, ?, ?)",
+                 id, fields);
   CreatePhysicalIndex(db, table, id, def.unique || def.primary, def.fields);
   return id;
 }
@@ -152,65 +143,35 @@ void AttachIndex(IndexImpl& impl, const std::shared_ptr<DatabaseImpl>& db, int64
 
 namespace {
 
-struct IndexFields : FieldOwner {
-  explicit IndexFields(std::shared_ptr<IndexImpl> i) : index(std::move(i)) {}
-  std::shared_ptr<IndexImpl> index;
+// The catalog's row of appended index `i`; Gone when it has been deleted.
+const IndexDef& IndexDefOf(const Catalog& s, const IndexImpl& i) {
+  const IndexDef* d = TableOf(s, i.table_id).IndexById(i.def.id);
+  if (d == nullptr) Gone("index");
+  return *d;
+}
 
-  bool Appended() const { return index->def.id != 0; }
-  const IndexDef& Def(const Catalog& s) const {
-    const IndexDef* d = TableOf(s, index->table_id).IndexById(index->def.id);
-    if (d == nullptr) Gone("index");
-    return *d;
+// The properties of index `i` as they are now.
+IndexDef CurrentIndex(const IndexImpl& i) {
+  if (i.def.id == 0) return i.def;
+  return IndexDefOf(*i.db->CurrentCatalog(), i);
+}
+
+class IndexFields : public MemberFields {
+ public:
+  explicit IndexFields(std::shared_ptr<IndexImpl> i)
+      : MemberFields("index", FieldImpl::Home::kIndex), index(std::move(i)) {}
+
+ private:
+  Place PlaceNow() const override { return {index->db, index->table_id, index->def.id}; }
+  std::vector<std::shared_ptr<FieldImpl>>& Local() override { return index->fields; }
+  Listed ListedIn(const Catalog& s) const override {
+    const IndexDef& d = IndexDefOf(s, *index);
+    std::vector<int64_t> ids;
+    for (const IndexFieldDef& f : d.fields) ids.push_back(f.field_id);
+    return {d.name, index->table_id, std::move(ids)};
   }
-  Field Attached(int position) {
-    auto f = std::make_shared<FieldImpl>();
-    f->home = FieldImpl::Home::kIndex;
-    f->db = index->db;
-    f->table_id = index->table_id;
-    f->owner_id = index->def.id;
-    f->position = position;
-    return Access::MakeField(f);
-  }
-  int Count() override {
-    if (!Appended()) return static_cast<int>(index->fields.size());
-    return static_cast<int>(Def(*index->db->CurrentCatalog()).fields.size());
-  }
-  Field Item(int i) override {
-    if (i < 0 || i >= Count()) NotFound("field " + std::to_string(i) + " of the index");
-    if (!Appended()) return Access::MakeField(index->fields[i]);
-    return Attached(i);
-  }
-  Field Item(const std::string& name) override {
-    if (!Appended()) {
-      int i = FindLocal(index->fields, name);
-      if (i < 0) NotFound("field '" + name + "' of the index");
-      return Access::MakeField(index->fields[i]);
-    }
-    std::shared_ptr<const Catalog> s = index->db->CurrentCatalog();
-    const CatalogTable& t = TableOf(*s, index->table_id);
-    const IndexDef& d = Def(*s);
-    for (size_t i = 0; i < d.fields.size(); ++i) {
-      if (SameName(FieldOf(t, d.fields[i].field_id).name, name)) {
-        return Attached(static_cast<int>(i));
-      }
-    }
-    NotFound("field '" + name + "' of index '" + d.name + "'");
-  }
-  void Append(const Field& field) override {
-    if (Appended()) Fixed();
-    std::shared_ptr<FieldImpl> f = StandaloneOf(field);
-    CheckName(f->def.name, "field");
-    if (FindLocal(index->fields, f->def.name) >= 0) {
-      Raise(kErrFieldExists, "The index already has the field '" + f->def.name + "'.");
-    }
-    index->fields.push_back(f);
-  }
-  void Delete(const std::string& name) override {
-    if (Appended()) Fixed();
-    int i = FindLocal(index->fields, name);
-    if (i < 0) NotFound("field '" + name + "' of the index");
-    index->fields.erase(index->fields.begin() + i);
-  }
+
+  std::shared_ptr<IndexImpl> index;
 };
 
 }  // namespace
@@ -223,80 +184,63 @@ using namespace internal;
 
 namespace {
 
-IndexImpl& IndexOrNothing(const std::shared_ptr<IndexImpl>& i) {
-  if (!i) RaiseNothing();
-  return *i;
-}
-
-IndexDef CurrentIndex(const IndexImpl& i) {
-  if (i.def.id == 0) return i.def;
-  std::shared_ptr<const Catalog> s = i.db->CurrentCatalog();
-  const IndexDef* d = TableOf(*s, i.table_id).IndexById(i.def.id);
-  if (d == nullptr) Gone("index");
-  return *d;
-}
-
 template <class F>
 void SetIndexProperty(const std::shared_ptr<IndexImpl>& impl, const char* name, F set) {
-  RunOther(name, "DAO.Index", [&] {
-    IndexImpl& i = IndexOrNothing(impl);
-    if (i.def.id != 0) Fixed();
-    set(i.def);
-  });
+  SetBeforeAppend(impl, name, "DAO.Index", [&](IndexImpl& i) { set(i.def); });
 }
 
 }  // namespace
 
 std::string Index::Name() const {
-  return RunQuiet("DAO.Index", [&] { return CurrentIndex(IndexOrNothing(impl_)).name; });
+  return RunQuiet("DAO.Index", [&] { return CurrentIndex(ObjectOrNothing(impl_)).name; });
 }
 void Index::SetName(const std::string& name) {
   SetIndexProperty(impl_, "Index.Name", [&](IndexDef& d) { d.name = name; });
 }
 bool Index::Primary() const {
-  return RunQuiet("DAO.Index", [&] { return CurrentIndex(IndexOrNothing(impl_)).primary; });
+  return RunQuiet("DAO.Index", [&] { return CurrentIndex(ObjectOrNothing(impl_)).primary; });
 }
 void Index::SetPrimary(bool primary) {
   SetIndexProperty(impl_, "Index.Primary", [&](IndexDef& d) { d.primary = primary; });
 }
 bool Index::Unique() const {
-  return RunQuiet("DAO.Index", [&] { return CurrentIndex(IndexOrNothing(impl_)).unique; });
+  return RunQuiet("DAO.Index", [&] { return CurrentIndex(ObjectOrNothing(impl_)).unique; });
 }
 void Index::SetUnique(bool unique) {
   SetIndexProperty(impl_, "Index.Unique", [&](IndexDef& d) { d.unique = unique; });
 }
 bool Index::Required() const {
-  return RunQuiet("DAO.Index", [&] { return CurrentIndex(IndexOrNothing(impl_)).required; });
+  return RunQuiet("DAO.Index", [&] { return CurrentIndex(ObjectOrNothing(impl_)).required; });
 }
 void Index::SetRequired(bool required) {
   SetIndexProperty(impl_, "Index.Required", [&](IndexDef& d) { d.required = required; });
 }
 bool Index::IgnoreNulls() const {
-  return RunQuiet("DAO.Index", [&] { return CurrentIndex(IndexOrNothing(impl_)).ignore_nulls; });
+  return RunQuiet("DAO.Index", [&] { return CurrentIndex(ObjectOrNothing(impl_)).ignore_nulls; });
 }
 void Index::SetIgnoreNulls(bool ignore) {
   SetIndexProperty(impl_, "Index.IgnoreNulls", [&](IndexDef& d) { d.ignore_nulls = ignore; });
 }
 bool Index::Clustered() const {
-  return RunQuiet("DAO.Index", [&] { return CurrentIndex(IndexOrNothing(impl_)).clustered; });
+  return RunQuiet("DAO.Index", [&] { return CurrentIndex(ObjectOrNothing(impl_)).clustered; });
 }
 void Index::SetClustered(bool clustered) {
   SetIndexProperty(impl_, "Index.Clustered", [&](IndexDef& d) { d.clustered = clustered; });
 }
 bool Index::Foreign() const {
-  return RunQuiet("DAO.Index", [&] { return CurrentIndex(IndexOrNothing(impl_)).foreign; });
+  return RunQuiet("DAO.Index", [&] { return CurrentIndex(ObjectOrNothing(impl_)).foreign; });
 }
 
 FieldCollection Index::Fields() const {
   return RunQuiet("DAO.Index", [&] {
-    IndexOrNothing(impl_);
+    ObjectOrNothing(impl_);
     return FieldOwner::Make(std::make_shared<IndexFields>(impl_));
   });
 }
 
 Field Index::CreateField(const std::string& name, int type, long size) {
   return RunOther("Index.CreateField", "DAO.Index", [&] {
-    IndexOrNothing(impl_);
+    ObjectOrNothing(impl_);
     auto f = std::make_shared<FieldImpl>();
     f->def = NewFieldDef(name, type == 0 ? dbText : type, size);
     f->def.attributes = 0;
@@ -309,7 +253,7 @@ Field Index::CreateField(const std::string& name, int type, long size) {
 
 int IndexCollection::Count() const {
   return RunQuiet("DAO.Indexes", [&] {
-    TableDefImpl& td = TableOrNothing(table_);
+    TableDefImpl& td = ObjectOrNothing(table_);
     if (td.id == 0) return static_cast<int>(td.indexes.size());
     return static_cast<int>(TableOf(*td.db->CurrentCatalog(), td.id).indexes.size());
   });
@@ -328,7 +272,7 @@ Index AttachedIndex(TableDefImpl& td, const IndexDef& d) {
 
 Index IndexCollection::Item(int index) const {
   return RunOther("Indexes.Item", "DAO.Indexes", [&] {
-    TableDefImpl& td = TableOrNothing(table_);
+    TableDefImpl& td = ObjectOrNothing(table_);
     if (td.id == 0) {
       if (index < 0 || index >= static_cast<int>(td.indexes.size())) {
         NotFound("index " + std::to_string(index));
@@ -346,7 +290,7 @@ Index IndexCollection::Item(int index) const {
 
 Index IndexCollection::Item(const std::string& name) const {
   return RunOther("Indexes.Item", "DAO.Indexes", [&] {
-    TableDefImpl& td = TableOrNothing(table_);
+    TableDefImpl& td = ObjectOrNothing(table_);
     if (td.id == 0) {
       for (const auto& i : td.indexes) {
         if (SameName(i->def.name, name)) return Access::MakeIndex(i);
@@ -363,7 +307,7 @@ Index IndexCollection::Item(const std::string& name) const {
 
 void IndexCollection::Append(const Index& index) {
   RunOther("Indexes.Append", "DAO.Indexes", [&] {
-    TableDefImpl& td = TableOrNothing(table_);
+    TableDefImpl& td = ObjectOrNothing(table_);
     const std::shared_ptr<IndexImpl>& impl = Access::ImplOf(index);
     if (!impl) RaiseNothing();
     if (impl->def.id != 0) {
@@ -396,7 +340,7 @@ void IndexCollection::Append(const Index& index) {
 
 void IndexCollection::Delete(const std::string& name) {
   RunOther("Indexes.Delete", "DAO.Indexes", [&] {
-    TableDefImpl& td = TableOrNothing(table_);
+    TableDefImpl& td = ObjectOrNothing(table_);
     if (td.id == 0) {
       for (size_t i = 0; i < td.indexes.size(); ++i) {
         if (SameName(td.indexes[i]->def.name, name)) {
@@ -434,7 +378,7 @@ void IndexCollection::Delete(const std::string& name) {
 }
 
 void IndexCollection::Refresh() {
-  RunOther("Indexes.Refresh", "DAO.Indexes", [&] { TableOrNothing(table_); });
+  RunOther("Indexes.Refresh", "DAO.Indexes", [&] { ObjectOrNothing(table_); });
 }
 
 }  // namespace dao

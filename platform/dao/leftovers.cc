@@ -31,7 +31,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/dao/internal/engine.h"
+#include "platform/dao/internal/errors.h"
 
 namespace dao::internal {
 

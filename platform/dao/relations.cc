@@ -1,47 +1,20 @@
-// Relations: the triggers that enforce them, Relation, the fields of a
-// relation, RelationCollection, and the database's schema calls
-// (TableDefs, Relations, CreateTableDef, CreateRelation).
+// Relations: making again the triggers that enforce them, Relation, the
+// fields of a relation, RelationCollection, and the database's calls for them
+// (Relations, CreateRelation).
 
+#include <algorithm>
+#include <iterator>
 #include <set>
 
+#include "platform/dao/internal/relation_triggers.h"
 #include "platform/dao/internal/schema.h"
 
 namespace dao {
 namespace internal {
 
 // ---------------------------------------------------------------------------
-// Relation triggers.  The relations are enforced by triggers made from the
-// catalog after every schema change, so a renamed or replaced column is
-// always the one they name.  Their RAISE texts carry our error number.
-
-namespace {
-
-// Related text compares without regard to case, as the keys do, folding
-// ASCII letters only (SQLite's NOCASE); other types compare as they are, so
-// that their indexes serve the relation's look-ups.
-std::string KeyCollation(const FieldDef& field) {
-  return field.type == dbText ? " COLLATE NOCASE" : "";
-}
-
-std::string MatchCondition(const CatalogTable& primary, const CatalogTable& foreign,
-                           const RelationDef& r, const std::string& primary_ref,
-                           const std::string& foreign_ref) {
-  std::string out;
-  for (const auto& [p, f] : r.fields) {
-    if (!out.empty()) out += " AND ";
-    out += primary_ref + QuoteName(FieldOf(primary, p).name) + " = " + foreign_ref +
-           QuoteName(FieldOf(foreign, f).name) + KeyCollation(FieldOf(primary, p));
-  }
-  return out;
-}
-
-}  // namespace
-
-// The name of a relation trigger: on the foreign table "fi" (insert) and
-// "fu" (update), on the primary table "pd" (delete) and "pu" (update).
-std::string RelationTriggerName(int64_t relation_id, const char* what) {
-  return "daosys_rel_" + std::to_string(relation_id) + "_" + what;
-}
+// Relation triggers (internal/relation_triggers.h), dropped and made again
+// from the catalog after every schema change.
 
 void DropRelationTriggers(DatabaseImpl& db) {
   std::vector<std::string> names;
@@ -54,73 +27,6 @@ void DropRelationTriggers(DatabaseImpl& db) {
   for (const std::string& n : names) Exec(db.conn, "DROP TRIGGER " + QuoteName(n));
 }
 
-std::vector<RelationTrigger> RelationTriggers(const Catalog& catalog) {
-  std::vector<RelationTrigger> triggers;
-  for (const RelationDef& r : catalog.relations) {
-    if (r.attributes & dbRelationDontEnforce) continue;
-    const CatalogTable& p = TableOf(catalog, r.table_id);
-    const CatalogTable& f = TableOf(catalog, r.foreign_table_id);
-    const std::string P = QuoteName(p.name), F = QuoteName(f.name);
-    // Each trigger's text is kept with its name and table, so that a
-    // trigger of that name with any other text is known for one that is not
-    // the engine's.
-    auto add = [&](const char* what, const CatalogTable& table, const std::string& rest) {
-      const std::string name = RelationTriggerName(r.id, what);
-      triggers.push_back({name, table.name, "CREATE TRIGGER " + QuoteName(name) + rest, r.name});
-    };
-    std::string any_new, foreign_cols, primary_cols, old_differs, set_new;
-    for (const auto& [pid, fid] : r.fields) {
-      const std::string pn = QuoteName(FieldOf(p, pid).name);
-      const std::string fn = QuoteName(FieldOf(f, fid).name);
-      auto join = [](std::string& s, const char* sep, const std::string& part) {
-        if (!s.empty()) s += sep;
-        s += part;
-      };
-      join(any_new, " OR ", "NEW." + fn + " IS NOT NULL");
-      join(foreign_cols, ", ", fn);
-      join(primary_cols, ", ", pn);
-      join(old_differs, " OR ", "OLD." + pn + " IS NOT NEW." + pn + KeyCollation(FieldOf(p, pid)));
-      join(set_new, ", ", fn + " = NEW." + pn);
-    }
-    const std::string required = QuoteText(TriggerMessage(
-        kErrRelatedRecordRequired,
-        "You cannot add or change a record because a related record is required in table '" +
-            p.name + "' (relation '" + r.name + "')."));
-    const std::string related = QuoteText(TriggerMessage(
-        kErrRelatedRecordsExist, "The record cannot be deleted or changed because table '" +
-                                     f.name + "' includes related records (relation '" + r.name +
-                                     "')."));
-    const std::string unmatched = "(" + any_new + ") AND NOT EXISTS (SELECT 1 FROM " + P +
-                                  " WHERE " + MatchCondition(p, f, r, P + ".", "NEW.") + ")";
-    add("fi", f,
-        " BEFORE INSERT ON " + F + " WHEN " + unmatched + " BEGIN SELECT RAISE(ABORT, " + required +
-            "); END");
-    add("fu", f,
-        " BEFORE UPDATE OF " + foreign_cols + " ON " + F + " WHEN " + unmatched +
-            " BEGIN SELECT RAISE(ABORT, " + required + "); END");
-    const std::string referenced = MatchCondition(p, f, r, "OLD.", F + ".");
-    if (r.attributes & dbRelationDeleteCascade) {
-      add("pd", p,
-          " AFTER DELETE ON " + P + " BEGIN DELETE FROM " + F + " WHERE " + referenced + "; END");
-    } else {
-      add("pd", p,
-          " BEFORE DELETE ON " + P + " WHEN EXISTS (SELECT 1 FROM " + F + " WHERE " + referenced +
-              ") BEGIN SELECT RAISE(ABORT, " + related + "); END");
-    }
-    if (r.attributes & dbRelationUpdateCascade) {
-      add("pu", p,
-          " AFTER UPDATE OF " + primary_cols + " ON " + P + " WHEN " + old_differs +
-              " BEGIN UPDATE " + F + " SET " + set_new + " WHERE " + referenced + "; END");
-    } else {
-      add("pu", p,
-          " BEFORE UPDATE OF " + primary_cols + " ON " + P + " WHEN (" + old_differs +
-              ") AND EXISTS (SELECT 1 FROM " + F + " WHERE " + referenced +
-              ") BEGIN SELECT RAISE(ABORT, " + related + "); END");
-    }
-  }
-  return triggers;
-}
-
 void CreateRelationTriggers(DatabaseImpl& db) {
   for (const RelationTrigger& t : RelationTriggers(*db.CurrentCatalog())) Exec(db.conn, t.sql);
 }
@@ -130,64 +36,31 @@ void CreateRelationTriggers(DatabaseImpl& db) {
 
 namespace {
 
-struct RelationFields : FieldOwner {
-  explicit RelationFields(std::shared_ptr<RelationImpl> r) : rel(std::move(r)) {}
-  std::shared_ptr<RelationImpl> rel;
+// The catalog's row of appended relation `id`; Gone when it has been deleted.
+const RelationDef& RelationDefOf(const Catalog& s, int64_t id) {
+  const RelationDef* d = s.RelationById(id);
+  if (d == nullptr) Gone("relation");
+  return *d;
+}
 
-  bool Appended() const { return rel->id != 0; }
-  const RelationDef& Def(const Catalog& s) const {
-    const RelationDef* d = s.RelationById(rel->id);
-    if (d == nullptr) Gone("relation");
-    return *d;
+class RelationFields : public MemberFields {
+ public:
+  explicit RelationFields(std::shared_ptr<RelationImpl> r)
+      : MemberFields("relation", FieldImpl::Home::kRelation), rel(std::move(r)) {}
+
+ private:
+  Place PlaceNow() const override { return {rel->db, 0, rel->id}; }
+  std::vector<std::shared_ptr<FieldImpl>>& Local() override { return rel->fields; }
+  // A relation's fields are named by its primary table's fields.
+  Listed ListedIn(const Catalog& s) const override {
+    const RelationDef& d = RelationDefOf(s, rel->id);
+    Listed listed{d.name, d.table_id, {}};
+    std::transform(d.fields.begin(), d.fields.end(), std::back_inserter(listed.field_ids),
+                   [](const auto& pair) { return pair.first; });
+    return listed;
   }
-  Field Attached(int position) {
-    auto f = std::make_shared<FieldImpl>();
-    f->home = FieldImpl::Home::kRelation;
-    f->db = rel->db;
-    f->owner_id = rel->id;
-    f->position = position;
-    return Access::MakeField(f);
-  }
-  int Count() override {
-    if (!Appended()) return static_cast<int>(rel->fields.size());
-    return static_cast<int>(Def(*rel->db->CurrentCatalog()).fields.size());
-  }
-  Field Item(int i) override {
-    if (i < 0 || i >= Count()) NotFound("field " + std::to_string(i) + " of the relation");
-    if (!Appended()) return Access::MakeField(rel->fields[i]);
-    return Attached(i);
-  }
-  Field Item(const std::string& name) override {
-    if (!Appended()) {
-      int i = FindLocal(rel->fields, name);
-      if (i < 0) NotFound("field '" + name + "' of the relation");
-      return Access::MakeField(rel->fields[i]);
-    }
-    std::shared_ptr<const Catalog> s = rel->db->CurrentCatalog();
-    const RelationDef& d = Def(*s);
-    const CatalogTable& t = TableOf(*s, d.table_id);
-    for (size_t i = 0; i < d.fields.size(); ++i) {
-      if (SameName(FieldOf(t, d.fields[i].first).name, name)) {
-        return Attached(static_cast<int>(i));
-      }
-    }
-    NotFound("field '" + name + "' of relation '" + d.name + "'");
-  }
-  void Append(const Field& field) override {
-    if (Appended()) Fixed();
-    std::shared_ptr<FieldImpl> f = StandaloneOf(field);
-    CheckName(f->def.name, "field");
-    if (FindLocal(rel->fields, f->def.name) >= 0) {
-      Raise(kErrFieldExists, "The relation already has the field '" + f->def.name + "'.");
-    }
-    rel->fields.push_back(f);
-  }
-  void Delete(const std::string& name) override {
-    if (Appended()) Fixed();
-    int i = FindLocal(rel->fields, name);
-    if (i < 0) NotFound("field '" + name + "' of the relation");
-    rel->fields.erase(rel->fields.begin() + i);
-  }
+
+  std::shared_ptr<RelationImpl> rel;
 };
 
 }  // namespace
@@ -200,17 +73,11 @@ using namespace internal;
 
 namespace {
 
-RelationImpl& RelationOrNothing(const std::shared_ptr<RelationImpl>& r) {
-  if (!r) RaiseNothing();
-  return *r;
-}
-
 // name, table, foreign table, attributes as they are now.
 RelationImpl CurrentRelation(const RelationImpl& r) {
   if (r.id == 0) return r;
   std::shared_ptr<const Catalog> s = r.db->CurrentCatalog();
-  const RelationDef* d = s->RelationById(r.id);
-  if (d == nullptr) Gone("relation");
+  const RelationDef* d = &RelationDefOf(*s, r.id);
   RelationImpl out;
   out.name = d->name;
   out.table = TableOf(*s, d->table_id).name;
@@ -219,56 +86,48 @@ RelationImpl CurrentRelation(const RelationImpl& r) {
   return out;
 }
 
-template <class F>
-void SetRelationProperty(const std::shared_ptr<RelationImpl>& impl, const char* name, F set) {
-  RunOther(name, "DAO.Relation", [&] {
-    RelationImpl& r = RelationOrNothing(impl);
-    if (r.id != 0) Fixed();
-    set(r);
-  });
-}
-
 }  // namespace
 
 std::string Relation::Name() const {
-  return RunQuiet("DAO.Relation", [&] { return CurrentRelation(RelationOrNothing(impl_)).name; });
+  return RunQuiet("DAO.Relation", [&] { return CurrentRelation(ObjectOrNothing(impl_)).name; });
 }
 std::string Relation::Table() const {
-  return RunQuiet("DAO.Relation", [&] { return CurrentRelation(RelationOrNothing(impl_)).table; });
+  return RunQuiet("DAO.Relation", [&] { return CurrentRelation(ObjectOrNothing(impl_)).table; });
 }
 std::string Relation::ForeignTable() const {
   return RunQuiet("DAO.Relation",
-                  [&] { return CurrentRelation(RelationOrNothing(impl_)).foreign_table; });
+                  [&] { return CurrentRelation(ObjectOrNothing(impl_)).foreign_table; });
 }
 long Relation::Attributes() const {
   return RunQuiet("DAO.Relation",
-                  [&] { return CurrentRelation(RelationOrNothing(impl_)).attributes; });
+                  [&] { return CurrentRelation(ObjectOrNothing(impl_)).attributes; });
 }
 void Relation::SetName(const std::string& name) {
-  SetRelationProperty(impl_, "Relation.Name", [&](RelationImpl& r) { r.name = name; });
+  SetBeforeAppend(impl_, "Relation.Name", "DAO.Relation", [&](RelationImpl& r) { r.name = name; });
 }
 void Relation::SetTable(const std::string& table) {
-  SetRelationProperty(impl_, "Relation.Table", [&](RelationImpl& r) { r.table = table; });
+  SetBeforeAppend(impl_, "Relation.Table", "DAO.Relation",
+                  [&](RelationImpl& r) { r.table = table; });
 }
 void Relation::SetForeignTable(const std::string& table) {
-  SetRelationProperty(impl_, "Relation.ForeignTable",
-                      [&](RelationImpl& r) { r.foreign_table = table; });
+  SetBeforeAppend(impl_, "Relation.ForeignTable", "DAO.Relation",
+                  [&](RelationImpl& r) { r.foreign_table = table; });
 }
 void Relation::SetAttributes(long attributes) {
-  SetRelationProperty(impl_, "Relation.Attributes",
-                      [&](RelationImpl& r) { r.attributes = attributes; });
+  SetBeforeAppend(impl_, "Relation.Attributes", "DAO.Relation",
+                  [&](RelationImpl& r) { r.attributes = attributes; });
 }
 
 FieldCollection Relation::Fields() const {
   return RunQuiet("DAO.Relation", [&] {
-    RelationOrNothing(impl_);
+    ObjectOrNothing(impl_);
     return FieldOwner::Make(std::make_shared<RelationFields>(impl_));
   });
 }
 
 Field Relation::CreateField(const std::string& name) {
   return RunOther("Relation.CreateField", "DAO.Relation", [&] {
-    RelationOrNothing(impl_);
+    ObjectOrNothing(impl_);
     auto f = std::make_shared<FieldImpl>();
     f->def = NewFieldDef(name, dbText, 0);
     f->def.attributes = 0;
@@ -304,128 +163,154 @@ void CheckRelatedTypes(const FieldDef& p, const FieldDef& f, const std::string& 
 }
 }  // namespace
 
+namespace {
+constexpr CatalogCollection<RelationDef> kRelations = {
+    "Relations.Item", "DAO.Relations", "relation", &Catalog::relations, &Catalog::FindRelation};
+}  // namespace
+
 Relation RelationCollection::Item(int index) const {
-  return RunOther("Relations.Item", "DAO.Relations", [&] {
-    std::shared_ptr<const Catalog> s = OpenDatabaseOrNothing(db_).CurrentCatalog();
-    if (index < 0 || index >= static_cast<int>(s->relations.size())) {
-      NotFound("relation " + std::to_string(index));
-    }
-    return AttachedRelation(db_, s->relations[index]);
-  });
+  return ItemAt(db_, kRelations, index, AttachedRelation);
 }
 
 Relation RelationCollection::Item(const std::string& name) const {
-  return RunOther("Relations.Item", "DAO.Relations", [&] {
-    std::shared_ptr<const Catalog> s = OpenDatabaseOrNothing(db_).CurrentCatalog();
-    const RelationDef* d = s->FindRelation(name);
-    if (d == nullptr) NotFound("relation '" + name + "'");
-    return AttachedRelation(db_, *d);
-  });
+  return ItemNamed(db_, kRelations, name, AttachedRelation);
 }
+
+namespace {
+
+// A relation being appended, as the catalog will hold it, and its tables.
+struct NewRelation {
+  RelationDef def;
+  const CatalogTable* primary = nullptr;
+  const CatalogTable* foreign = nullptr;
+};
+
+// The relation's tables and fields, found in `s`: 3284 for a relation of
+// that name already there, 3265 for a table or field that is not, 3368 for
+// two related fields of different types.  A field's foreign name defaults
+// to its own.
+NewRelation ResolveFields(const Catalog& s, const RelationImpl& rel) {
+  if (s.FindRelation(rel.name) != nullptr) {
+    Raise(kErrIndexExists, "The relation '" + rel.name + "' already exists.");
+  }
+  NewRelation r;
+  r.primary = s.FindTable(rel.table);
+  if (r.primary == nullptr) NotFound("table '" + rel.table + "' of relation '" + rel.name + "'");
+  r.foreign = s.FindTable(rel.foreign_table);
+  if (r.foreign == nullptr) {
+    NotFound("table '" + rel.foreign_table + "' of relation '" + rel.name + "'");
+  }
+  r.def.name = rel.name;
+  r.def.table_id = r.primary->id;
+  r.def.foreign_table_id = r.foreign->id;
+  r.def.attributes = rel.attributes;
+  for (const auto& field : rel.fields) {
+    const FieldDef* pf = r.primary->FindField(field->def.name);
+    if (pf == nullptr) {
+      NotFound("field '" + field->def.name + "' in table '" + r.primary->name + "'");
+    }
+    const std::string foreign_name =
+        field->foreign_name.empty() ? field->def.name : field->foreign_name;
+    const FieldDef* ff = r.foreign->FindField(foreign_name);
+    if (ff == nullptr) NotFound("field '" + foreign_name + "' in table '" + r.foreign->name + "'");
+    CheckRelatedTypes(*pf, *ff, rel.name);
+    r.def.fields.emplace_back(pf->id, ff->id);
+  }
+  return r;
+}
+
+// An enforced relation needs a unique index (or the primary key) of the
+// primary table on exactly its fields: 3368 without one.
+void RequireUniqueKey(const NewRelation& r) {
+  std::set<int64_t> primary_ids;
+  for (const auto& [primary, foreign] : r.def.fields) primary_ids.insert(primary);
+  for (const IndexDef& i : r.primary->indexes) {
+    if (i.foreign || !(i.unique || i.primary)) continue;
+    std::set<int64_t> ids;
+    for (const IndexFieldDef& x : i.fields) ids.insert(x.field_id);
+    if (ids == primary_ids) return;
+  }
+  Raise(kErrRelationInvalid, "The relation '" + r.def.name +
+                                 "' needs a unique index on its fields in table '" +
+                                 r.primary->name + "'.");
+}
+
+// An enforced relation is refused (3201) while a row of the foreign table
+// has no related record.
+void RefuseOrphans(DatabaseImpl& db, const NewRelation& r) {
+  Statement orphans(
+      db.conn, "SELECT 1 FROM " + QuoteName(r.foreign->name) + " x WHERE (" +
+                   AnyForeignKey(*r.foreign, r.def, "x.") + ") AND NOT EXISTS (SELECT 1 FROM " +
+                   QuoteName(r.primary->name) + " y WHERE " +
+                   MatchCondition(*r.primary, *r.foreign, r.def, "y.", "x.") + ") LIMIT 1");
+  if (orphans.Step()) {
+    Raise(kErrRelatedRecordRequired,
+          "The relation '" + r.def.name + "' cannot be made: rows of table '" + r.foreign->name +
+              "' have no related record in table '" + r.primary->name + "'.");
+  }
+}
+
+// The catalog rows of relation `def` and of its fields; returns its id.
+int64_t WriteCatalogRows(DatabaseImpl& db, const RelationDef& def) {
+  Statement add(db.conn,
+                "INSERT INTO daosys_relations(name, table_id, foreign_table_id, attributes) "
+                "VALUES (?, ?, ?, ?)");
+  add.Bind(1, def.name).Bind(2, def.table_id).Bind(3, def.foreign_table_id);
+  add.Bind(4, static_cast<int64_t>(def.attributes)).Run();
+  const int64_t id = LastId(db);
+  InsertListRows(db,
+                 "INSERT INTO daosys_relation_fields(relation_id, position, field_id, "
+                 "foreign_field_id) VALUES (?, ?, ?, ?)",
+                 id, def.fields);
+  return id;
+}
+
+// The index of the foreign table that stands for the foreign key, named
+// after the relation, unique for a one-to-one relation.
+void AddForeignIndex(DatabaseImpl& db, const NewRelation& r) {
+  IndexDef foreign_index;
+  foreign_index.name = r.def.name;
+  foreign_index.foreign = true;
+  foreign_index.unique = (r.def.attributes & dbRelationUnique) != 0;
+  for (const auto& [primary, foreign] : r.def.fields) foreign_index.fields.push_back({foreign, 0});
+  db.SchemaChanged();
+  AddIndex(db, r.foreign->id, foreign_index);
+}
+
+// Makes `rel` and its fields views of the catalog row `id`.
+void AttachRelation(RelationImpl& rel, const std::shared_ptr<DatabaseImpl>& db, int64_t id) {
+  rel.db = db;
+  rel.id = id;
+  for (size_t i = 0; i < rel.fields.size(); ++i) {
+    FieldImpl& f = *rel.fields[i];
+    f.home = FieldImpl::Home::kRelation;
+    f.db = db;
+    f.owner_id = id;
+    f.position = static_cast<int>(i);
+  }
+}
+
+}  // namespace
 
 void RelationCollection::Append(const Relation& relation) {
   RunOther("Relations.Append", "DAO.Relations", [&] {
     DatabaseImpl& db = OpenDatabaseOrNothing(db_);
-    const std::shared_ptr<RelationImpl>& rel = Access::ImplOf(relation);
-    if (!rel) RaiseNothing();
-    if (rel->id != 0) {
-      Raise(kErrInvalidOperation, "The relation '" + rel->name + "' is already appended.");
-    }
-    CheckName(rel->name, "relation");
-    if (rel->fields.empty()) {
-      Raise(kErrNoFields, "The relation '" + rel->name + "' has no fields.");
+    RelationImpl& rel = ToAppend(Access::ImplOf(relation), "relation");
+    if (rel.fields.empty()) {
+      Raise(kErrNoFields, "The relation '" + rel.name + "' has no fields.");
     }
     int64_t id = 0;
     ChangeSchema(db, [&] {
-      std::shared_ptr<const Catalog> s = db.CurrentCatalog();
-      if (s->FindRelation(rel->name) != nullptr) {
-        Raise(kErrIndexExists, "The relation '" + rel->name + "' already exists.");
+      const std::shared_ptr<const Catalog> s = db.CurrentCatalog();
+      const NewRelation r = ResolveFields(*s, rel);
+      if (!(r.def.attributes & dbRelationDontEnforce)) {
+        RequireUniqueKey(r);
+        RefuseOrphans(db, r);
       }
-      const CatalogTable* p = s->FindTable(rel->table);
-      if (p == nullptr) NotFound("table '" + rel->table + "' of relation '" + rel->name + "'");
-      const CatalogTable* f = s->FindTable(rel->foreign_table);
-      if (f == nullptr) {
-        NotFound("table '" + rel->foreign_table + "' of relation '" + rel->name + "'");
-      }
-      RelationDef def;
-      def.name = rel->name;
-      def.table_id = p->id;
-      def.foreign_table_id = f->id;
-      def.attributes = rel->attributes;
-      std::set<int64_t> primary_ids;
-      for (const auto& field : rel->fields) {
-        const FieldDef* pf = p->FindField(field->def.name);
-        if (pf == nullptr) NotFound("field '" + field->def.name + "' in table '" + p->name + "'");
-        const std::string foreign_name =
-            field->foreign_name.empty() ? field->def.name : field->foreign_name;
-        const FieldDef* ff = f->FindField(foreign_name);
-        if (ff == nullptr) NotFound("field '" + foreign_name + "' in table '" + f->name + "'");
-        CheckRelatedTypes(*pf, *ff, rel->name);
-        def.fields.emplace_back(pf->id, ff->id);
-        primary_ids.insert(pf->id);
-      }
-      const bool enforced = !(def.attributes & dbRelationDontEnforce);
-      if (enforced) {
-        bool keyed = false;
-        for (const IndexDef& i : p->indexes) {
-          if (i.foreign || !(i.unique || i.primary)) continue;
-          std::set<int64_t> ids;
-          for (const IndexFieldDef& x : i.fields) ids.insert(x.field_id);
-          keyed = keyed || ids == primary_ids;
-        }
-        if (!keyed) {
-          Raise(kErrRelationInvalid, "The relation '" + rel->name +
-                                         "' needs a unique index on its fields in table '" +
-                                         p->name + "'.");
-        }
-        std::string any, match;
-        for (const auto& [pid, fid] : def.fields) {
-          const std::string fn = "x." + QuoteName(FieldOf(*f, fid).name);
-          if (!any.empty()) any += " OR ", match += " AND ";
-          any += fn + " IS NOT NULL";
-          match +=
-              "y." + QuoteName(FieldOf(*p, pid).name) + " = " + fn + KeyCollation(FieldOf(*p, pid));
-        }
-        Statement orphans(db.conn, "SELECT 1 FROM " + QuoteName(f->name) + " x WHERE (" + any +
-                                       ") AND NOT EXISTS (SELECT 1 FROM " + QuoteName(p->name) +
-                                       " y WHERE " + match + ") LIMIT 1");
-        if (orphans.Step()) {
-          Raise(kErrRelatedRecordRequired,
-                "The relation '" + rel->name + "' cannot be made: rows of table '" + f->name +
-                    "' have no related record in table '" + p->name + "'.");
-        }
-      }
-      Statement add(db.conn,
-                    "INSERT INTO daosys_relations(name, table_id, foreign_table_id, attributes) "
-                    "VALUES (?, ?, ?, ?)");
-      add.Bind(1, def.name).Bind(2, def.table_id).Bind(3, def.foreign_table_id);
-      add.Bind(4, static_cast<int64_t>(def.attributes)).Run();
-      id = LastId(db);
-      for (size_t i = 0; i < def.fields.size(); ++i) {
-        Statement x(db.conn,
-                    "INSERT INTO daosys_relation_fields(relation_id, position, field_id, "
-                    "foreign_field_id) VALUES (?, ?, ?, ?)");
-        x.Bind(1, id).Bind(2, static_cast<int64_t>(i)).Bind(3, def.fields[i].first);
-        x.Bind(4, def.fields[i].second).Run();
-      }
-      // The index that stands for the foreign key, named after the relation.
-      IndexDef foreign_index;
-      foreign_index.name = def.name;
-      foreign_index.foreign = true;
-      foreign_index.unique = (def.attributes & dbRelationUnique) != 0;
-      for (const auto& [pid, fid] : def.fields) foreign_index.fields.push_back({fid, 0});
-      db.SchemaChanged();
-      AddIndex(db, f->id, foreign_index);
+      id = WriteCatalogRows(db, r.def);
+      AddForeignIndex(db, r);
     });
-    rel->db = db_;
-    rel->id = id;
-    for (size_t i = 0; i < rel->fields.size(); ++i) {
-      FieldImpl& f = *rel->fields[i];
-      f.home = FieldImpl::Home::kRelation;
-      f.db = db_;
-      f.owner_id = id;
-      f.position = static_cast<int>(i);
-    }
+    AttachRelation(rel, db_, id);
   });
 }
 
@@ -452,27 +337,10 @@ void RelationCollection::Refresh() {
   RunOther("Relations.Refresh", "DAO.Relations", [&] { OpenDatabaseOrNothing(db_); });
 }
 
-TableDefCollection Database::TableDefs() const {
-  return RunQuiet("DAO.Database", [&] {
-    OpenDatabaseOrNothing(impl_);
-    return TableDefCollection(impl_);
-  });
-}
-
 RelationCollection Database::Relations() const {
   return RunQuiet("DAO.Database", [&] {
     OpenDatabaseOrNothing(impl_);
     return RelationCollection(impl_);
-  });
-}
-
-TableDef Database::CreateTableDef(const std::string& name) {
-  return RunOther("CreateTableDef", "DAO.Database", [&] {
-    OpenDatabaseOrNothing(impl_);
-    auto td = std::make_shared<TableDefImpl>();
-    td->name = name;
-    td->db = impl_;
-    return Access::MakeTableDef(td);
   });
 }
 

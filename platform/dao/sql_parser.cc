@@ -19,6 +19,7 @@
 #include "platform/dao/sql_parser.h"
 
 #include <string_view>
+#include <utility>
 
 #include "platform/error.h"
 #include "platform/text.h"
@@ -77,125 +78,131 @@ bool IsReservedWord(std::string_view word) {
   return false;
 }
 
-std::vector<Token> Tokenize(std::string_view text) {
-  std::vector<Token> tokens;
-  size_t i = 0;
-  auto add = [&](TokenKind kind, size_t start, std::string value) {
-    tokens.push_back(Token{kind, std::move(value), text.substr(start, i - start)});
-  };
-  while (i < text.size()) {
-    const char c = text[i];
-    const size_t start = i;
-    if (IsBlank(c)) {
-      ++i;
-      continue;
-    }
-    if (IsWordChar(c)) {
-      while (i < text.size() && IsWordChar(text[i])) ++i;
-      std::string word(text.substr(start, i - start));
-      if (!IsDigit(word[0])) {
-        add(TokenKind::kWord, start, std::move(word));
-        continue;
-      }
-      // A run that starts with a digit is a number, and only digits.
-      bool digits_only = true;
-      int64_t value = 0;
-      bool overflow = false;
-      for (char d : word) {
-        if (!IsDigit(d)) {
-          digits_only = false;
-          break;
-        }
-        if (value > (INT64_MAX - (d - '0')) / 10) overflow = true;
-        if (!overflow) value = value * 10 + (d - '0');
-      }
-      if (!digits_only) {
-        add(TokenKind::kInvalid, start, "a name must not begin with a digit");
-      } else if (overflow) {
-        add(TokenKind::kInvalid, start, "the number is too large");
+// The characters that are tokens by themselves.
+constexpr std::pair<char, TokenKind> kPunctuation[] = {
+    {'=', TokenKind::kEquals}, {',', TokenKind::kComma}, {'.', TokenKind::kDot},
+    {'(', TokenKind::kOpen},   {')', TokenKind::kClose}, {';', TokenKind::kSemicolon},
+};
+
+// Turns a text into its tokens, one reader per kind of token.  Each reader
+// starts on the token's first character and stops after its last.
+class Tokenizer {
+ public:
+  explicit Tokenizer(std::string_view text) : text_(text) {}
+
+  std::vector<Token> Tokens() {
+    while (i_ < text_.size()) {
+      const char c = text_[i_];
+      start_ = i_;
+      if (IsBlank(c)) {
+        ++i_;
+      } else if (IsDigit(c)) {
+        ReadNumber();
+      } else if (IsWordChar(c)) {
+        ReadWord();
+      } else if (c == '[') {
+        ReadBracketed();
+      } else if (c == '\'') {
+        ReadText();
       } else {
-        add(TokenKind::kInteger, start, std::move(word));
-        tokens.back().integer = value;
+        ReadPunctuation();
       }
-      continue;
     }
-    if (c == '[') {
-      ++i;
-      std::string name;
-      bool closed = false;
-      bool nested = false;
-      while (i < text.size()) {
-        const char n = text[i++];
-        if (n == ']') {
-          closed = true;
-          break;
-        }
-        if (n == '[') nested = true;
-        name += n;
-      }
-      if (!closed) {
-        add(TokenKind::kInvalid, start, "the bracketed name is not closed");
-      } else if (nested) {
-        add(TokenKind::kInvalid, start, "a bracketed name must not hold '['");
-      } else if (name.empty()) {
-        add(TokenKind::kInvalid, start, "the brackets hold no name");
-      } else {
-        add(TokenKind::kBracketed, start, std::move(name));
-      }
-      continue;
+    tokens_.push_back(Token{TokenKind::kEnd, {}, text_.substr(text_.size())});
+    return std::move(tokens_);
+  }
+
+ private:
+  // The token from start_ to the reader's place.
+  void Add(TokenKind kind, std::string value) {
+    tokens_.push_back(Token{kind, std::move(value), text_.substr(start_, i_ - start_)});
+  }
+
+  // A run of letters, digits and underscores.
+  std::string WordRun() {
+    while (i_ < text_.size() && IsWordChar(text_[i_])) ++i_;
+    return std::string(text_.substr(start_, i_ - start_));
+  }
+
+  void ReadWord() { Add(TokenKind::kWord, WordRun()); }
+
+  // A run that starts with a digit is a number, and only digits.
+  void ReadNumber() {
+    std::string digits = WordRun();
+    if (digits.find_first_not_of("0123456789") != std::string::npos) {
+      Add(TokenKind::kInvalid, "a name must not begin with a digit");
+      return;
     }
-    if (c == '\'') {
-      // Two quotes in a row inside the literal stand for one quote.
-      ++i;
-      std::string value;
-      bool closed = false;
-      while (i < text.size()) {
-        const char n = text[i++];
-        if (n == '\'') {
-          if (i < text.size() && text[i] == '\'') {
-            value += '\'';
-            ++i;
-            continue;
-          }
-          closed = true;
-          break;
-        }
-        value += n;
+    int64_t value = 0;
+    for (char d : digits) {
+      if (value > (INT64_MAX - (d - '0')) / 10) {
+        Add(TokenKind::kInvalid, "the number is too large");
+        return;
       }
-      if (closed) {
-        add(TokenKind::kText, start, std::move(value));
-      } else {
-        add(TokenKind::kInvalid, start, "the text literal is not closed");
-      }
-      continue;
+      value = value * 10 + (d - '0');
     }
-    ++i;
-    switch (c) {
-      case '=':
-        add(TokenKind::kEquals, start, "=");
-        break;
-      case ',':
-        add(TokenKind::kComma, start, ",");
-        break;
-      case '.':
-        add(TokenKind::kDot, start, ".");
-        break;
-      case '(':
-        add(TokenKind::kOpen, start, "(");
-        break;
-      case ')':
-        add(TokenKind::kClose, start, ")");
-        break;
-      case ';':
-        add(TokenKind::kSemicolon, start, ";");
-        break;
-      default:
-        add(TokenKind::kInvalid, start, "the character is not part of the dialect");
+    Add(TokenKind::kInteger, std::move(digits));
+    tokens_.back().integer = value;
+  }
+
+  // [name]: any characters but brackets, at least one.
+  void ReadBracketed() {
+    ++i_;
+    const size_t close = text_.find(']', i_);
+    if (close == std::string_view::npos) {
+      i_ = text_.size();
+      Add(TokenKind::kInvalid, "the bracketed name is not closed");
+      return;
+    }
+    std::string name(text_.substr(i_, close - i_));
+    i_ = close + 1;
+    if (name.find('[') != std::string::npos) {
+      Add(TokenKind::kInvalid, "a bracketed name must not hold '['");
+    } else if (name.empty()) {
+      Add(TokenKind::kInvalid, "the brackets hold no name");
+    } else {
+      Add(TokenKind::kBracketed, std::move(name));
     }
   }
-  tokens.push_back(Token{TokenKind::kEnd, {}, text.substr(text.size())});
-  return tokens;
-}
+
+  // 'text', where two quotes in a row stand for one quote.
+  void ReadText() {
+    ++i_;
+    std::string value;
+    while (i_ < text_.size()) {
+      const char n = text_[i_++];
+      if (n != '\'') {
+        value += n;
+      } else if (i_ < text_.size() && text_[i_] == '\'') {
+        value += '\'';
+        ++i_;
+      } else {
+        Add(TokenKind::kText, std::move(value));
+        return;
+      }
+    }
+    Add(TokenKind::kInvalid, "the text literal is not closed");
+  }
+
+  // One character that is a token by itself, or one the dialect does not know.
+  void ReadPunctuation() {
+    const char c = text_[i_++];
+    for (const auto& [character, kind] : kPunctuation) {
+      if (c == character) {
+        Add(kind, std::string(1, c));
+        return;
+      }
+    }
+    Add(TokenKind::kInvalid, "the character is not part of the dialect");
+  }
+
+  std::string_view text_;
+  size_t i_ = 0;      // the reader's place
+  size_t start_ = 0;  // where the token being read starts
+  std::vector<Token> tokens_;
+};
+
+std::vector<Token> Tokenize(std::string_view text) { return Tokenizer(text).Tokens(); }
 
 // How a token reads in an error description.
 std::string Quote(const Token& token) {

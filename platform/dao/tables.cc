@@ -1,5 +1,6 @@
 // Table definitions: the fields of a table (adding and dropping its
-// columns), TableDef and TableDefCollection.
+// columns), TableDef, TableDefCollection, and the database's calls for its
+// tables (TableDefs, CreateTableDef).
 
 #include <algorithm>
 
@@ -171,11 +172,6 @@ struct TableFields : FieldOwner {
 
 }  // namespace
 
-TableDefImpl& TableOrNothing(const std::shared_ptr<TableDefImpl>& t) {
-  if (!t) RaiseNothing();
-  return *t;
-}
-
 DatabaseImpl& OpenDatabaseOrNothing(const std::shared_ptr<DatabaseImpl>& db) {
   if (!db) RaiseNothing();
   db->CheckOpen();
@@ -191,7 +187,7 @@ using namespace internal;
 
 std::string TableDef::Name() const {
   return RunQuiet("DAO.TableDef", [&] {
-    TableDefImpl& td = TableOrNothing(impl_);
+    TableDefImpl& td = ObjectOrNothing(impl_);
     if (td.id == 0) return td.name;
     return TableOf(*td.db->CurrentCatalog(), td.id).name;
   });
@@ -199,7 +195,7 @@ std::string TableDef::Name() const {
 
 void TableDef::SetName(const std::string& name) {
   RunOther("TableDef.Name", "DAO.TableDef", [&] {
-    TableDefImpl& td = TableOrNothing(impl_);
+    TableDefImpl& td = ObjectOrNothing(impl_);
     if (td.id != 0) Fixed();
     td.name = name;
   });
@@ -207,21 +203,21 @@ void TableDef::SetName(const std::string& name) {
 
 FieldCollection TableDef::Fields() const {
   return RunQuiet("DAO.TableDef", [&] {
-    TableOrNothing(impl_);
+    ObjectOrNothing(impl_);
     return FieldOwner::Make(std::make_shared<TableFields>(impl_));
   });
 }
 
 IndexCollection TableDef::Indexes() const {
   return RunQuiet("DAO.TableDef", [&] {
-    TableOrNothing(impl_);
+    ObjectOrNothing(impl_);
     return IndexCollection(impl_);
   });
 }
 
 Field TableDef::CreateField(const std::string& name, int type, long size) {
   return RunOther("TableDef.CreateField", "DAO.TableDef", [&] {
-    TableOrNothing(impl_);
+    ObjectOrNothing(impl_);
     auto f = std::make_shared<FieldImpl>();
     f->def = NewFieldDef(name, type, size);
     return Access::MakeField(f);
@@ -230,7 +226,7 @@ Field TableDef::CreateField(const std::string& name, int type, long size) {
 
 Index TableDef::CreateIndex(const std::string& name) {
   return RunOther("TableDef.CreateIndex", "DAO.TableDef", [&] {
-    TableOrNothing(impl_);
+    ObjectOrNothing(impl_);
     auto i = std::make_shared<IndexImpl>();
     i->def.name = name;
     return Access::MakeIndex(i);
@@ -256,34 +252,23 @@ int TableDefCollection::Count() const {
   });
 }
 
+namespace {
+constexpr CatalogCollection<CatalogTable> kTableDefs = {"TableDefs.Item", "DAO.TableDefs", "table",
+                                                        &Catalog::tables, &Catalog::FindTable};
+}  // namespace
+
 TableDef TableDefCollection::Item(int index) const {
-  return RunOther("TableDefs.Item", "DAO.TableDefs", [&] {
-    std::shared_ptr<const Catalog> s = OpenDatabaseOrNothing(db_).CurrentCatalog();
-    if (index < 0 || index >= static_cast<int>(s->tables.size())) {
-      NotFound("table " + std::to_string(index));
-    }
-    return AttachedTable(db_, s->tables[index]);
-  });
+  return ItemAt(db_, kTableDefs, index, AttachedTable);
 }
 
 TableDef TableDefCollection::Item(const std::string& name) const {
-  return RunOther("TableDefs.Item", "DAO.TableDefs", [&] {
-    std::shared_ptr<const Catalog> s = OpenDatabaseOrNothing(db_).CurrentCatalog();
-    const CatalogTable* t = s->FindTable(name);
-    if (t == nullptr) NotFound("table '" + name + "'");
-    return AttachedTable(db_, *t);
-  });
+  return ItemNamed(db_, kTableDefs, name, AttachedTable);
 }
 
 void TableDefCollection::Append(const TableDef& table) {
   RunOther("TableDefs.Append", "DAO.TableDefs", [&] {
     DatabaseImpl& db = OpenDatabaseOrNothing(db_);
-    const std::shared_ptr<TableDefImpl>& td = Access::ImplOf(table);
-    if (!td) RaiseNothing();
-    if (td->id != 0) {
-      Raise(kErrInvalidOperation, "The table '" + td->name + "' is already appended.");
-    }
-    CheckName(td->name, "table");
+    TableDefImpl* td = &ToAppend(Access::ImplOf(table), "table");
     if (HasReservedPrefix(td->name)) {
       Raise(kErrBadName, "Table names starting with 'daosys_' are reserved for the engine.");
     }
@@ -359,6 +344,26 @@ void TableDefCollection::Delete(const std::string& name) {
 
 void TableDefCollection::Refresh() {
   RunOther("TableDefs.Refresh", "DAO.TableDefs", [&] { OpenDatabaseOrNothing(db_); });
+}
+
+// ---------------------------------------------------------------------------
+// The database's calls for its tables.
+
+TableDefCollection Database::TableDefs() const {
+  return RunQuiet("DAO.Database", [&] {
+    OpenDatabaseOrNothing(impl_);
+    return TableDefCollection(impl_);
+  });
+}
+
+TableDef Database::CreateTableDef(const std::string& name) {
+  return RunOther("CreateTableDef", "DAO.Database", [&] {
+    OpenDatabaseOrNothing(impl_);
+    auto td = std::make_shared<TableDefImpl>();
+    td->name = name;
+    td->db = impl_;
+    return Access::MakeTableDef(td);
+  });
 }
 
 }  // namespace dao

@@ -1,5 +1,4 @@
-// Values and their conversion to a field's type, and the rules a value and
-// a row meet before they are written (internal/engine.h).
+// Values and their conversion to a field's type.
 //
 // Dates convert to and from numbers as serial days counted from 30 December
 // 1899, with the time as the fraction of the day, as the records system's
@@ -17,7 +16,7 @@
 #include <limits>
 #include <system_error>
 
-#include "platform/dao/internal/engine.h"
+#include "platform/dao/internal/errors.h"
 #include "platform/dao/value.h"
 #include "platform/text.h"
 
@@ -196,7 +195,9 @@ std::optional<double> ParseNumber(const std::string& text) {
   return d;
 }
 
-// The digits of `d` as printf's "%.15g" writes them in the C locale.
+// `d` in at most 15 significant digits, fixed or with an exponent as
+// printf's "%.15g" chooses, but the exponent written with a capital E, its
+// sign and no leading zeros: 1E+20, 1.5E-7, 1E-5 (where %.15g writes 1e-05).
 std::string DoubleText(double d) {
   char buf[40];
   const std::to_chars_result r =
@@ -204,7 +205,6 @@ std::string DoubleText(double d) {
   std::string s(buf, r.ptr);
   size_t e = s.find('e');
   if (e != std::string::npos) {
-    // 1e+20 is written 1E+20.
     s[e] = 'E';
     size_t digit = e + 2;
     while (digit + 1 < s.size() && s[digit] == '0') s.erase(digit, 1);
@@ -419,50 +419,4 @@ Value ConvertToFieldType(const Value& value, int type) {
   }
 }
 
-// ---------------------------------------------------------------------------
-// Values against fields.
-
-namespace internal {
-
-Value ValueForField(const Value& value, const FieldDef& field) {
-  Value v = ConvertToFieldType(value, field.type);
-  if (field.type == dbText && v.kind() == Value::Kind::kText) {
-    if (v.AsText().empty() && !field.allow_zero_length) {
-      Raise(kErrZeroLength, "The field '" + field.name + "' cannot be a zero-length string.");
-    }
-    if (CharacterCount(v.AsText()) > field.size) {
-      Raise(kErrFieldTooSmall, "The field '" + field.name +
-                                   "' is too small for the data: it holds at most " +
-                                   std::to_string(field.size) + " characters.");
-    }
-  }
-  return v;
-}
-
-void CheckRowBeforeWrite(const CatalogTable& table, const std::vector<Value>& row) {
-  for (size_t i = 0; i < table.fields.size() && i < row.size(); ++i) {
-    if (table.fields[i].required && row[i].IsNull()) {
-      Raise(kErrFieldRequired, "The field '" + table.name + "." + table.fields[i].name +
-                                   "' cannot contain a Null value because it is required.");
-    }
-  }
-  for (const IndexDef& index : table.indexes) {
-    if (!index.primary && !index.required) continue;
-    for (const IndexFieldDef& x : index.fields) {
-      int i = table.FieldIndexById(x.field_id);
-      if (i >= 0 && static_cast<size_t>(i) < row.size() && row[i].IsNull()) {
-        Raise(kErrNullInIndex, "Index or primary key '" + index.name +
-                                   "' cannot contain a Null value (field '" + table.fields[i].name +
-                                   "').");
-      }
-    }
-  }
-}
-
-void RaiseRowIgnored(const CatalogTable& table) {
-  Raise(kErrGeneric,
-        "The record was not written: a trigger of table '" + table.name + "' skipped it.");
-}
-
-}  // namespace internal
 }  // namespace dao

@@ -16,7 +16,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/dao/internal/engine.h"
+#include "platform/dao/dao.h"
+#include "platform/dao/internal/call_frame.h"
+#include "platform/dao/internal/errors.h"
+#include "platform/dao/internal/logon.h"
 #include "platform/dao/internal/sqlite.h"
 
 namespace dao {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "stages/globals.h"
+#include "update/driver_globals.h"
 #include "update/update.h"
 
 namespace kav::testing {
@@ -81,8 +82,12 @@ dao::Database OpenForCheck(const std::string& mdb_path) {
 }
 
 std::vector<std::string> Rows(dao::Database& db, const std::string& sql) {
-  std::vector<std::string> rows;
   dao::Recordset rs = db.OpenRecordset(sql, dao::dbOpenForwardOnly);
+  return Rows(rs);
+}
+
+std::vector<std::string> Rows(dao::Recordset& rs) {
+  std::vector<std::string> rows;
   while (!rs.IsEOF()) {
     std::string row;
     for (int i = 0; i < rs.FieldCount(); ++i) {

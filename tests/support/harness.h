@@ -10,9 +10,14 @@
 
 #include "platform/dao/dao.h"
 #include "platform/dao/observer.h"
-#include "tests/support/sample.h"
+#include "tools/sample.h"
 
 namespace kav::testing {
+
+// The sample database builder of tools/, which the suites use as their own.
+using sample::PlainDatabase;
+using sample::SampleOptions;
+using sample::WriteSampleDatabase;
 
 // The first box of the update's failure path, as the records system words
 // it.
@@ -53,8 +58,10 @@ void OpenAsDriverDoes(const std::string& mdb_path);
 // Opens `mdb_path` as "KAVOwner" in a workspace of its own, for checks.
 dao::Database OpenForCheck(const std::string& mdb_path);
 
-// Every row of `sql` (a SELECT), each row's values joined by '|' as
-// Value::ToString writes them ("" for Null).
+// Every row of `rs` from the current one to the end, each row's values
+// joined by '|' as Value::ToString writes them ("" for Null).
+std::vector<std::string> Rows(dao::Recordset& rs);
+// Rows of a forward-only recordset on `sql` (a SELECT).
 std::vector<std::string> Rows(dao::Database& db, const std::string& sql);
 
 // The headless runner's trace line of a call.

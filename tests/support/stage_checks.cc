@@ -12,6 +12,7 @@
 #include "stages/globals.h"
 #include "stages/stages.h"
 #include "tests/support/harness.h"
+#include "update/driver_globals.h"
 
 namespace kav::testing {
 
@@ -401,22 +402,63 @@ std::string ShownErrorBox(const std::string& title, long number, const std::stri
   return "0|" + title + "|" + kav::ErrorBoxText(number, description);
 }
 
-std::multiset<std::string> ExperienceRows(dao::Database& db) {
-  const std::vector<std::string> rows =
-      Rows(db,
-           "SELECT tbl_kav_jobs_prereq_experiences.jpe_risk_type, "
-           "tbl_kav_jobs_prereq_experiences.jpe_job_code, "
-           "tbl_kav_jobs_prereq_experiences.jpe_p_risk_type, "
-           "tbl_kav_jobs_prereq_experiences.jpe_p_job_code, "
-           "tbl_kav_jobs_prereq_experiences.jpe_p_type, "
-           "tbl_kav_jobs_prereq_experiences.jpe_exp_group_no, "
-           "tbl_kav_jobs_prereq_experiences.jpe_standard "
-           "FROM tbl_kav_jobs_prereq_experiences;");
+namespace {
+// Rows of `sql` on `db`, in any order.
+std::multiset<std::string> RowSet(dao::Database& db, const std::string& sql) {
+  const std::vector<std::string> rows = Rows(db, sql);
   return {rows.begin(), rows.end()};
+}
+}  // namespace
+
+std::multiset<std::string> ExperienceRows(dao::Database& db) {
+  return RowSet(db,
+                "SELECT tbl_kav_jobs_prereq_experiences.jpe_risk_type, "
+                "tbl_kav_jobs_prereq_experiences.jpe_job_code, "
+                "tbl_kav_jobs_prereq_experiences.jpe_p_risk_type, "
+                "tbl_kav_jobs_prereq_experiences.jpe_p_job_code, "
+                "tbl_kav_jobs_prereq_experiences.jpe_p_type, "
+                "tbl_kav_jobs_prereq_experiences.jpe_exp_group_no, "
+                "tbl_kav_jobs_prereq_experiences.jpe_standard "
+                "FROM tbl_kav_jobs_prereq_experiences;");
 }
 
 void AddExperienceRow(dao::Database& db, const std::string& row) {
   AddTableRow(db, "tbl_kav_jobs_prereq_experiences", row, 5);
+}
+
+std::multiset<std::string> CurrencyRows(dao::Database& db) {
+  return RowSet(db,
+                "SELECT tbl_kav_jobs_currency.jc_risk_type, "
+                "tbl_kav_jobs_currency.jc_job_code, tbl_kav_jobs_currency.jc_c_risk_type, "
+                "tbl_kav_jobs_currency.jc_c_job_code, tbl_kav_jobs_currency.jc_standard "
+                "FROM tbl_kav_jobs_currency;");
+}
+
+const std::set<std::string>& CurrencyRowsRemovedAgain() {
+  static const std::set<std::string> rows = {
+      "WF|ICT4|WF|SOFR|NATIONAL", "WF|PIOF|WF|PIO2|NATIONAL", "WF|SOF2|WF|SOFR|NATIONAL",
+      "WF|SOFR|WF|ICT4|NATIONAL", "WF|SOFR|WF|STCR|NATIONAL", "WF|SOFR|WF|STDZ|NATIONAL",
+      "WF|SOFR|WF|STEN|NATIONAL", "WF|SOFR|WF|STPL|NATIONAL", "WF|SOFR|WF|TFLD|NATIONAL",
+      "WF|STCR|WF|SOFR|NATIONAL", "WF|STDZ|WF|SOFR|NATIONAL", "WF|STEN|WF|SOFR|NATIONAL",
+      "WF|STPL|WF|SOFR|NATIONAL"};
+  return rows;
+}
+
+std::multiset<std::string> CurrencyTableAfterStage() {
+  std::multiset<std::string> rows;
+  for (const std::string& row : RowTexts(stages::CurrencySteps())) {
+    if (!CurrencyRowsRemovedAgain().count(row)) rows.insert(row);
+  }
+  // The sample's own rows.
+  rows.insert({
+      "WF|CRWB|WF|HELB|NATIONAL",  // was (CRWB, HEMG)
+      "WF|CRWB|WF|HELM|NATIONAL",  // was (CRWB, HLCO)
+      "WF|FFT1|WF|HELB|NATIONAL",  // was (FFT1, HEMG)
+      "WF|ICT3|WF|ICT4|NATIONAL",  // named by no step
+      "WF|FELB|WF|ICT4|NATIONAL",  // was (FELB, ICT3)
+                                   // (RXI1, RXB2) goes with every row of RXI1.
+  });
+  return rows;
 }
 
 std::vector<std::string> AllPrerequisites(dao::Database& db) {

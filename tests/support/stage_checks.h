@@ -185,6 +185,16 @@ std::multiset<std::string> ExperienceRows(dao::Database& db);
 // group number as a number.
 void AddExperienceRow(dao::Database& db, const std::string& row);
 
+// The currency table (tbl_kav_jobs_currency): every row,
+// "risk|job|c_risk|c_job|standard".
+std::multiset<std::string> CurrencyRows(dao::Database& db);
+// The thirteen rows the currency stage inserts and its list deletions
+// remove again.
+const std::set<std::string>& CurrencyRowsRemovedAgain();
+// The sample's currency table after the currency stage: the 73 rows of the
+// stage that stay and the sample's own rows as the stage leaves them.
+std::multiset<std::string> CurrencyTableAfterStage();
+
 // The prerequisite-training table (tbl_kav_jobs_prereq_training):
 // every row, "risk|job|risk|course|type|standard", sorted.
 std::vector<std::string> AllPrerequisites(dao::Database& db);

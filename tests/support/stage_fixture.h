@@ -19,6 +19,7 @@
 #include "stages/globals.h"
 #include "tests/support/harness.h"
 #include "tests/support/stage_checks.h"
+#include "update/driver_globals.h"
 #include "update/update.h"
 
 namespace kav::testing {

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/dao/dao.h"
+#include "platform/dao/internal/errors.h"
 #include "platform/dao/observer.h"
 #include "platform/error.h"
 
@@ -18,13 +18,10 @@ namespace dao::internal {
 CallObserver* CurrentObserver();
 
 // The errors of the last public call that failed.
-const std::vector<Error>& ErrorList();
+const std::vector<kav::Error>& ErrorList();
 
 // The source of the public call under way, for the errors it raises.
 const char* CurrentSource();
-
-// Throws kav::Error with the source of the public call under way.
-[[noreturn]] void Raise(long number, const std::string& description);
 
 // One public call.  The outermost frame notifies the observer (when `call`
 // is given) and, on failure, fills the engine's error list and tells the
@@ -82,8 +79,6 @@ template <class F>
 auto RunLookup(const Call& call, const char* source, F&& body) -> decltype(body()) {
   return RunFrame(&call, false, source, std::forward<F>(body));
 }
-
-[[noreturn]] void RaiseNothing();  // 91
 
 }  // namespace dao::internal
 

@@ -28,7 +28,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/dao/dao.h"
+#include "platform/dao/value.h"
 
 namespace dao::internal {
 
@@ -99,6 +99,21 @@ bool IsFieldType(int type);
 bool HasReservedPrefix(const std::string& name);
 long DefaultSize(int type);
 const char* StorageType(int type);
+// Whether the keys of field `f` ignore letter case (kav::FoldCase says which
+// letters fold): text does, 'fuma' collides with 'FUMA'; other types keep
+// SQLite's own comparison.
+bool FoldsCase(const FieldDef& f);
+
+// Whether the catalog takes `name` for a table, field, index or relation.
+bool ValidName(const std::string& name);
+// The SQLite index of catalog index `id`.
+std::string PhysicalIndexName(int64_t id);
+
+// 3420: the object was deleted.
+[[noreturn]] void Gone(const char* what);
+// The table or field of that id; Gone when it has been deleted.
+const CatalogTable& TableOf(const Catalog& catalog, int64_t id);
+const FieldDef& FieldOf(const CatalogTable& table, int64_t id);
 
 // ---------------------------------------------------------------------------
 // The catalog in the file.

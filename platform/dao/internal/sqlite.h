@@ -14,8 +14,8 @@
 #include <string>
 #include <utility>
 
-#include "platform/dao/dao.h"
-#include "platform/dao/internal/engine.h"
+#include "platform/dao/constants.h"
+#include "platform/dao/internal/errors.h"
 #include "platform/dao/value.h"
 #include "platform/error.h"
 

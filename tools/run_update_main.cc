@@ -7,18 +7,16 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/dao/observer.h"
 #include "platform/text.h"
 #include "platform/ui/scripted_message_boxes.h"
-#include "tests/support/harness.h"
 #include "update/update.h"
 
 namespace {
 
 class PrintingObserver : public dao::CallObserver {
  public:
-  void OnCall(const dao::Call& call) override {
-    std::printf("%s\n", kav::testing::TraceLine(call).c_str());
-  }
+  void OnCall(const dao::Call& call) override { std::printf("%s\n", dao::TraceLine(call).c_str()); }
   void OnError(const dao::Call&, const kav::Error& error) override {
     std::printf("ERR\t%ld\n", error.number());
   }

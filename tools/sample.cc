@@ -1,4 +1,4 @@
-#include "tests/support/sample.h"
+#include "tools/sample.h"
 
 #include <sqlite3.h>
 
@@ -10,11 +10,10 @@
 #include <vector>
 
 #include "platform/dao/dao.h"
-#include "platform/dao/internal/engine.h"
 #include "platform/dao/internal/sqlite.h"
 #include "platform/error.h"
 
-namespace kav::testing {
+namespace kav::sample {
 
 namespace {
 
@@ -406,4 +405,4 @@ std::vector<std::vector<std::string>> PlainDatabase::Query(const std::string& sq
   return rows;
 }
 
-}  // namespace kav::testing
+}  // namespace kav::sample

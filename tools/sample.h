@@ -2,8 +2,8 @@
 // retypes, with the keys and relations a real v4.0 database has, filled with
 // a modest data set that the upgrade acts on.
 
-#ifndef KAV_TESTS_SUPPORT_SAMPLE_H_
-#define KAV_TESTS_SUPPORT_SAMPLE_H_
+#ifndef KAV_TOOLS_SAMPLE_H_
+#define KAV_TOOLS_SAMPLE_H_
 
 #include <string>
 #include <vector>
@@ -14,7 +14,7 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
-namespace kav::testing {
+namespace kav::sample {
 
 struct SampleOptions {
   int persons = 20;  // persons, each with five held qualifications
@@ -59,6 +59,6 @@ class PlainDatabase {
   std::vector<sqlite3_stmt*> statements_;
 };
 
-}  // namespace kav::testing
+}  // namespace kav::sample
 
-#endif  // KAV_TESTS_SUPPORT_SAMPLE_H_
+#endif  // KAV_TOOLS_SAMPLE_H_

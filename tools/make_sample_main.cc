@@ -8,11 +8,11 @@
 #include <string>
 
 #include "platform/error.h"
-#include "tests/support/sample.h"
+#include "tools/sample.h"
 
 int main(int argc, char** argv) {
   std::string dir;
-  kav::testing::SampleOptions options;
+  kav::sample::SampleOptions options;
   options.cost = dao::PasswordCost::kInteractive;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   }
   try {
     std::filesystem::create_directories(dir);
-    kav::testing::WriteSampleDatabase(dir, options);
+    kav::sample::WriteSampleDatabase(dir, options);
   } catch (const kav::Error& e) {
     std::fprintf(stderr, "kav-make-sample: error %ld: %s\n", e.number(), e.description().c_str());
     return 1;
