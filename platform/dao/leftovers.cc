@@ -26,6 +26,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -64,9 +65,10 @@ off_t SizeOf(const std::string& path) {
 
 // A journal SQLite would play back: non-empty and its header not zeroed
 // (a journal whose first byte is zero has been committed and is ignored).
+// One that cannot be read is taken for hot: nothing can say it is not.
 bool IsHotJournal(const std::string& journal) {
   unsigned char first = 0;
-  return SizeOf(journal) > 0 && ReadAt(journal, 0, &first, 1) && first != 0;
+  return SizeOf(journal) > 0 && (!ReadAt(journal, 0, &first, 1) || first != 0);
 }
 
 }  // namespace

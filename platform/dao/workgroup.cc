@@ -19,6 +19,7 @@
 #include "platform/dao/dao.h"
 #include "platform/dao/internal/call_frame.h"
 #include "platform/dao/internal/errors.h"
+#include "platform/dao/internal/leftovers.h"
 #include "platform/dao/internal/logon.h"
 #include "platform/dao/internal/sqlite.h"
 
@@ -56,21 +57,6 @@ uint32_t BigEndian32(const unsigned char* bytes) {
          uint32_t{bytes[3]};
 }
 
-// A file beside the workgroup file that holds something: not empty, and
-// for a journal, a header that SQLite has not zeroed (a journal whose
-// first byte is zero holds no change to undo).
-bool HoldsSomething(const std::string& path, bool journal) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || st.st_size == 0) return false;
-  if (!journal) return true;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return true;
-  unsigned char first = 0;
-  const bool read = ::pread(fd, &first, 1, 0) == 1;
-  ::close(fd);
-  return !read || first != 0;
-}
-
 // Refuses the file when what lies beside it would make SQLite change it or
 // read more than the file: the journal of a change that was not finished,
 // which SQLite plays back into the file before it reads it (logging on
@@ -78,16 +64,15 @@ bool HoldsSomething(const std::string& path, bool journal) {
 // changes not yet written into the file, which SQLite reads only through
 // an index that it makes and writes beside the file.  Neither is touched.
 void CheckNothingLeftBeside(const std::string& path) {
-  const std::string journal = path + "-journal";
-  if (HoldsSomething(journal, true)) {
-    Damaged(path, "beside it lies '" + journal +
+  const Leftovers left = FindLeftovers(path);
+  if (!left.journal.empty()) {
+    Damaged(path, "beside it lies '" + left.journal +
                       "', the journal of a change to it that was not finished. Open the "
                       "workgroup information file once with the program that was changing it, "
                       "which undoes that change, and try again");
   }
-  const std::string wal = path + "-wal";
-  if (HoldsSomething(wal, false)) {
-    NoWorkgroup(path, "cannot be read as it is: beside it lies '" + wal +
+  if (!left.wal.empty()) {
+    NoWorkgroup(path, "cannot be read as it is: beside it lies '" + left.wal +
                           "', a log of changes not yet written into it. Close the program that "
                           "has it open, or open it once with an SQLite program, which writes the "
                           "log into it, and try again");
