@@ -122,11 +122,6 @@ std::vector<std::string> RunElsewhere(const std::string& mdb) {
   return FinishRunner(StartRunner(mdb));
 }
 
-std::string Bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The names in `dir`.
 std::set<std::string> Names(const std::string& dir) {
   std::set<std::string> out;
@@ -137,7 +132,7 @@ std::set<std::string> Names(const std::string& dir) {
 // The two bytes of the file's header that say its journal mode: 1 and 1
 // for rollback-journal mode, 2 and 2 for WAL.
 std::string JournalBytes(const std::string& path) {
-  const std::string bytes = Bytes(path);
+  const std::string bytes = dao_test::FileBytes(path);
   if (bytes.size() < 20) return "<short>";
   return std::to_string(bytes[18]) + " " + std::to_string(bytes[19]);
 }
@@ -391,7 +386,7 @@ TEST(HardLinkTest, FileWithTwoNamesIsRefusedAndLeftAsItWas) {
   fs::copy_file(dir.File("KAV.mdw"), other.File("KAV.mdw"));
   const std::string second = other.File("KAV.MDB");
   ASSERT_EQ(link(mdb.c_str(), second.c_str()), 0);
-  const std::string bytes = Bytes(mdb);
+  const std::string bytes = dao_test::FileBytes(mdb);
   for (const std::string& name : {mdb, second}) {
     SCOPED_TRACE(name);
     const std::vector<std::string> prompts = RunHere(name);
@@ -399,7 +394,7 @@ TEST(HardLinkTest, FileWithTwoNamesIsRefusedAndLeftAsItWas) {
     ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
     EXPECT_EQ(prompts[0], kUpdateFailedText);
     EXPECT_THAT(prompts[1], AllOf(StartsWith(" 3051  :  "), HasSubstr("hard links")));
-    EXPECT_TRUE(Bytes(mdb) == bytes) << "the file changed";
+    EXPECT_TRUE(dao_test::FileBytes(mdb) == bytes) << "the file changed";
     EXPECT_EQ(Names(dir.path()), kSampleNames);
     EXPECT_EQ(Names(other.path()), kSampleNames);
   }
@@ -445,7 +440,7 @@ TEST(VersionStampTest, DuplicateKeyAtTheStampIsReportedAsAFailure) {
 
 // Writes `after` over the one place where `before` stands in the file.
 void Overwrite(const std::string& path, const std::string& before, const std::string& after) {
-  std::string bytes = Bytes(path);
+  std::string bytes = dao_test::FileBytes(path);
   const size_t at = bytes.find(before);
   ASSERT_NE(at, std::string::npos) << before;
   ASSERT_EQ(bytes.find(before, at + 1), std::string::npos) << before << " stands twice";
@@ -474,14 +469,14 @@ TEST(DamagedFileTest, IsRefusedBeforeAnythingIsWrittenNamingWhatSqliteFound) {
     const std::string mdb = MakeSample(dir, Persons(20));
     Overwrite(mdb, c.before, c.after);
     ASSERT_NE(IntegrityCheck(mdb), "ok");
-    const std::string damaged = Bytes(mdb);
+    const std::string damaged = dao_test::FileBytes(mdb);
     const std::vector<std::string> prompts = RunHere(mdb);
     CloseDriverDatabase();
     ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
     EXPECT_EQ(prompts[0], kUpdateFailedText);
     EXPECT_THAT(prompts[1], StartsWith(" 3343  :  The database '" + mdb +
                                        "' is damaged: SQLite's integrity check found \""));
-    EXPECT_TRUE(Bytes(mdb) == damaged) << "the damaged file changed";
+    EXPECT_TRUE(dao_test::FileBytes(mdb) == damaged) << "the damaged file changed";
     EXPECT_EQ(Names(dir.path()), kSampleNames);
   }
 }

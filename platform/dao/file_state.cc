@@ -194,13 +194,14 @@ std::map<std::pair<dev_t, ino_t>, Guard>& Guards() {
   return *guards;
 }
 
-bool LockDmsByte(int fd, short type) {
+// Where the byte is held elsewhere, nothing changes.
+void LockDmsByte(int fd, short type) {
   struct flock lock = {};
   lock.l_type = type;
   lock.l_whence = SEEK_SET;
   lock.l_start = kShmDmsByte;
   lock.l_len = 1;
-  return ::fcntl(fd, F_SETLK, &lock) == 0;
+  ::fcntl(fd, F_SETLK, &lock);
 }
 
 // Where another process already reads the file, it cannot be kept out:

@@ -132,8 +132,9 @@ std::string RehearseRecovery(const std::string& path, const Leftovers& left) {
   PrepareConnection(db.conn);
   try {
     Exec(db.conn, "BEGIN");
-    if (!ReadOwnership(db.conn))
+    if (!ReadOwnership(db.conn)) {
       return "played into the file, they leave no database of this engine";
+    }
     if (std::string damage = DamageIn(db, true); !damage.empty()) {
       return "played into the file, they leave it damaged: " + damage;
     }
