@@ -23,12 +23,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <thread>
 #include <vector>
 
+#include "platform/dao/internal/errors.h"
+#include "platform/dao/internal/file_header.h"
 #include "platform/dao/internal/file_state.h"
+#include "platform/dao/internal/progress.h"
 #include "platform/dao/internal/sqlite.h"
 
 namespace dao::internal {
@@ -57,46 +63,58 @@ std::map<sqlite3*, std::unique_ptr<WrittenFile>>& Written() {
 constexpr int kCheckpointFrames = 1000;
 
 // Takes the room on the disk for the file to be `bytes` long, growing it
-// where it is shorter.  Returns false when the disk has no room for that.
+// where it is shorter.  Returns SQLite's result: SQLITE_FULL when the disk
+// has no room for that.
 //
 // SQLite's own file control does the growing, on its own descriptor of the
 // file: a descriptor of ours, when closed, would drop the locks SQLite holds
 // on the file.  It grows the file only while a chunk size is set; the chunk
 // is one page, so the file ends where its last page ends, and it is unset
-// again at once.
-bool TakeRoom(sqlite3* conn, int page_size, int64_t bytes) {
+// again at once.  Where the chunk size cannot be set, the size hint would
+// take no room: that is a failure of its own, not room taken.  The size
+// hint fails only where the file cannot grow: the disk is full.
+int TakeRoom(sqlite3* conn, int page_size, int64_t bytes) {
   int chunk = page_size;
-  sqlite3_file_control(conn, "main", SQLITE_FCNTL_CHUNK_SIZE, &chunk);
+  if (const int rc = sqlite3_file_control(conn, "main", SQLITE_FCNTL_CHUNK_SIZE, &chunk);
+      rc != SQLITE_OK) {
+    return rc;
+  }
   sqlite3_int64 size = bytes;
-  const int rc = sqlite3_file_control(conn, "main", SQLITE_FCNTL_SIZE_HINT, &size);
+  const bool grown = sqlite3_file_control(conn, "main", SQLITE_FCNTL_SIZE_HINT, &size) == SQLITE_OK;
   chunk = 0;
-  sqlite3_file_control(conn, "main", SQLITE_FCNTL_CHUNK_SIZE, &chunk);
-  return rc == SQLITE_OK;
+  const int unset = sqlite3_file_control(conn, "main", SQLITE_FCNTL_CHUNK_SIZE, &chunk);
+  return !grown ? SQLITE_FULL : unset;
 }
 
 // The number of pages of the database after the commit that ends at frame
-// `frames` of the log, from that frame's header; 0 when it cannot be read.
-// The log is read through a descriptor of its own: SQLite locks the file
-// and its -shm, never the log.
+// `frames` of the log, from that frame's header, bounded by what the file
+// and the log can make: every page past the file's end is written into the
+// log first, so there are at most the file's pages and `frames` more (and
+// the page of SQLite's lock bytes, never written).  0 when it cannot be
+// read.  The log is read through a descriptor of its own, and the file's
+// size taken by its name: SQLite locks the file and its -shm, never the
+// log, and a descriptor of ours on the file would drop SQLite's locks when
+// closed.
 int64_t PagesAfterFrame(sqlite3* conn, int page_size, int frames) {
-  const char* wal = sqlite3_filename_wal(sqlite3_db_filename(conn, "main"));
-  if (wal == nullptr || frames <= 0) return 0;
-  const int fd = ::open(wal, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
+  const char* name = sqlite3_db_filename(conn, "main");
+  const char* wal = sqlite3_filename_wal(name);
   unsigned char header[24];
-  const off_t at = 32 + static_cast<off_t>(frames - 1) * (24 + page_size);
-  const bool read = ::pread(fd, header, sizeof header, at) == static_cast<ssize_t>(sizeof header);
-  ::close(fd);
-  if (!read) return 0;
-  return (int64_t{header[4]} << 24) | (int64_t{header[5]} << 16) | (int64_t{header[6]} << 8) |
-         int64_t{header[7]};
+  struct stat st;
+  if (wal == nullptr || frames <= 0 || ::stat(name, &st) != 0 ||
+      !ReadAt(wal, 32 + static_cast<off_t>(frames - 1) * (24 + page_size), header, sizeof header)) {
+    return 0;
+  }
+  const int64_t bound = (st.st_size + page_size - 1) / page_size + frames + 1;
+  return std::min<int64_t>(BigEndian32(header + 4), bound);
 }
 
 // A checkpoint of `mode` that first takes the room the file will need to
 // hold `pages` pages.  Returns SQLite's result, SQLITE_FULL when there is
 // no room.
 int CheckpointWithRoom(sqlite3* conn, const WrittenFile& file, int mode, int64_t pages) {
-  if (!TakeRoom(conn, file.page_size, pages * file.page_size)) return SQLITE_FULL;
+  if (const int rc = TakeRoom(conn, file.page_size, pages * file.page_size); rc != SQLITE_OK) {
+    return rc;
+  }
   return sqlite3_wal_checkpoint_v2(conn, "main", mode, nullptr, nullptr);
 }
 
@@ -170,11 +188,14 @@ bool LeaveWalMode(sqlite3* conn) {
 //
 // A process that reads a file in WAL mode first takes a shared lock on one
 // byte of its -shm (SQLite's "DMS" byte), and SQLite answers it with the
-// busy error while another process holds that byte exclusively.  The
-// engine holds it so while it writes: no reader in another process can then
-// hold an old state of the file, which would stop every merge of the log
-// half way and leave a log behind the update.  Connections of this process
-// are not kept out: a process does not conflict with its own locks.
+// busy error while another process holds that byte exclusively.  From its
+// first write to the end of the update the engine holds it so: no other
+// process can then commit into the file, nor hold an old state of it, which
+// would stop every merge of the log half way.  Where the lock cannot be
+// had within the time SQLite waits for a lock, the update writes nothing
+// and ends with the lock error; it never goes on in a mode in which others
+// can write.  Connections of this process are not kept out: a process does
+// not conflict with its own locks.
 //
 // The lock is taken through a descriptor of our own on the -shm.  Closing
 // any descriptor of a file drops every lock the process holds on it,
@@ -184,8 +205,10 @@ bool LeaveWalMode(sqlite3* conn) {
 // deleted the -shm.
 constexpr off_t kShmDmsByte = 128;
 
+using Clock = std::chrono::steady_clock;
+
 struct Guard {
-  int fd = -1;
+  FileDescriptor shm;
   ino_t shm_inode = 0;
 };
 
@@ -194,33 +217,105 @@ std::map<std::pair<dev_t, ino_t>, Guard>& Guards() {
   return *guards;
 }
 
-// Where the byte is held elsewhere, nothing changes.
-void LockDmsByte(int fd, short type) {
+// Sets this process's lock on the DMS byte of the -shm open as `fd`;
+// false where another process holds the byte.
+bool LockDmsByte(int fd, short type) {
   struct flock lock = {};
   lock.l_type = type;
   lock.l_whence = SEEK_SET;
   lock.l_start = kShmDmsByte;
   lock.l_len = 1;
-  ::fcntl(fd, F_SETLK, &lock);
+  return ::fcntl(fd, F_SETLK, &lock) == 0;
 }
 
-// Where another process already reads the file, it cannot be kept out:
-// the end of the update then waits for it (FlushWrittenFiles).
-void KeepOthersOut(sqlite3* conn, const WrittenFile& file) {
-  const std::string shm = std::string(sqlite3_db_filename(conn, "main")) + "-shm";
-  struct stat st;
-  if (::stat(shm.c_str(), &st) != 0) return;
+// Holds the DMS byte of the -shm of the file `name` exclusively, trying
+// until `deadline`; false where another process holds it all that time.
+// The -shm is the one SQLite has open: it is opened by name while a
+// connection of ours reads the file in WAL mode, and SQLite deletes a -shm
+// only with the file's exclusive lock, which no one can take meanwhile.
+bool HoldIndex(const std::string& name, const WrittenFile& file, Clock::time_point deadline) {
+  const std::string shm = name + "-shm";
   Guard& guard = Guards()[{file.device, file.inode}];
-  if (guard.fd >= 0 && guard.shm_inode != st.st_ino) {
-    ::close(guard.fd);  // a -shm SQLite deleted: no lock of ours is on it
-    guard.fd = -1;
+  for (;;) {
+    struct stat st;
+    if (guard.shm.valid() && (::stat(shm.c_str(), &st) != 0 || st.st_ino != guard.shm_inode)) {
+      guard.shm.Close();  // a -shm SQLite deleted: no lock of ours is on it
+    }
+    if (!guard.shm.valid()) {
+      guard.shm = OpenRegularFile(shm, O_RDWR, &st);
+      guard.shm_inode = st.st_ino;
+    }
+    if (guard.shm.valid() && LockDmsByte(guard.shm.get(), F_WRLCK)) return true;
+    if (Clock::now() >= deadline) return false;
+    ReportProgress();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  if (guard.fd < 0) {
-    guard.fd = ::open(shm.c_str(), O_RDWR | O_CLOEXEC);
-    if (guard.fd < 0) return;
-    guard.shm_inode = st.st_ino;
+}
+
+// Puts the file of `conn`, in rollback-journal mode, in WAL mode with its
+// -shm's DMS byte held (HoldIndex); false where another process has the
+// file open all the time SQLite waits for a lock, and the file is then as
+// it was.  Raises on any other failure.
+//
+// Another process could come in between the switch and the lock, and then
+// hold the -shm itself.  So the switch is made by a connection of its own
+// in exclusive locking mode, which keeps the file's exclusive lock from the
+// switch until it closes: meanwhile no other process can read the file.
+// Under that lock `conn`'s file opens its -shm through SQLite's own steps
+// (the file system layer's xShmMap, as SQLite's first read in WAL mode
+// would call it), and the DMS byte is taken; only then is the lock given
+// up.  `conn` itself holds no lock on the file meanwhile: it is outside any
+// transaction.
+bool SwitchToWalHoldingIndex(sqlite3* conn, const WrittenFile& file) {
+  const std::string name = sqlite3_db_filename(conn, "main");
+  sqlite3* switcher = nullptr;
+  struct Closer {
+    sqlite3*& conn;
+    ~Closer() { sqlite3_close_v2(conn); }
+  } closer{switcher};
+  if (const int rc = OpenSqlite(name, SQLITE_OPEN_READWRITE, &switcher); rc != SQLITE_OK) {
+    RaiseSqlite(switcher, rc);
   }
-  LockDmsByte(guard.fd, F_WRLCK);
+  sqlite3_extended_result_codes(switcher, 1);
+  sqlite3_busy_timeout(switcher, kLockWaitMilliseconds);
+  PrepareConnection(switcher);
+  struct stat st;
+  int moved = 1;
+  if (::stat(name.c_str(), &st) != 0 || st.st_dev != file.device || st.st_ino != file.inode ||
+      sqlite3_file_control(switcher, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK ||
+      moved != 0) {
+    Raise(kErrOpenFailed, "The file '" + name + "' was replaced by another while it was open.");
+  }
+  try {
+    Exec(switcher, "PRAGMA locking_mode=EXCLUSIVE");
+    Statement mode(switcher, "PRAGMA journal_mode=WAL");
+    if (!mode.Step() || mode.Text(0) != "wal") {
+      Raise(kErrOpenFailed, "The file '" + name + "' cannot be put in WAL mode.");
+    }
+  } catch (const SqliteError& error) {
+    if ((error.code() & 0xFF) == SQLITE_BUSY) return false;
+    throw;
+  }
+  sqlite3_file* db_file = nullptr;
+  void volatile* region = nullptr;
+  int rc = sqlite3_file_control(conn, "main", SQLITE_FCNTL_FILE_POINTER, &db_file);
+  if (rc == SQLITE_OK && (db_file == nullptr || db_file->pMethods->iVersion < 2)) {
+    rc = SQLITE_CANTOPEN;
+  }
+  if (rc == SQLITE_OK) rc = db_file->pMethods->xShmMap(db_file, 0, 32768, 0, &region);
+  if (rc == SQLITE_OK && HoldIndex(name, file, Clock::now())) return true;
+  // Back as it was, as far as can be: the -shm goes (no other process can
+  // have it open under the exclusive lock), and the file leaves WAL mode.
+  if (rc == SQLITE_OK) db_file->pMethods->xShmUnmap(db_file, 1);
+  sqlite3_exec(switcher, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+  RaiseSqlite(nullptr, rc == SQLITE_OK ? SQLITE_IOERR_LOCK : rc);
+}
+
+// The update's lock error where another process has the file open.
+[[noreturn]] void RaiseOpenElsewhere(const std::string& name) {
+  Raise(kErrLocked, "The database file '" + name +
+                        "' is locked: another program has it open, and the update must have it "
+                        "to itself while it writes. Close the other program and try again.");
 }
 
 // After the switch back to rollback-journal mode (`left_wal`), SQLite has
@@ -232,10 +327,9 @@ void LetOthersIn(const WrittenFile& file, bool left_wal) {
   auto it = guards.find({file.device, file.inode});
   if (it == guards.end()) return;
   if (!left_wal) {
-    LockDmsByte(it->second.fd, F_RDLCK);
+    LockDmsByte(it->second.shm.get(), F_RDLCK);
     return;
   }
-  ::close(it->second.fd);
   guards.erase(it);
 }
 
@@ -254,19 +348,9 @@ bool WrittenHere(dev_t device, ino_t inode) {
   return false;
 }
 
-bool HeaderSaysWal(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  unsigned char versions[2] = {};
-  const bool read = ::pread(fd, versions, sizeof versions, 18) == 2;
-  ::close(fd);
-  return read && (versions[0] == 2 || versions[1] == 2);
-}
-
 std::string LeftLogNote(const std::string& path) {
-  struct stat st;
   const std::string wal = path + "-wal";
-  if (::stat(wal.c_str(), &st) != 0 || st.st_size == 0) return {};
+  if (RegularFileSize(wal) == 0) return {};
   return " Beside it lies '" + wal +
          "', a log of changes not yet written into the file, left by a run that was cut off. "
          "If the database was restored from a backup, that log is not the database's: remove '" +
@@ -297,13 +381,16 @@ void BeforeWrite(sqlite3* conn) {
   auto& written = Written();
   auto it = written.find(conn);
   if (it == written.end() || it->second->wal_asked) return;
+  const WrittenFile& file = *it->second;
+  const std::string name = sqlite3_db_filename(conn, "main");
+  // InWalMode reads, and SQLite opens the -shm at the first read in WAL
+  // mode.
+  const bool held =
+      InWalMode(conn)
+          ? HoldIndex(name, file, Clock::now() + std::chrono::milliseconds(kLockWaitMilliseconds))
+          : SwitchToWalHoldingIndex(conn, file);
+  if (!held) RaiseOpenElsewhere(name);
   it->second->wal_asked = true;
-  // Where the mode cannot change now (another connection holds the file),
-  // the connection writes in rollback-journal mode: slower, as safe.
-  sqlite3_exec(conn, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-  // InWalMode reads, and SQLite opens the -shm at the first read in WAL mode.
-  if (!InWalMode(conn)) return;
-  KeepOthersOut(conn, *it->second);
 }
 
 void FinishWriting(sqlite3* conn) {

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "platform/dao/internal/catalog.h"
 #include "platform/dao/internal/database.h"
 #include "platform/dao/internal/errors.h"
+#include "platform/dao/internal/file_header.h"
 #include "platform/dao/internal/file_state.h"
 #include "platform/dao/internal/leftovers.h"
 #include "platform/dao/internal/names.h"
@@ -19,16 +21,17 @@
 
 namespace dao::internal {
 
-sqlite3* OpenConnection(const std::string& path, int flags) {
+sqlite3* OpenConnection(const std::string& path, int flags, bool immutable) {
   sqlite3* conn = nullptr;
-  int rc = OpenSqlite(path, flags, &conn);
+  int rc = immutable ? OpenSqlite(ImmutableUri(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, &conn)
+                     : OpenSqlite(path, flags, &conn);
   if (rc != SQLITE_OK) {
     std::string message = conn ? sqlite3_errmsg(conn) : sqlite3_errstr(rc);
     sqlite3_close_v2(conn);
     Raise(kErrOpenFailed, "The file '" + path + "' cannot be opened: " + message);
   }
   sqlite3_extended_result_codes(conn, 1);
-  sqlite3_busy_timeout(conn, 2000);
+  sqlite3_busy_timeout(conn, kLockWaitMilliseconds);
   WatchProgress(conn);
   return conn;
 }
@@ -121,40 +124,10 @@ std::string DamageIn(DatabaseImpl& db, bool integrity) {
   return IntegrityFault(db.conn);
 }
 
-// Plays what is left beside `path` into a copy of the file and runs the
-// checks at open on what that leaves: why the leftovers do not belong to
-// the file, or nothing when the state they leave is whole.
-std::string RehearseRecovery(const std::string& path, const Leftovers& left) {
-  const RehearsalCopy copy(path, left);
-  DatabaseImpl db;
-  db.path = copy.path();
-  db.conn = OpenConnection(copy.path(), SQLITE_OPEN_READWRITE);
-  PrepareConnection(db.conn);
-  try {
-    Exec(db.conn, "BEGIN");
-    if (!ReadOwnership(db.conn)) {
-      return "played into the file, they leave no database of this engine";
-    }
-    if (std::string damage = DamageIn(db, true); !damage.empty()) {
-      return "played into the file, they leave it damaged: " + damage;
-    }
-  } catch (const kav::Error& error) {
-    if (!MalformedCatalog(error)) throw;
-    return "played into the file, they leave it unreadable: " + error.description();
-  }
-  return {};
-}
-
-// Refuses a file beside which lies a log or journal that a cut-off process
-// left and that does not belong to it; the file and the leftover are not
-// touched.  A leftover that another process still holds the file for is
-// in use, and SQLite's own locks see to it.
-void CheckLeftovers(const std::string& path) {
-  const Leftovers left = FindLeftovers(path);
-  if (left.empty()) return;
-  std::string why = Mismatch(path, left);
-  if (why.empty() && !LockedElsewhere(path)) why = RehearseRecovery(path, left);
-  if (why.empty()) return;
+// The box of a file beside which lies a leftover that does not belong to
+// it: the file and the leftover stay as they are.
+[[noreturn]] void RefuseMispaired(const std::string& path, const Leftovers& left,
+                                  const std::string& why) {
   Raise(kErrUnrecognizedFormat,
         "The database '" + path + "' cannot be opened as it stands: beside it lies " +
             left.Named() +
@@ -165,9 +138,126 @@ void CheckLeftovers(const std::string& path) {
             " and try again; otherwise restore the file that was beside it.");
 }
 
+// The box of a journal that nothing shows to belong to the file, and that
+// played into it would change it.  Whether a backup was restored over the
+// file after a program was cut off, or the file is the very one the program
+// was changing, cannot be told apart: the user knows, and each case has
+// its remedy.
+[[noreturn]] void RefuseUnprovenJournal(const std::string& path, const Leftovers& left) {
+  Raise(kErrUnrecognizedFormat,
+        "The database '" + path + "' cannot be opened as it stands: beside it lies '" +
+            left.journal +
+            "', the journal of a change that a program was making when it was cut off, and "
+            "nothing shows that it belongs to this file: played back, it would change the "
+            "file. If the database was restored from a backup, remove '" +
+            left.journal +
+            "' and try again. If not, let the program that was cut off (or sqlite3) open the "
+            "file once, so that it plays its journal back, and try again.");
+}
+
+// Plays what is left beside `path` into a copy of the file and runs the
+// checks at open on what that leaves; refuses the file where the leftovers
+// do not belong to it.  A journal must moreover show that it was saved
+// from this file (`headers`), or leave the copy exactly as the file is:
+// only then can playing it lose nothing.
+void RehearseRecovery(const std::string& path, const Leftovers& left,
+                      const LeftoverHeaders& headers) {
+  const RehearsalCopy copy(path, left, headers.largest_file);
+  DatabaseImpl db;
+  db.path = copy.path();
+  std::string why;
+  bool unproven = false;
+  try {
+    db.conn = OpenConnection(copy.path(), SQLITE_OPEN_READWRITE);
+    PrepareConnection(db.conn);
+    // The first read plays the journal into the copy, or reads the log.
+    Exec(db.conn, "BEGIN");
+    if (!ReadOwnership(db.conn)) {
+      why = "played into the file, they leave no database of this engine";
+    } else if (!left.journal.empty() && !headers.journal_saved_here &&
+               !SameBytes(copy.path(), path)) {
+      unproven = true;
+    } else if (std::string damage = DamageIn(db, true); !damage.empty()) {
+      why = "played into the file, they leave it damaged: " + damage;
+    }
+  } catch (const kav::Error& error) {
+    if (!MalformedCatalog(error)) {
+      Raise(kErrOpenFailed, "'" + path + "' cannot be checked on a copy in '" + copy.folder() +
+                                "': " + error.description());
+    }
+    why = "played into the file, they leave it unreadable: " + error.description();
+  }
+  if (unproven) RefuseUnprovenJournal(path, left);
+  if (!why.empty()) RefuseMispaired(path, left, why);
+}
+
+// Refuses a file beside which lies what SQLite must not read: a leftover
+// that is not a regular file, or a log or journal that a cut-off process
+// left and that does not belong to it; the file and the leftover are not
+// touched.  A leftover that another process still holds the file for is
+// in use, and SQLite's own locks see to it.
+void CheckLeftovers(const std::string& path) {
+  const Leftovers left = FindLeftovers(path);
+  if (!left.not_regular.empty()) {
+    Raise(kErrUnrecognizedFormat,
+          "The database '" + path + "' cannot be opened: beside it lies '" + left.not_regular +
+              "', which is not a regular file, where the database engine keeps a journal or "
+              "log of the file. Remove it (it holds nothing of the database) and try again.");
+  }
+  if (left.empty()) return;
+  const LeftoverHeaders headers = ReadLeftoverHeaders(path, left);
+  if (!headers.mismatch.empty()) RefuseMispaired(path, left, headers.mismatch);
+  if (!LockedElsewhere(path)) RehearseRecovery(path, left, headers);
+}
+
+// The checks at open on the state `db` reads, in one read transaction, so
+// that another connection's commit cannot fall between the catalog and
+// what it describes; they write nothing.  Raises what refuses the file:
+// not a database of this engine, one that the workspace may not open, or
+// one damaged (SQLite's integrity check only where `integrity`).
+void CheckState(DatabaseImpl& db, const std::string& path, const WorkspaceCore& ws,
+                bool integrity) {
+  Exec(db.conn, "BEGIN");
+  const std::optional<Ownership> ownership = ReadOwnership(db.conn);
+  if (!ownership) {
+    Raise(kErrUnrecognizedFormat, "'" + path +
+                                      "' is not a database of this engine (unrecognized format)." +
+                                      LeftLogNote(SqliteFullPath(path)));
+  }
+  if (ownership->workgroup_id &&
+      (ws.workgroup_id != ownership->workgroup_id || !SameName(ownership->owner, ws.user))) {
+    Raise(kErrNoPermission, "You do not have permission to open '" + path +
+                                "': it belongs to another workgroup or another owner.");
+  }
+  if (const std::string damage = DamageIn(db, integrity); !damage.empty()) {
+    Raise(kErrUnrecognizedFormat, "The database '" + path + "' is damaged: " + damage + "." +
+                                      LeftLogNote(SqliteFullPath(path)));
+  }
+  Exec(db.conn, "COMMIT");
+}
+
+// Whether the file `conn` has open is the one `judged` describes, the file
+// the checks before SQLite opened it looked at: the name still leads to
+// it, before and after SQLite compares the file it holds with the name.
+bool OpenedFileIs(sqlite3* conn, const std::string& path, const struct stat& judged) {
+  const auto same = [&] {
+    struct stat now;
+    return ::stat(path.c_str(), &now) == 0 && now.st_dev == judged.st_dev &&
+           now.st_ino == judged.st_ino;
+  };
+  int moved = 1;
+  return same() &&
+         sqlite3_file_control(conn, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
+         moved == 0 && same();
+}
+
 }  // namespace
 
 std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& ws) {
+  // What a copy of a run that was cut off left in the temporary folder goes
+  // at the first open of every run.
+  static std::once_flag swept;
+  std::call_once(swept, RemoveAbandonedCopies);
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
     Raise(kErrFileNotFound, "The file '" + path + "' cannot be found.");
@@ -187,7 +277,10 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
   // already writes is a database whose log is its own, and is not opened
   // by us (WrittenHere).
   const bool written_here = WrittenHere(st.st_dev, st.st_ino);
-  if (!written_here && !HasSqliteHeader(path)) {
+  // SQLite keeps its journal and log beside the file its name leads to.
+  const std::string full_path = SqliteFullPath(path);
+  const DatabaseHeader header(written_here ? std::string() : full_path);
+  if (!written_here && !header.IsSqlite()) {
     Raise(kErrUnrecognizedFormat,
           "'" + path + "' is not a database of this engine (unrecognized format).");
   }
@@ -202,14 +295,27 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
   // whom the permission bits would not stop: every write then fails 3027.
   const bool read_only =
       ::access(path.c_str(), W_OK) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  bool file_alone = false;
   if (!written_here) {
     // Reading a file in WAL mode, SQLite makes -wal and -shm beside it, and
     // files made for a read-only file are read-only too: every later open
     // fails, the file made writable or not.  Such a file is refused first.
-    if (read_only && HeaderSaysWal(path)) {
+    if (read_only && header.InWalMode()) {
       Raise(kErrNotUpdatable, "The database or object is read-only.");
     }
-    CheckLeftovers(path);
+    CheckLeftovers(full_path);
+    // A file in WAL mode with no log of changes beside it is the whole
+    // database alone.  It is checked as a file that nothing changes, which
+    // makes no file beside it: only a file that passes gets the log and
+    // index SQLite keeps beside a file in WAL mode.
+    file_alone = header.InWalMode() && FindLeftovers(full_path).wal.empty();
+    if (file_alone) {
+      DatabaseImpl alone;
+      alone.path = path;
+      alone.conn = OpenConnection(path, SQLITE_OPEN_READONLY, /*immutable=*/true);
+      PrepareConnection(alone.conn);
+      CheckState(alone, path, ws, /*integrity=*/true);
+    }
   }
   // On any refusal below, `db` goes, and with it the connection and its
   // read transaction.
@@ -217,30 +323,15 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
   db->path = path;
   db->conn = OpenConnection(path, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
   PrepareConnection(db->conn);
-  // The checks below read one state of the file, in one read transaction,
-  // so that another connection's commit cannot fall between the catalog
-  // and what it describes; and they write nothing, so a refused file and
-  // the files beside it stay as they were.
-  Exec(db->conn, "BEGIN");
-  const std::optional<Ownership> ownership = ReadOwnership(db->conn);
-  if (!ownership) {
-    Raise(kErrUnrecognizedFormat, "'" + path +
-                                      "' is not a database of this engine (unrecognized format)." +
-                                      LeftLogNote(path));
-  }
-  if (ownership->workgroup_id &&
-      (ws.workgroup_id != ownership->workgroup_id || !SameName(ownership->owner, ws.user))) {
-    Raise(kErrNoPermission, "You do not have permission to open '" + path +
-                                "': it belongs to another workgroup or another owner.");
+  if (!OpenedFileIs(db->conn, path, st)) {
+    Raise(kErrOpenFailed,
+          "The file '" + path + "' was replaced by another while it was being opened. Try again.");
   }
   // A file this process writes holds the state this process wrote and
-  // checked at its first open; reading every page again would only double
-  // the cost of the check.
-  if (const std::string damage = DamageIn(*db, !written_here); !damage.empty()) {
-    Raise(kErrUnrecognizedFormat,
-          "The database '" + path + "' is damaged: " + damage + "." + LeftLogNote(path));
-  }
-  Exec(db->conn, "COMMIT");
+  // checked at its first open, and a file checked alone holds the state
+  // just checked; reading every page again would only double the cost of
+  // the check.
+  CheckState(*db, path, ws, /*integrity=*/!written_here && !file_alone);
   if (!read_only) SetConnectionModes(db->conn);
   return db;
 }

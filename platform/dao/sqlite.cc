@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -282,30 +283,52 @@ Value Statement::ReadValue(int column, int type) const {
   return StoredValue(column);
 }
 
-bool HasSqliteHeader(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char header[100];
-  ssize_t n = ::read(fd, header, sizeof header);
-  ::close(fd);
-  return n == static_cast<ssize_t>(sizeof header) &&
-         std::memcmp(header, "SQLite format 3", 16) == 0;
+namespace {
+
+// The full path of `path` by SQLite's own routine, into `full`; false where
+// it cannot be made.  With room for any path it fails only where the path
+// cannot be resolved, and an open then says what is wrong.
+bool FullPathAsSqliteMakesIt(const std::string& path, std::string& full) {
+  sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+  if (vfs == nullptr) return false;
+  full.assign(8192, '\0');
+  const int rc = vfs->xFullPathname(vfs, path.c_str(), static_cast<int>(full.size()), full.data());
+  if (rc != SQLITE_OK && rc != SQLITE_OK_SYMLINK) return false;
+  full.resize(std::strlen(full.c_str()));
+  return true;
+}
+
+}  // namespace
+
+std::string SqliteFullPath(const std::string& path) {
+  std::string full;
+  return FullPathAsSqliteMakesIt(path, full) ? full : path;
+}
+
+std::string ImmutableUri(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || std::strchr("/-._~", c) != nullptr) {
+      uri += c;
+    } else {
+      uri += '%';
+      uri += kHex[byte >> 4];
+      uri += kHex[byte & 0xF];
+    }
+  }
+  return uri + "?mode=ro&immutable=1";
 }
 
 std::string PathTooLongForSqlite(const std::string& path) {
-  sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
-  if (vfs == nullptr) return {};
-  // The full path as SQLite makes it, by its own routine: the working
-  // directory before a relative path, symbolic links followed.  With room
-  // for any path it fails only where the path cannot be resolved, and the
-  // open then says what is wrong.
-  std::string full(8192, '\0');
-  const int rc = vfs->xFullPathname(vfs, path.c_str(), static_cast<int>(full.size()), full.data());
-  if (rc != SQLITE_OK && rc != SQLITE_OK_SYMLINK) return {};
+  std::string full;
+  if (!FullPathAsSqliteMakesIt(path, full)) return {};
   // SQLite opens no file whose journal's name, the full path and
   // "-journal", would pass the longest name its file system layer takes:
   // it could not look for a journal to play back before reading the file.
-  const size_t length = std::strlen(full.c_str());
+  sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+  const size_t length = full.size();
   const size_t longest = static_cast<size_t>(vfs->mxPathname) - std::strlen("-journal");
   if (length <= longest) return {};
   return "its path is too long (" + std::to_string(length) +

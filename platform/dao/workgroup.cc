@@ -19,6 +19,7 @@
 #include "platform/dao/dao.h"
 #include "platform/dao/internal/call_frame.h"
 #include "platform/dao/internal/errors.h"
+#include "platform/dao/internal/file_header.h"
 #include "platform/dao/internal/leftovers.h"
 #include "platform/dao/internal/logon.h"
 #include "platform/dao/internal/sqlite.h"
@@ -39,24 +40,6 @@ constexpr char kWorkgroupFormat[] = "kav-workgroup 1";
   NoWorkgroup(path, "is damaged: " + why);
 }
 
-// SQLite's header: the first 100 bytes of the file.
-constexpr size_t kHeaderSize = 100;
-
-// Reads the header of the file at `path`; returns the number of bytes
-// read, fewer where the file is shorter.
-size_t ReadHeader(const std::string& path, unsigned char (&header)[kHeaderSize]) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  const ssize_t n = ::pread(fd, header, kHeaderSize, 0);
-  ::close(fd);
-  return n < 0 ? 0 : static_cast<size_t>(n);
-}
-
-uint32_t BigEndian32(const unsigned char* bytes) {
-  return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 |
-         uint32_t{bytes[3]};
-}
-
 // Refuses the file when what lies beside it would make SQLite change it or
 // read more than the file: the journal of a change that was not finished,
 // which SQLite plays back into the file before it reads it (logging on
@@ -65,6 +48,11 @@ uint32_t BigEndian32(const unsigned char* bytes) {
 // an index that it makes and writes beside the file.  Neither is touched.
 void CheckNothingLeftBeside(const std::string& path) {
   const Leftovers left = FindLeftovers(path);
+  if (!left.not_regular.empty()) {
+    NoWorkgroup(path, "cannot be read as it is: beside it lies '" + left.not_regular +
+                          "', which is not a regular file, where the database engine keeps a "
+                          "journal or log of the file. Remove it and try again");
+  }
   if (!left.journal.empty()) {
     Damaged(path, "beside it lies '" + left.journal +
                       "', the journal of a change to it that was not finished. Open the "
@@ -82,20 +70,12 @@ void CheckNothingLeftBeside(const std::string& path) {
 // Refuses a file that is shorter than its header says, or that ends within
 // a page: cut short, it may have lost the end of an account's row, and its
 // password would no longer match.
-void CheckSizeAgainstHeader(const std::string& path, const unsigned char (&header)[kHeaderSize],
-                            size_t header_size, off_t size) {
-  if (header_size < kHeaderSize) Damaged(path, "it ends within its header");
-  const uint32_t page_size_field = uint32_t{header[16]} << 8 | header[17];
-  const uint32_t page_size = page_size_field == 1 ? 65536 : page_size_field;
-  if (page_size < 512 || page_size > 65536 || (page_size & (page_size - 1)) != 0) {
-    Damaged(path, "its header gives no page size");
-  }
-  // The page count of the header counts only where the change counter
-  // beside it matches the one it was written with.
-  const uint32_t pages = BigEndian32(header + 28);
-  const bool pages_valid = pages != 0 && std::memcmp(header + 24, header + 92, 4) == 0;
-  const auto expected = static_cast<off_t>(pages) * page_size;
-  if (pages_valid && size < expected) {
+void CheckSizeAgainstHeader(const std::string& path, const DatabaseHeader& header, off_t size) {
+  if (header.size() < DatabaseHeader::kSize) Damaged(path, "it ends within its header");
+  const uint32_t page_size = header.PageSize();
+  if (page_size == 0) Damaged(path, "its header gives no page size");
+  const auto expected = static_cast<off_t>(header.PageCount()) * page_size;
+  if (size < expected) {
     Damaged(path, "cut short, it holds " + std::to_string(size) + " bytes of the " +
                       std::to_string(expected) + " its header gives");
   }
@@ -103,23 +83,6 @@ void CheckSizeAgainstHeader(const std::string& path, const unsigned char (&heade
     Damaged(path, "it ends within a page: it holds " + std::to_string(size) +
                       " bytes, in pages of " + std::to_string(page_size));
   }
-}
-
-// The URI that opens the file at `path` read-only as immutable.
-std::string ImmutableUri(const std::string& path) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string uri = "file:";
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (std::isalnum(byte) || std::strchr("/-._~", c) != nullptr) {
-      uri += c;
-    } else {
-      uri += '%';
-      uri += kHex[byte >> 4];
-      uri += kHex[byte & 0xF];
-    }
-  }
-  return uri + "?mode=ro&immutable=1";
 }
 
 // Why a file that SQLite fails to read is refused, for the box.  A table
@@ -217,13 +180,14 @@ std::string LogOnToWorkgroup(const std::string& path, const std::string& user,
   if (const std::string why = PathTooLongForSqlite(path); !why.empty()) {
     NoWorkgroup(path, "cannot be opened: " + why);
   }
-  unsigned char header[kHeaderSize] = {};
-  const size_t header_size = ReadHeader(path, header);
-  if (header_size < 16 || std::memcmp(header, "SQLite format 3", 16) != 0) {
+  const DatabaseHeader header(path);
+  if (!header.HasSqliteSignature()) {
     NoWorkgroup(path, "is not a workgroup information file");
   }
-  CheckNothingLeftBeside(path);
-  CheckSizeAgainstHeader(path, header, header_size, st.st_size);
+  // SQLite keeps a journal or log beside the file the name leads to.
+  const std::string full_path = SqliteFullPath(path);
+  CheckNothingLeftBeside(full_path);
+  CheckSizeAgainstHeader(path, header, st.st_size);
 
   sqlite3* conn = nullptr;
   // Closes the connection on every way out, the refusals included.
@@ -239,8 +203,7 @@ std::string LogOnToWorkgroup(const std::string& path, const std::string& user,
   // holds every account, and it is read as a file that nothing changes
   // (immutable), which makes nothing beside it.  A file in rollback-journal
   // mode is read with SQLite's locks, which make nothing either.
-  const bool wal_mode = header[18] == 2 || header[19] == 2;
-  const bool immutable = wal_mode || ::access((path + "-wal").c_str(), F_OK) == 0;
+  const bool immutable = header.InWalMode() || ::access((full_path + "-wal").c_str(), F_OK) == 0;
   const int rc = immutable
                      ? OpenSqlite(ImmutableUri(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, &conn)
                      : OpenSqlite(path, SQLITE_OPEN_READONLY, &conn);

@@ -20,8 +20,10 @@ void PrepareConnection(sqlite3* conn);
 // descriptor would drop the locks SQLite holds on the file for the whole
 // process, and another process could then take the file from under it.
 bool WrittenHere(dev_t device, ino_t inode);
-// Whether the file's header marks it as in WAL mode.
-bool HeaderSaysWal(const std::string& path);
+// How long the engine waits for a lock that another process holds: the
+// busy timeout of every connection, and the wait for the lock that keeps
+// other processes out of a file it writes.
+constexpr int kLockWaitMilliseconds = 2000;
 // For the box of a file refused at open: a sentence naming the log that
 // lies beside it with changes not merged into it, or nothing.
 std::string LeftLogNote(const std::string& path);
@@ -30,7 +32,9 @@ std::string LeftLogNote(const std::string& path);
 void StartWriting(sqlite3* conn);
 // Before a write outside any transaction: the first puts the file in WAL
 // mode, so that a run that writes nothing leaves the file as it was, and
-// keeps other processes out of the file until FlushWrittenFiles.
+// keeps other processes out of the file until FlushWrittenFiles.  Where
+// another process has the file open all the time the engine waits for a
+// lock, it raises the lock error (3260) and the file is as it was.
 void BeforeWrite(sqlite3* conn);
 // Before such a connection closes: where it is the last of this process on
 // its file, every committed change is merged into the file and the file

@@ -13,8 +13,10 @@
 namespace dao::internal {
 
 // A connection to the file at `path` with the engine's settings: extended
-// result codes, a busy timeout, the progress hook.  Raises 3051.
-sqlite3* OpenConnection(const std::string& path, int flags);
+// result codes, a busy timeout, the progress hook; where `immutable`, one
+// that reads the file alone (ImmutableUri) and ignores `flags`.  Raises
+// 3051.
+sqlite3* OpenConnection(const std::string& path, int flags, bool immutable = false);
 // For a connection that may write.
 void SetConnectionModes(sqlite3* conn);
 // The database at `path` for the workspace `ws`, once the checks at open

@@ -130,8 +130,15 @@ class Statement {
   bool owned_ = true;
 };
 
-// The first 16 bytes of every SQLite file.
-bool HasSqliteHeader(const std::string& path);
+// The full path of `path` as SQLite makes it, by its own routine: the
+// working directory before a relative path, symbolic links followed.  The
+// files SQLite keeps beside a database ("-journal", "-wal", "-shm") lie
+// beside this path.  `path` itself where it cannot be resolved.
+std::string SqliteFullPath(const std::string& path);
+
+// The URI that opens the file at `path` read-only as immutable: SQLite then
+// reads the file alone, takes no lock and makes no file beside it.
+std::string ImmutableUri(const std::string& path);
 
 // Where SQLite cannot open the file at `path` for the length of its path,
 // the words that say so for a box ("its path is too long (...). Move it
