@@ -170,15 +170,21 @@ void RehearseRecovery(const std::string& path, const Leftovers& left,
   try {
     db.conn = OpenConnection(copy.path(), SQLITE_OPEN_READWRITE);
     PrepareConnection(db.conn);
-    // The first read plays the journal into the copy, or reads the log.
-    Exec(db.conn, "BEGIN");
-    if (!ReadOwnership(db.conn)) {
-      why = "played into the file, they leave no database of this engine";
-    } else if (!left.journal.empty() && !headers.journal_saved_here &&
-               !SameBytes(copy.path(), path)) {
-      unproven = true;
-    } else if (std::string damage = DamageIn(db, true); !damage.empty()) {
-      why = "played into the file, they leave it damaged: " + damage;
+    if (!left.journal.empty() && !headers.journal_saved_here) {
+      // SQLite plays the journal back at the first read.  What that read
+      // makes of the copy is judged by the bytes alone: any change at all,
+      // damage included, is one that nothing shows to belong.
+      sqlite3_exec(db.conn, "PRAGMA user_version", nullptr, nullptr, nullptr);
+      unproven = !SameBytes(copy.path(), path);
+    }
+    if (!unproven) {
+      // The first read plays the journal into the copy, or reads the log.
+      Exec(db.conn, "BEGIN");
+      if (!ReadOwnership(db.conn)) {
+        why = "played into the file, they leave no database of this engine";
+      } else if (std::string damage = DamageIn(db, true); !damage.empty()) {
+        why = "played into the file, they leave it damaged: " + damage;
+      }
     }
   } catch (const kav::Error& error) {
     if (!MalformedCatalog(error)) {
