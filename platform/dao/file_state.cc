@@ -288,10 +288,12 @@ bool SwitchToWalHoldingIndex(sqlite3* conn, const WrittenFile& file) {
   }
   try {
     Exec(switcher, "PRAGMA locking_mode=EXCLUSIVE");
+    // Stepped to its end, so that the switch's commit has been made, and
+    // any error of it raised, before the file counts as in WAL mode.
     Statement mode(switcher, "PRAGMA journal_mode=WAL");
-    if (!mode.Step() || mode.Text(0) != "wal") {
-      Raise(kErrOpenFailed, "The file '" + name + "' cannot be put in WAL mode.");
-    }
+    const bool wal = mode.Step() && mode.Text(0) == "wal";
+    mode.Run();
+    if (!wal) Raise(kErrOpenFailed, "The file '" + name + "' cannot be put in WAL mode.");
   } catch (const SqliteError& error) {
     if ((error.code() & 0xFF) == SQLITE_BUSY) return false;
     throw;

@@ -201,8 +201,8 @@ void RehearseRecovery(const std::string& path, const Leftovers& left,
 // that is not a regular file, or a log or journal that a cut-off process
 // left and that does not belong to it; the file and the leftover are not
 // touched.  A leftover that another process still holds the file for is
-// in use, and SQLite's own locks see to it.
-void CheckLeftovers(const std::string& path) {
+// in use, and SQLite's own locks see to it.  Returns what lies beside it.
+Leftovers CheckLeftovers(const std::string& path) {
   const Leftovers left = FindLeftovers(path);
   if (!left.not_regular.empty()) {
     Raise(kErrUnrecognizedFormat,
@@ -210,10 +210,11 @@ void CheckLeftovers(const std::string& path) {
               "', which is not a regular file, where the database engine keeps a journal or "
               "log of the file. Remove it (it holds nothing of the database) and try again.");
   }
-  if (left.empty()) return;
+  if (left.empty()) return left;
   const LeftoverHeaders headers = ReadLeftoverHeaders(path, left);
   if (!headers.mismatch.empty()) RefuseMispaired(path, left, headers.mismatch);
   if (!LockedElsewhere(path)) RehearseRecovery(path, left, headers);
+  return left;
 }
 
 // The checks at open on the state `db` reads, in one read transaction, so
@@ -285,10 +286,13 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
   const bool written_here = WrittenHere(st.st_dev, st.st_ino);
   // SQLite keeps its journal and log beside the file its name leads to.
   const std::string full_path = SqliteFullPath(path);
-  const DatabaseHeader header(written_here ? std::string() : full_path);
-  if (!written_here && !header.IsSqlite()) {
-    Raise(kErrUnrecognizedFormat,
-          "'" + path + "' is not a database of this engine (unrecognized format).");
+  std::optional<DatabaseHeader> header;
+  if (!written_here) {
+    header.emplace(full_path);
+    if (!header->IsSqlite()) {
+      Raise(kErrUnrecognizedFormat,
+            "'" + path + "' is not a database of this engine (unrecognized format).");
+    }
   }
   // Each name of a file would get a log of its own beside it, and two runs
   // through two names would each take the other's changes for damage.
@@ -306,15 +310,15 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
     // Reading a file in WAL mode, SQLite makes -wal and -shm beside it, and
     // files made for a read-only file are read-only too: every later open
     // fails, the file made writable or not.  Such a file is refused first.
-    if (read_only && header.InWalMode()) {
+    if (read_only && header->InWalMode()) {
       Raise(kErrNotUpdatable, "The database or object is read-only.");
     }
-    CheckLeftovers(full_path);
+    const Leftovers left = CheckLeftovers(full_path);
     // A file in WAL mode with no log of changes beside it is the whole
     // database alone.  It is checked as a file that nothing changes, which
     // makes no file beside it: only a file that passes gets the log and
     // index SQLite keeps beside a file in WAL mode.
-    file_alone = header.InWalMode() && FindLeftovers(full_path).wal.empty();
+    file_alone = header->InWalMode() && left.wal.empty();
     if (file_alone) {
       DatabaseImpl alone;
       alone.path = path;
