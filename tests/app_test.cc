@@ -501,7 +501,7 @@ TEST_F(WindowsTest, FullRunThroughTheWindowsOnTheSample) {
                     list->visualItemRect(items.front()).center());
   QTest::mouseClick(form.cmdSelect.widget(), Qt::LeftButton);
   ASSERT_FALSE(boxes.boxes().empty());
-  EXPECT_EQ(boxes.boxes().back().prompt, "Database Update completed.");
+  EXPECT_EQ(boxes.boxes().back().prompt, kCompleted);
 }
 
 // The set-up scripts/run makes for a first run: the sample that

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,6 +19,7 @@
 #include "platform/ui/scripted_message_boxes.h"
 #include "tests/dao_fixture.h"
 #include "tests/support/dump.h"
+#include "tests/support/files.h"
 #include "tests/support/harness.h"
 #include "tests/support/stage_checks.h"
 #include "update/update.h"
@@ -32,29 +32,12 @@ using ::testing::ElementsAre;
 using ::testing::SizeIs;
 using ::testing::StartsWith;
 
-SampleOptions Small() {
-  SampleOptions options;
-  options.persons = 2;
-  return options;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+// The persons of this suite's samples: few, so that its many runs are quick.
+const int kPersons = 2;
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;
-}
-
-// Every file under `dir` with its bytes.
-std::map<std::string, std::string> Files(const std::string& dir) {
-  std::map<std::string, std::string> out;
-  for (const fs::directory_entry& e : fs::recursive_directory_iterator(dir)) {
-    if (e.is_regular_file()) out[fs::relative(e.path(), dir).string()] = ReadFile(e.path());
-  }
-  return out;
 }
 
 // A plain SQLite database of some other program.
@@ -94,21 +77,21 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
   const Case cases[] = {
       {"not a database",
        [](const TempDir& dir) {
-         const std::string mdb = MakeSample(dir, Small());
+         const std::string mdb = MakeSample(dir, Persons(kPersons));
          WriteFile(mdb, "Minutes of the crew meeting, 3 March 2006.\n");
          return mdb;
        },
        {kUpdateFailedText, " 3343  :  "}},
       {"empty file",
        [](const TempDir& dir) {
-         const std::string mdb = MakeSample(dir, Small());
+         const std::string mdb = MakeSample(dir, Persons(kPersons));
          WriteFile(mdb, "");
          return mdb;
        },
        {kUpdateFailedText, " 3343  :  "}},
       {"SQLite file of another program",
        [](const TempDir& dir) {
-         const std::string mdb = MakeSample(dir, Small());
+         const std::string mdb = MakeSample(dir, Persons(kPersons));
          fs::remove(mdb);
          WriteForeignSqlite(mdb);
          return mdb;
@@ -116,9 +99,9 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
        {kUpdateFailedText, " 3343  :  "}},
       {"workgroup file of another workgroup",
        [](const TempDir& dir) {
-         const std::string mdb = MakeSample(dir, Small());
+         const std::string mdb = MakeSample(dir, Persons(kPersons));
          TempDir other;
-         MakeSample(other, Small());
+         MakeSample(other, Persons(kPersons));
          fs::copy_file(other.File("KAV.mdw"), dir.File("KAV.mdw"),
                        fs::copy_options::overwrite_existing);
          return mdb;
@@ -126,7 +109,7 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
        {kUpdateFailedText, " 3033  :  "}},
       {"workgroup file without KAVOwner",
        [](const TempDir& dir) {
-         const std::string mdb = MakeSample(dir, Small());
+         const std::string mdb = MakeSample(dir, Persons(kPersons));
          fs::remove(dir.File("KAV.mdw"));
          dao::CreateWorkgroupFile(dir.File("KAV.mdw"), {{"Admin", "TelvoRm"}},
                                   dao::PasswordCost::kMinimum);
@@ -135,14 +118,14 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
        {kUpdateFailedText, " 3029  :  "}},
       {"workgroup file cut short by its last byte",
        [](const TempDir& dir) {
-         const std::string mdb = MakeSample(dir, Small());
+         const std::string mdb = MakeSample(dir, Persons(kPersons));
          fs::resize_file(dir.File("KAV.mdw"), fs::file_size(dir.File("KAV.mdw")) - 1);
          return mdb;
        },
        {kUpdateFailedText, " 3028  :  The workgroup information file '"}},
       {"workgroup file in WAL mode with another program's log of changes beside it",
        [](const TempDir& dir) {
-         const std::string mdb = MakeSample(dir, Small());
+         const std::string mdb = MakeSample(dir, Persons(kPersons));
          sqlite3* db = nullptr;
          sqlite3_open(dir.File("KAV.mdw").c_str(), &db);
          sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
@@ -155,21 +138,21 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
        {kUpdateFailedText, " 3028  :  The workgroup information file '"}},
       {"no tbl_kav_courses",
        [](const TempDir& dir) {
-         const std::string mdb = MakeSample(dir, Small());
+         const std::string mdb = MakeSample(dir, Persons(kPersons));
          Change(mdb, [](dao::Database& db) { db.TableDefs().Delete("tbl_kav_courses"); });
          return mdb;
        },
        {kUpdateFailedText, " 3265  :  "}},
       {"no tbl_kav_version_info",
        [](const TempDir& dir) {
-         const std::string mdb = MakeSample(dir, Small());
+         const std::string mdb = MakeSample(dir, Persons(kPersons));
          Change(mdb, [](dao::Database& db) { db.TableDefs().Delete("tbl_kav_version_info"); });
          return mdb;
        },
        {kUpdateFailedText, " 3078  :  "}},
       {"empty version table",
        [](const TempDir& dir) {
-         const std::string mdb = MakeSample(dir, Small());
+         const std::string mdb = MakeSample(dir, Persons(kPersons));
          Change(mdb, [](dao::Database& db) {
            db.Execute(
                "DELETE FROM tbl_kav_version_info WHERE "
@@ -180,7 +163,7 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
        {kUpdateFailedText, " 3021  :  "}},
       {"currency table rebuilt with a conflict clause, without its unique index",
        [](const TempDir& dir) {
-         const std::string mdb = MakeSample(dir, Small());
+         const std::string mdb = MakeSample(dir, Persons(kPersons));
          dao_test::Sqlite(
              mdb,
              "CREATE TABLE rebuilt (jc_risk_type TEXT, jc_job_code TEXT, "
@@ -198,10 +181,10 @@ TEST(BadInputTest, RefusedWithTheDriversBoxesAndLeftUntouched) {
        [](const TempDir& dir) {
          const std::string sub = dir.File("Équipe d'été \"Nord\" – Zürich 2006");
          fs::create_directory(sub);
-         WriteSampleDatabase(sub, Small());
+         WriteSampleDatabase(sub, Persons(kPersons));
          return sub + "/KAV.MDB";
        },
-       {"Database Update completed.", ""},
+       {kCompleted, ""},
        true},
   };
 
@@ -292,7 +275,7 @@ TEST(BadInputTest, PathTooLongForTheEngineIsRefusedWithNothingWritten) {
     SCOPED_TRACE(c.name);
     TempDir root;
     TempDir made;
-    MakeSample(made, Small());
+    MakeSample(made, Persons(kPersons));
     const std::string base = c.workgroup_above ? root.File("x.mdb") : root.path();
     const std::string folder = FolderForPathOfLength(base, c.length, "KAV.MDB");
     fs::copy_file(made.File("KAV.MDB"), folder + "/KAV.MDB");
@@ -312,7 +295,7 @@ TEST(BadInputTest, PathTooLongForTheEngineIsRefusedWithNothingWritten) {
 
     if (c.box == nullptr) {
       ASSERT_THAT(shown, SizeIs(1u));
-      EXPECT_EQ(shown[0].prompt, "Database Update completed.");
+      EXPECT_EQ(shown[0].prompt, kCompleted);
       EXPECT_THAT(Files(root.path()), SizeIs(2u));
       continue;
     }
@@ -349,7 +332,7 @@ TEST(BadInputTest, UserTriggerThatRefusesAStageRowFailsTheStage) {
   for (const TriggerCase& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    const std::string mdb = MakeSample(dir, Small());
+    const std::string mdb = MakeSample(dir, Persons(kPersons));
     dao_test::Sqlite(mdb, c.trigger);
     std::vector<std::string> prompts;
     {

@@ -298,8 +298,7 @@ TEST(RetypeSample, OtherProgramsObjectsOnRetypedColumnsKeepWorking) {
     const std::vector<std::string> objects = OtherProgramsObjects(mdb);
     ui::ScriptedMessageBoxes boxes;
     RunDatabaseUpdate(mdb);
-    EXPECT_THAT(boxes.boxes(),
-                ElementsAre(ui::ShownBox{"Database Update completed.", 0, "", ui::vbDefault}));
+    EXPECT_THAT(boxes.boxes(), ElementsAre(ui::ShownBox{kCompleted, 0, "", ui::vbDefault}));
     EXPECT_EQ(OtherProgramsObjects(mdb), objects);
     if (!c.then.empty()) Sqlite(mdb, c.then);
     for (const auto& [actual, expected] : c.checks) {
@@ -470,7 +469,7 @@ TEST(RetypeSample, BlobsInRetypedColumnsStayBlobsThroughTheUpdate) {
     ui::ScriptedMessageBoxes boxes;
     RunDatabaseUpdate(mdb);
     ASSERT_EQ(boxes.boxes().size(), 1u);
-    EXPECT_EQ(boxes.boxes()[0].prompt, "Database Update completed.");
+    EXPECT_EQ(boxes.boxes()[0].prompt, kCompleted);
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.column) + " = x'" + c.hex + "'");

@@ -2,12 +2,9 @@
 // itself: the file is refused at open as damaged (3343) and left exactly as
 // it was, so that the update either completes or changes nothing.
 
-#include <sqlite3.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <random>
 #include <string>
@@ -16,11 +13,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/ui/scripted_message_boxes.h"
 #include "tests/dao_fixture.h"
+#include "tests/support/files.h"
 #include "tests/support/harness.h"
+#include "tests/support/runs.h"
 #include "tests/support/stage_checks.h"
-#include "update/update.h"
 
 namespace kav::testing {
 namespace {
@@ -29,27 +26,11 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Every file under `dir` with its bytes.
-std::map<std::string, std::string> Files(const std::string& dir) {
-  std::map<std::string, std::string> out;
-  for (const fs::directory_entry& e : fs::recursive_directory_iterator(dir)) {
-    if (e.is_regular_file()) out[fs::relative(e.path(), dir).string()] = ReadFile(e.path());
-  }
-  return out;
-}
-
 // The sample with two persons, made once, and copied for every case.
 const std::map<std::string, std::string>& SampleFiles() {
   static const std::map<std::string, std::string> files = [] {
     TempDir dir;
-    SampleOptions options;
-    options.persons = 2;
-    MakeSample(dir, options);
+    MakeSample(dir, Persons(2));
     return Files(dir.path());
   }();
   return files;
@@ -65,29 +46,15 @@ std::string CopyOfSample(const TempDir& dir) {
   return dir.File("KAV.MDB");
 }
 
-// Runs `sql` on the file at `path` as another program would; returns
-// whether every statement ran.
-bool RunSql(const std::string& path, const std::string& sql) {
-  sqlite3* raw = nullptr;
-  sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  const bool ran = sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-  sqlite3_close(raw);
-  return ran;
-}
-
 // The prompts of the boxes that one run of the update shows.
 std::vector<std::string> RunUpdate(const std::string& mdb) {
-  std::vector<std::string> prompts;
-  {
-    ui::ScriptedMessageBoxes boxes;
-    RunDatabaseUpdate(mdb);
-    for (const ui::ShownBox& box : boxes.boxes()) prompts.push_back(box.prompt);
-  }
+  const std::vector<std::string> prompts = RunHere(mdb);
   CloseDriverDatabase();
   return prompts;
 }
 
-std::vector<std::string> Version(const std::string& mdb) {
+// The version rows as a plain SQLite program reads them.
+std::vector<std::string> VersionRowsInFile(const std::string& mdb) {
   return dao_test::Query(mdb, "SELECT kav_database_version FROM tbl_kav_version_info");
 }
 
@@ -188,7 +155,7 @@ TEST(CatalogTest, ContradictoryCatalogIsRefusedAndTheFileLeftAsItWas) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     const std::string mdb = CopyOfSample(dir);
-    ASSERT_TRUE(RunSql(mdb, c.sql)) << c.sql;
+    ASSERT_EQ(dao_test::SqliteError(mdb, c.sql), "") << c.sql;
     const std::map<std::string, std::string> before = Files(dir.path());
     const std::vector<std::string> prompts = RunUpdate(mdb);
     EXPECT_THAT(prompts, ElementsAre(kUpdateFailedText, StartsWith(" 3343  :  ")));
@@ -316,14 +283,15 @@ TEST(CatalogTest, RandomlyChangedCatalogUpdatesCompletelyOrIsLeftAsItWas) {
     const std::string mdb = CopyOfSample(dir);
     // A change the catalog's own keys refuse, or one that changes no row,
     // leaves the sample as it is, which the other suites update.
-    if (!RunSql(mdb, "BEGIN;" + sql + "COMMIT;") || ReadFile(mdb) == SampleFiles().at("KAV.MDB")) {
+    if (!dao_test::SqliteError(mdb, "BEGIN;" + sql + "COMMIT;").empty() ||
+        FileBytes(mdb) == SampleFiles().at("KAV.MDB")) {
       ++unchanged;
       continue;
     }
     const std::map<std::string, std::string> before = Files(dir.path());
     const std::vector<std::string> prompts = RunUpdate(mdb);
-    if (prompts.size() == 1 && prompts[0] == "Database Update completed.") {
-      EXPECT_THAT(Version(mdb), ElementsAre("v5.0"));
+    if (prompts.size() == 1 && prompts[0] == kCompleted) {
+      EXPECT_THAT(VersionRowsInFile(mdb), ElementsAre("v5.0"));
       ++completed;
     } else {
       EXPECT_TRUE(Files(dir.path()) == before)

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,23 +20,15 @@
 
 #include "platform/dao/dao.h"
 #include "tests/dao_fixture.h"
+#include "tests/support/files.h"
 
 namespace dao_test {
 namespace {
 
-std::string IntegrityCheck(const std::string& path) {
-  sqlite3* raw = nullptr;
-  sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  sqlite3_stmt* st = nullptr;
-  sqlite3_prepare_v2(raw, "PRAGMA integrity_check", -1, &st, nullptr);
-  std::string result;
-  if (sqlite3_step(st) == SQLITE_ROW) {
-    result = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
-  }
-  sqlite3_finalize(st);
-  sqlite3_close(raw);
-  return result;
-}
+using kav::testing::DatabaseFiles;
+using kav::testing::DatabaseFilesDifference;
+using kav::testing::IntegrityCheck;
+using kav::testing::JournalBytes;
 
 // While it lives, SQLite's default file system fails one kind of access to
 // a file of the database T.mdb with `code`, as a failing disk, a lack of
@@ -178,7 +171,6 @@ TEST_F(DaoTest, FailedSwitchToRollbackJournalModeLeavesAWholeFileForTheNextEnd) 
       {"a disk without room", false, SQLITE_FULL},
       {"a journal sync that fails", true, SQLITE_IOERR_FSYNC},
   };
-  const auto mode = [&] { return FileBytes(mdb).substr(18, 2); };
   Table("t", {{"n", dao::dbLong}});
   db.Close();
   int rows = 0;
@@ -190,11 +182,11 @@ TEST_F(DaoTest, FailedSwitchToRollbackJournalModeLeavesAWholeFileForTheNextEnd) 
       failing.SetFailing(false);
       db = ws.OpenDatabase(mdb);  // on the failing file system
       Insert("t", {int32_t{++rows}});
-      ASSERT_EQ(mode(), "\2\2");
+      ASSERT_EQ(JournalBytes(mdb), "2 2");
       failing.SetFailing(true);
       EXPECT_NO_THROW(dao::DBEngine::Instance().FlushFiles());
     }
-    EXPECT_EQ(mode(), "\2\2");
+    EXPECT_EQ(JournalBytes(mdb), "2 2");
     EXPECT_EQ(FileBytes(mdb + "-wal"), "");
     const std::string alone = dir.File("alone.mdb");
     std::filesystem::copy_file(mdb, alone);
@@ -203,7 +195,7 @@ TEST_F(DaoTest, FailedSwitchToRollbackJournalModeLeavesAWholeFileForTheNextEnd) 
                 ::testing::ElementsAre(std::to_string(rows)));
     std::filesystem::remove(alone);
     dao::DBEngine::Instance().FlushFiles();
-    EXPECT_EQ(mode(), "\1\1");
+    EXPECT_EQ(JournalBytes(mdb), "1 1");
     EXPECT_FALSE(std::filesystem::exists(mdb + "-wal"));
     EXPECT_FALSE(std::filesystem::exists(mdb + "-shm"));
     db.Close();
@@ -243,7 +235,12 @@ TEST_F(DaoTest, KilledWriterLeavesAnIntactFileWithEveryReturnedWrite) {
   while (read(pipe_fds[0], &value, sizeof value) == sizeof value) returned = value;
   close(pipe_fds[0]);
   ASSERT_GE(returned, 200);
+  // The killed writer's log, which the reopen is to recover.
+  const std::map<std::string, std::string> left = DatabaseFiles(mdb);
+  ASSERT_TRUE(left.contains(mdb + "-wal")) << "the killed writer left no log";
   EXPECT_EQ(IntegrityCheck(mdb), "ok");
+  ASSERT_EQ(DatabaseFilesDifference(left, DatabaseFiles(mdb)), "")
+      << "the check changed what the killed writer left";
   db = ws.OpenDatabase(mdb);
   EXPECT_GE(static_cast<int32_t>(RowsOf("t").size()), returned);
 }

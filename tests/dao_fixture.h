@@ -9,15 +9,14 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/dao/dao.h"
 #include "platform/dao/workgroup.h"
+#include "tests/support/files.h"
 #include "tests/support/harness.h"
 
 namespace dao_test {
@@ -38,10 +37,7 @@ inline long ErrorOf(const std::function<void()>& body) {
   return 0;
 }
 
-inline std::string FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using kav::testing::FileBytes;
 
 // The rows of `sql` on the file at `path`, read through a plain SQLite
 // connection, each row's values joined by '|'.
@@ -67,16 +63,24 @@ inline std::vector<std::string> Query(const std::string& path, const std::string
   return rows;
 }
 
-// Runs `sql` on the file at `path` as another program would.
-inline void Sqlite(const std::string& path, const std::string& sql) {
+// Runs `sql` on the file at `path` as another program would; returns
+// SQLite's message where a statement failed, "" where every one ran.
+inline std::string SqliteError(const std::string& path, const std::string& sql) {
   sqlite3* raw = nullptr;
   sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
   char* error = nullptr;
-  EXPECT_EQ(sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
-      << (error ? error : "") << "\n"
-      << sql;
+  const int rc = sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, &error);
+  std::string out;
+  if (rc != SQLITE_OK) out = error != nullptr ? error : sqlite3_errstr(rc);
   sqlite3_free(error);
   sqlite3_close(raw);
+  return out;
+}
+
+// Runs `sql` on the file at `path` as another program would, and expects
+// every statement to run.
+inline void Sqlite(const std::string& path, const std::string& sql) {
+  EXPECT_EQ(SqliteError(path, sql), "") << sql;
 }
 
 // Every table of the file at `path` with every row (rowid first), and the

@@ -18,6 +18,7 @@
 #include "platform/dao/dao.h"
 #include "platform/dao/workgroup.h"
 #include "tests/dao_fixture.h"
+#include "tests/support/files.h"
 
 namespace dao_test {
 namespace {
@@ -83,25 +84,16 @@ TEST_F(DaoTest, LogOnRefusals) {
   EXPECT_EQ(Engine().CreateWorkspace("", "owner", "Secret1").UserName(), "Owner");
 }
 
-// Every file in `dir` with its bytes.
-std::map<std::string, std::string> FilesIn(const std::string& dir) {
-  std::map<std::string, std::string> out;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) {
-    out[e.path().filename().string()] = FileBytes(e.path().string());
-  }
-  return out;
-}
-
 // A workgroup file that `make` writes into a folder of its own below
 // `parent`, made the engine's, and what that folder held then.
 struct PlacedWorkgroup {
   PlacedWorkgroup(const std::string& parent, const std::function<void(const std::string&)>& make)
       : here(parent), path(here.File("KAV.mdw")) {
     make(path);
-    before = FilesIn(here.path());
+    before = kav::testing::Files(here.path());
     Engine().SetSystemDB(path);
   }
-  bool Unchanged() const { return FilesIn(here.path()) == before; }
+  bool Unchanged() const { return kav::testing::Files(here.path()) == before; }
 
   kav::testing::TempDir here;
   std::string path;

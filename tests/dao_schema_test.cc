@@ -2,7 +2,6 @@
 // catalog and the physical SQLite schema keep them together.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include "platform/dao/dao.h"
 #include "tests/dao_fixture.h"
@@ -14,18 +13,7 @@ using Strings = std::vector<std::string>;
 
 // The columns of `table` as SQLite itself sees them.
 Strings PhysicalColumns(const std::string& path, const std::string& table) {
-  sqlite3* raw = nullptr;
-  sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* st = nullptr;
-  Strings out;
-  sqlite3_prepare_v2(raw, ("SELECT name FROM pragma_table_info('" + table + "')").c_str(), -1, &st,
-                     nullptr);
-  while (sqlite3_step(st) == SQLITE_ROW) {
-    out.push_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-  }
-  sqlite3_finalize(st);
-  sqlite3_close(raw);
-  return out;
+  return Query(path, "SELECT name FROM pragma_table_info('" + table + "')");
 }
 
 TEST_F(DaoTest, TableWithFieldsAndDefaults) {

@@ -27,13 +27,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/ui/scripted_message_boxes.h"
 #include "stages/globals.h"
 #include "tests/dao_fixture.h"
 #include "tests/support/dump.h"
+#include "tests/support/files.h"
 #include "tests/support/harness.h"
+#include "tests/support/runs.h"
 #include "tests/support/stage_checks.h"
-#include "update/update.h"
 
 namespace kav::testing {
 namespace {
@@ -44,29 +44,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-
-const char* const kCompleted = "Database Update completed.";
-const char* const kAlreadyUpdated = "This database has already been updated";
-
-SampleOptions Persons(int persons) {
-  SampleOptions options;
-  options.persons = persons;
-  return options;
-}
-
-std::vector<std::string> Prompts(const std::vector<ui::ShownBox>& boxes) {
-  std::vector<std::string> out;
-  for (const ui::ShownBox& box : boxes) out.push_back(box.prompt);
-  return out;
-}
-
-// Runs the update in this process; the database objects it leaves open stay
-// open, as in the running tool.
-std::vector<std::string> RunHere(const std::string& mdb) {
-  ui::ScriptedMessageBoxes boxes;
-  RunDatabaseUpdate(mdb);
-  return Prompts(boxes.boxes());
-}
 
 // Runs the headless runner on `mdb` in a child process and returns the
 // prompts of its boxes, and a last line for a runner that did not end well.
@@ -122,51 +99,6 @@ std::vector<std::string> RunElsewhere(const std::string& mdb) {
   return FinishRunner(StartRunner(mdb));
 }
 
-// The names in `dir`.
-std::set<std::string> Names(const std::string& dir) {
-  std::set<std::string> out;
-  for (const auto& entry : fs::directory_iterator(dir)) out.insert(entry.path().filename());
-  return out;
-}
-
-// The two bytes of the file's header that say its journal mode: 1 and 1
-// for rollback-journal mode, 2 and 2 for WAL.
-std::string JournalBytes(const std::string& path) {
-  const std::string bytes = dao_test::FileBytes(path);
-  if (bytes.size() < 20) return "<short>";
-  return std::to_string(bytes[18]) + " " + std::to_string(bytes[19]);
-}
-
-std::string IntegrityCheck(const std::string& path) {
-  sqlite3* db = nullptr;
-  std::string result;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    result = std::string("cannot open: ") + sqlite3_errmsg(db);
-  } else {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) != SQLITE_OK) {
-      result = sqlite3_errmsg(db);
-    }
-    while (stmt != nullptr && sqlite3_step(stmt) == SQLITE_ROW) {
-      if (!result.empty()) result += "\n";
-      result += reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-    }
-    if (result.empty()) result = sqlite3_errmsg(db);
-    sqlite3_finalize(stmt);
-  }
-  sqlite3_close(db);
-  return result;
-}
-
-// KAV.MDB and KAV.mdw of `from` copied into `to`, the database file alone:
-// no log beside it.  Returns the copy's path.
-std::string CopyFileAlone(const std::string& from_mdb, const TempDir& to) {
-  const fs::path from = fs::path(from_mdb).parent_path();
-  fs::copy_file(from / "KAV.MDB", to.File("KAV.MDB"));
-  fs::copy_file(from / "KAV.mdw", to.File("KAV.mdw"));
-  return to.File("KAV.MDB");
-}
-
 // The dump a clean run in this process leaves of a sample of `persons`.
 const std::vector<std::string>& CleanDump(int persons) {
   static std::map<int, std::vector<std::string>> dumps;
@@ -177,15 +109,6 @@ const std::vector<std::string>& CleanDump(int persons) {
   if (RunHere(mdb) != std::vector<std::string>{kCompleted}) ADD_FAILURE() << "clean run failed";
   CloseDriverDatabase();
   return dumps[persons] = DumpDatabase(mdb);
-}
-
-std::string Version(const std::string& mdb) {
-  dao::Database db = OpenForCheck(mdb);
-  std::vector<std::string> rows = Rows(db,
-                                       "Select tbl_kav_version_info.kav_database_version from "
-                                       "tbl_kav_version_info;");
-  db.Close();
-  return rows.empty() ? "<no row>" : rows[0];
 }
 
 const std::set<std::string> kSampleNames = {"KAV.MDB", "KAV.mdw"};
@@ -386,7 +309,7 @@ TEST(HardLinkTest, FileWithTwoNamesIsRefusedAndLeftAsItWas) {
   fs::copy_file(dir.File("KAV.mdw"), other.File("KAV.mdw"));
   const std::string second = other.File("KAV.MDB");
   ASSERT_EQ(link(mdb.c_str(), second.c_str()), 0);
-  const std::string bytes = dao_test::FileBytes(mdb);
+  const std::string bytes = FileBytes(mdb);
   for (const std::string& name : {mdb, second}) {
     SCOPED_TRACE(name);
     const std::vector<std::string> prompts = RunHere(name);
@@ -394,7 +317,7 @@ TEST(HardLinkTest, FileWithTwoNamesIsRefusedAndLeftAsItWas) {
     ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
     EXPECT_EQ(prompts[0], kUpdateFailedText);
     EXPECT_THAT(prompts[1], AllOf(StartsWith(" 3051  :  "), HasSubstr("hard links")));
-    EXPECT_TRUE(dao_test::FileBytes(mdb) == bytes) << "the file changed";
+    EXPECT_TRUE(FileBytes(mdb) == bytes) << "the file changed";
     EXPECT_EQ(Names(dir.path()), kSampleNames);
     EXPECT_EQ(Names(other.path()), kSampleNames);
   }
@@ -440,7 +363,7 @@ TEST(VersionStampTest, DuplicateKeyAtTheStampIsReportedAsAFailure) {
 
 // Writes `after` over the one place where `before` stands in the file.
 void Overwrite(const std::string& path, const std::string& before, const std::string& after) {
-  std::string bytes = dao_test::FileBytes(path);
+  std::string bytes = FileBytes(path);
   const size_t at = bytes.find(before);
   ASSERT_NE(at, std::string::npos) << before;
   ASSERT_EQ(bytes.find(before, at + 1), std::string::npos) << before << " stands twice";
@@ -469,14 +392,14 @@ TEST(DamagedFileTest, IsRefusedBeforeAnythingIsWrittenNamingWhatSqliteFound) {
     const std::string mdb = MakeSample(dir, Persons(20));
     Overwrite(mdb, c.before, c.after);
     ASSERT_NE(IntegrityCheck(mdb), "ok");
-    const std::string damaged = dao_test::FileBytes(mdb);
+    const std::string damaged = FileBytes(mdb);
     const std::vector<std::string> prompts = RunHere(mdb);
     CloseDriverDatabase();
     ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
     EXPECT_EQ(prompts[0], kUpdateFailedText);
     EXPECT_THAT(prompts[1], StartsWith(" 3343  :  The database '" + mdb +
                                        "' is damaged: SQLite's integrity check found \""));
-    EXPECT_TRUE(dao_test::FileBytes(mdb) == damaged) << "the damaged file changed";
+    EXPECT_TRUE(FileBytes(mdb) == damaged) << "the damaged file changed";
     EXPECT_EQ(Names(dir.path()), kSampleNames);
   }
 }

@@ -22,6 +22,7 @@
 #include "app/frm_import.h"
 #include "platform/ui/qt/qt_message_boxes.h"
 #include "tests/support/dump.h"
+#include "tests/support/files.h"
 #include "tests/support/harness.h"
 #include "tests/support/offscreen_app.h"
 
@@ -31,14 +32,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const kSelectionCaption = "KAV Update - Manual Selection";
-const char* const kCompleted = "Database Update completed.";
-
-std::string Version(const std::string& mdb) {
-  dao::Database db = OpenForCheck(mdb);
-  std::vector<std::string> rows = Rows(db, "SELECT kav_database_version FROM tbl_kav_version_info");
-  db.Close();
-  return rows.empty() ? std::string("<no row>") : rows.front();
-}
 
 // The dump of a fresh sample that the headless runner has updated in a
 // process of its own, which has ended.
@@ -54,10 +47,9 @@ std::vector<std::string> HeadlessCleanRun() {
 // new folder, and checks that the copy is the updated database `expected`.
 void CheckCopyAlone(const TempDir& folder, const std::vector<std::string>& expected) {
   TempDir copy;
-  fs::copy_file(folder.File("KAV.MDB"), copy.File("KAV.MDB"));
-  fs::copy_file(folder.File("KAV.mdw"), copy.File("KAV.mdw"));
-  EXPECT_EQ(Version(copy.File("KAV.MDB")), "v5.0");
-  EXPECT_EQ(DumpDifference(expected, DumpDatabase(copy.File("KAV.MDB"))), "");
+  const std::string alone = CopyFileAlone(folder.File("KAV.MDB"), copy);
+  EXPECT_EQ(Version(alone), "v5.0");
+  EXPECT_EQ(DumpDifference(expected, DumpDatabase(alone)), "");
 }
 
 // Watches, at each turn of the event loop, for a message box that is up and

@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,7 +30,9 @@
 #include "stages/stages.h"
 #include "tests/dao_fixture.h"
 #include "tests/support/dump.h"
+#include "tests/support/files.h"
 #include "tests/support/harness.h"
+#include "tests/support/runs.h"
 #include "tests/support/stage_checks.h"
 #include "update/corrections.h"
 #include "update/update.h"
@@ -43,41 +47,14 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-const char* const kCompleted = "Database Update completed.";
-
 // The injected error: any number but 3022, which the data phase tolerates.
 const long kInjected = 3999;
 
-SampleOptions Small() {
-  SampleOptions options;
-  options.persons = 6;
-  return options;
-}
+// The persons of this suite's samples: few, so that its many runs are quick.
+const int kPersons = 6;
 
 ui::ShownBox FailureBox() {
   return ui::ShownBox{kUpdateFailedText, ui::vbCritical, "KAV Update", ui::vbDefault};
-}
-
-std::vector<std::string> Prompts(const std::vector<ui::ShownBox>& boxes) {
-  std::vector<std::string> out;
-  for (const ui::ShownBox& box : boxes) out.push_back(box.prompt);
-  return out;
-}
-
-std::string Version(const std::string& mdb) {
-  dao::Database db = OpenForCheck(mdb);
-  std::vector<std::string> rows = Rows(db,
-                                       "Select tbl_kav_version_info.kav_database_version from "
-                                       "tbl_kav_version_info;");
-  db.Close();
-  return rows.empty() ? "<no row>" : rows[0];
-}
-
-// Runs the update without faults and returns the prompts of its boxes.
-std::vector<std::string> Rerun(const std::string& mdb) {
-  ui::ScriptedMessageBoxes boxes;
-  RunDatabaseUpdate(mdb);
-  return Prompts(boxes.boxes());
 }
 
 // A clean run of the update on a fresh sample: its full trace (one line per
@@ -95,7 +72,7 @@ const CleanRun& Clean() {
   static const CleanRun run = [] {
     CleanRun out;
     TempDir dir;
-    std::string mdb = MakeSample(dir, Small());
+    std::string mdb = MakeSample(dir, Persons(kPersons));
     {
       TraceRecorder trace(true);
       ui::ScriptedMessageBoxes boxes;
@@ -400,7 +377,7 @@ TEST_P(InjectedFaultTest, FailsThenRerunEndsWhereACleanRunEnds) {
   SCOPED_TRACE("call " + std::to_string(k) + ": " + Clean().calls[k - 1]);
 
   TempDir dir;
-  const std::string mdb = MakeSample(dir, Small());
+  const std::string mdb = MakeSample(dir, Persons(kPersons));
   const FaultedUpdate run = RunWithFault(mdb, k);
   const std::vector<ui::ShownBox>& shown = run.shown;
   ASSERT_GE(shown.size(), 2u);
@@ -452,7 +429,7 @@ TEST_P(InjectedFaultTest, FailsThenRerunEndsWhereACleanRunEnds) {
     EXPECT_EQ(SchemaColumns(mdb), expected);
   }
 
-  EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
+  EXPECT_THAT(RunHere(mdb), ::testing::ElementsAre(kCompleted));
   EXPECT_EQ(Version(mdb), "v5.0");
   EXPECT_EQ(DumpDifference(Clean().dump, DumpDatabase(mdb)), "");
 }
@@ -471,13 +448,13 @@ TEST(FaultAfterStampTest, RerunSaysAlreadyUpdatedAndContentIsComplete) {
   for (int k = after.first; k <= after.last; ++k) {
     SCOPED_TRACE("call " + std::to_string(k) + ": " + Clean().calls[k - 1]);
     TempDir dir;
-    const std::string mdb = MakeSample(dir, Small());
+    const std::string mdb = MakeSample(dir, Persons(kPersons));
     const std::vector<ui::ShownBox> shown = RunWithFault(mdb, k).shown;
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown[0], FailureBox());
     EXPECT_EQ(shown[1].prompt, kDriverBox);
     EXPECT_EQ(Version(mdb), "v5.0");
-    EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre("This database has already been updated"));
+    EXPECT_THAT(RunHere(mdb), ::testing::ElementsAre(kAlreadyUpdated));
     EXPECT_EQ(DumpDifference(Clean().dump, DumpDatabase(mdb)), "");
   }
 }
@@ -495,7 +472,7 @@ TEST(TrainingFieldFaultTest, RowStoredWithoutTheFieldStaysSoAfterRerun) {
   ASSERT_THAT(Clean().calls[k - 1], StartsWith("SET\t5\tT\t"));
 
   TempDir dir;
-  const std::string mdb = MakeSample(dir, Small());
+  const std::string mdb = MakeSample(dir, Persons(kPersons));
   const std::vector<ui::ShownBox> shown = RunWithFault(mdb, k).shown;
   ASSERT_GE(shown.size(), 3u);
   EXPECT_EQ(shown[0], (ui::ShownBox{" 3999  :  Injected fault", ui::vbOKOnly,
@@ -504,7 +481,7 @@ TEST(TrainingFieldFaultTest, RowStoredWithoutTheFieldStaysSoAfterRerun) {
   EXPECT_EQ(shown.back().prompt, kStageBox);
   EXPECT_EQ(Version(mdb), "v4.0");
 
-  EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
+  EXPECT_THAT(RunHere(mdb), ::testing::ElementsAre(kCompleted));
   // The first training row is RX FEMO's RX-310 prerequisite.
   const std::string diff = DumpDifference(Clean().dump, DumpDatabase(mdb));
   EXPECT_EQ(diff,
@@ -562,24 +539,6 @@ std::string RunAndKillAfter(const std::string& mdb, size_t lines) {
          output.substr(output.size() - std::min<size_t>(output.size(), 500));
 }
 
-std::string IntegrityCheck(const std::string& path) {
-  sqlite3* db = nullptr;
-  std::string result;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-    result = std::string("cannot open: ") + sqlite3_errmsg(db);
-  } else {
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr);
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      if (!result.empty()) result += "\n";
-      result += reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-    }
-    sqlite3_finalize(stmt);
-  }
-  sqlite3_close(db);
-  return result;
-}
-
 class KilledProcessTest : public ::testing::TestWithParam<int> {};
 
 // The parameter is how far into the data phase the kill comes, in percent
@@ -597,12 +556,21 @@ TEST_P(KilledProcessTest, FileStaysIntactAndRerunCompletes) {
   const size_t at = from + (to - from) * static_cast<size_t>(GetParam()) / 100;
 
   TempDir dir;
-  const std::string mdb = MakeSample(dir, Small());
+  const std::string mdb = MakeSample(dir, Persons(kPersons));
   ASSERT_EQ(RunAndKillAfter(mdb, at), "") << "the runner was not killed at line " << at;
+  // The killed run's log, which the rerun is to recover.
+  const std::map<std::string, std::string> left = DatabaseFiles(mdb);
+  ASSERT_TRUE(left.contains(mdb + "-wal")) << "the killed run left no log";
   EXPECT_EQ(IntegrityCheck(mdb), "ok");
-  EXPECT_EQ(Version(mdb), "v4.0");
+  {
+    // Read from a copy: opening the file itself would merge the log.
+    TempDir look;
+    EXPECT_EQ(Version(CopyWithLeftovers(mdb, look)), "v4.0");
+  }
+  ASSERT_EQ(DatabaseFilesDifference(left, DatabaseFiles(mdb)), "")
+      << "the checks changed what the killed run left";
 
-  EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
+  EXPECT_THAT(RunHere(mdb), ::testing::ElementsAre(kCompleted));
   EXPECT_EQ(DumpDifference(Clean().dump, DumpDatabase(mdb)), "");
 }
 
@@ -622,36 +590,35 @@ TEST(KilledProcessTest, RestoredBackupBesideTheLogOfAKilledRunIsLeftAsItWas) {
   auto start = std::find(lines.begin(), lines.end(), first_row.front());
   ASSERT_NE(start, lines.end());
   const size_t at = static_cast<size_t>(start - lines.begin()) + (lines.end() - start) * 3 / 10;
-  SampleOptions options = Small();
-  options.persons = 3000;
+  const SampleOptions options = Persons(3000);
   TempDir clean_dir;
   const std::string clean = MakeSample(clean_dir, options);
-  EXPECT_THAT(Rerun(clean), ::testing::ElementsAre(kCompleted));
+  EXPECT_THAT(RunHere(clean), ::testing::ElementsAre(kCompleted));
   CloseDriverDatabase();
   const std::vector<std::string> clean_dump = DumpDatabase(clean);
   for (const bool restored : {true, false}) {
     SCOPED_TRACE(restored ? "backup restored" : "left as the kill left it");
     TempDir dir;
     const std::string mdb = MakeSample(dir, options);
-    const std::string backup = dao_test::FileBytes(mdb);
+    const std::string backup = FileBytes(mdb);
     ASSERT_EQ(RunAndKillAfter(mdb, at), "") << "the runner was not killed at line " << at;
     const std::string wal = mdb + "-wal";
     ASSERT_TRUE(std::filesystem::exists(wal));
     if (restored) {
-      ASSERT_NE(dao_test::FileBytes(mdb), backup) << "no log was merged before the kill";
+      ASSERT_NE(FileBytes(mdb), backup) << "no log was merged before the kill";
       std::ofstream(mdb, std::ios::binary | std::ios::trunc) << backup;
-      const std::string log = dao_test::FileBytes(wal);
-      const std::vector<std::string> prompts = Rerun(mdb);
+      const std::string log = FileBytes(wal);
+      const std::vector<std::string> prompts = RunHere(mdb);
       CloseDriverDatabase();
       ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
       EXPECT_EQ(prompts[0], kUpdateFailedText);
       EXPECT_THAT(prompts[1], AllOf(StartsWith(" 3343  :  "), HasSubstr("'" + wal + "'")));
-      EXPECT_TRUE(dao_test::FileBytes(mdb) == backup) << "the restored file changed";
-      EXPECT_TRUE(dao_test::FileBytes(wal) == log) << "the log changed";
+      EXPECT_TRUE(FileBytes(mdb) == backup) << "the restored file changed";
+      EXPECT_TRUE(FileBytes(wal) == log) << "the log changed";
       std::filesystem::remove(wal);
       std::filesystem::remove(mdb + "-shm");
     }
-    EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
+    EXPECT_THAT(RunHere(mdb), ::testing::ElementsAre(kCompleted));
     CloseDriverDatabase();
     EXPECT_EQ(DumpDifference(clean_dump, DumpDatabase(mdb)), "");
   }
@@ -693,7 +660,7 @@ std::vector<std::string> UpdatedDump(const SampleOptions& options, bool worked) 
   TempDir dir;
   const std::string mdb = MakeSample(dir, options);
   if (worked) WorkOnTheFile(mdb);
-  EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
+  EXPECT_THAT(RunHere(mdb), ::testing::ElementsAre(kCompleted));
   CloseDriverDatabase();
   return DumpDatabase(mdb);
 }
@@ -717,8 +684,7 @@ TEST(LeftoverTest, OneThatDoesNotBelongIsRefusedAndOneThatDoesIsRecovered) {
       {"run killed late in the data phase", late, "-wal"},
       {"another program's transaction cut off", 0, "-journal"},
   };
-  SampleOptions options = Small();
-  options.persons = 2000;
+  const SampleOptions options = Persons(2000);
   const std::vector<std::string> backup_dump = UpdatedDump(options, false);
   const std::vector<std::string> worked_dump = UpdatedDump(options, true);
   for (const Case& c : cases) {
@@ -726,7 +692,7 @@ TEST(LeftoverTest, OneThatDoesNotBelongIsRefusedAndOneThatDoesIsRecovered) {
       SCOPED_TRACE(std::string(c.name) + (restored ? ", backup restored" : ", left as it was"));
       TempDir dir;
       const std::string mdb = MakeSample(dir, options);
-      const std::string backup = dao_test::FileBytes(mdb);
+      const std::string backup = FileBytes(mdb);
       WorkOnTheFile(mdb);
       if (c.kill_after > 0) {
         ASSERT_EQ(RunAndKillAfter(mdb, c.kill_after), "") << "not killed at " << c.kill_after;
@@ -734,21 +700,21 @@ TEST(LeftoverTest, OneThatDoesNotBelongIsRefusedAndOneThatDoesIsRecovered) {
         CutOffTransaction(mdb);
       }
       const std::string leftover = mdb + c.leftover;
-      const std::string left = dao_test::FileBytes(leftover);
+      const std::string left = FileBytes(leftover);
       ASSERT_FALSE(left.empty() || left[0] == '\0') << "nothing left beside the file";
       if (restored) {
         std::ofstream(mdb, std::ios::binary | std::ios::trunc) << backup;
-        const std::vector<std::string> prompts = Rerun(mdb);
+        const std::vector<std::string> prompts = RunHere(mdb);
         CloseDriverDatabase();
         ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
         EXPECT_EQ(prompts[0], kUpdateFailedText);
         EXPECT_THAT(prompts[1], AllOf(StartsWith(" 3343  :  "), HasSubstr("'" + leftover + "'")));
-        EXPECT_TRUE(dao_test::FileBytes(mdb) == backup) << "the restored file changed";
-        EXPECT_TRUE(dao_test::FileBytes(leftover) == left) << "the leftover changed";
+        EXPECT_TRUE(FileBytes(mdb) == backup) << "the restored file changed";
+        EXPECT_TRUE(FileBytes(leftover) == left) << "the leftover changed";
         std::filesystem::remove(leftover);
         std::filesystem::remove(mdb + "-shm");
       }
-      EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
+      EXPECT_THAT(RunHere(mdb), ::testing::ElementsAre(kCompleted));
       CloseDriverDatabase();
       EXPECT_EQ(IntegrityCheck(mdb), "ok");
       EXPECT_EQ(DumpDifference(restored ? backup_dump : worked_dump, DumpDatabase(mdb)), "");
@@ -826,7 +792,7 @@ TEST(LockedDatabaseTest, UpdateFailsClearlyAndLosesNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    const std::string mdb = MakeSample(dir, Small());
+    const std::string mdb = MakeSample(dir, Persons(kPersons));
     const std::vector<std::string> before = DumpDatabase(mdb);
     WriteLock lock(mdb, c.begin, c.other_process);
     ASSERT_TRUE(lock.ok());
@@ -840,7 +806,7 @@ TEST(LockedDatabaseTest, UpdateFailsClearlyAndLosesNothing) {
     lock.Release();
     EXPECT_EQ(Version(mdb), "v4.0");
     EXPECT_EQ(DumpDifference(before, DumpDatabase(mdb)), "");
-    EXPECT_THAT(Rerun(mdb), ::testing::ElementsAre(kCompleted));
+    EXPECT_THAT(RunHere(mdb), ::testing::ElementsAre(kCompleted));
     EXPECT_EQ(DumpDifference(Clean().dump, DumpDatabase(mdb)), "");
   }
 }
@@ -934,24 +900,16 @@ std::vector<std::string> RunAsNobody(const std::string& mdb) {
 void ExpectReadOnlyRefused(const std::function<std::vector<std::string>(const std::string&)>& run,
                            bool wal = false) {
   TempDir dir(DirectoryEveryUserReaches());  // `run` may run as another user
-  const std::string mdb = MakeSample(dir, Small());
+  const std::string mdb = MakeSample(dir, Persons(kPersons));
   if (wal) dao_test::Sqlite(mdb, "PRAGMA journal_mode=WAL;");
   const std::vector<std::string> before = DumpDatabase(mdb);
-  const auto names = [&] {
-    std::vector<std::string> out;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-      out.push_back(entry.path().filename());
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-  };
-  const std::vector<std::string> names_before = names();
+  const std::set<std::string> names_before = Names(dir.path());
   std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
   ASSERT_EQ(chmod(dir.File("KAV.mdw").c_str(), 0444), 0);
   ASSERT_EQ(chmod(mdb.c_str(), 0444), 0);
   const std::vector<std::string> prompts = run(mdb);
   CloseDriverDatabase();
-  EXPECT_EQ(names(), names_before) << "files were left beside the database";
+  EXPECT_EQ(Names(dir.path()), names_before) << "files were left beside the database";
   ASSERT_EQ(chmod(mdb.c_str(), 0666), 0);
   ASSERT_EQ(prompts.size(), 2u) << ::testing::PrintToString(prompts);
   EXPECT_EQ(prompts[0], kUpdateFailedText);
@@ -965,7 +923,7 @@ void ExpectReadOnlyRefused(const std::function<std::vector<std::string>(const st
 
 TEST(ReadOnlyDatabaseTest, UnprivilegedUserIsRefusedAndNothingChanges) {
   if (geteuid() != 0) {
-    ExpectReadOnlyRefused(Rerun);
+    ExpectReadOnlyRefused(RunHere);
   } else {
     ExpectReadOnlyRefused(RunAsNobody);
   }
@@ -974,8 +932,8 @@ TEST(ReadOnlyDatabaseTest, UnprivilegedUserIsRefusedAndNothingChanges) {
 // The tests run as root, for whom the operating system ignores the
 // permission bits; a file marked read-only must still not be changed.
 TEST(ReadOnlyDatabaseTest, FileMarkedReadOnlyIsRefusedForTheTestUserToo) {
-  ExpectReadOnlyRefused(Rerun);
-  ExpectReadOnlyRefused(Rerun, /*wal=*/true);
+  ExpectReadOnlyRefused(RunHere);
+  ExpectReadOnlyRefused(RunHere, /*wal=*/true);
 }
 
 }  // namespace

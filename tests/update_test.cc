@@ -123,7 +123,7 @@ TEST_F(DriverTest, CleanRunCompletesAndAppliesTheDataPhase) {
   std::time_t before = std::time(nullptr);
   RunDatabaseUpdate(mdb);
   std::time_t after = std::time(nullptr);
-  EXPECT_THAT(boxes.boxes(), ElementsAre(Box("Database Update completed.")));
+  EXPECT_THAT(boxes.boxes(), ElementsAre(Box(kCompleted)));
   EXPECT_EQ(ui::MousePointer(), ui::vbDefault);
 
   dao::Database db = OpenForCheck(mdb);
@@ -201,8 +201,7 @@ TEST_F(DriverTest, CleanRunCompletesAndAppliesTheDataPhase) {
 
   boxes.Clear();
   RunDatabaseUpdate(mdb);
-  EXPECT_THAT(boxes.boxes(),
-              ElementsAre(Box("This database has already been updated", 0, "", ui::vbHourglass)));
+  EXPECT_THAT(boxes.boxes(), ElementsAre(Box(kAlreadyUpdated, 0, "", ui::vbHourglass)));
 }
 
 TEST_F(DriverTest, TraceListsTheFortyCorrectionsAsWritten) {
@@ -234,13 +233,9 @@ struct GateCase {
 
 TEST_F(DriverTest, VersionGate) {
   const std::vector<GateCase> cases = {
-      {"already",
-       dao::Value("v5.0"),
-       {Box("This database has already been updated", 0, "", ui::vbHourglass)}},
+      {"already", dao::Value("v5.0"), {Box(kAlreadyUpdated, 0, "", ui::vbHourglass)}},
       // The comparison ignores letter case.
-      {"already, capital V",
-       dao::Value("V5.0"),
-       {Box("This database has already been updated", 0, "", ui::vbHourglass)}},
+      {"already, capital V", dao::Value("V5.0"), {Box(kAlreadyUpdated, 0, "", ui::vbHourglass)}},
       {"trailing blank",
        dao::Value("v4.0 "),
        {Box("This database is v4.0  Please select a v4.0 database to be updated", 0, "",
@@ -276,8 +271,7 @@ TEST_F(DriverTest, VersionThatPassesTheGate) {
     SetVersion(path, version);
     boxes.Clear();
     RunDatabaseUpdate(path);
-    EXPECT_THAT(boxes.boxes(), ElementsAre(Box("Database Update completed.")))
-        << version.ToString();
+    EXPECT_THAT(boxes.boxes(), ElementsAre(Box(kCompleted))) << version.ToString();
   }
 }
 
@@ -388,7 +382,7 @@ TEST_F(DriverTest, StageFailureStopsTheUpdateAndARerunCompletes) {
   // without a message, and completes.
   boxes.Clear();
   RunDatabaseUpdate(mdb);
-  EXPECT_THAT(boxes.boxes(), ElementsAre(Box("Database Update completed.")));
+  EXPECT_THAT(boxes.boxes(), ElementsAre(Box(kCompleted)));
 }
 
 struct WorkgroupCase {

@@ -36,8 +36,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 
-const char* const kCompleted = "Database Update completed.";
-
 // Large enough that the update takes a good part of a second, in which the
 // windows get many chances to paint.
 constexpr int kPersons = 20000;
@@ -155,9 +153,7 @@ class WindowsPaintingTest : public ::testing::Test {
 };
 
 TEST_F(WindowsPaintingTest, TheWindowPaintsWhileTheUpdateRunsAndTakesNoInput) {
-  SampleOptions options;
-  options.persons = kPersons;
-  const std::string mdb = MakeSample(folder, options);
+  const std::string mdb = MakeSample(folder, Persons(kPersons));
   // A second file after KAV.MDB, for a key in the file list to move to.
   std::ofstream(folder.File("ZZZ.mdb")) << "x";
   // The start window under the selection window, as the tool shows them.

@@ -33,6 +33,7 @@
 #include "platform/ui/scripted_message_boxes.h"
 #include "tests/support/harness.h"
 #include "tests/support/offscreen_app.h"
+#include "tests/support/runs.h"
 
 namespace kav::testing {
 namespace {
@@ -42,7 +43,6 @@ using ::testing::ElementsAre;
 
 const char* const kSelectionCaption = "KAV Update - Manual Selection";
 const char* const kStartCaption = "KAV Version 4.0 Database Update ";
-const char* const kCompleted = "Database Update completed.";
 
 struct Key {
   Qt::Key key;
@@ -166,18 +166,6 @@ QPushButton* ButtonOf(QWidget* window, const QString& caption) {
   return nullptr;
 }
 
-std::vector<std::string> Prompts(const ui::ScriptedMessageBoxes& boxes) {
-  std::vector<std::string> prompts;
-  for (const ui::ShownBox& box : boxes.boxes()) prompts.push_back(box.prompt);
-  return prompts;
-}
-
-std::string Version(const std::string& mdb) {
-  dao::Database db = OpenForCheck(mdb);
-  std::vector<std::string> rows = Rows(db, "SELECT kav_database_version FROM tbl_kav_version_info");
-  return rows.empty() ? std::string() : rows.front();
-}
-
 // Each test runs in a folder of its own, the current directory, in which
 // the selection window opens.
 class WindowsTest : public ::testing::Test {
@@ -247,7 +235,7 @@ TEST_F(WindowsTest, OnlyTheFileTheUserHighlightsIsUpdated) {
     // A double-click on a file updates that file, once.
     DoubleClickRow(form.filFiles, 1);
   });
-  EXPECT_THAT(Prompts(boxes), ElementsAre(kCompleted));
+  EXPECT_THAT(Prompts(boxes.boxes()), ElementsAre(kCompleted));
   EXPECT_EQ(Version(folder.File("KAV.MDB")), "v5.0");
   EXPECT_EQ(Version(folder.File("AKAV.MDB")), "v4.0");
 }
@@ -598,7 +586,7 @@ TEST_F(WindowsTest, AMinimisedSelectionWindowComesBackAndTheStartWindowAnswersAf
   unsetenv("WINEPREFIX");
   EXPECT_EQ(selections, 2);
   EXPECT_TRUE(start_open);
-  EXPECT_EQ(Prompts(boxes).size(), 1u);  // the start-up question alone
+  EXPECT_EQ(Prompts(boxes.boxes()).size(), 1u);  // the start-up question alone
 }
 
 TEST_F(WindowsTest, BoxTextsAreShownAsPlainText) {
@@ -639,7 +627,7 @@ TEST_F(WindowsTest, CaptionsAndToolTipsAreShownAsPlainText) {
     EXPECT_EQ(ShownToolTip(form.filFiles), odd + "/KAV.MDB");
     PressAltS(form);
   });
-  EXPECT_THAT(Prompts(boxes), ElementsAre(kCompleted));
+  EXPECT_THAT(Prompts(boxes.boxes()), ElementsAre(kCompleted));
   EXPECT_EQ(Version(odd + "/KAV.MDB"), "v5.0");
 }
 
@@ -661,7 +649,7 @@ TEST_F(WindowsTest, AFolderNameThatIsNotUtf8OpensAndUpdates) {
     EXPECT_EQ(form.filFiles.ToolTipText(), latin1 + "/KAV.MDB");
     PressAltS(form);
   });
-  EXPECT_THAT(Prompts(boxes), ElementsAre(kCompleted));
+  EXPECT_THAT(Prompts(boxes.boxes()), ElementsAre(kCompleted));
   EXPECT_EQ(Version(latin1 + "/KAV.MDB"), "v5.0");
 }
 

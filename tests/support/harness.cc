@@ -54,6 +54,12 @@ std::string DirectoryEveryUserReaches() {
   throw std::runtime_error("no temporary directory that every user may enter");
 }
 
+SampleOptions Persons(int persons) {
+  SampleOptions options;
+  options.persons = persons;
+  return options;
+}
+
 std::string MakeSample(const TempDir& dir, const SampleOptions& options) {
   WriteSampleDatabase(dir.path(), options);
   return dir.File("KAV.MDB");
@@ -79,6 +85,20 @@ void OpenAsDriverDoes(const std::string& mdb_path) {
 dao::Database OpenForCheck(const std::string& mdb_path) {
   dao::Workspace ws = LogOn(mdb_path);
   return ws.OpenDatabase(mdb_path);
+}
+
+std::vector<std::string> VersionRows(const std::string& mdb) {
+  dao::Database db = OpenForCheck(mdb);
+  std::vector<std::string> rows = Rows(db,
+                                       "Select tbl_kav_version_info.kav_database_version from "
+                                       "tbl_kav_version_info;");
+  db.Close();
+  return rows;
+}
+
+std::string Version(const std::string& mdb) {
+  const std::vector<std::string> rows = VersionRows(mdb);
+  return rows.empty() ? "<no row>" : rows.front();
 }
 
 std::vector<std::string> Rows(dao::Database& db, const std::string& sql) {

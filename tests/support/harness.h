@@ -1,5 +1,6 @@
-// Test support: the sample database, opening it as the driver does, and
-// observers that record or fail engine calls.
+// Test support: the sample database, the driver's box texts, opening the
+// database as the driver does and reading its version, and observers that
+// record or fail engine calls.
 
 #ifndef KAV_TESTS_SUPPORT_HARNESS_H_
 #define KAV_TESTS_SUPPORT_HARNESS_H_
@@ -19,8 +20,11 @@ using sample::PlainDatabase;
 using sample::SampleOptions;
 using sample::WriteSampleDatabase;
 
-// The first box of the update's failure path, as the records system words
-// it.
+// The texts of the driver's boxes, as the records system words them: an
+// update that completed, a database that was updated before, and the first
+// box of the failure path.
+inline constexpr const char* kCompleted = "Database Update completed.";
+inline constexpr const char* kAlreadyUpdated = "This database has already been updated";
 inline constexpr const char* kUpdateFailedText =
     "This update failed. Please retry. If update continues to fail call your "
     "KAV support person for help.  A second screen will appear showing error. "
@@ -48,6 +52,9 @@ class TempDir {
 // first such of /tmp, /var/tmp and /dev/shm.
 std::string DirectoryEveryUserReaches();
 
+// Sample options for a sample of `persons` persons.
+SampleOptions Persons(int persons);
+
 // Writes the sample v4.0 database "KAV.MDB" and its workgroup file "KAV.mdw"
 // into `dir`, with fast password hashing.  Returns the database's path.
 std::string MakeSample(const TempDir& dir, const SampleOptions& options = {});
@@ -57,6 +64,12 @@ std::string MakeSample(const TempDir& dir, const SampleOptions& options = {});
 void OpenAsDriverDoes(const std::string& mdb_path);
 // Opens `mdb_path` as "KAVOwner" in a workspace of its own, for checks.
 dao::Database OpenForCheck(const std::string& mdb_path);
+// The values of the version table that a check workspace reads from `mdb`,
+// in the order the driver's version gate reads them.
+std::vector<std::string> VersionRows(const std::string& mdb);
+// The first of them, the one the gate goes by; "<no row>" where there is
+// none.
+std::string Version(const std::string& mdb);
 
 // Every row of `rs` from the current one to the end, each row's values
 // joined by '|' as Value::ToString writes them ("" for Null).

@@ -380,11 +380,7 @@ void AddTableRow(dao::Database& db, const std::string& table, const std::string&
 }
 
 std::string DatabaseVersion(const std::string& mdb) {
-  dao::Database db = OpenForCheck(mdb);
-  std::vector<std::string> rows = Rows(db,
-                                       "SELECT tbl_kav_version_info.kav_database_version FROM "
-                                       "tbl_kav_version_info;");
-  db.Close();
+  const std::vector<std::string> rows = VersionRows(mdb);
   return rows.size() == 1 ? rows[0] : "<" + std::to_string(rows.size()) + " rows>";
 }
 
