@@ -27,6 +27,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/dao_fixture.h"
+#include "tests/support/files.h"
 #include "tests/support/harness.h"
 #include "tests/support/runner.h"
 
@@ -40,7 +41,6 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-const char* const kCompleted = "Database Update completed.";
 const char* const kExpiryComment = "Expriration date set by ZURA5 Update";
 
 // Enough for any file these tests make, and far below what a file grown by
@@ -53,18 +53,6 @@ RunnerOptions Limited(std::vector<std::pair<std::string, std::string>> environme
   options.file_size_limit = kFileSizeLimit;
   options.seconds = 60;
   return options;
-}
-
-SampleOptions Persons(int persons) {
-  SampleOptions options;
-  options.persons = persons;
-  return options;
-}
-
-std::set<std::string> Names(const std::string& dir) {
-  std::set<std::string> out;
-  for (const auto& entry : fs::directory_iterator(dir)) out.insert(entry.path().filename());
-  return out;
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
@@ -100,7 +88,7 @@ void PutBigEndian32(std::string& bytes, size_t at, uint32_t value) {
 
 // The page numbers of the records in the journal's first segment.
 std::vector<uint32_t> JournalPages(const std::string& journal, uint32_t page_size) {
-  const std::string bytes = dao_test::FileBytes(journal);
+  const std::string bytes = FileBytes(journal);
   std::vector<uint32_t> pages;
   if (bytes.size() < 28) return pages;
   const uint32_t sector = BigEndian32(bytes, 20);
@@ -116,7 +104,7 @@ std::vector<uint32_t> JournalPages(const std::string& journal, uint32_t page_siz
 // Gives the last frame of the log `wal`, a commit, the database size
 // `pages`, with its checksum made anew, as SQLite would have written it.
 void SetLastCommitSize(const std::string& wal, uint32_t pages) {
-  std::string bytes = dao_test::FileBytes(wal);
+  std::string bytes = FileBytes(wal);
   ASSERT_GE(bytes.size(), 32u);
   const bool big_endian = (BigEndian32(bytes, 0) & 1) != 0;
   const size_t frame_size = 24 + BigEndian32(bytes, 8);
@@ -197,7 +185,7 @@ TEST(JournalTest, OneThatCannotBeShownToBelongIsRefusedWithTheRemedyOfEachCase) 
     TempDir dir, backup_dir;
     const std::string mdb = MakeSample(dir, Persons(700));
     const std::string journal = mdb + "-journal";
-    const std::string start = dao_test::FileBytes(mdb);
+    const std::string start = FileBytes(mdb);
     // The newer backup: the same data and three later commits, which
     // change values in place too.
     const std::string backup = backup_dir.File("KAV.MDB");
@@ -208,12 +196,12 @@ TEST(JournalTest, OneThatCannotBeShownToBelongIsRefusedWithTheRemedyOfEachCase) 
                                    "-01 00:00:00' WHERE pq_id BETWEEN 1001 AND 1400");
     }
     CutOff(mdb, kCutOffInPlace);
-    ASSERT_NE(dao_test::FileBytes(mdb), start) << "nothing of the transaction reached the file";
+    ASSERT_NE(FileBytes(mdb), start) << "nothing of the transaction reached the file";
     ASSERT_THAT(JournalPages(journal, 4096),
                 AllOf(Not(::testing::IsEmpty()), Not(::testing::Contains(1u))));
-    if (c.restored == kNewerBackup) WriteBytes(mdb, dao_test::FileBytes(backup));
+    if (c.restored == kNewerBackup) WriteBytes(mdb, FileBytes(backup));
     if (c.restored == kBackupOfTheStart) WriteBytes(mdb, start);
-    const std::string file = dao_test::FileBytes(mdb), left = dao_test::FileBytes(journal);
+    const std::string file = FileBytes(mdb), left = FileBytes(journal);
 
     const RunnerResult run = RunRunner(mdb, Limited());
     if (c.restored == kBackupOfTheStart) {
@@ -227,8 +215,8 @@ TEST(JournalTest, OneThatCannotBeShownToBelongIsRefusedWithTheRemedyOfEachCase) 
     EXPECT_THAT(run.prompts[1], AllOf(StartsWith(" 3343  :  "), HasSubstr("'" + journal + "'"),
                                       HasSubstr("restored from a backup, remove '" + journal + "'"),
                                       HasSubstr("(or sqlite3) open the file once")));
-    EXPECT_TRUE(dao_test::FileBytes(mdb) == file) << "the file changed";
-    EXPECT_TRUE(dao_test::FileBytes(journal) == left) << "the journal changed";
+    EXPECT_TRUE(FileBytes(mdb) == file) << "the file changed";
+    EXPECT_TRUE(FileBytes(journal) == left) << "the journal changed";
     if (c.restored == kNewerBackup) {
       fs::remove(journal);
     } else {
@@ -277,18 +265,18 @@ TEST(LeftoverSizeTest, LogOrJournalClaimingSizesNoStateCanHaveIsRefused) {
     } else {
       CutOff(mdb, kCutOffInPlace);
       leftover = mdb + "-journal";
-      std::string bytes = dao_test::FileBytes(leftover);
+      std::string bytes = FileBytes(leftover);
       PutBigEndian32(bytes, 16, pages);  // the initial size: no checksum covers it
       WriteBytes(leftover, bytes);
     }
-    const std::string file = dao_test::FileBytes(mdb), left = dao_test::FileBytes(leftover);
+    const std::string file = FileBytes(mdb), left = FileBytes(leftover);
     const RunnerResult run = RunRunner(mdb, Limited());
     ASSERT_EQ(run.prompts.size(), 2u) << ::testing::PrintToString(run.prompts) << run.ending;
     EXPECT_EQ(run.prompts[0], kUpdateFailedText);
     EXPECT_THAT(run.prompts[1], AllOf(StartsWith(" 3343  :  "), HasSubstr("'" + leftover + "'"),
                                       HasSubstr(std::to_string(pages) + " pages")));
-    EXPECT_TRUE(dao_test::FileBytes(mdb) == file) << "the file changed";
-    EXPECT_TRUE(dao_test::FileBytes(leftover) == left) << "the leftover changed";
+    EXPECT_TRUE(FileBytes(mdb) == file) << "the file changed";
+    EXPECT_TRUE(FileBytes(leftover) == left) << "the leftover changed";
     EXPECT_LE(fs::file_size(mdb), file.size());
   }
 }
@@ -305,7 +293,7 @@ TEST(NotRegularLeftoverTest, FifoBesideEitherFileIsRefusedAtOnceNamingIt) {
       const std::string mdb = MakeSample(dir, Persons(20));
       const std::string fifo = dir.File(name);
       ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-      const std::string bytes = dao_test::FileBytes(mdb);
+      const std::string bytes = FileBytes(mdb);
       RunnerOptions options = Limited();
       options.seconds = 20;
       const RunnerResult run = RunRunner(mdb, options);
@@ -313,7 +301,7 @@ TEST(NotRegularLeftoverTest, FifoBesideEitherFileIsRefusedAtOnceNamingIt) {
       ASSERT_FALSE(run.prompts.empty());
       EXPECT_THAT(run.prompts.back(), HasSubstr("'" + fifo + "'"));
       EXPECT_THAT(run.prompts.back(), HasSubstr("not a regular file"));
-      EXPECT_TRUE(dao_test::FileBytes(mdb) == bytes) << "the database changed";
+      EXPECT_TRUE(FileBytes(mdb) == bytes) << "the database changed";
       struct stat st;
       EXPECT_TRUE(lstat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
     }
@@ -332,13 +320,13 @@ TEST(RefusedFileTest, FileInWalModeGainsNothingBesideIt) {
   dao_test::Sqlite(mdb, "PRAGMA journal_mode=WAL; DROP TRIGGER \"" + triggers[0] + "\"");
   const std::set<std::string> names = Names(dir.path());
   ASSERT_EQ(names, (std::set<std::string>{"KAV.MDB", "KAV.mdw"}));
-  const std::string bytes = dao_test::FileBytes(mdb);
+  const std::string bytes = FileBytes(mdb);
   ASSERT_EQ(bytes[18], 2) << "the file is not in WAL mode";
   const RunnerResult run = RunRunner(mdb, Limited());
   ASSERT_EQ(run.prompts.size(), 2u) << ::testing::PrintToString(run.prompts) << run.ending;
   EXPECT_THAT(run.prompts[1], StartsWith(" 3343  :  "));
   EXPECT_EQ(Names(dir.path()), names);
-  EXPECT_TRUE(dao_test::FileBytes(mdb) == bytes) << "the file changed";
+  EXPECT_TRUE(FileBytes(mdb) == bytes) << "the file changed";
 }
 
 // Runs killed while they try another program's log on a copy leave their
@@ -404,7 +392,7 @@ TEST(RehearsalCopyTest, TooLittleRoomIsSaidBeforeAnythingIsCopied) {
     return static_cast<long>((bytes + 4095) / 4096 * 4096);
   };
   const long copy = blocks(fs::file_size(mdb)) + blocks(fs::file_size(mdb + "-wal"));
-  const std::string file = dao_test::FileBytes(mdb), log = dao_test::FileBytes(mdb + "-wal");
+  const std::string file = FileBytes(mdb), log = FileBytes(mdb + "-wal");
   for (const long room : {copy / 2, copy + 8192}) {
     SCOPED_TRACE("room " + std::to_string(room));
     TempDir holder;
@@ -415,8 +403,8 @@ TEST(RehearsalCopyTest, TooLittleRoomIsSaidBeforeAnythingIsCopied) {
     EXPECT_EQ(run.prompts[0], kUpdateFailedText);
     EXPECT_THAT(run.prompts[1], AllOf(StartsWith(" 3051  :  "), HasSubstr("'" + tmp.path() + "'"),
                                       HasSubstr(" MB of room"), Not(HasSubstr("Success"))));
-    EXPECT_TRUE(dao_test::FileBytes(mdb) == file) << "the file changed";
-    EXPECT_TRUE(dao_test::FileBytes(mdb + "-wal") == log) << "the log changed";
+    EXPECT_TRUE(FileBytes(mdb) == file) << "the file changed";
+    EXPECT_TRUE(FileBytes(mdb + "-wal") == log) << "the log changed";
     EXPECT_THAT(Names(tmp.path()), ::testing::IsEmpty());
   }
   TempDir roomy;

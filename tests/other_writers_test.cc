@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/dao_fixture.h"
+#include "tests/support/files.h"
 #include "tests/support/harness.h"
 #include "tests/support/runner.h"
 
@@ -32,15 +33,6 @@ using ::testing::AnyOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-const char* const kCompleted = "Database Update completed.";
-const char* const kAlreadyUpdated = "This database has already been updated";
-
-SampleOptions Persons(int persons) {
-  SampleOptions options;
-  options.persons = persons;
-  return options;
-}
 
 void Sleep(int milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -233,7 +225,7 @@ TEST(OtherWritersTest, BriefReaderOnAFileInWalModeThenWriterCommitsNothingDuring
   TempDir dir;
   const std::string mdb = MakeSample(dir, Persons(3000));
   dao_test::Sqlite(mdb, "PRAGMA journal_mode=WAL");
-  ASSERT_EQ(dao_test::FileBytes(mdb)[18], 2);
+  ASSERT_EQ(FileBytes(mdb)[18], 2);
   OtherProgram reader(Reader(mdb, 300));
   ASSERT_TRUE(reader.WaitForReady());
   RunnerProcess update(mdb);
