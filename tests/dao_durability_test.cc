@@ -40,6 +40,8 @@ class FailingFile {
   // Every write and every sync of its rollback journal.
   static FailingFile JournalWrite(int code) { return FailingFile(kJournalWrite, 0, code); }
   static FailingFile JournalSync(int code) { return FailingFile(kJournalSync, 0, code); }
+  // Every setting of the database file's chunk size (SQLITE_FCNTL_CHUNK_SIZE).
+  static FailingFile ChunkSize(int code) { return FailingFile(kChunkSize, 0, code); }
 
   // Connections opened meanwhile keep the file system, which then fails
   // nothing.
@@ -55,7 +57,7 @@ class FailingFile {
   void SetFailing(bool failing) const { armed_ = failing; }
 
  private:
-  enum Access { kRead, kJournalWrite, kJournalSync };
+  enum Access { kRead, kJournalWrite, kJournalSync, kChunkSize };
 
   FailingFile(Access access, int64_t offset, int code) {
     access_ = access;
@@ -74,7 +76,7 @@ class FailingFile {
                   int* out_flags) {
     const int rc = real_->xOpen(real_, name, file, flags, out_flags);
     const std::string path = name != nullptr ? name : "";
-    const bool journal = access_ != kRead;
+    const bool journal = access_ == kJournalWrite || access_ == kJournalSync;
     if (rc != SQLITE_OK ||
         (flags & (journal ? SQLITE_OPEN_MAIN_JOURNAL : SQLITE_OPEN_MAIN_DB)) == 0 ||
         !path.ends_with(journal ? "/T.mdb-journal" : "/T.mdb")) {
@@ -85,6 +87,7 @@ class FailingFile {
     if (access_ == kRead) methods_.xRead = &ReadAt;
     if (access_ == kJournalWrite) methods_.xWrite = &Write;
     if (access_ == kJournalSync) methods_.xSync = &Sync;
+    if (access_ == kChunkSize) methods_.xFileControl = &FileControl;
     file->pMethods = &methods_;
     return rc;
   }
@@ -97,6 +100,10 @@ class FailingFile {
   }
   static int Sync(sqlite3_file* file, int flags) {
     return armed_ ? code_ : real_methods_.xSync(file, flags);
+  }
+  static int FileControl(sqlite3_file* file, int op, void* arg) {
+    if (armed_ && op == SQLITE_FCNTL_CHUNK_SIZE) return code_;
+    return real_methods_.xFileControl(file, op, arg);
   }
 
   static inline sqlite3_vfs* real_ = nullptr;
@@ -200,6 +207,30 @@ TEST_F(DaoTest, FailedSwitchToRollbackJournalModeLeavesAWholeFileForTheNextEnd) 
     EXPECT_FALSE(std::filesystem::exists(mdb + "-shm"));
     db.Close();
   }
+}
+
+// The room a merge of the log needs is taken only while the file's chunk
+// size is set; where it cannot be set, no room is taken, and the merge is
+// not made as if it had been: the end fails, and the file keeps its whole
+// state until a later end merges it.
+TEST_F(DaoTest, ChunkSizeThatCannotBeSetStopsTheMergeInsteadOfSkippingTheRoom) {
+  Table("t", {{"n", dao::dbLong}});
+  db.Close();
+  {
+    const FailingFile failing = FailingFile::ChunkSize(SQLITE_IOERR);
+    failing.SetFailing(false);
+    db = ws.OpenDatabase(mdb);  // on the failing file system
+    Insert("t", {int32_t{1}});
+    ASSERT_EQ(JournalBytes(mdb), "2 2");
+    failing.SetFailing(true);
+    EXPECT_NE(ErrorOf([] { dao::DBEngine::Instance().FlushFiles(); }), 0);
+    EXPECT_EQ(JournalBytes(mdb), "2 2");
+    EXPECT_NE(FileBytes(mdb + "-wal"), "") << "merged without its room";
+  }
+  dao::DBEngine::Instance().FlushFiles();
+  EXPECT_EQ(JournalBytes(mdb), "1 1");
+  EXPECT_THAT(Query(mdb, "SELECT count(*) FROM t"), ::testing::ElementsAre("1"));
+  db.Close();
 }
 
 TEST_F(DaoTest, KilledWriterLeavesAnIntactFileWithEveryReturnedWrite) {

@@ -5,6 +5,9 @@
 // from the engine's own rules, and a file whose catalog names what is not
 // there is refused at open.
 
+#include <sqlite3.h>
+#include <stdio.h>
+
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -362,6 +365,70 @@ TEST_F(OtherProgramTest, FileWhoseCatalogNamesWhatIsNotThereIsRefusedAtOpen) {
   db = ws.OpenDatabase(mdb);
   AddJob();
   EXPECT_EQ(RowsOf("jobs").size(), 3u);
+}
+
+// While it lives, SQLite's default file system puts the file at `from` in
+// the place of the database file `to` just before it opens it once, as
+// another program that swaps files would between the checks at open and
+// SQLite's own open.
+class SwapBeforeOpen {
+ public:
+  SwapBeforeOpen(const std::string& from, const std::string& to) {
+    from_ = from;
+    to_ = to;
+    real_ = sqlite3_vfs_find(nullptr);
+    vfs_ = *real_;
+    vfs_.zName = "kav-swap-before-open";
+    vfs_.xOpen = &Open;
+    sqlite3_vfs_register(&vfs_, 1);
+  }
+  ~SwapBeforeOpen() {
+    sqlite3_vfs_unregister(&vfs_);
+    sqlite3_vfs_register(real_, 1);
+  }
+  SwapBeforeOpen(const SwapBeforeOpen&) = delete;
+  SwapBeforeOpen& operator=(const SwapBeforeOpen&) = delete;
+
+ private:
+  static int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags,
+                  int* out_flags) {
+    if ((flags & SQLITE_OPEN_MAIN_DB) != 0 && name != nullptr && to_ == name && !from_.empty()) {
+      rename(from_.c_str(), to_.c_str());
+      from_.clear();
+    }
+    return real_->xOpen(real_, name, file, flags, out_flags);
+  }
+
+  static inline std::string from_, to_;
+  static inline sqlite3_vfs* real_ = nullptr;
+  static inline sqlite3_vfs vfs_{};
+};
+
+// A file put in the place of the database after the checks at open looked
+// at it, and before SQLite opened it, is not the file that was judged: it
+// is refused, and left as it is.
+TEST_F(OtherProgramTest, FileSwappedInAfterTheChecksIsRefused) {
+  FreshDatabase("");
+  db.Close();
+  const std::string other = dir.File("U.mdb");
+  {
+    dao::Database u = ws.CreateDatabase(other);
+    u.Close();
+  }
+  const std::string bytes = FileBytes(other);
+  {
+    SwapBeforeOpen swap(other, std::filesystem::canonical(mdb).string());
+    try {
+      db = ws.OpenDatabase(mdb);
+      ADD_FAILURE() << "the swapped file was opened";
+    } catch (const kav::Error& e) {
+      EXPECT_EQ(e.number(), 3051);
+      EXPECT_THAT(e.description(), HasSubstr("replaced"));
+    }
+  }
+  EXPECT_EQ(FileBytes(mdb), bytes);
+  // Opened again, the file now in place is the one judged, and opens.
+  EXPECT_NO_THROW(db = ws.OpenDatabase(mdb));
 }
 
 }  // namespace
