@@ -243,7 +243,7 @@ bool HoldIndex(const std::string& name, const WrittenFile& file, Clock::time_poi
     }
     if (!guard.shm.valid()) {
       guard.shm = OpenRegularFile(shm, O_RDWR, &st);
-      guard.shm_inode = st.st_ino;
+      if (guard.shm.valid()) guard.shm_inode = st.st_ino;
     }
     if (guard.shm.valid() && LockDmsByte(guard.shm.get(), F_WRLCK)) return true;
     if (Clock::now() >= deadline) return false;
@@ -269,21 +269,14 @@ bool HoldIndex(const std::string& name, const WrittenFile& file, Clock::time_poi
 bool SwitchToWalHoldingIndex(sqlite3* conn, const WrittenFile& file) {
   const std::string name = sqlite3_db_filename(conn, "main");
   sqlite3* switcher = nullptr;
-  struct Closer {
-    sqlite3*& conn;
-    ~Closer() { sqlite3_close_v2(conn); }
-  } closer{switcher};
+  const ConnectionCloser closer{switcher};
   if (const int rc = OpenSqlite(name, SQLITE_OPEN_READWRITE, &switcher); rc != SQLITE_OK) {
     RaiseSqlite(switcher, rc);
   }
   sqlite3_extended_result_codes(switcher, 1);
   sqlite3_busy_timeout(switcher, kLockWaitMilliseconds);
   PrepareConnection(switcher);
-  struct stat st;
-  int moved = 1;
-  if (::stat(name.c_str(), &st) != 0 || st.st_dev != file.device || st.st_ino != file.inode ||
-      sqlite3_file_control(switcher, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK ||
-      moved != 0) {
+  if (!HoldsFile(switcher, name, file.device, file.inode)) {
     Raise(kErrOpenFailed, "The file '" + name + "' was replaced by another while it was open.");
   }
   try {

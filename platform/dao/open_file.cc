@@ -243,21 +243,6 @@ void CheckState(DatabaseImpl& db, const std::string& path, const WorkspaceCore& 
   Exec(db.conn, "COMMIT");
 }
 
-// Whether the file `conn` has open is the one `judged` describes, the file
-// the checks before SQLite opened it looked at: the name still leads to
-// it, before and after SQLite compares the file it holds with the name.
-bool OpenedFileIs(sqlite3* conn, const std::string& path, const struct stat& judged) {
-  const auto same = [&] {
-    struct stat now;
-    return ::stat(path.c_str(), &now) == 0 && now.st_dev == judged.st_dev &&
-           now.st_ino == judged.st_ino;
-  };
-  int moved = 1;
-  return same() &&
-         sqlite3_file_control(conn, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
-         moved == 0 && same();
-}
-
 }  // namespace
 
 std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& ws) {
@@ -333,7 +318,7 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
   db->path = path;
   db->conn = OpenConnection(path, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
   PrepareConnection(db->conn);
-  if (!OpenedFileIs(db->conn, path, st)) {
+  if (!HoldsFile(db->conn, path, st.st_dev, st.st_ino)) {
     Raise(kErrOpenFailed,
           "The file '" + path + "' was replaced by another while it was being opened. Try again.");
   }

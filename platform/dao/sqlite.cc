@@ -4,6 +4,7 @@
 #include "platform/dao/internal/sqlite.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -22,6 +23,17 @@ int OpenSqlite(const std::string& path, int flags, sqlite3** conn) {
     if (sqlite3_db_config(*conn, option, 0, &now) != SQLITE_OK || now != 0) return SQLITE_ERROR;
   }
   return SQLITE_OK;
+}
+
+bool HoldsFile(sqlite3* conn, const std::string& path, dev_t device, ino_t inode) {
+  const auto leads_there = [&] {
+    struct stat now;
+    return ::stat(path.c_str(), &now) == 0 && now.st_dev == device && now.st_ino == inode;
+  };
+  int moved = 1;
+  return leads_there() &&
+         sqlite3_file_control(conn, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
+         moved == 0 && leads_there();
 }
 
 MemoryDatabase::MemoryDatabase() {

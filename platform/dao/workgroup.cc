@@ -191,10 +191,7 @@ std::string LogOnToWorkgroup(const std::string& path, const std::string& user,
 
   sqlite3* conn = nullptr;
   // Closes the connection on every way out, the refusals included.
-  struct Closer {
-    sqlite3*& conn;
-    ~Closer() { sqlite3_close_v2(conn); }
-  } closer{conn};
+  const ConnectionCloser closer{conn};
   // SQLite reads a file in WAL mode through an index of its log (-shm),
   // which it makes beside the file together with the log itself, and
   // leaves there when the connection cannot write; so it would also for a

@@ -7,6 +7,7 @@
 #define KAV_PLATFORM_DAO_INTERNAL_SQLITE_H_
 
 #include <sqlite3.h>
+#include <sys/types.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -29,6 +30,20 @@ namespace dao::internal {
 // view or trigger of another program whose column has gone would go on
 // returning or writing its name instead of failing.
 int OpenSqlite(const std::string& path, int flags, sqlite3** conn);
+
+// Closes the connection `conn` refers to when it goes, on every way out;
+// nothing where it is null.
+struct ConnectionCloser {
+  sqlite3*& conn;
+  ~ConnectionCloser() { sqlite3_close_v2(conn); }
+};
+
+// Whether the file `conn` holds open as "main" is the file `device`,
+// `inode`, which the name `path` led to when it was looked at before the
+// open: the name leads to it still, before and after SQLite compares the
+// file it holds with the name (SQLITE_FCNTL_HAS_MOVED).  A file put in its
+// place in between is not the file that was looked at.
+bool HoldsFile(sqlite3* conn, const std::string& path, dev_t device, ino_t inode);
 
 // A new database in memory on a connection opened by OpenSqlite, closed
 // with the object; SQLite's error is raised where it cannot be opened.
