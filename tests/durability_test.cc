@@ -7,7 +7,6 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +32,7 @@
 #include "tests/support/files.h"
 #include "tests/support/harness.h"
 #include "tests/support/runs.h"
+#include "tests/support/small_disk.h"
 #include "tests/support/stage_checks.h"
 
 namespace kav::testing {
@@ -193,36 +193,6 @@ TEST(FileAloneTest, EndedToolLeavesOneFileInRollbackJournalMode) {
 
 // ---------------------------------------------------------------------------
 // A disk without room.
-
-// A tmpfs of `bytes` mounted on a folder of its own while the object lives.
-class SmallDisk {
- public:
-  SmallDisk(const TempDir& dir, long bytes) : path_(dir.File("disk")) {
-    fs::create_directory(path_);
-    if (mount("tmpfs", path_.c_str(), "tmpfs", 0, Size(bytes).c_str()) == 0) {
-      mounted_ = true;
-    } else {
-      error_ = std::strerror(errno);
-    }
-  }
-  ~SmallDisk() {
-    if (mounted_) umount2(path_.c_str(), MNT_DETACH);
-  }
-  SmallDisk(const SmallDisk&) = delete;
-  SmallDisk& operator=(const SmallDisk&) = delete;
-  bool mounted() const { return mounted_; }
-  const std::string& error() const { return error_; }
-  const std::string& path() const { return path_; }
-  bool Grow(long bytes) {
-    return mount("tmpfs", path_.c_str(), "tmpfs", MS_REMOUNT, Size(bytes).c_str()) == 0;
-  }
-
- private:
-  static std::string Size(long bytes) { return "size=" + std::to_string(bytes) + ",mode=0777"; }
-  std::string path_;
-  bool mounted_ = false;
-  std::string error_;
-};
 
 // With too little room the box says the disk is full, and neither the file
 // alone nor the file with its log is damaged: the file alone, copied with

@@ -8,7 +8,6 @@
 
 #include <signal.h>
 #include <sqlite3.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,6 +29,7 @@
 #include "tests/support/files.h"
 #include "tests/support/harness.h"
 #include "tests/support/runner.h"
+#include "tests/support/small_disk.h"
 
 namespace kav::testing {
 namespace {
@@ -354,30 +354,6 @@ TEST(RehearsalCopyTest, CopiesOfRunsKilledWhileCopyingGoWithTheNextRun) {
   EXPECT_THAT(Names(tmp.path()), ::testing::IsEmpty());
 }
 
-// A tmpfs of `bytes` mounted on a folder of its own while the object lives.
-class SmallFolder {
- public:
-  SmallFolder(const TempDir& dir, long bytes) : path_(dir.File("tmp")) {
-    fs::create_directory(path_);
-    const std::string size = "size=" + std::to_string(bytes) + ",mode=0777";
-    mounted_ = mount("tmpfs", path_.c_str(), "tmpfs", 0, size.c_str()) == 0;
-    if (!mounted_) error_ = std::strerror(errno);
-  }
-  ~SmallFolder() {
-    if (mounted_) umount2(path_.c_str(), MNT_DETACH);
-  }
-  SmallFolder(const SmallFolder&) = delete;
-  SmallFolder& operator=(const SmallFolder&) = delete;
-  bool mounted() const { return mounted_; }
-  const std::string& error() const { return error_; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-  bool mounted_ = false;
-  std::string error_;
-};
-
 // A temporary folder with too little room for the copy a leftover is tried
 // on, or room for the copy but not for SQLite's index of the log, stops the
 // run before anything is copied, with a box that names the folder and the
@@ -396,7 +372,7 @@ TEST(RehearsalCopyTest, TooLittleRoomIsSaidBeforeAnythingIsCopied) {
   for (const long room : {copy / 2, copy + 8192}) {
     SCOPED_TRACE("room " + std::to_string(room));
     TempDir holder;
-    SmallFolder tmp(holder, room);
+    SmallDisk tmp(holder, room);
     if (!tmp.mounted()) GTEST_SKIP() << "cannot mount a tmpfs: " << tmp.error();
     const RunnerResult run = RunRunner(mdb, Limited({{"TMPDIR", tmp.path()}}));
     ASSERT_EQ(run.prompts.size(), 2u) << ::testing::PrintToString(run.prompts) << run.ending;

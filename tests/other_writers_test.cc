@@ -185,6 +185,26 @@ auto LockBox() {
                                               HasSubstr("another program has it open")));
 }
 
+// An update of `mdb` run while other programs work on the file: a reader
+// that holds it from before the update starts until `reader_ms` later, and
+// a writer that tries every `writer_ms` until the update has ended.
+struct Contended {
+  RunnerResult run;
+  std::vector<std::string> writes;  // the writer's reports
+};
+
+Contended UpdateWhileOthersWork(const std::string& mdb, int reader_ms, int writer_ms) {
+  Contended out;
+  OtherProgram reader(Reader(mdb, reader_ms));
+  EXPECT_TRUE(reader.WaitForReady());
+  RunnerProcess update(mdb);
+  OtherProgram writer(Writer(mdb, writer_ms));
+  EXPECT_TRUE(writer.WaitForReady());
+  out.run = update.Finish();
+  out.writes = writer.Stop();
+  return out;
+}
+
 // A reader holds the file when the update begins, and a writer adds a row
 // the update corrects every 300 ms.  The update never goes on in a mode in
 // which the writer can come in: no row is committed while it runs.  Where
@@ -196,14 +216,7 @@ TEST(OtherWritersTest, ReaderAtTheStartThenWriterCommitsNothingDuringTheUpdate) 
     SCOPED_TRACE("reader for " + std::to_string(reader_ms) + " ms");
     TempDir dir;
     const std::string mdb = MakeSample(dir, Persons(3000));
-    OtherProgram reader(Reader(mdb, reader_ms));
-    ASSERT_TRUE(reader.WaitForReady());
-    RunnerProcess update(mdb);
-    OtherProgram writer(Writer(mdb, 300));
-    ASSERT_TRUE(writer.WaitForReady());
-    const RunnerResult run = update.Finish();
-    const std::vector<std::string> reports = writer.Stop();
-    reader.Stop();
+    const auto [run, reports] = UpdateWhileOthersWork(mdb, reader_ms, 300);
     EXPECT_THAT(DuringTheUpdate(reports), ::testing::IsEmpty());
     if (run.prompts != std::vector<std::string>{kCompleted}) {
       EXPECT_THAT(run.prompts, LockBox()) << run.ending;
@@ -226,13 +239,7 @@ TEST(OtherWritersTest, BriefReaderOnAFileInWalModeThenWriterCommitsNothingDuring
   const std::string mdb = MakeSample(dir, Persons(3000));
   dao_test::Sqlite(mdb, "PRAGMA journal_mode=WAL");
   ASSERT_EQ(FileBytes(mdb)[18], 2);
-  OtherProgram reader(Reader(mdb, 300));
-  ASSERT_TRUE(reader.WaitForReady());
-  RunnerProcess update(mdb);
-  OtherProgram writer(Writer(mdb, 50));
-  ASSERT_TRUE(writer.WaitForReady());
-  const RunnerResult run = update.Finish();
-  const std::vector<std::string> reports = writer.Stop();
+  const auto [run, reports] = UpdateWhileOthersWork(mdb, 300, 50);
   EXPECT_THAT(run.prompts, ElementsAre(kCompleted)) << run.ending;
   EXPECT_THAT(DuringTheUpdate(reports), ::testing::IsEmpty());
 }
