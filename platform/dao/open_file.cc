@@ -17,6 +17,7 @@
 #include "platform/dao/internal/names.h"
 #include "platform/dao/internal/open_file.h"
 #include "platform/dao/internal/progress.h"
+#include "platform/dao/internal/rehearsal_copy.h"
 #include "platform/dao/internal/sqlite.h"
 
 namespace dao::internal {

@@ -1,15 +1,14 @@
 // What a process that was cut off leaves beside a database file for SQLite
 // to play into it at the next open: a log ("-wal") or a hot rollback journal
-// ("-journal"); what their headers show of whether they can belong to the
-// file as it stands (leftovers.cc says why they may not); and the copy of
-// the file a leftover is tried on first.
+// ("-journal"); and what their headers show of whether they can belong to
+// the file as it stands (leftovers.cc says why they may not).
 
 #ifndef KAV_PLATFORM_DAO_INTERNAL_LEFTOVERS_H_
 #define KAV_PLATFORM_DAO_INTERNAL_LEFTOVERS_H_
 
 #include <string>
 
-#include "platform/dao/internal/file_header.h"
+#include <sys/types.h>
 
 namespace dao::internal {
 
@@ -47,36 +46,6 @@ struct LeftoverHeaders {
   off_t largest_file = 0;
 };
 LeftoverHeaders ReadLeftoverHeaders(const std::string& path, const Leftovers& left);
-
-// Removes the folders that copies of runs which were cut off left in the
-// temporary folder; a folder that a running process still uses stays.
-void RemoveAbandonedCopies();
-
-// A copy of a database file and its leftovers, with the same names, in a
-// private folder of its own that the object holds locked and removes when
-// it goes.  A folder left by a process that was cut off is removed by the
-// next run (RemoveAbandonedCopies).
-class RehearsalCopy {
- public:
-  // Raises when the copy cannot be made: no room for the file grown to
-  // `largest_file` bytes (the box names the folder and the room it needs),
-  // no temporary folder, a copy that fails.
-  RehearsalCopy(const std::string& path, const Leftovers& left, off_t largest_file);
-  ~RehearsalCopy();
-  RehearsalCopy(const RehearsalCopy&) = delete;
-  RehearsalCopy& operator=(const RehearsalCopy&) = delete;
-
-  const std::string& path() const { return path_; }
-  const std::string& folder() const { return dir_; }
-
- private:
-  std::string dir_;
-  FileDescriptor lock_;  // the folder, locked while the object lives
-  std::string path_;
-};
-
-// Whether the files at `a` and `b` hold the same bytes.
-bool SameBytes(const std::string& a, const std::string& b);
 
 }  // namespace dao::internal
 
