@@ -21,6 +21,7 @@
 #include "platform/dao/internal/errors.h"
 #include "platform/dao/internal/leftovers.h"
 #include "platform/dao/internal/logon.h"
+#include "platform/dao/internal/new_file.h"
 #include "platform/dao/internal/sqlite.h"
 
 namespace dao {
@@ -282,12 +283,19 @@ void CreateWorkgroupFile(const std::string& path, const std::vector<Account>& ac
   using namespace internal;
   RunOther("CreateWorkgroupFile", "DAO.DBEngine", [&] {
     DBEngine::Instance();  // sodium_init
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) {
-      Raise(kErrDatabaseExists, "The file '" + path + "' already exists.");
+    NewFile file;
+    switch (file.Make(path)) {
+      case NewFile::Made::kMade:
+        break;
+      case NewFile::Made::kExists:
+        Raise(kErrDatabaseExists, "The file '" + path + "' already exists.");
+      case NewFile::Made::kCannot:
+        Raise(kErrOpenFailed,
+              "The file '" + path + "' cannot be created: " + sqlite3_errstr(SQLITE_CANTOPEN));
     }
+    // The file is there, made above: SQLite opens it and makes no other.
     sqlite3* conn = nullptr;
-    if (OpenSqlite(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &conn) != SQLITE_OK) {
+    if (OpenSqlite(path, SQLITE_OPEN_READWRITE, &conn) != SQLITE_OK) {
       std::string message = conn ? sqlite3_errmsg(conn) : "out of memory";
       sqlite3_close_v2(conn);
       Raise(kErrOpenFailed, "The file '" + path + "' cannot be created: " + message);
@@ -323,11 +331,11 @@ void CreateWorkgroupFile(const std::string& path, const std::vector<Account>& ac
       }
       Exec(conn, "COMMIT");
     } catch (...) {
-      sqlite3_close_v2(conn);
-      ::unlink(path.c_str());
+      sqlite3_close_v2(conn);  // before `file` goes, and with it the file
       throw;
     }
     sqlite3_close_v2(conn);
+    file.Keep();
   });
 }
 
