@@ -208,15 +208,8 @@ Database Workspace::CreateDatabase(const std::string& path) {
   return RunOther("CreateDatabase", "DAO.Workspace", [&] {
     CheckWorkspace(impl_);
     NewFile file;
-    switch (file.Make(path)) {
-      case NewFile::Made::kMade:
-        break;
-      case NewFile::Made::kExists:
-        Raise(kErrDatabaseExists, "The database '" + path + "' already exists.");
-      case NewFile::Made::kCannot:
-        Raise(kErrOpenFailed,
-              "The file '" + path + "' cannot be opened: " + sqlite3_errstr(SQLITE_CANTOPEN));
-    }
+    file.Make(path, "The database '" + path + "' already exists.",
+              "The file '" + path + "' cannot be opened: ");
     auto db = std::make_shared<DatabaseImpl>();
     db->path = path;
     // The file is there, made above: SQLite opens it and makes no other.

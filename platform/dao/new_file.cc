@@ -8,6 +8,9 @@
 
 #include <cerrno>
 
+#include "platform/dao/internal/errors.h"
+#include "platform/dao/internal/sqlite.h"
+
 namespace dao::internal {
 
 namespace {
@@ -17,23 +20,26 @@ constexpr mode_t kDatabaseMode = 0644;
 
 }  // namespace
 
-NewFile::Made NewFile::Make(const std::string& path) {
+void NewFile::Make(const std::string& path, const std::string& exists, const std::string& cannot) {
   // O_EXCL refuses whatever is there, and a symbolic link too, even one to
   // nothing: the file made is always a new file of its own at `path`.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kDatabaseMode);
-  if (fd < 0) return errno == EEXIST ? Made::kExists : Made::kCannot;
+  const bool there = fd < 0 && errno == EEXIST;
+  // SQLite's words, as its own open of the file would have said them.
+  const std::string cannot_open = cannot + sqlite3_errstr(SQLITE_CANTOPEN);
+  if (there) Raise(kErrDatabaseExists, exists);
+  if (fd < 0) Raise(kErrOpenFailed, cannot_open);
   struct stat st;
   const bool known = ::fstat(fd, &st) == 0;
   ::close(fd);
   // Without its identity the file could not be told apart from one that
   // another process puts at the path later: it is left, empty, rather than
   // removed at a risk to another's file.
-  if (!known) return Made::kCannot;
+  if (!known) Raise(kErrOpenFailed, cannot_open);
   path_ = path;
   device_ = st.st_dev;
   inode_ = st.st_ino;
   made_ = true;
-  return Made::kMade;
 }
 
 NewFile::~NewFile() {

@@ -284,15 +284,8 @@ void CreateWorkgroupFile(const std::string& path, const std::vector<Account>& ac
   RunOther("CreateWorkgroupFile", "DAO.DBEngine", [&] {
     DBEngine::Instance();  // sodium_init
     NewFile file;
-    switch (file.Make(path)) {
-      case NewFile::Made::kMade:
-        break;
-      case NewFile::Made::kExists:
-        Raise(kErrDatabaseExists, "The file '" + path + "' already exists.");
-      case NewFile::Made::kCannot:
-        Raise(kErrOpenFailed,
-              "The file '" + path + "' cannot be created: " + sqlite3_errstr(SQLITE_CANTOPEN));
-    }
+    file.Make(path, "The file '" + path + "' already exists.",
+              "The file '" + path + "' cannot be created: ");
     // The file is there, made above: SQLite opens it and makes no other.
     sqlite3* conn = nullptr;
     if (OpenSqlite(path, SQLITE_OPEN_READWRITE, &conn) != SQLITE_OK) {

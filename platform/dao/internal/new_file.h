@@ -15,14 +15,13 @@ namespace dao::internal {
 
 class NewFile {
  public:
-  enum class Made { kMade, kExists, kCannot };
-
   // Makes the empty file at `path`, with the permissions SQLite gives a new
-  // database (rw-r--r--, less the process's umask): kMade; kExists where
-  // anything is at `path` already (a file, a folder, a link, also one that
-  // leads nowhere); kCannot where it cannot be made (no such folder, no
-  // permission, no room).
-  Made Make(const std::string& path);
+  // database (rw-r--r--, less the process's umask).  Raises 3204 with the
+  // description `exists` where anything is at `path` already (a file, a
+  // folder, a link, also one that leads nowhere), and 3051 with `cannot`
+  // followed by SQLite's words for a file it cannot open where the file
+  // cannot be made (no such folder, no permission, no room).
+  void Make(const std::string& path, const std::string& exists, const std::string& cannot);
 
   // The call has succeeded: the file stays.
   void Keep() { made_ = false; }
