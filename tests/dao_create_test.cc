@@ -181,6 +181,10 @@ TEST_F(CreateTest, RefusalsKeepTheirErrorsAndChangeNothing) {
   const std::string folder = dir.File("folder");
   fs::create_directory(folder);
   const std::string missing_folder = dir.File("none/N");
+  // A link to nothing is something at the path too: the file is not made
+  // where it leads.
+  const std::string link = dir.File("link");
+  fs::create_symlink(dir.File("target"), link);
   struct Case {
     const char* name;
     std::string path;
@@ -194,6 +198,8 @@ TEST_F(CreateTest, RefusalsKeepTheirErrorsAndChangeNothing) {
        "The database '" + existing + "' already exists."},
       {"a folder", folder, kErrDatabaseExists, "The file '" + folder + "' already exists.",
        "The database '" + folder + "' already exists."},
+      {"a link to nothing", link, kErrDatabaseExists, "The file '" + link + "' already exists.",
+       "The database '" + link + "' already exists."},
       {"no such folder", missing_folder, kErrOpenFailed,
        "The file '" + missing_folder + "' cannot be created: unable to open database file",
        "The file '" + missing_folder + "' cannot be opened: unable to open database file"},
@@ -209,6 +215,7 @@ TEST_F(CreateTest, RefusalsKeepTheirErrorsAndChangeNothing) {
   EXPECT_EQ(FileBytes(existing), kForeignBytes);
   EXPECT_TRUE(fs::is_empty(folder));
   EXPECT_FALSE(fs::exists(dir.File("none")));
+  EXPECT_FALSE(fs::exists(dir.File("target")));
 }
 
 }  // namespace
