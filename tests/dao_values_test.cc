@@ -8,6 +8,7 @@
 #include <cctype>
 #include <clocale>
 #include <cmath>
+#include <functional>
 #include <initializer_list>
 #include <limits>
 #include <string>
@@ -260,6 +261,75 @@ TEST_F(FieldRules, NullInARequiredFieldIsRefusedAtUpdate) {
   rs.Fields(1).SetValue("3");
   rs.Update();
   EXPECT_EQ(RowsOf("t"), std::vector<std::string>{"A|3||"});
+}
+
+// While it lives, every connection opened meanwhile takes strings and
+// blobs of at most `bytes` bytes, as SQLite's own limit would at its
+// largest.
+class LongestString {
+ public:
+  explicit LongestString(int bytes) {
+    bytes_ = bytes;
+    sqlite3_auto_extension(reinterpret_cast<void (*)()>(&Limit));
+  }
+  ~LongestString() { sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&Limit)); }
+  LongestString(const LongestString&) = delete;
+  LongestString& operator=(const LongestString&) = delete;
+
+ private:
+  static int Limit(sqlite3* db, char**, const sqlite3_api_routines*) {
+    sqlite3_limit(db, SQLITE_LIMIT_LENGTH, bytes_);
+    return SQLITE_OK;
+  }
+  static inline int bytes_ = 0;
+};
+
+// A value that SQLite cannot take (here a text longer than the longest
+// string of the connection) fails the write with SQLite's error; it is
+// never written as Null in its place.
+TEST_F(FieldRules, AValueSqliteCannotTakeFailsTheWrite) {
+  Table("wide", {{"k", dao::dbLong}, {"a", dao::dbText, 255}});
+  Insert("wide", {int32_t{1}, "short"});
+  db.Close();
+  // 255 characters of four bytes each: 1020 bytes, past the limit below
+  // and past nothing else; the catalog's longest text is far shorter.
+  std::string wide;
+  for (int i = 0; i < 255; ++i) wide += "\xF0\x9F\x98\x80";
+  const LongestString limit(600);
+  db = ws.OpenDatabase(mdb);
+  dao::Recordset rs = db.OpenRecordset("wide", dao::dbOpenTable);
+  struct Case {
+    const char* name;
+    std::function<void()> write;
+  };
+  const Case cases[] = {
+      {"AddNew",
+       [&] {
+         rs.AddNew();
+         rs.Fields(0).SetValue(int32_t{2});
+         rs.Fields(1).SetValue(wide);
+         rs.Update();
+       }},
+      {"Edit",
+       [&] {
+         rs.CancelUpdate();
+         rs.Edit();
+         rs.Fields(1).SetValue(wide);
+         rs.Update();
+       }},
+      {"Execute", [&] { db.Execute("UPDATE wide SET a = '" + wide + "'", dao::dbFailOnError); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text = "no error";
+    try {
+      c.write();
+    } catch (const kav::Error& e) {
+      text = std::to_string(e.number()) + " " + e.description();
+    }
+    EXPECT_EQ(text, "3000 Database engine error: string or blob too big");
+    EXPECT_EQ(RowsOf("wide"), std::vector<std::string>{"1|short"});
+  }
 }
 
 TEST_F(FieldRules, StoredFormIsPlainSqlite) {

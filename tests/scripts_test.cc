@@ -287,8 +287,9 @@ TEST_F(ScriptsTest, BuildBuildsTheTargetsItIsGivenAndElseEverything) {
 }
 
 // The include check passes on the project's sources, and fails, naming the
-// file, for an include that goes up a layer or into the engine's private
-// headers from outside it, and for a file that no layer holds.
+// file, for an include that goes up a layer (from a source, too, above the
+// layer of its header) or into the engine's private headers from outside
+// it, and for a file that no layer holds.
 TEST_F(ScriptsTest, CheckIncludesRefusesAnIncludeThatGoesUp) {
   CopyScript("check-includes");
   for (const char* layer : {"app", "platform", "stages", "update"}) {
@@ -312,6 +313,10 @@ TEST_F(ScriptsTest, CheckIncludesRefusesAnIncludeThatGoesUp) {
       {"app/frm_start.cc", "#include \"platform/dao/internal/catalog.h\"",
        "which is the engine's own"},
       {"platform/new_topic.cc", "", "platform/new_topic.cc: in no layer"},
+      // A source is in the layer of its header, below the public calls.
+      {"platform/dao/database.cc", "#include \"platform/dao/internal/execute.h\"",
+       "platform/dao/database.cc includes platform/dao/internal/execute.h, a layer above it"},
+      {"platform/dao/new_topic.cc", "", "platform/dao/new_topic.cc: in no layer"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);

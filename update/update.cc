@@ -57,7 +57,9 @@ void RunUnder(DriverRule rule, const std::function<void()>& operation) {
 // `rule` as the executor calls it, for the driver's own step lists.
 stages::StageErrorHandler StepHandler(DriverRule rule) {
   return [rule](const kav::Error& error, bool&) {
-    if (!rule(error)) throw error;
+    // The executor calls its handler while it handles `error`, so the error
+    // leaves as it came, of its own type, not as a copy of kav::Error.
+    if (!rule(error)) throw;
     return stages::Resume::kNextOperation;
   };
 }

@@ -1,10 +1,7 @@
 // The engine, its workspaces and databases: the public calls, and the
 // handles made of the objects behind them.
 
-#include <fcntl.h>
 #include <sodium.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -20,6 +17,7 @@
 #include "platform/dao/internal/leftovers.h"
 #include "platform/dao/internal/logon.h"
 #include "platform/dao/internal/names.h"
+#include "platform/dao/internal/new_file.h"
 #include "platform/dao/internal/open_file.h"
 #include "platform/dao/internal/progress.h"
 #include "platform/dao/internal/recordset.h"
@@ -209,13 +207,13 @@ Database Workspace::OpenDatabase(const std::string& path) {
 Database Workspace::CreateDatabase(const std::string& path) {
   return RunOther("CreateDatabase", "DAO.Workspace", [&] {
     CheckWorkspace(impl_);
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) {
-      Raise(kErrDatabaseExists, "The database '" + path + "' already exists.");
-    }
+    NewFile file;
+    file.Make(path, "The database '" + path + "' already exists.",
+              "The file '" + path + "' cannot be opened: ");
     auto db = std::make_shared<DatabaseImpl>();
     db->path = path;
-    db->conn = OpenConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    // The file is there, made above: SQLite opens it and makes no other.
+    db->conn = OpenConnection(path, SQLITE_OPEN_READWRITE);
     PrepareConnection(db->conn);
     try {
       SetConnectionModes(db->conn);
@@ -223,10 +221,10 @@ Database Workspace::CreateDatabase(const std::string& path) {
       CreateCatalog(db->conn, impl_->core->workgroup_id, impl_->core->user);
       Exec(db->conn, "COMMIT");
     } catch (...) {
-      db->CloseConnection();
-      ::unlink(path.c_str());
+      db->CloseConnection();  // before `file` goes, and with it the file
       throw;
     }
+    file.Keep();
     Register(impl_, db);
     return Access::MakeDatabase(db);
   });

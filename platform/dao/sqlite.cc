@@ -148,23 +148,37 @@ Statement::~Statement() {
   }
 }
 
+namespace {
+
+// A bind that fails (a text or blob past the connection's longest, no
+// memory, no such parameter) leaves the parameter Null: it raises, as a
+// failed step does, so that no statement runs with a Null in place of the
+// value.
+void CheckBind(sqlite3* db, int rc) {
+  if (rc != SQLITE_OK) RaiseSqlite(db, sqlite3_extended_errcode(db));
+}
+
+}  // namespace
+
 Statement& Statement::Bind(int index, int64_t value) {
-  sqlite3_bind_int64(stmt_, index, value);
+  CheckBind(db_, sqlite3_bind_int64(stmt_, index, value));
   return *this;
 }
 
 Statement& Statement::Bind(int index, const std::string& value) {
-  sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+  CheckBind(db_, sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()),
+                                   SQLITE_TRANSIENT));
   return *this;
 }
 
 Statement& Statement::BindNull(int index) {
-  sqlite3_bind_null(stmt_, index);
+  CheckBind(db_, sqlite3_bind_null(stmt_, index));
   return *this;
 }
 
 Statement& Statement::BindBlob(int index, const std::string& bytes) {
-  sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+  CheckBind(db_, sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()),
+                                   SQLITE_TRANSIENT));
   return *this;
 }
 
@@ -179,7 +193,7 @@ Statement& Statement::BindValue(int index, const Value& value) {
     case Value::Kind::kLong:
       return Bind(index, int64_t{value.AsLong()});
     case Value::Kind::kDouble:
-      sqlite3_bind_double(stmt_, index, value.AsDouble());
+      CheckBind(db_, sqlite3_bind_double(stmt_, index, value.AsDouble()));
       return *this;
     case Value::Kind::kText:
       return Bind(index, value.AsText());

@@ -22,6 +22,7 @@
 #include "platform/dao/internal/file_header.h"
 #include "platform/dao/internal/leftovers.h"
 #include "platform/dao/internal/logon.h"
+#include "platform/dao/internal/new_file.h"
 #include "platform/dao/internal/sqlite.h"
 
 namespace dao {
@@ -242,12 +243,12 @@ void CreateWorkgroupFile(const std::string& path, const std::vector<Account>& ac
   using namespace internal;
   RunOther("CreateWorkgroupFile", "DAO.DBEngine", [&] {
     DBEngine::Instance();  // sodium_init
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) {
-      Raise(kErrDatabaseExists, "The file '" + path + "' already exists.");
-    }
+    NewFile file;
+    file.Make(path, "The file '" + path + "' already exists.",
+              "The file '" + path + "' cannot be created: ");
+    // The file is there, made above: SQLite opens it and makes no other.
     sqlite3* conn = nullptr;
-    if (OpenSqlite(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &conn) != SQLITE_OK) {
+    if (OpenSqlite(path, SQLITE_OPEN_READWRITE, &conn) != SQLITE_OK) {
       std::string message = conn ? sqlite3_errmsg(conn) : "out of memory";
       sqlite3_close_v2(conn);
       Raise(kErrOpenFailed, "The file '" + path + "' cannot be created: " + message);
@@ -283,11 +284,11 @@ void CreateWorkgroupFile(const std::string& path, const std::vector<Account>& ac
       }
       Exec(conn, "COMMIT");
     } catch (...) {
-      sqlite3_close_v2(conn);
-      ::unlink(path.c_str());
+      sqlite3_close_v2(conn);  // before `file` goes, and with it the file
       throw;
     }
     sqlite3_close_v2(conn);
+    file.Keep();
   });
 }
 
