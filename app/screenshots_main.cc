@@ -1,6 +1,8 @@
-// kav-screenshots DIR: draws the start-up question, the start window and
-// the selection window offscreen and writes them to DIR as PNG files, for
-// the README.
+// kav-screenshots DIR [FOLDER]: draws the start-up question, the start
+// window and the selection window (opened in FOLDER) offscreen and writes
+// them to DIR as PNG files, for the README.  Drawn on Qt's offscreen
+// platform whatever the environment names, the pictures need no desktop
+// session and do not take on the look of the one it runs in.
 
 #include <QApplication>
 #include <QDir>
@@ -8,6 +10,7 @@
 #include <QPixmap>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/frm_import.h"
@@ -29,6 +32,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: kav-screenshots DIR [FOLDER]\n");
     return 2;
   }
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
   QApplication::setApplicationName("KAV");
   QDir dir(QDir(argv[1]).absolutePath());

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -549,6 +550,25 @@ TEST_F(WindowsTest, AFirstRunOnTheSampleOpensTheSelectionWindowOnIt) {
   EXPECT_THAT(listed, ElementsAre("KAV.MDB"));
   EXPECT_EQ(folder_shown, sample);
   EXPECT_TRUE(boxes.boxes().empty());
+}
+
+// The README's pictures are drawn offscreen, as they are in docs/, with or
+// without a desktop session and whatever platform the environment names.
+TEST(ScreenshotsTest, ThePicturesAreDrawnWithoutADesktopSession) {
+  TempDir out;
+  for (const char* environment : {"", "QT_QPA_PLATFORM=xcb", "DISPLAY=:7999 QT_QPA_PLATFORM=xcb"}) {
+    SCOPED_TRACE(environment);
+    for (const char* name : {"startup-question.png", "start-window.png", "selection-window.png"}) {
+      std::filesystem::remove(out.File(name));
+    }
+    const std::string command =
+        std::string("env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ") + environment + " '" +
+        KAV_SCREENSHOTS + "' '" + out.path() + "' >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    for (const char* name : {"startup-question.png", "start-window.png", "selection-window.png"}) {
+      EXPECT_GT(QImage(QString::fromStdString(out.File(name))).width(), 0) << name;
+    }
+  }
 }
 
 }  // namespace

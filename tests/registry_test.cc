@@ -2,8 +2,10 @@
 
 #include "platform/registry/registry.h"
 
+#include <grp.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -11,10 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/child_process.h"
 #include "tests/support/harness.h"
 
 namespace {
 
+using kav::testing::ChildOutcome;
 using kav::testing::TempDir;
 
 const char* const kHive = R"(WINE REGISTRY Version 2
@@ -118,6 +122,53 @@ TEST_F(RegistryTest, WriteRightsNeedAWritableHive) {
   EXPECT_EQ(ReadValue(key, "", KEY_QUERY_VALUE).open, ERROR_SUCCESS);
   ASSERT_EQ(::chmod(hive.c_str(), 0644), 0);
   EXPECT_EQ(ReadValue(key, "", 0x2003F).open, ERROR_SUCCESS);
+}
+
+// The hive's permission bits are read as the system reads them: the
+// owner's for its owner, else the group's for a member of its group through
+// the effective group or any supplementary group, else the others'.  Each
+// case runs in a child process that takes the case's groups.
+TEST_F(RegistryTest, WriteRightsCountEveryGroupOfTheUser) {
+  if (geteuid() != 0) GTEST_SKIP() << "taking other groups needs root";
+  // A user and a group that only the hive and the child name.
+  const uid_t kOtherUser = 54321;
+  const gid_t kGroup = 54321, kOtherGroup = 54322;
+  struct Case {
+    const char* name;
+    uid_t owner;
+    mode_t mode;
+    gid_t effective_group;
+    std::vector<gid_t> groups;  // supplementary
+    bool writable;
+  };
+  const std::vector<Case> cases = {
+      {"a supplementary group", kOtherUser, 0464, 0, {kGroup}, true},
+      {"one of several supplementary groups", kOtherUser, 0464, 0, {kOtherGroup, kGroup}, true},
+      {"the effective group", kOtherUser, 0464, kGroup, {}, true},
+      {"no group of the file's", kOtherUser, 0464, 0, {kOtherGroup}, false},
+      {"a member reads the group's bits, not the others'", kOtherUser, 0446, 0, {kGroup}, false},
+      {"the others' bits for a user of no group of the file's", kOtherUser, 0446, 0, {}, true},
+      {"the owner reads the owner's bits", 0, 0464, 0, {kGroup}, false},
+  };
+  const char* key = "Software\\Classes\\Raw";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(::chown(hive.c_str(), c.owner, kGroup), 0);
+    ASSERT_EQ(::chmod(hive.c_str(), c.mode), 0);
+    const ChildOutcome outcome = kav::testing::RunInChild(
+        [&]() -> std::string {
+          if (::setgroups(c.groups.size(), c.groups.data()) != 0) return "setgroups failed";
+          if (::setegid(c.effective_group) != 0) return "setegid failed";
+          HKEY h = 0;
+          const LONG result =
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &h);
+          if (result == ERROR_SUCCESS) RegCloseKey(h);
+          return std::to_string(result);
+        },
+        10);
+    EXPECT_TRUE(outcome.finished) << outcome.output;
+    EXPECT_EQ(outcome.output, std::to_string(c.writable ? ERROR_SUCCESS : ERROR_ACCESS_DENIED));
+  }
 }
 
 // A hive as Wine writes it: "#time=" lines under each key, CRLF line ends

@@ -33,6 +33,7 @@ using ::testing::Not;
 
 const char* const kNeedsDesktop = "the tool needs a desktop session";
 const char* const kCannotBeReached = "cannot be reached";
+const char* const kNamesNoDisplay = "names no display";
 
 // A socket bound to an address, listening or not; closed when it goes.
 class Socket {
@@ -68,7 +69,9 @@ class Socket {
   bool Bind(int family, sockaddr* address, socklen_t size, bool listen) {
     Close();
     fd_ = ::socket(family, SOCK_STREAM, 0);
-    if (fd_ >= 0 && ::bind(fd_, address, size) == 0 && (!listen || ::listen(fd_, 4) == 0)) {
+    // Nothing accepts: each connection a check makes stays queued, so the
+    // queue holds more than all the cases make.
+    if (fd_ >= 0 && ::bind(fd_, address, size) == 0 && (!listen || ::listen(fd_, 64) == 0)) {
       return true;
     }
     Close();
@@ -178,7 +181,7 @@ TEST_F(ScriptsTest, RunSaysThatItNeedsADesktopSessionThatAnswersBeforeItDoesAnyt
   // Displays that answer, and displays at which nothing does: an X display
   // on its abstract socket and one over TCP, each bound but not listening,
   // a Wayland socket left behind by a server that is gone, and names with
-  // no socket at all.
+  // no socket at all.  An X display may also be named by its socket's path.
   Socket x_served, x_unserved, tcp_served, tcp_unserved, wayland_served, wayland_stale;
   const std::string x_live = ":" + std::to_string(BindFreeXDisplay(x_served, true));
   const std::string x_dead = std::to_string(BindFreeXDisplay(x_unserved, false));
@@ -192,7 +195,7 @@ TEST_F(ScriptsTest, RunSaysThatItNeedsADesktopSessionThatAnswersBeforeItDoesAnyt
   ASSERT_TRUE(wayland_stale.BindUnix(runtime + "/wayland-stale", false));
   wayland_stale.Close();
   const std::string in_runtime = " XDG_RUNTIME_DIR='" + runtime + "'";
-  enum Expected { kNoSession, kUnreachable, kGoesOn };
+  enum Expected { kNoSession, kUnreachable, kNoDisplay, kGoesOn };
   struct Case {
     std::string environment;
     Expected expected;
@@ -224,6 +227,23 @@ TEST_F(ScriptsTest, RunSaysThatItNeedsADesktopSessionThatAnswersBeforeItDoesAnyt
       {"DISPLAY=:" + x_dead + " WAYLAND_DISPLAY=wayland-none" + in_runtime,
        kUnreachable,
        {"DISPLAY=:" + x_dead, "WAYLAND_DISPLAY=wayland-none"}},
+      {"DISPLAY='" + runtime + "/wayland-live'", kGoesOn},
+      {"DISPLAY='" + runtime + "/wayland-live.1'", kGoesOn},
+      {"DISPLAY='" + runtime + "/wayland-stale'",
+       kUnreachable,
+       {"DISPLAY=" + runtime + "/wayland-stale"}},
+      // Values that name no display at all, which the X client library
+      // refuses before it connects anywhere.
+      {"DISPLAY=garbage", kNoDisplay, {"DISPLAY=garbage"}},
+      {"DISPLAY=localhost", kNoDisplay, {"DISPLAY=localhost"}},
+      {"DISPLAY=:x", kNoDisplay, {"DISPLAY=:x"}},
+      {"DISPLAY=:0.", kNoDisplay, {"DISPLAY=:0."}},
+      {"DISPLAY=tcp/localhost", kNoDisplay, {"DISPLAY=tcp/localhost"}},
+      {"DISPLAY=garbage WAYLAND_DISPLAY=wayland-none" + in_runtime,
+       kNoDisplay,
+       {"DISPLAY=garbage", "WAYLAND_DISPLAY=wayland-none", kCannotBeReached}},
+      {"DISPLAY=garbage WAYLAND_DISPLAY=wayland-live" + in_runtime, kGoesOn},
+      {"DISPLAY=garbage QT_QPA_PLATFORM=offscreen", kGoesOn},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.environment);
@@ -232,21 +252,24 @@ TEST_F(ScriptsTest, RunSaysThatItNeedsADesktopSessionThatAnswersBeforeItDoesAnyt
     const Outcome outcome = Run("run", c.environment);
     if (c.expected != kGoesOn) {
       EXPECT_NE(outcome.status, 0);
-      EXPECT_THAT(outcome.output,
-                  HasSubstr(c.expected == kNoSession ? kNeedsDesktop : kCannotBeReached));
+      EXPECT_THAT(outcome.output, HasSubstr(c.expected == kNoSession   ? kNeedsDesktop
+                                            : c.expected == kNoDisplay ? kNamesNoDisplay
+                                                                       : kCannotBeReached));
       for (const std::string& display : c.named) EXPECT_THAT(outcome.output, HasSubstr(display));
       EXPECT_THAT(Calls(), IsEmpty());
       EXPECT_FALSE(fs::exists(folder.File("sample")));
       continue;
     }
-    // Only the tool and the sample builder are built.
+    // Only the tool, the sample builder and the headless runner are built.
     EXPECT_EQ(outcome.status, 0) << outcome.output;
     EXPECT_THAT(outcome.output, Not(HasSubstr(kNeedsDesktop)));
     EXPECT_THAT(outcome.output, Not(HasSubstr(kCannotBeReached)));
-    EXPECT_THAT(
-        Calls(),
-        ElementsAre("install-deps ", "build --target kav-update --target kav-make-sample build",
-                    "kav-make-sample sample", "kav-update ", "in sample with wine"));
+    EXPECT_THAT(outcome.output, Not(HasSubstr(kNamesNoDisplay)));
+    EXPECT_THAT(Calls(),
+                ElementsAre("install-deps ",
+                            "build --target kav-update --target kav-make-sample --target "
+                            "kav-run-update build",
+                            "kav-make-sample sample", "kav-update ", "in sample with wine"));
   }
 }
 
@@ -268,9 +291,9 @@ TEST_F(ScriptsTest, BuildBuildsTheTargetsItIsGivenAndElseEverything) {
         "-DKAV_WERROR=ON",
         "nproc ", "cmake --build build-asan -j4"}},
       // As scripts/run builds.
-      {"--target kav-update --target kav-make-sample build",
+      {"--target kav-update --target kav-make-sample --target kav-run-update build",
        {"cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo", "nproc ",
-        "cmake --build build -j4 --target kav-update kav-make-sample"}},
+        "cmake --build build -j4 --target kav-update kav-make-sample kav-run-update"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);

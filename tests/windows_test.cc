@@ -9,11 +9,13 @@
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstdlib>
@@ -606,6 +608,43 @@ TEST_F(WindowsTest, BoxTextsAreShownAsPlainText) {
     ui::MsgBox(text, ui::vbOKOnly, "KAV");
     EXPECT_EQ(shown, text);
     EXPECT_EQ(format, Qt::PlainText);
+  }
+}
+
+// Escape and the close button answer a box as on Windows: a Yes/No box
+// (the start-up question) with No, a box with OK alone with OK.  A Yes/No
+// box opens with the focus on Yes, which Enter presses.
+TEST_F(WindowsTest, EscapeAndTheCloseButtonAnswerNoOnAYesNoBoxAndOkOnAnOkBox) {
+  ui::QtMessageBoxes real_boxes;
+  const std::function<void(QWidget*)> escape = [](QWidget*) { Press({{Qt::Key_Escape}}); };
+  const std::function<void(QWidget*)> enter = [](QWidget* box) {
+    EXPECT_EQ(QApplication::focusWidget(),
+              static_cast<QMessageBox*>(box)->button(QMessageBox::Yes));
+    Press({{Qt::Key_Return}});
+  };
+  const std::function<void(QWidget*)> close = [](QWidget* box) { box->windowHandle()->close(); };
+  struct Case {
+    const char* name;
+    int style;
+    std::function<void(QWidget*)> action;
+    int answer;
+  };
+  const std::vector<Case> cases = {
+      {"Escape on a Yes/No box", ui::vbYesNo, escape, ui::vbNo},
+      {"close button on a Yes/No box", ui::vbYesNo, close, ui::vbNo},
+      {"Enter on a Yes/No box", ui::vbYesNo, enter, ui::vbYes},
+      {"Escape on an OK box", ui::vbOKOnly, escape, ui::vbOK},
+      {"close button on an OK box", ui::vbOKOnly, close, ui::vbOK},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    bool answered = false;
+    WhenModal("KAV", [&](QWidget* box) {
+      c.action(box);
+      answered = QTest::qWaitFor([box] { return !box->isVisible(); });
+    });
+    EXPECT_EQ(ui::MsgBox("Do you wish to continue with the update?", c.style, "KAV"), c.answer);
+    EXPECT_TRUE(answered) << "the box stayed up";
   }
 }
 

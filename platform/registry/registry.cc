@@ -283,13 +283,27 @@ std::map<std::string, Key> ReadHive(const std::string& path) {
   return keys;
 }
 
-// Whether the user may write the hive by its permission bits.  The
-// superuser's override does not count: the key's rights are its own.
+// Whether the process is in the group `gid`: its effective group, or one
+// of its supplementary groups.
+bool InGroup(gid_t gid) {
+  if (gid == ::getegid()) return true;
+  const int count = ::getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<size_t>(count));
+  const int got = ::getgroups(count, groups.data());
+  return got > 0 && std::find(groups.begin(), groups.begin() + got, gid) != groups.begin() + got;
+}
+
+// Whether the user may write the hive by its permission bits, read as the
+// system reads them: the owner's bits for the owner, else the group's for a
+// member of the file's group (through any of the user's groups), else the
+// others'.  The superuser's override does not count: the key's rights are
+// its own.
 bool HiveWritable(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return false;
   if (st.st_uid == ::geteuid()) return (st.st_mode & S_IWUSR) != 0;
-  if (st.st_gid == ::getegid()) return (st.st_mode & S_IWGRP) != 0;
+  if (InGroup(st.st_gid)) return (st.st_mode & S_IWGRP) != 0;
   return (st.st_mode & S_IWOTH) != 0;
 }
 

@@ -14,8 +14,13 @@ namespace ui {
 // While it exists, SIGTERM, SIGHUP and SIGINT call `end` from the event
 // loop: at once while the tool sits idle, and once the work has ended while
 // the tool works without going back to its event loop (while a BusyWindows
-// exists), as a request to close a window waits for it.  Only one may
-// exist at a time.
+// exists), as a request to close a window waits for it.  A signal that was
+// ignored when it was made stays ignored (as under nohup, or for a job its
+// shell started with SIGINT ignored), and when it goes every signal has the
+// action again that it had before.
+//
+// Only one may exist at a time in the process: making a second one while
+// one exists ends the process at once (abort), with a message on stderr.
 class EndingSignals : public QObject {
  public:
   explicit EndingSignals(std::function<void()> end);
