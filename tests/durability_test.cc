@@ -18,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -31,6 +32,7 @@
 #include "tests/support/dump.h"
 #include "tests/support/files.h"
 #include "tests/support/harness.h"
+#include "tests/support/runner.h"
 #include "tests/support/runs.h"
 #include "tests/support/small_disk.h"
 #include "tests/support/stage_checks.h"
@@ -47,57 +49,7 @@ using ::testing::StartsWith;
 
 // Runs the headless runner on `mdb` in a child process and returns the
 // prompts of its boxes, and a last line for a runner that did not end well.
-struct Runner {
-  pid_t pid = -1;
-  int out = -1;
-};
-
-// The runner's output goes into the pipe `out`, whose ends it takes.
-Runner StartRunnerInto(const std::string& mdb, const int out[2]) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    close(out[0]);
-    close(out[1]);
-    execl(KAV_RUN_UPDATE, KAV_RUN_UPDATE, mdb.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  return {pid, out[0]};
-}
-
-Runner StartRunner(const std::string& mdb) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  return StartRunnerInto(mdb, fds);
-}
-
-std::vector<std::string> FinishRunner(const Runner& runner) {
-  if (runner.pid < 0) return {"<not started>"};
-  std::string text;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(runner.out, buffer, sizeof buffer)) > 0) text.append(buffer, n);
-  close(runner.out);
-  int status = 0;
-  while (waitpid(runner.pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  std::vector<std::string> prompts;
-  for (size_t at = 0; at < text.size();) {
-    const size_t end = std::min(text.find('\n', at), text.size());
-    const std::string line = text.substr(at, end - at);
-    if (line.starts_with("MSGBOX\t")) prompts.push_back(line.substr(line.rfind('\t') + 1));
-    at = end + 1;
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    prompts.push_back("<exit status " + std::to_string(status) + ">");
-  }
-  return prompts;
-}
-
-std::vector<std::string> RunElsewhere(const std::string& mdb) {
-  return FinishRunner(StartRunner(mdb));
-}
+std::vector<std::string> RunElsewhere(const std::string& mdb) { return PromptsOf(RunRunner(mdb)); }
 
 // The dump a clean run in this process leaves of a sample of `persons`.
 const std::vector<std::string>& CleanDump(int persons) {
@@ -244,14 +196,14 @@ TEST(ConcurrentRunsTest, EachRunEndsSoundlyAndTheFileEndsAsACleanRunLeavesIt) {
     SCOPED_TRACE("trial " + std::to_string(trial));
     TempDir dir;
     const std::string mdb = MakeSample(dir, Persons(20));
-    std::vector<Runner> runners;
+    std::vector<std::unique_ptr<RunnerProcess>> runners;
     for (int i = 0; i < kRuns; ++i) {
-      runners.push_back(StartRunner(mdb));
+      runners.push_back(std::make_unique<RunnerProcess>(mdb));
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     int completed = 0;
-    for (const Runner& runner : runners) {
-      const std::vector<std::string> prompts = FinishRunner(runner);
+    for (const std::unique_ptr<RunnerProcess>& runner : runners) {
+      const std::vector<std::string> prompts = PromptsOf(runner->Finish());
       if (prompts == std::vector<std::string>{kCompleted}) {
         ++completed;
       } else if (prompts != std::vector<std::string>{kAlreadyUpdated}) {
@@ -425,12 +377,14 @@ TEST(LastBoxTest, FileIsInRollbackJournalModeWithNothingBesideIt) {
   while (write(fds[1], lines.data(), lines.size()) > 0) {
   }
   fcntl(fds[1], F_SETFL, 0);
-  const Runner runner = StartRunnerInto(mdb, fds);
+  RunnerOptions options;
+  options.pipe = {fds[0], fds[1]};
+  RunnerProcess runner(mdb, options);
   // Blocked in write(1, ...): the box is up.
   bool at_box = false;
   for (int i = 0; i < 6000 && !at_box; ++i) {
     usleep(10000);
-    std::ifstream in("/proc/" + std::to_string(runner.pid) + "/syscall");
+    std::ifstream in("/proc/" + std::to_string(runner.pid()) + "/syscall");
     std::string call;
     std::getline(in, call);
     at_box = call.starts_with("1 0x1 ");
@@ -445,7 +399,7 @@ TEST(LastBoxTest, FileIsInRollbackJournalModeWithNothingBesideIt) {
   fs::permissions(copy, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   EXPECT_THAT(RunElsewhere(copy), ElementsAre(kAlreadyUpdated));
   EXPECT_EQ(Names(copy_dir.path()), kSampleNames);
-  EXPECT_THAT(FinishRunner(runner), ElementsAre(kCompleted));
+  EXPECT_THAT(PromptsOf(runner.Finish()), ElementsAre(kCompleted));
 }
 
 }  // namespace

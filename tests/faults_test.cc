@@ -32,6 +32,7 @@
 #include "tests/support/dump.h"
 #include "tests/support/files.h"
 #include "tests/support/harness.h"
+#include "tests/support/runner.h"
 #include "tests/support/runs.h"
 #include "tests/support/stage_checks.h"
 #include "update/corrections.h"
@@ -873,19 +874,9 @@ std::vector<std::string> RunAsNobody(const std::string& mdb) {
   close(out[0]);
   int status = 0;
   waitpid(pid, &status, 0);
-  std::vector<std::string> prompts;
   std::string other;  // what the runner printed besides its boxes
-  for (size_t at = 0; at < text.size();) {
-    const size_t end = std::min(text.find('\n', at), text.size());
-    const std::string line = text.substr(at, end - at);
-    if (line.rfind("MSGBOX\t", 0) == 0) {
-      prompts.push_back(line.substr(line.rfind('\t') + 1));
-    } else {
-      other += line + "\n";
-    }
-    at = end + 1;
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  std::vector<std::string> prompts = BoxPrompts(text, &other);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != ExpectedExitStatus(prompts)) {
     prompts.push_back("<exit status " + std::to_string(status) + "> " + other);
   }
   return prompts;

@@ -13,6 +13,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tests/support/files.h"
 #include "tests/support/harness.h"
 
 namespace kav::testing {
@@ -28,11 +29,6 @@ struct RunnerOutcome {
   std::string out, err;
 };
 
-std::string FileText(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // Runs the runner with `arguments` (as the shell reads them), from `dir`.
 RunnerOutcome RunRunner(const TempDir& dir, const std::string& arguments) {
   const std::string command = "cd '" + dir.path() + "' && '" + KAV_RUN_UPDATE + "' " + arguments +
@@ -40,8 +36,8 @@ RunnerOutcome RunRunner(const TempDir& dir, const std::string& arguments) {
   const int status = std::system(command.c_str());
   RunnerOutcome run;
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.out = FileText(dir.File("out"));
-  run.err = FileText(dir.File("err"));
+  run.out = FileBytes(dir.File("out"));
+  run.err = FileBytes(dir.File("err"));
   return run;
 }
 

@@ -20,6 +20,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tests/support/files.h"
 #include "tests/support/harness.h"
 
 namespace kav::testing {
@@ -114,11 +115,6 @@ Outcome Shell(const std::string& command) {
   const int status = pclose(pipe);
   outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return outcome;
-}
-
-std::string FileText(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::vector<std::string> Lines(const std::string& path) {
@@ -344,7 +340,7 @@ TEST_F(ScriptsTest, CheckIncludesRefusesAnIncludeThatGoesUp) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     const std::string path = folder.File(c.file);
-    const std::string before = FileText(path);
+    const std::string before = FileBytes(path);
     std::ofstream(path, std::ios::app) << c.line << "\n";
     outcome = Run("check-includes", "");
     EXPECT_EQ(outcome.status, 1);

@@ -11,12 +11,14 @@
 #include <cerrno>
 #include <chrono>
 
+#include "tests/support/harness.h"
+
 namespace kav::testing {
 
 RunnerProcess::RunnerProcess(const std::string& mdb, const RunnerOptions& options)
     : seconds_(options.seconds) {
-  int out[2];
-  if (pipe(out) != 0) return;
+  int out[2] = {options.pipe[0], options.pipe[1]};
+  if (out[0] < 0 && pipe(out) != 0) return;
   pid_ = fork();
   if (pid_ == 0) {
     dup2(out[1], STDOUT_FILENO);
@@ -78,12 +80,7 @@ RunnerResult RunnerProcess::Finish() {
   while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
   pid_ = -1;
-  for (size_t at = 0; at < text.size();) {
-    const size_t end = std::min(text.find('\n', at), text.size());
-    const std::string line = text.substr(at, end - at);
-    if (line.starts_with("MSGBOX\t")) result.prompts.push_back(line.substr(line.rfind('\t') + 1));
-    at = end + 1;
-  }
+  result.prompts = BoxPrompts(text);
   if (timed_out) {
     result.ending = "timed out";
   } else if (WIFSIGNALED(status)) {
@@ -96,6 +93,33 @@ RunnerResult RunnerProcess::Finish() {
 
 RunnerResult RunRunner(const std::string& mdb, const RunnerOptions& options) {
   return RunnerProcess(mdb, options).Finish();
+}
+
+std::vector<std::string> BoxPrompts(const std::string& text, std::string* other) {
+  std::vector<std::string> prompts;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = std::min(text.find('\n', at), text.size());
+    const std::string line = text.substr(at, end - at);
+    if (line.starts_with("MSGBOX\t")) {
+      prompts.push_back(line.substr(line.rfind('\t') + 1));
+    } else if (other != nullptr) {
+      *other += line + "\n";
+    }
+    at = end + 1;
+  }
+  return prompts;
+}
+
+int ExpectedExitStatus(const std::vector<std::string>& prompts) {
+  return std::find(prompts.begin(), prompts.end(), kUpdateFailedText) != prompts.end() ? 1 : 0;
+}
+
+std::vector<std::string> PromptsOf(const RunnerResult& run) {
+  std::vector<std::string> prompts = run.prompts;
+  if (run.ending != "exit " + std::to_string(ExpectedExitStatus(run.prompts))) {
+    prompts.push_back("<" + run.ending + ">");
+  }
+  return prompts;
 }
 
 }  // namespace kav::testing

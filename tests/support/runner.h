@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +23,10 @@ struct RunnerOptions {
   off_t file_size_limit = 0;
   // The runner is killed after this many seconds.
   unsigned seconds = 120;
+  // A pipe whose write end the runner's output goes into, and whose read
+  // end Finish reads; the runner takes both ends.  By default one of its
+  // own.
+  std::array<int, 2> pipe = {-1, -1};
 };
 
 struct RunnerResult {
@@ -51,6 +56,18 @@ class RunnerProcess {
 
 // Runs the runner on `mdb` to its end.
 RunnerResult RunRunner(const std::string& mdb, const RunnerOptions& options = {});
+
+// The prompts of the boxes in the runner's output `text` (its MSGBOX
+// lines), in their order; every other line goes into `*other`, where given.
+std::vector<std::string> BoxPrompts(const std::string& text, std::string* other = nullptr);
+
+// The exit status of a runner that showed `prompts`, where nothing went
+// wrong with the runner itself: 1 after the update's failure box, else 0.
+int ExpectedExitStatus(const std::vector<std::string>& prompts);
+
+// The prompts of `run`, and a last line "<ending>" where the runner did not
+// end with its expected exit status.
+std::vector<std::string> PromptsOf(const RunnerResult& run);
 
 }  // namespace kav::testing
 
