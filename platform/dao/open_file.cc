@@ -202,8 +202,8 @@ void RehearseRecovery(const std::string& path, const Leftovers& left,
 // that is not a regular file, or a log or journal that a cut-off process
 // left and that does not belong to it; the file and the leftover are not
 // touched.  A leftover that another process still holds the file for is
-// in use, and SQLite's own locks see to it.  Returns what lies beside it.
-Leftovers CheckLeftovers(const std::string& path) {
+// in use, and SQLite's own locks see to it.
+void CheckLeftovers(const std::string& path) {
   const Leftovers left = FindLeftovers(path);
   if (!left.not_regular.empty()) {
     Raise(kErrUnrecognizedFormat,
@@ -211,11 +211,10 @@ Leftovers CheckLeftovers(const std::string& path) {
               "', which is not a regular file, where the database engine keeps a journal or "
               "log of the file. Remove it (it holds nothing of the database) and try again.");
   }
-  if (left.empty()) return left;
+  if (left.empty()) return;
   const LeftoverHeaders headers = ReadLeftoverHeaders(path, left);
   if (!headers.mismatch.empty()) RefuseMispaired(path, left, headers.mismatch);
   if (!LockedElsewhere(path)) RehearseRecovery(path, left, headers);
-  return left;
 }
 
 // The checks at open on the state `db` reads, in one read transaction, so
@@ -242,6 +241,55 @@ void CheckState(DatabaseImpl& db, const std::string& path, const WorkspaceCore& 
                                       LeftLogNote(SqliteFullPath(path)));
   }
   Exec(db.conn, "COMMIT");
+}
+
+// What the file at `full_path` is, as far as a change to it shows: a
+// checkpoint into it changes its size or its times.
+struct FileMarks {
+  bool alone = false;  // no log and no index beside it
+  struct stat status = {};
+
+  explicit FileMarks(const std::string& full_path) {
+    struct stat beside;
+    alone = ::lstat((full_path + "-wal").c_str(), &beside) != 0 &&
+            ::lstat((full_path + "-shm").c_str(), &beside) != 0 &&
+            ::stat(full_path.c_str(), &status) == 0;
+  }
+  bool SameAs(const FileMarks& other) const {
+    const auto same_time = [](const timespec& a, const timespec& b) {
+      return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    return alone && other.alone && status.st_dev == other.status.st_dev &&
+           status.st_ino == other.status.st_ino && status.st_size == other.status.st_size &&
+           same_time(status.st_mtim, other.status.st_mtim) &&
+           same_time(status.st_ctim, other.status.st_ctim);
+  }
+};
+
+// A file in WAL mode with nothing beside it, neither log nor index, is the
+// whole database alone, and no process has it open: SQLite keeps both
+// beside the file while any connection has it open.  Such a file is checked
+// as a file that nothing changes (ImmutableUri), which makes no file beside
+// it, so that a refused file gains none; only a file that passes gets the
+// log and index that SQLite keeps beside a file in WAL mode.  Returns
+// whether that check was made and holds; false where the file is not alone,
+// or another program opened or changed it meanwhile (the check read no
+// locks, and its finding, refusal included, counts for nothing): the
+// checks then run on the connection that opens the file.
+bool CheckedAlone(const std::string& path, const std::string& full_path, WorkspaceCore& ws) {
+  const FileMarks before(full_path);
+  if (!before.alone) return false;
+  try {
+    DatabaseImpl alone;
+    alone.path = path;
+    alone.conn = OpenConnection(path, SQLITE_OPEN_READONLY, /*immutable=*/true);
+    PrepareConnection(alone.conn);
+    CheckState(alone, path, ws, /*integrity=*/true);
+  } catch (const kav::Error&) {
+    if (FileMarks(full_path).SameAs(before)) throw;
+    return false;
+  }
+  return FileMarks(full_path).SameAs(before);
 }
 
 }  // namespace
@@ -299,19 +347,8 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
     if (read_only && header->InWalMode()) {
       Raise(kErrNotUpdatable, "The database or object is read-only.");
     }
-    const Leftovers left = CheckLeftovers(full_path);
-    // A file in WAL mode with no log of changes beside it is the whole
-    // database alone.  It is checked as a file that nothing changes, which
-    // makes no file beside it: only a file that passes gets the log and
-    // index SQLite keeps beside a file in WAL mode.
-    file_alone = header->InWalMode() && left.wal.empty();
-    if (file_alone) {
-      DatabaseImpl alone;
-      alone.path = path;
-      alone.conn = OpenConnection(path, SQLITE_OPEN_READONLY, /*immutable=*/true);
-      PrepareConnection(alone.conn);
-      CheckState(alone, path, ws, /*integrity=*/true);
-    }
+    CheckLeftovers(full_path);
+    if (header->InWalMode()) file_alone = CheckedAlone(path, full_path, ws);
   }
   // On any refusal below, `db` goes, and with it the connection and its
   // read transaction.
@@ -324,9 +361,9 @@ std::shared_ptr<DatabaseImpl> OpenFile(const std::string& path, WorkspaceCore& w
           "The file '" + path + "' was replaced by another while it was being opened. Try again.");
   }
   // A file this process writes holds the state this process wrote and
-  // checked at its first open, and a file checked alone holds the state
-  // just checked; reading every page again would only double the cost of
-  // the check.
+  // checked at its first open, and a file checked alone (CheckedAlone)
+  // holds the state just checked; reading every page again would only
+  // double the cost of the check.
   CheckState(*db, path, ws, /*integrity=*/!written_here && !file_alone);
   if (!read_only) SetConnectionModes(db->conn);
   return db;
