@@ -16,6 +16,7 @@
 #include "platform/dao/internal/errors.h"
 #include "platform/dao/workgroup.h"
 #include "tests/dao_fixture.h"
+#include "tests/support/open_hook.h"
 
 namespace dao_test {
 namespace {
@@ -47,45 +48,26 @@ class EventAtPath {
     kLocksFail,
   };
 
-  EventAtPath(Event event, std::string path) {
-    event_ = event;
-    path_ = std::move(path);
-    real_ = sqlite3_vfs_find(nullptr);
-    vfs_ = *real_;
-    vfs_.zName = "kav-event-at-path";
-    vfs_.xOpen = &Open;
-    sqlite3_vfs_register(&vfs_, 1);
-  }
-  ~EventAtPath() {
-    sqlite3_vfs_unregister(&vfs_);
-    sqlite3_vfs_register(real_, 1);
-  }
-  EventAtPath(const EventAtPath&) = delete;
-  EventAtPath& operator=(const EventAtPath&) = delete;
+  EventAtPath(Event event, std::string path)
+      : hook_(
+            [event, path](const std::string& name, int flags) {
+              if ((flags & SQLITE_OPEN_MAIN_DB) == 0 || name != path) return SQLITE_OK;
+              if (event == kReplacedBeforeOpen) {
+                const std::string theirs = path + ".theirs";
+                std::ofstream(theirs, std::ios::binary) << kForeignBytes;
+                fs::rename(theirs, path);
+              }
+              return event == kOpenFails ? SQLITE_CANTOPEN : SQLITE_OK;
+            },
+            [event, path](const std::string& name, int flags, sqlite3_file* file) {
+              if ((flags & SQLITE_OPEN_MAIN_DB) == 0 || name != path || event != kLocksFail) return;
+              methods_ = *file->pMethods;
+              methods_.xLock = [](sqlite3_file*, int) { return SQLITE_IOERR_LOCK; };
+              file->pMethods = &methods_;
+            }) {}
 
  private:
-  static int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags,
-                  int* out_flags) {
-    const std::string opened = name != nullptr ? name : "";
-    const bool main = (flags & SQLITE_OPEN_MAIN_DB) != 0 && opened == path_;
-    if (main && event_ == kReplacedBeforeOpen) {
-      const std::string theirs = path_ + ".theirs";
-      std::ofstream(theirs, std::ios::binary) << kForeignBytes;
-      fs::rename(theirs, path_);
-    }
-    if (main && event_ == kOpenFails) return SQLITE_CANTOPEN;
-    const int rc = real_->xOpen(real_, name, file, flags, out_flags);
-    if (rc != SQLITE_OK || !main || event_ != kLocksFail) return rc;
-    methods_ = *file->pMethods;
-    methods_.xLock = [](sqlite3_file*, int) { return SQLITE_IOERR_LOCK; };
-    file->pMethods = &methods_;
-    return rc;
-  }
-
-  static inline Event event_ = kReplacedBeforeOpen;
-  static inline std::string path_;
-  static inline sqlite3_vfs* real_ = nullptr;
-  static inline sqlite3_vfs vfs_{};
+  kav::testing::OpenHook hook_;
   static inline sqlite3_io_methods methods_{};
 };
 

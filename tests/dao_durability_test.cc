@@ -21,6 +21,7 @@
 #include "platform/dao/dao.h"
 #include "tests/dao_fixture.h"
 #include "tests/support/files.h"
+#include "tests/support/open_hook.h"
 
 namespace dao_test {
 namespace {
@@ -45,11 +46,7 @@ class FailingFile {
 
   // Connections opened meanwhile keep the file system, which then fails
   // nothing.
-  ~FailingFile() {
-    armed_ = false;
-    sqlite3_vfs_unregister(&vfs_);
-    sqlite3_vfs_register(real_, 1);
-  }
+  ~FailingFile() { armed_ = false; }
   FailingFile(const FailingFile&) = delete;
   FailingFile& operator=(const FailingFile&) = delete;
 
@@ -59,28 +56,22 @@ class FailingFile {
  private:
   enum Access { kRead, kJournalWrite, kJournalSync, kChunkSize };
 
-  FailingFile(Access access, int64_t offset, int code) {
+  FailingFile(Access access, int64_t offset, int code)
+      : hook_(nullptr, [](const std::string& path, int flags, sqlite3_file* file) {
+          GiveMethods(path, flags, file);
+        }) {
     access_ = access;
     armed_ = true;
     offset_ = offset;
     code_ = code;
-    real_ = sqlite3_vfs_find(nullptr);
-    vfs_ = *real_;
-    vfs_.zName = "kav-failing-file";
-    vfs_.xOpen = &Open;
-    sqlite3_vfs_register(&vfs_, 1);
   }
 
   // The file is the default file system's own, with one method replaced.
-  static int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags,
-                  int* out_flags) {
-    const int rc = real_->xOpen(real_, name, file, flags, out_flags);
-    const std::string path = name != nullptr ? name : "";
+  static void GiveMethods(const std::string& path, int flags, sqlite3_file* file) {
     const bool journal = access_ == kJournalWrite || access_ == kJournalSync;
-    if (rc != SQLITE_OK ||
-        (flags & (journal ? SQLITE_OPEN_MAIN_JOURNAL : SQLITE_OPEN_MAIN_DB)) == 0 ||
+    if ((flags & (journal ? SQLITE_OPEN_MAIN_JOURNAL : SQLITE_OPEN_MAIN_DB)) == 0 ||
         !path.ends_with(journal ? "/T.mdb-journal" : "/T.mdb")) {
-      return rc;
+      return;
     }
     methods_ = *file->pMethods;
     real_methods_ = *file->pMethods;
@@ -89,7 +80,6 @@ class FailingFile {
     if (access_ == kJournalSync) methods_.xSync = &Sync;
     if (access_ == kChunkSize) methods_.xFileControl = &FileControl;
     file->pMethods = &methods_;
-    return rc;
   }
   static int ReadAt(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
     if (armed_ && offset == offset_ && code_ != SQLITE_OK) return code_;
@@ -106,8 +96,7 @@ class FailingFile {
     return real_methods_.xFileControl(file, op, arg);
   }
 
-  static inline sqlite3_vfs* real_ = nullptr;
-  static inline sqlite3_vfs vfs_{};
+  kav::testing::OpenHook hook_;
   static inline sqlite3_io_methods methods_{};
   static inline sqlite3_io_methods real_methods_{};
   static inline Access access_ = kRead;

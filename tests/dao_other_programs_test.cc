@@ -19,6 +19,7 @@
 #include "platform/dao/dao.h"
 #include "tests/dao_fixture.h"
 #include "tests/support/dump.h"
+#include "tests/support/open_hook.h"
 
 namespace dao_test {
 namespace {
@@ -373,35 +374,20 @@ TEST_F(OtherProgramTest, FileWhoseCatalogNamesWhatIsNotThereIsRefusedAtOpen) {
 // SQLite's own open.
 class SwapBeforeOpen {
  public:
-  SwapBeforeOpen(const std::string& from, const std::string& to) {
-    from_ = from;
-    to_ = to;
-    real_ = sqlite3_vfs_find(nullptr);
-    vfs_ = *real_;
-    vfs_.zName = "kav-swap-before-open";
-    vfs_.xOpen = &Open;
-    sqlite3_vfs_register(&vfs_, 1);
-  }
-  ~SwapBeforeOpen() {
-    sqlite3_vfs_unregister(&vfs_);
-    sqlite3_vfs_register(real_, 1);
-  }
-  SwapBeforeOpen(const SwapBeforeOpen&) = delete;
-  SwapBeforeOpen& operator=(const SwapBeforeOpen&) = delete;
+  SwapBeforeOpen(std::string from, std::string to)
+      : hook_(
+            [from = std::move(from), to = std::move(to), swapped = false](const std::string& name,
+                                                                          int flags) mutable {
+              if ((flags & SQLITE_OPEN_MAIN_DB) != 0 && name == to && !swapped) {
+                rename(from.c_str(), to.c_str());
+                swapped = true;
+              }
+              return SQLITE_OK;
+            },
+            nullptr) {}
 
  private:
-  static int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags,
-                  int* out_flags) {
-    if ((flags & SQLITE_OPEN_MAIN_DB) != 0 && name != nullptr && to_ == name && !from_.empty()) {
-      rename(from_.c_str(), to_.c_str());
-      from_.clear();
-    }
-    return real_->xOpen(real_, name, file, flags, out_flags);
-  }
-
-  static inline std::string from_, to_;
-  static inline sqlite3_vfs* real_ = nullptr;
-  static inline sqlite3_vfs vfs_{};
+  kav::testing::OpenHook hook_;
 };
 
 // A file put in the place of the database after the checks at open looked
