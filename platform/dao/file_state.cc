@@ -11,9 +11,10 @@
 //   - the log is merged (checkpointed) only by the engine, and only after
 //     the room the merged file needs has been taken on the disk: a merge
 //     never stops half way for lack of room;
-//   - while the file is written, other processes are kept out of it
-//     (KeepOthersOut): a reader holding an old state would stop every merge
-//     half way;
+//   - from the first write to the end of the update, other processes are
+//     kept out of the file (BeforeWrite, HoldIndex): none may commit into
+//     it meanwhile, and a reader holding an old state would stop every
+//     merge half way;
 //   - at the end of an update (FlushFiles) and at the last close of a file
 //     in this process, every committed change is merged and the log emptied,
 //     with the file synced, and the file goes back to rollback-journal mode,
@@ -423,8 +424,9 @@ void FlushWrittenFiles() {
     // A transaction still open is ended by its owner, and the file's last
     // close merges what it commits.
     if (sqlite3_get_autocommit(conn) == 0 || !InWalMode(conn)) continue;
-    // A reader that came in before the update wrote is waited for; one who
-    // stays makes the end fail, never leaves a log behind a success.
+    // A merge that cannot be made (no room, or a reader holding an older
+    // state, which the lock taken at the first write keeps out) makes the
+    // end fail, and never leaves a log behind a success.
     if (const int rc = MergeLog(conn, *file); rc != SQLITE_OK) {
       LetOthersIn(*file, false);
       RaiseSqlite(nullptr, rc);
