@@ -12,7 +12,6 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -112,7 +111,7 @@ RehearsalCopy::RehearsalCopy(const std::string& path, const Leftovers& left, off
     return (static_cast<uint64_t>(bytes) + 4095) / 4096 * 4096;
   };
   const off_t wal = RegularFileSize(left.wal);
-  const uint64_t needed = blocks(std::max(largest_file, RegularFileSize(path))) + blocks(wal) +
+  const uint64_t needed = blocks(largest_file) + blocks(wal) +
                           blocks(RegularFileSize(left.journal)) + 65536 + blocks(wal / 64);
   struct statvfs room;
   if (::statvfs(folder.c_str(), &room) == 0 &&

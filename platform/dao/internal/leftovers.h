@@ -42,7 +42,8 @@ struct LeftoverHeaders {
   // The journal saved the file's first page with the file's own change
   // counter: it was saved from this file.
   bool journal_saved_here = false;
-  // The most bytes the file can have once a leftover is played into it.
+  // The most bytes the file can have once a leftover is played into it:
+  // never fewer than it has now.
   off_t largest_file = 0;
 };
 LeftoverHeaders ReadLeftoverHeaders(const std::string& path, const Leftovers& left);
