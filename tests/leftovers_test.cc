@@ -321,7 +321,7 @@ TEST(RefusedFileTest, FileInWalModeGainsNothingBesideIt) {
   const std::set<std::string> names = Names(dir.path());
   ASSERT_EQ(names, (std::set<std::string>{"KAV.MDB", "KAV.mdw"}));
   const std::string bytes = FileBytes(mdb);
-  ASSERT_EQ(bytes[18], 2) << "the file is not in WAL mode";
+  ASSERT_EQ(JournalBytes(mdb), "2 2") << "the file is not in WAL mode";
   const RunnerResult run = RunRunner(mdb, Limited());
   ASSERT_EQ(run.prompts.size(), 2u) << ::testing::PrintToString(run.prompts) << run.ending;
   EXPECT_THAT(run.prompts[1], StartsWith(" 3343  :  "));
